@@ -1,0 +1,1 @@
+"""The storage layer: the Ozra file reader and the records it produces."""

@@ -1,0 +1,46 @@
+#include "entry.hpp"
+#include "storage_module.hpp"
+
+namespace ozra::storage {
+
+StorageState& state() {
+    static StorageState shared;
+    return shared;
+}
+
+namespace {
+
+int storage_exec(PyObject* module) {
+    return py::guard_int([&] {
+        StorageState& shared = state();
+        add_value_types(module, shared.value_types);
+        shared.descriptions = add_description_types(module);
+        add_reader_types(module, shared);
+        py::Ref capsule = py::Ref::checked(
+            PyCapsule_New(&shared.value_types, py::value_types_capsule_name, nullptr));
+        py::check(PyModule_AddObjectRef(module, "_value_types_api", capsule.get()));
+        return 0;
+    });
+}
+
+PyModuleDef_Slot storage_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(storage_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef storage_module = {
+    PyModuleDef_HEAD_INIT,
+    "ozra_data_access._internal._storage",
+    "The Ozra file reader, its index and description records, and the native value types.",
+    0,
+    nullptr,
+    storage_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace ozra::storage
+
+PyMODINIT_FUNC PyInit__storage() { return PyModuleDef_Init(&ozra::storage::storage_module); }

@@ -1,0 +1,22 @@
+// The storage layer's native module, ozra_data_access._internal._storage.
+#pragma once
+
+#include "records.hpp"
+#include "ref.hpp"
+#include "value_types.hpp"
+
+namespace ozra::storage {
+
+// What the module's parts share, set once at module initialisation.
+struct StorageState {
+    DescriptionTypes descriptions{};
+    py::ValueTypesApi value_types{};
+};
+
+StorageState& state();
+
+// Each part of the module adds its classes (called in this order at load).
+void add_value_types(PyObject* module, py::ValueTypesApi& api);
+void add_reader_types(PyObject* module, StorageState& state);
+
+}  // namespace ozra::storage

@@ -1,0 +1,54 @@
+// Entry points: where C++ exceptions become Python error results.
+//
+// Every function the interpreter calls wraps its body in one of these, so a
+// PythonError (error already set), an allocation failure or any other C++
+// exception never crosses into the interpreter.
+#pragma once
+
+#include "ref.hpp"
+
+#include <exception>
+#include <new>
+
+namespace ozra::py {
+
+// Sets a Python error for the C++ exception being handled (none for PythonError).
+void set_error_from_current_exception() noexcept;
+
+template <class Body>
+PyObject* guard(Body&& body) noexcept {
+    try {
+        return body().release();
+    } catch (...) {
+        set_error_from_current_exception();
+        return nullptr;
+    }
+}
+
+// For slots returning int (tp_init, setters, sq_contains...): -1 on error.
+template <class Body>
+int guard_int(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        set_error_from_current_exception();
+        return -1;
+    }
+}
+
+// For tp_hash: -1 on error.
+template <class Body>
+Py_hash_t guard_hash(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        set_error_from_current_exception();
+        return -1;
+    }
+}
+
+// Raises `Exception(message)`, the built-in base class, as the public API does.
+[[noreturn]] void raise_exception(const char* message);
+[[noreturn]] void raise(PyObject* type, const char* message);
+
+}  // namespace ozra::py

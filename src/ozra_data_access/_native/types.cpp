@@ -1,0 +1,49 @@
+#include "types.hpp"
+
+#include "args.hpp"
+#include "entry.hpp"
+
+#include <cstring>
+
+namespace ozra::py {
+
+PyTypeObject* add_type(PyObject* module, PyType_Spec* spec) {
+    Ref type = Ref::checked(PyType_FromModuleAndSpec(module, spec, nullptr));
+    const char* dot = strrchr(spec->name, '.');
+    check(PyModule_AddObjectRef(module, dot ? dot + 1 : spec->name, type.get()));
+    return reinterpret_cast<PyTypeObject*>(type.get());
+}
+
+void bind_import(PyObject* module, const char* module_name, const char* name) {
+    Ref source = Ref::checked(PyImport_ImportModule(module_name));
+    Ref value = Ref::checked(PyObject_GetAttrString(source.get(), name));
+    check(PyModule_AddObjectRef(module, name, value.get()));
+}
+
+PyObject* module_global(PyObject* module, PyObject* name) {
+    PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(module), name);
+    if (value == nullptr) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+        throw_error();
+    }
+    return value;
+}
+
+PyObject* intern(const char* text) { return check_borrowed(PyUnicode_InternFromString(text)); }
+
+Ref allocate(PyTypeObject* cls) { return Ref::checked(cls->tp_alloc(cls, 0)); }
+
+PyObject* protected_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    return guard([&]() -> Ref {
+        static const Parameters parameters("__new__", {}, 0);
+        parse_arguments<0>(parameters, args, kwargs);
+        raise_exception("Inaccessible due to protection level");
+    });
+}
+
+PyTypeObject* as_class(PyObject* cls) {
+    if (!PyType_Check(cls)) raise(PyExc_TypeError, "a class method needs a class");
+    return reinterpret_cast<PyTypeObject*>(cls);
+}
+
+}  // namespace ozra::py

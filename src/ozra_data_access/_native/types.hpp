@@ -1,0 +1,32 @@
+// Creating modules' classes and reaching other modules' names.
+#pragma once
+
+#include "ref.hpp"
+
+namespace ozra::py {
+
+// Creates a heap type from `spec` and binds it in `module` under its short name.
+// The returned pointer is borrowed from the module, which keeps the type alive.
+PyTypeObject* add_type(PyObject* module, PyType_Spec* spec);
+
+// `from module_name import name`, bound into `module` under the same name.
+void bind_import(PyObject* module, const char* module_name, const char* name);
+
+// The value bound to `name` in `module`'s namespace (borrowed), or NameError.
+PyObject* module_global(PyObject* module, PyObject* name);
+
+// An interned string that lives as long as the process.
+PyObject* intern(const char* text);
+
+// A bare instance of `cls`, made by the base allocator as object.__new__(cls)
+// does: the class's own refusing __new__ is bypassed.
+Ref allocate(PyTypeObject* cls);
+
+// tp_new of the classes that only their private factory may create:
+// `Cls()` raises Exception("Inaccessible due to protection level").
+PyObject* protected_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs);
+
+// The class object passed to a classmethod, checked to be a type.
+PyTypeObject* as_class(PyObject* cls);
+
+}  // namespace ozra::py

@@ -1,0 +1,44 @@
+// The layout of the storage layer's value types, shared so that the public
+// modules can build and read them directly once they have checked that the
+// class bound in their namespace is the native one (see value_types_api()).
+#pragma once
+
+#include "ref.hpp"
+
+namespace ozra::py {
+
+struct ValueRangeObject {
+    PyObject_HEAD
+    PyObject* min;
+    PyObject* max;
+};
+
+struct ChromatogramPointObject {
+    PyObject_HEAD
+    PyObject* spectrum_index;
+    PyObject* retention_time;
+    PyObject* intensity;
+    PyObject* x;
+};
+
+// One contiguous point of a spectrum: the element of the points buffer.
+struct Point {
+    double x;
+    double intensity;
+};
+
+// The struct format every points buffer offers.
+inline constexpr const char* point_buffer_format = "T{d:x:d:intensity:}";
+
+struct ValueTypesApi {
+    PyTypeObject* value_range;
+    PyTypeObject* chromatogram_point;
+    PyTypeObject* spectrum_points;
+};
+
+inline constexpr const char* value_types_capsule_name = "ozra_data_access._internal._storage._value_types_api";
+
+// The storage layer's native value types (imports the storage module).
+const ValueTypesApi& value_types_api();
+
+}  // namespace ozra::py

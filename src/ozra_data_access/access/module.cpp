@@ -1,0 +1,51 @@
+#include "access_module.hpp"
+#include "entry.hpp"
+#include "types.hpp"
+
+namespace ozra::access {
+namespace {
+
+PyObject* the_module = nullptr;  // borrowed: the module lives as long as the process
+
+int access_exec(PyObject* module) {
+    return py::guard_int([&] {
+        py::bind_import(module, "ozra_data_access._internal._enum", "OzraSymbols");
+        py::bind_import(module, "ozra_data_access._internal._index", "FunctionIndex");
+        py::bind_import(module, "ozra_data_access._internal._index", "JumpTable");
+        py::bind_import(module, "ozra_data_access._internal._description", "DetectorTypes");
+        py::bind_import(module, "ozra_data_access._internal._reader", "OzraFileReader");
+        py::bind_import(module, "ozra_data_access.exception", "OzraException");
+        py::bind_import(module, "ozra_data_access.qual", "QualAnalysis");
+        py::bind_import(module, "ozra_data_access.qual", "DADAnalysis");
+        py::bind_import(module, "ozra_data_access.quan", "QuanAnalysis");
+        py::bind_import(module, "ozra_data_access.quan", "AnalogAnalysis");
+        the_module = module;
+        add_file_types(module);
+        return 0;
+    });
+}
+
+PyModuleDef_Slot access_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(access_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef access_module = {
+    PyModuleDef_HEAD_INIT,
+    "ozra_data_access.access",
+    "Opening Ozra files: the file object and its measurements.",
+    0,
+    nullptr,
+    access_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+PyObject* module_name(PyObject* name) { return py::module_global(the_module, name); }
+
+}  // namespace ozra::access
+
+PyMODINIT_FUNC PyInit_access() { return PyModuleDef_Init(&ozra::access::access_module); }

@@ -1,0 +1,56 @@
+#include "entry.hpp"
+#include "qual_module.hpp"
+#include "types.hpp"
+
+namespace ozra::qual {
+namespace {
+
+PyObject* the_module = nullptr;  // borrowed: the module lives as long as the process
+
+int qual_exec(PyObject* module) {
+    return py::guard_int([&] {
+        py::bind_import(module, "ozra_data_access._internal._enum", "OzraSymbols");
+        py::bind_import(module, "ozra_data_access._internal._index", "SpectrumIndex");
+        for (const char* name : {"InternalAcquisitionCondition", "InternalSpectrumDescription",
+                                 "VendorSpecificAdditionalConditionTypes", "TripleQScanTypes",
+                                 "VendorSpecificAdditionalCondition"}) {
+            py::bind_import(module, "ozra_data_access._internal._description", name);
+        }
+        py::bind_import(module, "ozra_data_access._internal._reader", "XicInfo");
+        for (const char* name : {"SpectrumBasedChromatogramPoint", "ValueRange", "PolarityTypes", "SpectrumTypes"}) {
+            py::bind_import(module, "ozra_data_access.common", name);
+        }
+        py::Ref sys = py::Ref::checked(PyImport_ImportModule("sys"));
+        py::check(PyModule_AddObjectRef(module, "sys", sys.get()));
+        the_module = module;
+        add_condition_types(module);
+        add_ms_analysis_types(module);
+        add_dad_analysis_types(module);
+        return 0;
+    });
+}
+
+PyModuleDef_Slot qual_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(qual_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef qual_module = {
+    PyModuleDef_HEAD_INIT,
+    "ozra_data_access.qual",
+    "Qualitative MS analyses, DAD analyses, their spectra, chromatograms and acquisition conditions.",
+    0,
+    nullptr,
+    qual_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+PyObject* module_name(PyObject* name) { return py::module_global(the_module, name); }
+
+}  // namespace ozra::qual
+
+PyMODINIT_FUNC PyInit_qual() { return PyModuleDef_Init(&ozra::qual::qual_module); }

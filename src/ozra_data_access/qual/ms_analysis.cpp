@@ -1,0 +1,8 @@
+// Placeholder until this part lands.
+#include "qual_module.hpp"
+
+namespace ozra::qual {
+
+void add_ms_analysis_types(PyObject*) {}
+
+}  // namespace ozra::qual

@@ -1,0 +1,17 @@
+// The extension module ozra_data_access.qual: MS and DAD analyses and conditions.
+#pragma once
+
+#include "ref.hpp"
+
+namespace ozra::qual {
+
+// Each part adds its classes to the module at load, in this order.
+void add_condition_types(PyObject* module);
+void add_ms_analysis_types(PyObject* module);
+void add_dad_analysis_types(PyObject* module);
+
+// A name bound in the module, looked up when a method runs so that a test or a
+// caller can put another object in its place. `name` must be interned.
+PyObject* module_name(PyObject* name);
+
+}  // namespace ozra::qual

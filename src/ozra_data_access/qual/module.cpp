@@ -1,4 +1,5 @@
 #include "entry.hpp"
+#include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
 
@@ -23,7 +24,9 @@ int qual_exec(PyObject* module) {
         py::Ref sys = py::Ref::checked(PyImport_ImportModule("sys"));
         py::check(PyModule_AddObjectRef(module, "sys", sys.get()));
         the_module = module;
+        names::intern_all();
         add_condition_types(module);
+        add_spectrum_types(module);
         add_ms_analysis_types(module);
         add_dad_analysis_types(module);
         return 0;

@@ -1,8 +1,281 @@
-// Placeholder until this part lands.
+// QualAnalysis: one qualitative MS analysis, its spectra, conditions, TIC and BPC.
+#include "analysis_type.hpp"
+#include "args.hpp"
+#include "entry.hpp"
+#include "names.hpp"
+#include "object_fields.hpp"
 #include "qual_module.hpp"
+#include "types.hpp"
+#include "xic.hpp"
 
 namespace ozra::qual {
+namespace {
 
-void add_ms_analysis_types(PyObject*) {}
+PyObject* spectrum_factory_name = nullptr;
+
+py::Ref new_condition(PyObject* record) {
+    PyObject* condition_class = module_name(names::AcquisitionCondition);
+    return py::Ref::checked(PyObject_CallOneArg(condition_class, record));
+}
+
+// (x.ms_level, polarity key, (x.collision_energy is not None, x.collision_energy)). A
+// condition without polarity has the key (0,), which sorts before the (1, value) of
+// every polarity at the same MS level.
+py::Ref condition_sort_key(PyObject* condition) {
+    py::Ref ms_level = py::get_attr(condition, names::ms_level);
+    py::Ref polarity = py::get_attr(condition, names::polarity);
+    py::Ref polarity_key;
+    if (polarity.get() == Py_None) {
+        polarity_key = py::Ref::checked(Py_BuildValue("(i)", 0));
+    } else {
+        py::Ref value = py::get_attr(polarity.get(), names::value);
+        polarity_key = py::Ref::checked(Py_BuildValue("(iO)", 1, value.get()));
+    }
+    py::Ref energy = py::get_attr(condition, names::collision_energy);
+    py::Ref energy_key = py::Ref::checked(Py_BuildValue("(OO)", energy.get() != Py_None ? Py_True : Py_False, energy.get()));
+    return py::Ref::checked(PyTuple_Pack(3, ms_level.get(), polarity_key.get(), energy_key.get()));
+}
+
+// Each spectrum gets its own condition; the list keeps the first of equal ones, sorted.
+py::Ref conditions_from_descriptions(PyObject* spectra) {
+    py::Ref unique = py::Ref::checked(PySet_New(nullptr));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
+        py::Ref condition = new_condition(description.get());
+        py::set_attr(description.get(), names::desc_acquisition_condition, condition.get());
+        py::check(PySet_Add(unique.get(), condition.get()));
+    }
+    // Sorting (key, position-in-set-order, condition) is the stable sort by key.
+    py::Ref decorated = py::new_list();
+    py::Ref iterator = py::Ref::checked(PyObject_GetIter(unique.get()));
+    Py_ssize_t order = 0;
+    while (py::Ref condition = py::Ref::steal(PyIter_Next(iterator.get()))) {
+        py::Ref key = condition_sort_key(condition.get());
+        py::Ref order_object = py::from_size(order++);
+        py::Ref entry = py::Ref::checked(PyTuple_Pack(3, key.get(), order_object.get(), condition.get()));
+        py::append(decorated.get(), entry.get());
+    }
+    if (PyErr_Occurred()) py::throw_error();
+    py::check(PyList_Sort(decorated.get()));
+    py::Ref sorted = py::new_list(PyList_GET_SIZE(decorated.get()));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(decorated.get()); ++i) {
+        PyObject* entry_condition = PyTuple_GET_ITEM(PyList_GET_ITEM(decorated.get(), i), 2);
+        PyList_SET_ITEM(sorted.get(), i, py::Ref::borrow(entry_condition).release());
+    }
+    return sorted;
+}
+
+// The stored list, in stored order; spectra share its condition objects.
+py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
+    const Py_ssize_t count = py::length(stored);
+    py::Ref conditions = py::new_list(count);
+    for (Py_ssize_t j = 0; j < count; ++j) {
+        py::Ref record = py::Ref::checked(PySequence_GetItem(stored, j));
+        PyList_SET_ITEM(conditions.get(), j, new_condition(record.get()).release());
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
+        py::Ref stored_index = py::get_attr(description.get(), names::desc_acquisition_condition_index);
+        const Py_ssize_t position = PyNumber_AsSsize_t(stored_index.get(), PyExc_IndexError);
+        if (position == -1 && PyErr_Occurred()) py::throw_error();
+        // Never counted from the end: a negative index is as wrong as one past the end.
+        if (position < 0 || position >= count) {
+            PyErr_Format(PyExc_IndexError, "spectrum %zd names acquisition condition %zd of a stored list of %zd",
+                         i, position, count);
+            py::throw_error();
+        }
+        py::set_attr(description.get(), names::desc_acquisition_condition, PyList_GET_ITEM(conditions.get(), position));
+    }
+    return conditions;
+}
+
+void settle_acquisition_conditions(PyObject* self) {
+    AnalysisObject* analysis = as_analysis(self);
+    py::Ref description = qual_description_of(analysis->function_index);
+    py::Ref stored = py::get_attr(description.get(), names::unique_acquisition_condition_list);
+    py::Ref conditions = py::equals_none(stored.get())
+                             ? conditions_from_descriptions(analysis->spectrum_index_list)
+                             : conditions_from_stored_list(analysis->spectrum_index_list, stored.get());
+    py::set_object_field(analysis->unique_acquisition_conditions, std::move(conditions));
+}
+
+void read_analysis(PyObject* self) {
+    read_spectrum_index_block(self);
+    settle_acquisition_conditions(self);
+}
+
+PyObject* qual_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] { return create_analysis(cls, args, nargs, kwnames, read_analysis); });
+}
+
+PyObject* qual_read(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        read_analysis(self);
+        return py::Ref::none();
+    });
+}
+
+PyObject* qual_str(PyObject* self) {
+    return py::guard([&] {
+        static PyObject* conditions_name = py::intern("unique_acquisition_conditions");
+        py::Ref start = analysis_text_start(self);
+        const Py_ssize_t count = py::length(py::get_attr(self, conditions_name).get());
+        return py::Ref::checked(PyUnicode_FromFormat("%U, %zd spectrum conditions", start.get(), count));
+    });
+}
+
+PyObject* qual_unique_acquisition_conditions(PyObject* self, void*) {
+    return py::Ref::borrow(as_analysis(self)->unique_acquisition_conditions).release();
+}
+
+PyObject* qual_get_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("get_spectrum", {"index"}, 1);
+        auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        const SpectrumKind kind{names::Spectrum, spectrum_factory_name, false};
+        return py::Ref::checked(analysis_get_spectrum(self, parsed[0], kind));
+    });
+}
+
+PyObject* qual_find_nearest_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("find_nearest_spectrum", {"retention_time"}, 1);
+        auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        return py::Ref::checked(analysis_find_nearest_spectrum(self, parsed[0]));
+    });
+}
+
+// The TIC and the BPC: one point per spectrum with a retention time, the given
+// condition and (when given) a retention time inside the range, from the
+// description's summary values; no points are read.
+py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* retention_time_range,
+                             PyObject* intensity_field) {
+    PyObject* spectra = as_analysis(self)->spectrum_index_list;
+    const bool whole_run = py::equals_none(retention_time_range);
+    py::Ref result = py::new_list();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
+        py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
+        if (!py::not_equals(rt.get(), Py_None)) continue;
+        py::Ref spectrum_condition = py::get_attr(description.get(), names::desc_acquisition_condition);
+        if (!py::equals(spectrum_condition.get(), condition)) continue;
+        if (!whole_run) {
+            py::Ref inside = py::Ref::checked(
+                PyObject_CallMethodOneArg(retention_time_range, names::contains_value, rt.get()));
+            if (!py::is_true(inside.get())) continue;
+        }
+        py::Ref index = py::get_attr(description.get(), names::desc_index);
+        py::Ref intensity = py::get_attr(description.get(), intensity_field);
+        py::Ref mz = py::get_attr(description.get(), names::desc_base_peak_mz);
+        py::append(result.get(), make_chromatogram_point(index.get(), rt.get(), intensity.get(), mz.get()).get());
+    }
+    return result;
+}
+
+PyObject* qual_get_tic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("get_tic", {"acquisition_condition", "retention_time_range"}, 1);
+        auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+        return summary_chromatogram(self, parsed[0], parsed.or_none(1), names::desc_current_total_ion);
+    });
+}
+
+PyObject* qual_get_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("get_bpc", {"acquisition_condition", "retention_time_range"}, 1);
+        auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+        return summary_chromatogram(self, parsed[0], parsed.or_none(1), names::desc_base_peak_intensity);
+    });
+}
+
+PyObject* qual_get_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("get_xic", {"chromatogram_filter_option"}, 1);
+        auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        if (py::equals_none(parsed[0])) py::raise_exception("chromatogram_filter_option is null");
+        py::Ref requests = py::Ref::checked(PyList_New(1));
+        PyList_SET_ITEM(requests.get(), 0, py::Ref::borrow(parsed[0]).release());
+        py::Ref results = get_multiple_xic(self, requests.get());
+        return py::Ref::checked(PySequence_GetItem(results.get(), 0));
+    });
+}
+
+PyObject* qual_get_multiple_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("get_multiple_xic", {"chromatogram_filter_options"}, 1);
+        auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        return get_multiple_xic(self, parsed[0]);
+    });
+}
+
+PyMethodDef qual_methods[] = {
+    {"_QualAnalysis__create_instance", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_create_instance)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "Makes the analysis of a function index record and reads its spectrum index block."},
+    {"_QualAnalysis__read", qual_read, METH_NOARGS, "Reads the spectrum index block and settles the conditions."},
+    {"get_spectra_count", analysis_get_spectra_count, METH_NOARGS, "get_spectra_count()\n--\n\nThe number of spectra."},
+    {"get_spectrum", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_spectrum)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "get_spectrum(index)\n--\n\nA new Spectrum for the spectrum at `index` (0 <= index < count)."},
+    {"get_tic",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_tic)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "get_tic(acquisition_condition, retention_time_range=None)\n--\n\n"
+     "The total-ion chromatogram of the spectra of one condition, optionally within a retention-time range."},
+    {"get_bpc",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_bpc)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "get_bpc(acquisition_condition, retention_time_range=None)\n--\n\n"
+     "The base-peak chromatogram of the spectra of one condition, optionally within a retention-time range."},
+    {"get_xic", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_xic)), METH_FASTCALL | METH_KEYWORDS,
+     "get_xic(chromatogram_filter_option)\n--\n\nThe extracted-ion chromatogram of one request."},
+    {"get_multiple_xic", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_multiple_xic)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "get_multiple_xic(chromatogram_filter_options)\n--\n\n"
+     "The extracted-ion chromatograms of several requests, reading each needed spectrum once."},
+    {"find_nearest_spectrum", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_find_nearest_spectrum)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef qual_getset[] = {
+    {"index", analysis_index, nullptr, "The analysis's position among the measurement's MS analyses.", nullptr},
+    {"supplemental_properties", analysis_supplemental_properties, nullptr,
+     "The function's supplemental properties, as stored.", nullptr},
+    {"unique_acquisition_conditions", qual_unique_acquisition_conditions, nullptr,
+     "The distinct acquisition conditions of the analysis (the list itself).", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+void add_ms_analysis_types(PyObject* module) {
+    spectrum_factory_name = py::intern("_Spectrum__create_instance");
+    PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<AnalysisObject>)},
+        {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<AnalysisObject>)},
+        {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<AnalysisObject>)},
+        {Py_tp_str, reinterpret_cast<void*>(qual_str)},
+        {Py_tp_repr, reinterpret_cast<void*>(qual_str)},
+        {Py_tp_methods, qual_methods},
+        {Py_tp_getset, qual_getset},
+        {Py_tp_members, py::private_members("QualAnalysis", {
+            {"function_index", offsetof(AnalysisObject, function_index)},
+            {"index", offsetof(AnalysisObject, index)},
+            {"reader", offsetof(AnalysisObject, reader)},
+            {"spectrum_index_list", offsetof(AnalysisObject, spectrum_index_list)},
+            {"unique_acquisition_conditions", offsetof(AnalysisObject, unique_acquisition_conditions)},
+        })},
+        {Py_tp_doc, const_cast<char*>(
+            "One qualitative MS analysis of a measurement: its spectra, their distinct acquisition\n"
+            "conditions, and its chromatograms. Made by Measurement.get_qual_analysis().")},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {"ozra_data_access.qual.QualAnalysis", sizeof(AnalysisObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, slots};
+    py::add_type(module, &spec);
+}
 
 }  // namespace ozra::qual

@@ -7,6 +7,7 @@ namespace ozra::qual {
 
 // Each part adds its classes to the module at load, in this order.
 void add_condition_types(PyObject* module);
+void add_spectrum_types(PyObject* module);
 void add_ms_analysis_types(PyObject* module);
 void add_dad_analysis_types(PyObject* module);
 

@@ -1,0 +1,22 @@
+# The two commands of a fresh machine: `make demo` and `make test`.
+PYTHON ?= python3
+
+.PHONY: setup demo test bench dev
+
+setup:
+	./scripts/setup.sh
+
+demo: setup
+	$(PYTHON) -m ozra_data_access demo
+
+# The installed package is tested: src/ is not on the path.
+test: setup
+	$(PYTHON) -m pytest -q
+
+bench: setup
+	$(PYTHON) benchmarks/run_all.py
+
+# Development build: the modules are built beside the sources; use PYTHONPATH=src.
+dev:
+	cmake -S . -B build/dev -G Ninja -DOZRA_INPLACE=ON -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/dev

@@ -1,0 +1,73 @@
+"""The `ozra` command: walk an Ozra file, or generate a sample and walk it."""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+import tempfile
+import time
+
+
+def walk(path: str, out=sys.stdout) -> None:
+    """Print the versions, measurements, analyses and counts of the file at `path`."""
+    from ozra_data_access.access import OzraFile
+
+    with OzraFile(path) as ozra_file:
+        print(f"file              {ozra_file}", file=out)
+        print(f"format version    {ozra_file.get_file_format_version()}", file=out)
+        print(f"converter version {ozra_file.get_converter_version()}", file=out)
+        print(f"measurements      {ozra_file.get_measurement_count()}", file=out)
+        for m_index in range(ozra_file.get_measurement_count()):
+            measurement = ozra_file.get_measurement(m_index)
+            print(f"  measurement {m_index}: {measurement}", file=out)
+            for q_index in range(measurement.get_qual_analysis_count()):
+                analysis = measurement.get_qual_analysis(q_index)
+                print(f"    MS analysis {analysis}", file=out)
+                for condition in analysis.unique_acquisition_conditions:
+                    tic = analysis.get_tic(condition)
+                    total = sum(point.intensity for point in tic)
+                    print(f"      {condition}: {len(tic)} spectra, summed TIC {total:.4g}", file=out)
+            for d_index in range(measurement.get_dad_analysis_count()):
+                analysis = measurement.get_dad_analysis(d_index)
+                print(f"    DAD analysis {analysis}", file=out)
+            for kind, count in (
+                ("quantitative", measurement.get_quan_analysis_count()),
+                ("analog", measurement.get_analog_analysis_count()),
+            ):
+                if count:
+                    print(f"    {count} {kind} analyses", file=out)
+
+
+def demo(args: argparse.Namespace) -> int:
+    """Generate a sample file and walk it."""
+    from ozra_data_access.samples import write_sample
+
+    folder = args.output_dir or tempfile.mkdtemp(prefix="ozra-demo-")
+    path = os.path.join(folder, "sample.ozra")
+    started = time.perf_counter()
+    write_sample(path, seed=args.seed)
+    print(f"wrote {path} ({os.path.getsize(path):,} bytes) in {time.perf_counter() - started:.2f} s")
+    walk(path)
+    return 0
+
+
+def show(args: argparse.Namespace) -> int:
+    """Walk an existing file."""
+    walk(args.path)
+    return 0
+
+
+def main(argv: list[str] | None = None) -> int:
+    """Entry point of the `ozra` command."""
+    parser = argparse.ArgumentParser(prog="ozra", description=__doc__)
+    commands = parser.add_subparsers(dest="command", required=True)
+    demo_parser = commands.add_parser("demo", help="generate a sample file and walk it")
+    demo_parser.add_argument("--output-dir", help="where to write sample.ozra (default: a new temporary folder)")
+    demo_parser.add_argument("--seed", type=int, default=7, help="seed of the generated sample")
+    demo_parser.set_defaults(run=demo)
+    show_parser = commands.add_parser("show", help="walk an Ozra file")
+    show_parser.add_argument("path")
+    show_parser.set_defaults(run=show)
+    args = parser.parse_args(argv)
+    return args.run(args)

@@ -1,0 +1,142 @@
+#include "analysis_common.hpp"
+
+#include "entry.hpp"
+#include "names.hpp"
+#include "qual_module.hpp"
+#include "types.hpp"
+#include "value_types.hpp"
+
+#include <cmath>
+
+namespace ozra::qual {
+namespace {
+
+py::Ref call_reader(PyObject* reader, PyObject* method) {
+    return py::Ref::checked(PyObject_CallMethodNoArgs(reader, method));
+}
+
+py::Ref call_reader(PyObject* reader, PyObject* method, PyObject* argument) {
+    return py::Ref::checked(PyObject_CallMethodOneArg(reader, method, argument));
+}
+
+py::Ref block_symbol(PyObject* member_name) {
+    return py::get_attr(module_name(names::OzraSymbols), member_name);
+}
+
+}  // namespace
+
+py::Ref qual_description_of(PyObject* function_index) {
+    py::Ref function_description = py::get_attr(function_index, names::function_description);
+    return py::get_attr(function_description.get(), names::qual_description);
+}
+
+py::Ref description_of(PyObject* spectrum_index) {
+    return py::get_attr(spectrum_index, names::spectrum_index_description);
+}
+
+void read_spectrum_index_block(PyObject* self) {
+    AnalysisObject* analysis = as_analysis(self);
+    PyObject* function_index = analysis->function_index;
+    Py_XSETREF(analysis->reader, py::get_attr(function_index, names::function_index_reader).release());
+    PyObject* reader = analysis->reader;
+
+    py::Ref position = py::get_attr(function_index, names::function_index_position);
+    call_reader(reader, names::set_buffer, position.get());
+    call_reader(reader, names::confirm_ozra_symbol, block_symbol(names::BEGIN_OF_SPECTRUM_INDEX_BLOCK).get());
+    py::Ref origin = call_reader(reader, names::get_absolute_position);
+    py::Ref num_spectra_object = call_reader(reader, names::read_uint32);
+    const bool has_profile = py::is_true(call_reader(reader, names::read_bool).get());
+    py::Ref positions = call_reader(reader, names::read_int64_array);
+    py::Ref profile_positions;
+    if (has_profile) profile_positions = call_reader(reader, names::read_int64_array);
+    call_reader(reader, names::set_decompressed_buffer);
+
+    const Py_ssize_t num_spectra = PyLong_AsSsize_t(num_spectra_object.get());
+    if (num_spectra == -1 && PyErr_Occurred()) py::throw_error();
+    py::Ref create = py::get_attr(module_name(names::SpectrumIndex), names::spectrum_index_create_instance);
+    py::Ref spectra = py::new_list();
+    for (Py_ssize_t i = 0; i < num_spectra; ++i) {
+        py::Ref relative = py::Ref::checked(PySequence_GetItem(positions.get(), i));
+        py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
+        py::Ref position_in_list = py::from_size(i);
+        PyObject* args[] = {reader, absolute.get(), position_in_list.get()};
+        py::Ref spectrum_index = py::Ref::checked(PyObject_Vectorcall(create.get(), args, 3, nullptr));
+        py::append(spectra.get(), spectrum_index.get());
+    }
+    Py_XSETREF(analysis->spectrum_index_list, spectra.copy().release());
+
+    if (has_profile) {
+        for (Py_ssize_t i = 0; i < num_spectra; ++i) {
+            py::Ref relative = py::Ref::checked(PySequence_GetItem(profile_positions.get(), i));
+            py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
+            call_reader(PyList_GET_ITEM(spectra.get(), i), names::set_profile_position, absolute.get());
+        }
+    }
+    call_reader(reader, names::reset_decompressed_buffer);
+    call_reader(reader, names::confirm_ozra_symbol, block_symbol(names::END_OF_SPECTRUM_INDEX_BLOCK).get());
+}
+
+void check_index(PyObject* index, Py_ssize_t count) {
+    py::Ref zero = py::from_long(0);
+    py::Ref bound = py::from_size(count);
+    if (py::compare(index, zero.get(), Py_LT) || py::compare(index, bound.get(), Py_GE)) {
+        py::raise_exception("Index out of range");
+    }
+}
+
+double largest_finite_double() {
+    py::Ref float_info = py::get_attr(module_name(names::sys), names::float_info);
+    return py::as_double(py::get_attr(float_info.get(), names::max).get());
+}
+
+Py_ssize_t nearest_spectrum_position(PyObject* spectrum_index_list, PyObject* retention_time) {
+    PyObject* list = spectrum_index_list;
+    py::Ref min_diff = py::from_double(largest_finite_double());
+    double min_diff_value = PyFloat_AS_DOUBLE(min_diff.get());
+    const bool target_is_float = PyFloat_CheckExact(retention_time);
+    const double target = target_is_float ? PyFloat_AS_DOUBLE(retention_time) : 0.0;
+    Py_ssize_t target_index = -1;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        py::Ref description = description_of(PyList_GET_ITEM(list, i));
+        py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
+        // `rt != None`; a float is never None, and None's comparison is identity.
+        if (rt.get() == Py_None || (!PyFloat_CheckExact(rt.get()) && !py::not_equals(rt.get(), Py_None))) continue;
+        if (target_is_float && PyFloat_CheckExact(rt.get()) && PyFloat_CheckExact(min_diff.get())) {
+            const double diff = std::fabs(PyFloat_AS_DOUBLE(rt.get()) - target);
+            if (diff < min_diff_value) {
+                min_diff_value = diff;
+                min_diff = py::from_double(diff);
+                target_index = i;
+            }
+            continue;
+        }
+        // Any other numbers: the interpreter's own arithmetic and comparison.
+        py::Ref difference = py::Ref::checked(PyNumber_Subtract(rt.get(), retention_time));
+        py::Ref diff = py::Ref::checked(PyNumber_Absolute(difference.get()));
+        if (py::compare(diff.get(), min_diff.get(), Py_LT)) {
+            min_diff = std::move(diff);
+            if (PyFloat_CheckExact(min_diff.get())) min_diff_value = PyFloat_AS_DOUBLE(min_diff.get());
+            target_index = i;
+        }
+    }
+    return target_index;
+}
+
+py::Ref make_chromatogram_point(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity,
+                                PyObject* x) {
+    PyObject* point_class = module_name(names::SpectrumBasedChromatogramPoint);
+    if (point_class == reinterpret_cast<PyObject*>(py::value_types_api().chromatogram_point)) {
+        // The native class: filled directly, as its constructor would.
+        py::Ref point = py::allocate(py::value_types_api().chromatogram_point);
+        auto* fields = reinterpret_cast<py::ChromatogramPointObject*>(point.get());
+        fields->spectrum_index = py::Ref::borrow(spectrum_index).release();
+        fields->retention_time = py::Ref::borrow(retention_time).release();
+        fields->intensity = py::Ref::borrow(intensity).release();
+        fields->x = py::Ref::borrow(x).release();
+        return point;
+    }
+    PyObject* args[] = {spectrum_index, retention_time, intensity, x};
+    return py::Ref::checked(PyObject_Vectorcall(point_class, args, 4, nullptr));
+}
+
+}  // namespace ozra::qual

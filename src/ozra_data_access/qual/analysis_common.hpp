@@ -1,0 +1,45 @@
+// What the MS and the DAD analysis share: their layout, the reading of the
+// spectrum index block, the nearest-spectrum search and the index test.
+#pragma once
+
+#include "ref.hpp"
+
+namespace ozra::qual {
+
+struct AnalysisObject {
+    PyObject_HEAD
+    PyObject* function_index;
+    PyObject* index;
+    PyObject* reader;
+    PyObject* spectrum_index_list;
+    PyObject* unique_acquisition_conditions;  // MS analyses only
+};
+
+inline AnalysisObject* as_analysis(PyObject* self) { return reinterpret_cast<AnalysisObject*>(self); }
+
+// Takes the reader from the analysis's function index, then reads the function's
+// spectrum index block into `spectrum_index_list`.
+void read_spectrum_index_block(PyObject* self);
+
+// The function's QualDescription record (function_index.__function_description.__qual_description).
+py::Ref qual_description_of(PyObject* function_index);
+
+// Raises Exception("Index out of range") unless 0 <= index < count (tested as
+// `index < 0`, then `index >= count`, with the interpreter's comparisons).
+void check_index(PyObject* index, Py_ssize_t count);
+
+// The position of the spectrum whose retention time is nearest `retention_time`
+// (the lowest on ties; spectra without retention time skipped), or -1.
+// `spectrum_index_list` is the analysis's own list.
+Py_ssize_t nearest_spectrum_position(PyObject* spectrum_index_list, PyObject* retention_time);
+
+// The spectrum description record of a SpectrumIndex record.
+py::Ref description_of(PyObject* spectrum_index);
+
+// SpectrumBasedChromatogramPoint(spectrum_index, retention_time, intensity, x).
+py::Ref make_chromatogram_point(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity, PyObject* x);
+
+// sys.float_info.max, read from the module's `sys` when called.
+double largest_finite_double();
+
+}  // namespace ozra::qual

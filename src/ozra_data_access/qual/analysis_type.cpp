@@ -1,0 +1,69 @@
+#include "analysis_type.hpp"
+
+#include "args.hpp"
+#include "entry.hpp"
+#include "names.hpp"
+#include "qual_module.hpp"
+#include "types.hpp"
+
+namespace ozra::qual {
+
+py::Ref create_analysis(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                        void (*read)(PyObject* self)) {
+    static const py::Parameters parameters("__create_instance", {"function_index", "index"}, 2);
+    auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+    py::Ref analysis = py::allocate(py::as_class(cls));
+    AnalysisObject* fields = as_analysis(analysis.get());
+    fields->function_index = py::Ref::borrow(parsed[0]).release();
+    fields->index = py::Ref::borrow(parsed[1]).release();
+    read(analysis.get());
+    return analysis;
+}
+
+PyObject* analysis_index(PyObject* self, void*) { return py::Ref::borrow(as_analysis(self)->index).release(); }
+
+PyObject* analysis_supplemental_properties(PyObject* self, void*) {
+    return py::guard([&] {
+        py::Ref description = qual_description_of(as_analysis(self)->function_index);
+        return py::get_attr(description.get(), names::qual_supplemental_properties);
+    });
+}
+
+PyObject* analysis_get_spectra_count(PyObject* self, PyObject*) {
+    return py::guard([&] { return py::from_size(py::length(as_analysis(self)->spectrum_index_list)); });
+}
+
+PyObject* analysis_get_spectrum(PyObject* self, PyObject* index, const SpectrumKind& kind) {
+    return py::guard([&] {
+        PyObject* spectra = as_analysis(self)->spectrum_index_list;
+        check_index(index, py::length(spectra));
+        py::Ref spectrum_index = py::Ref::checked(PyObject_GetItem(spectra, index));
+        py::Ref factory = py::get_attr(module_name(kind.class_name), kind.factory_name);
+        if (kind.with_wavelengths) {
+            py::Ref description = qual_description_of(as_analysis(self)->function_index);
+            py::Ref wavelengths = py::get_attr(description.get(), names::wavelength_arr);
+            PyObject* args[] = {spectrum_index.get(), index, wavelengths.get()};
+            return py::Ref::checked(PyObject_Vectorcall(factory.get(), args, 3, nullptr));
+        }
+        PyObject* args[] = {spectrum_index.get(), index};
+        return py::Ref::checked(PyObject_Vectorcall(factory.get(), args, 2, nullptr));
+    });
+}
+
+PyObject* analysis_find_nearest_spectrum(PyObject* self, PyObject* retention_time) {
+    return py::guard([&] {
+        const Py_ssize_t position = nearest_spectrum_position(as_analysis(self)->spectrum_index_list, retention_time);
+        py::Ref index = py::from_size(position);
+        return py::Ref::checked(PyObject_CallMethodOneArg(self, names::get_spectrum, index.get()));
+    });
+}
+
+py::Ref analysis_text_start(PyObject* self) {
+    static PyObject* index_name = py::intern("index");
+    static PyObject* count_name = py::intern("get_spectra_count");
+    py::Ref index = py::str(py::get_attr(self, index_name).get());
+    py::Ref count = py::str(py::Ref::checked(PyObject_CallMethodNoArgs(self, count_name)).get());
+    return py::Ref::checked(PyUnicode_FromFormat("[%U] %U spectra", index.get(), count.get()));
+}
+
+}  // namespace ozra::qual

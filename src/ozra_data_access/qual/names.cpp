@@ -67,6 +67,9 @@ PyObject* ms_level = nullptr;
 PyObject* polarity = nullptr;
 PyObject* collision_energy = nullptr;
 PyObject* sort = nullptr;
+PyObject* acquisition_condition = nullptr;
+PyObject* extract_mz_range = nullptr;
+PyObject* retention_time_range = nullptr;
 
 void intern_all() {
     OzraSymbols = py::intern("OzraSymbols");
@@ -132,6 +135,9 @@ void intern_all() {
     polarity = py::intern("polarity");
     collision_energy = py::intern("collision_energy");
     sort = py::intern("sort");
+    acquisition_condition = py::intern("acquisition_condition");
+    extract_mz_range = py::intern("extract_mz_range");
+    retention_time_range = py::intern("retention_time_range");
 }
 
 }  // namespace ozra::qual::names

@@ -81,4 +81,9 @@ extern PyObject* polarity;
 extern PyObject* collision_energy;
 extern PyObject* sort;
 
+// ChromatogramFilterOption properties.
+extern PyObject* acquisition_condition;
+extern PyObject* extract_mz_range;
+extern PyObject* retention_time_range;
+
 }  // namespace ozra::qual::names

@@ -1,0 +1,66 @@
+// The scan of one spectrum's points for the m/z windows of the requests that use it.
+#pragma once
+
+#include "ref.hpp"
+#include "value_types.hpp"
+#include "xic_requests.hpp"
+
+#include <cstddef>
+#include <vector>
+
+namespace ozra::qual {
+
+// What one window gives for one spectrum: the summed intensity and the m/z of the
+// first most intense peak (0.0 when the window holds no peak).
+struct WindowSum {
+    double sum = 0.0;
+    double base_mz = 0.0;
+};
+
+// The spectrum's points as the contiguous buffer "T{d:x:d:intensity:}", when the
+// spectrum object offers exactly that; released with the object.
+class PointBuffer {
+public:
+    // Takes the buffer of `spectrum`; false when it offers none or another layout.
+    bool acquire(PyObject* spectrum);
+    ~PointBuffer();
+
+    const py::Point* points() const { return points_; }
+    std::size_t size() const { return size_; }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+    const py::Point* points_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// Every request of `sweep_order` (sorted by window) for which `wanted[j]` is set, in
+// one forward sweep: a galloping search finds each window's first peak from where the
+// previous window started, then a linear pass sums it up to its last peak. The cost
+// grows with the number of points plus the number of windows.
+void sweep_windows(const py::Point* points, std::size_t count, const XicRequests& requests,
+                   const std::vector<char>& wanted, double lowest, std::vector<WindowSum>& sums);
+
+// Any sequence of records with `x` and `intensity`: each request's window is scanned
+// from the first peak with the interpreter's comparisons, as written in the rule of the
+// chromatogram; each point's record and fields are fetched once per spectrum, and only
+// as far as some window's scan reaches.
+class GenericPoints {
+public:
+    explicit GenericPoints(PyObject* spectrum);
+    WindowSum scan(const XicRequest& request, double lowest);
+
+private:
+    struct Peak {
+        py::Ref x;
+        py::Ref intensity;
+    };
+    const Peak& peak(std::size_t k);
+
+    PyObject* spectrum_;
+    std::size_t size_;
+    std::vector<Peak> fetched_;
+};
+
+}  // namespace ozra::qual

@@ -42,22 +42,22 @@ Names names;
 
 void intern_names() {
     names = Names{
-        py::intern("OzraFileReader"),
-        py::intern("_OzraFileReader__create_instance"),
-        py::intern("_OzraFileReader__stream"),
-        py::intern("closed"),
-        py::intern("close"),
-        py::intern("JumpTable"),
-        py::intern("_JumpTable__create_instance"),
-        py::intern("_JumpTable__num_measurements"),
-        py::intern("_JumpTable__measurement_index_list"),
-        {py::intern("_JumpTable__major_version"), py::intern("_JumpTable__minor_version"),
-         py::intern("_JumpTable__revision_version")},
-        {py::intern("_JumpTable__major_lib_version"), py::intern("_JumpTable__minor_lib_version"),
-         py::intern("_JumpTable__revision_lib_version")},
-        py::intern("Measurement"),
-        py::intern("_Measurement__create_instance"),
-        py::intern("OzraException"),
+        .reader_class = py::intern("OzraFileReader"),
+        .reader_create_instance = py::intern("_OzraFileReader__create_instance"),
+        .stream = py::intern("_OzraFileReader__stream"),
+        .closed = py::intern("closed"),
+        .close = py::intern("close"),
+        .jump_table_class = py::intern("JumpTable"),
+        .jump_table_create_instance = py::intern("_JumpTable__create_instance"),
+        .num_measurements = py::intern("_JumpTable__num_measurements"),
+        .measurement_index_list = py::intern("_JumpTable__measurement_index_list"),
+        .format_version = {py::intern("_JumpTable__major_version"), py::intern("_JumpTable__minor_version"),
+                           py::intern("_JumpTable__revision_version")},
+        .converter_version = {py::intern("_JumpTable__major_lib_version"), py::intern("_JumpTable__minor_lib_version"),
+                              py::intern("_JumpTable__revision_lib_version")},
+        .measurement_class = py::intern("Measurement"),
+        .measurement_create_instance = py::intern("_Measurement__create_instance"),
+        .ozra_exception = py::intern("OzraException"),
     };
 }
 

@@ -7,9 +7,18 @@ namespace ozra::access {
 
 // Adds OzraFile and Measurement to the module at load.
 void add_file_types(PyObject* module);
+void add_measurement_type(PyObject* module);
 
 // A name bound in the module, looked up when a method runs so that a test or a
 // caller can put another object (a stand-in reader, say) in its place.
+// `name` must be interned. The result is borrowed.
 PyObject* module_name(PyObject* name);
+
+// The PyMethodDef entry of a METH_FASTCALL | METH_KEYWORDS method.
+using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+inline PyCFunction fastcall_method(FastcallFunction function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+constexpr int fastcall_flags = METH_FASTCALL | METH_KEYWORDS;
 
 }  // namespace ozra::access

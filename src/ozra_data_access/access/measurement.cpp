@@ -1,0 +1,407 @@
+// Measurement: one acquisition stored in an Ozra file, its functions sorted
+// into four kinds, and the analysis getters that turn them into analyses.
+#include "access_module.hpp"
+#include "args.hpp"
+#include "calls.hpp"
+#include "entry.hpp"
+#include "text.hpp"
+#include "types.hpp"
+
+#include <structmember.h>
+
+#include <cstddef>
+#include <string>
+
+namespace ozra::access {
+namespace {
+
+enum Kind : int { qual, dad, quan, analog, kind_count };
+
+struct MeasurementObject {
+    PyObject_HEAD
+    PyObject* measurement_index;
+    PyObject* index;
+    PyObject* lists[kind_count];  // the FunctionIndex records of each kind, in stored order
+};
+
+MeasurementObject* as_measurement(PyObject* self) { return reinterpret_cast<MeasurementObject*>(self); }
+
+// What differs between the four kinds; the interned names are filled at load.
+struct KindNames {
+    const char* list_field;
+    const char* getter;
+    const char* counter;
+    const char* analysis_class;
+    const char* create_instance;
+    PyObject* counter_key = nullptr;
+    PyObject* analysis_class_key = nullptr;
+    PyObject* create_instance_key = nullptr;
+};
+
+KindNames kinds[kind_count] = {
+    {"_Measurement__qual_index_list", "get_qual_analysis", "get_qual_analysis_count", "QualAnalysis",
+     "_QualAnalysis__create_instance"},
+    {"_Measurement__dad_index_list", "get_dad_analysis", "get_dad_analysis_count", "DADAnalysis",
+     "_DADAnalysis__create_instance"},
+    {"_Measurement__quan_index_list", "get_quan_analysis", "get_quan_analysis_count", "QuanAnalysis",
+     "_QuanAnalysis__create_instance"},
+    {"_Measurement__analog_index_list", "get_analog_analysis", "get_analog_analysis_count", "AnalogAnalysis",
+     "_AnalogAnalysis__create_instance"},
+};
+
+struct Names {
+    PyObject* read;  // _Measurement__read
+    PyObject* measurement_index_reader;
+    PyObject* measurement_index_position;
+    PyObject* measurement_description;
+    PyObject* set_buffer;
+    PyObject* confirm_ozra_symbol;
+    PyObject* get_absolute_position;
+    PyObject* read_uint16_or_32;
+    PyObject* read_int64_array;
+    PyObject* set_decompressed_buffer;
+    PyObject* reset_decompressed_buffer;
+    PyObject* ozra_symbols;
+    PyObject* begin_symbol;
+    PyObject* end_symbol;
+    PyObject* function_index;
+    PyObject* function_index_create_instance;
+    PyObject* function_description;
+    PyObject* is_qual;
+    PyObject* qual_description;
+    PyObject* quan_description;
+    PyObject* qual_detector_type;
+    PyObject* quan_detector_type;
+    PyObject* detector_types;
+    PyObject* ms;
+    PyObject* sample_name;
+    PyObject* sample_id;
+    PyObject* empty;
+};
+Names names;
+
+void intern_names() {
+    names = Names{
+        .read = py::intern("_Measurement__read"),
+        .measurement_index_reader = py::intern("_MeasurementIndex__reader"),
+        .measurement_index_position = py::intern("_MeasurementIndex__position"),
+        .measurement_description = py::intern("_MeasurementIndex__measurement_description"),
+        .set_buffer = py::intern("_OzraFileReader__set_buffer"),
+        .confirm_ozra_symbol = py::intern("_OzraFileReader__confirm_ozra_symbol"),
+        .get_absolute_position = py::intern("_OzraFileReader__get_absolute_position"),
+        .read_uint16_or_32 = py::intern("_OzraFileReader__read_uint16_or_32"),
+        .read_int64_array = py::intern("_OzraFileReader__read_int64_array"),
+        .set_decompressed_buffer = py::intern("_OzraFileReader__set_decompressed_buffer"),
+        .reset_decompressed_buffer = py::intern("_OzraFileReader__reset_decompressed_buffer"),
+        .ozra_symbols = py::intern("OzraSymbols"),
+        .begin_symbol = py::intern("BEGIN_OF_FUNCTION_INDEX_BLOCK"),
+        .end_symbol = py::intern("END_OF_FUNCTION_INDEX_BLOCK"),
+        .function_index = py::intern("FunctionIndex"),
+        .function_index_create_instance = py::intern("_FunctionIndex__create_instance"),
+        .function_description = py::intern("_FunctionIndex__function_description"),
+        .is_qual = py::intern("_FunctionDescription__is_qual"),
+        .qual_description = py::intern("_FunctionDescription__qual_description"),
+        .quan_description = py::intern("_FunctionDescription__quan_description"),
+        .qual_detector_type = py::intern("_QualDescription__detector_type"),
+        .quan_detector_type = py::intern("_QuanDescription__detector_type"),
+        .detector_types = py::intern("DetectorTypes"),
+        .ms = py::intern("MS"),
+        .sample_name = py::intern("sample_name"),
+        .sample_id = py::intern("sample_id"),
+        .empty = py::intern(""),
+    };
+    for (KindNames& kind : kinds) {
+        kind.counter_key = py::intern(kind.counter);
+        kind.analysis_class_key = py::intern(kind.analysis_class);
+        kind.create_instance_key = py::intern(kind.create_instance);
+    }
+}
+
+// --- creation and the function index block ---------------------------------------------------
+
+void confirm_symbol(PyObject* reader, PyObject* symbol_name) {
+    py::Ref symbols = global(names.ozra_symbols);
+    py::Ref symbol = py::get_attr(symbols.get(), symbol_name);
+    call_method(reader, names.confirm_ozra_symbol, symbol.get());
+}
+
+bool is_ms(PyObject* detector_type) {
+    py::Ref detector_types = global(names.detector_types);
+    py::Ref ms = py::get_attr(detector_types.get(), names.ms);
+    return py::equals(detector_type, ms.get());
+}
+
+Kind kind_of(PyObject* function_index) {
+    py::Ref description = py::get_attr(function_index, names.function_description);
+    py::Ref is_qual = py::get_attr(description.get(), names.is_qual);
+    if (py::is_true(is_qual.get())) {
+        py::Ref qual_description = py::get_attr(description.get(), names.qual_description);
+        py::Ref detector_type = py::get_attr(qual_description.get(), names.qual_detector_type);
+        return is_ms(detector_type.get()) ? qual : dad;
+    }
+    py::Ref quan_description = py::get_attr(description.get(), names.quan_description);
+    py::Ref detector_type = py::get_attr(quan_description.get(), names.quan_detector_type);
+    return is_ms(detector_type.get()) ? quan : analog;
+}
+
+// The loop bound as range(count) takes it: an integer, none for a negative count.
+Py_ssize_t as_count(PyObject* count) {
+    py::Ref integer = py::Ref::checked(PyNumber_Index(count));
+    Py_ssize_t value = PyLong_AsSsize_t(integer.get());
+    if (value == -1 && PyErr_Occurred()) py::throw_error();
+    return value;
+}
+
+void read_function_index_block(PyObject* self, PyObject* reader) {
+    MeasurementObject* measurement = as_measurement(self);
+    PyObject* measurement_index =
+        require_field(measurement->measurement_index, self, "_Measurement__measurement_index");
+    py::Ref position = py::get_attr(measurement_index, names.measurement_index_position);
+    call_method(reader, names.set_buffer, position.get());
+    confirm_symbol(reader, names.begin_symbol);
+    py::Ref origin = call_method(reader, names.get_absolute_position);
+    py::Ref num_functions = call_method(reader, names.read_uint16_or_32);
+    py::Ref relative_positions = call_method(reader, names.read_int64_array);
+    call_method(reader, names.set_decompressed_buffer);
+    for (Py_ssize_t i = 0, count = as_count(num_functions.get()); i < count; ++i) {
+        py::Ref i_object = py::from_size(i);
+        py::Ref relative = py::Ref::checked(PyObject_GetItem(relative_positions.get(), i_object.get()));
+        py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
+        py::Ref function_index_class = global(names.function_index);
+        py::Ref function_index = call_method(function_index_class.get(), names.function_index_create_instance,
+                                             reader, absolute.get());
+        Kind kind = kind_of(function_index.get());
+        py::append(require_field(measurement->lists[kind], self, kinds[kind].list_field), function_index.get());
+    }
+    call_method(reader, names.reset_decompressed_buffer);
+    confirm_symbol(reader, names.end_symbol);
+}
+
+PyObject* measurement_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("__create_instance", {"measurement_index", "index"}, 2);
+        auto arguments = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+        py::Ref instance = py::allocate(py::as_class(cls));
+        MeasurementObject* measurement = as_measurement(instance.get());
+        measurement->measurement_index = py::Ref::borrow(arguments[0]).release();
+        measurement->index = py::Ref::borrow(arguments[1]).release();
+        for (PyObject*& list : measurement->lists) list = py::new_list().release();
+        py::Ref reader = py::get_attr(measurement->measurement_index, names.measurement_index_reader);
+        call_method(instance.get(), names.read, reader.get());
+        return instance;
+    });
+}
+
+PyObject* measurement_read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("__read", {"reader"}, 1);
+        auto arguments = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        read_function_index_block(self, arguments[0]);
+        return py::Ref::none();
+    });
+}
+
+// --- counts and analysis getters -------------------------------------------------------------
+
+PyObject* kind_list(PyObject* self, Kind kind) {
+    return require_field(as_measurement(self)->lists[kind], self, kinds[kind].list_field);
+}
+
+template <Kind kind>
+PyObject* analysis_count(PyObject* self, PyObject*) {
+    return py::guard([&] { return py::from_size(PyList_GET_SIZE(kind_list(self, kind))); });
+}
+
+template <Kind kind>
+PyObject* get_analysis(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters(kinds[kind].getter, {"index"}, 1);
+        PyObject* index = py::parse_arguments<1>(parameters, args, nargs, kwnames)[0];
+        PyObject* list = kind_list(self, kind);
+        py::Ref count = py::from_size(PyList_GET_SIZE(list));
+        if (out_of_range(index, count.get())) py::raise_exception("Index out of range");
+        py::Ref function_index = py::Ref::checked(PyObject_GetItem(list, index));
+        py::Ref analysis_class = global(kinds[kind].analysis_class_key);
+        return call_method(analysis_class.get(), kinds[kind].create_instance_key, function_index.get(), index);
+    });
+}
+
+// --- properties and text form ----------------------------------------------------------------
+
+PyObject* index_property(PyObject* self, void*) {
+    return py::guard(
+        [&] { return py::Ref::borrow(require_field(as_measurement(self)->index, self, "_Measurement__index")); });
+}
+
+// A field of the measurement's description record, read at every access;
+// `closure` points at the field's interned mangled name.
+PyObject* description_property(PyObject* self, void* closure) {
+    return py::guard([&] {
+        PyObject* measurement_index =
+            require_field(as_measurement(self)->measurement_index, self, "_Measurement__measurement_index");
+        py::Ref description = py::get_attr(measurement_index, names.measurement_description);
+        return py::get_attr(description.get(), *static_cast<PyObject**>(closure));
+    });
+}
+
+bool has_text(PyObject* value) { return py::not_equals(value, Py_None) && py::not_equals(value, names.empty); }
+
+PyObject* measurement_str(PyObject* self) {
+    return py::guard([&] {
+        Text text;
+        py::Ref sample_name = py::get_attr(self, names.sample_name);
+        if (has_text(sample_name.get())) text << "[Sample Name] " << sample_name.get() << ", ";
+        py::Ref sample_id = py::get_attr(self, names.sample_id);
+        if (has_text(sample_id.get())) text << "[Sample ID] " << sample_id.get() << ", ";
+        const char* labels[] = {"[#Qual] ", ", [#Quan] ", ", [#DAD] ", ", [#Analog] "};
+        const Kind order[] = {qual, quan, dad, analog};
+        for (int i = 0; i < kind_count; ++i) {
+            py::Ref count = call_method(self, kinds[order[i]].counter_key);
+            text << labels[i] << count.get();
+        }
+        return text.finish();
+    });
+}
+
+// --- the class -------------------------------------------------------------------------------
+
+int measurement_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    MeasurementObject* measurement = as_measurement(self);
+    Py_VISIT(measurement->measurement_index);
+    Py_VISIT(measurement->index);
+    for (PyObject* list : measurement->lists) Py_VISIT(list);
+    return 0;
+}
+
+int measurement_clear(PyObject* self) {
+    MeasurementObject* measurement = as_measurement(self);
+    Py_CLEAR(measurement->measurement_index);
+    Py_CLEAR(measurement->index);
+    for (PyObject*& list : measurement->lists) Py_CLEAR(list);
+    return 0;
+}
+
+void measurement_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    measurement_clear(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyMethodDef measurement_methods[] = {
+    {"_Measurement__create_instance", fastcall_method(measurement_create_instance), fastcall_flags | METH_CLASS,
+     "_Measurement__create_instance($type, /, measurement_index, index)\n--\n\n"
+     "Creates the measurement of `measurement_index` at position `index` and reads its function index block."},
+    {"_Measurement__read", fastcall_method(measurement_read), fastcall_flags,
+     "_Measurement__read($self, /, reader)\n--\n\n"
+     "Reads the measurement's function index block through `reader` and sorts the functions into four kinds."},
+    {"get_qual_analysis_count", analysis_count<qual>, METH_NOARGS,
+     "get_qual_analysis_count($self, /)\n--\n\n"
+     "The number of qualitative MS analyses."},
+    {"get_dad_analysis_count", analysis_count<dad>, METH_NOARGS,
+     "get_dad_analysis_count($self, /)\n--\n\n"
+     "The number of DAD analyses."},
+    {"get_quan_analysis_count", analysis_count<quan>, METH_NOARGS,
+     "get_quan_analysis_count($self, /)\n--\n\n"
+     "The number of quantitative MS analyses."},
+    {"get_analog_analysis_count", analysis_count<analog>, METH_NOARGS,
+     "get_analog_analysis_count($self, /)\n--\n\n"
+     "The number of analog-detector analyses."},
+    {"get_qual_analysis", fastcall_method(get_analysis<qual>), fastcall_flags,
+     "get_qual_analysis($self, /, index)\n--\n\n"
+     "A new QualAnalysis of the qualitative MS function at position `index`; Exception if out of range."},
+    {"get_dad_analysis", fastcall_method(get_analysis<dad>), fastcall_flags,
+     "get_dad_analysis($self, /, index)\n--\n\n"
+     "A new DADAnalysis of the DAD function at position `index`; Exception if out of range."},
+    {"get_quan_analysis", fastcall_method(get_analysis<quan>), fastcall_flags,
+     "get_quan_analysis($self, /, index)\n--\n\n"
+     "A new QuanAnalysis of the quantitative MS function at position `index`; Exception if out of range."},
+    {"get_analog_analysis", fastcall_method(get_analysis<analog>), fastcall_flags,
+     "get_analog_analysis($self, /, index)\n--\n\n"
+     "A new AnalogAnalysis of the analog-detector function at position `index`; Exception if out of range."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+constexpr Py_ssize_t list_offset(Kind kind) {
+    return static_cast<Py_ssize_t>(offsetof(MeasurementObject, lists) + sizeof(PyObject*) * kind);
+}
+
+PyMemberDef measurement_members[] = {
+    {"_Measurement__measurement_index", T_OBJECT_EX, offsetof(MeasurementObject, measurement_index), READONLY,
+     nullptr},
+    {"_Measurement__index", T_OBJECT_EX, offsetof(MeasurementObject, index), READONLY, nullptr},
+    {"_Measurement__qual_index_list", T_OBJECT_EX, list_offset(qual), READONLY, nullptr},
+    {"_Measurement__dad_index_list", T_OBJECT_EX, list_offset(dad), READONLY, nullptr},
+    {"_Measurement__quan_index_list", T_OBJECT_EX, list_offset(quan), READONLY, nullptr},
+    {"_Measurement__analog_index_list", T_OBJECT_EX, list_offset(analog), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+struct DescriptionProperty {
+    const char* name;
+    const char* doc;
+    PyObject* field_name = nullptr;  // _MeasurementDescription__<name>, interned at load
+};
+
+DescriptionProperty description_properties[] = {
+    {"hash", "The hash value stored in the measurement's description (not the object's hash())."},
+    {"sample_name", "The sample's name, as stored."},
+    {"sample_id", "The sample's identifier, as stored."},
+    {"acquisition_method_file_name", "The file name of the acquisition method, as stored."},
+    {"dilution_factor", "The sample's dilution factor, as stored."},
+    {"injection_volume", "The injected volume, as stored."},
+    {"original_file_path", "The path of the vendor file the measurement was converted from, as stored."},
+    {"instrument_product_name", "The instrument's product name, as stored."},
+    {"measurement_user_name", "The user who made the measurement, as stored."},
+    {"plate_code", "The code of the sample plate, as stored."},
+    {"well_code", "The code of the plate well, as stored."},
+    {"measurement_date_time", "The date and time of the measurement, as stored."},
+    {"instrument_manufacturer", "The instrument's manufacturer, as stored."},
+    {"source_file_definition", "The definition of the source file, as stored."},
+    {"supplemental_properties", "Further stored properties of the measurement, as a mapping."},
+};
+constexpr int description_property_count = sizeof(description_properties) / sizeof(description_properties[0]);
+
+PyGetSetDef measurement_getset[1 + description_property_count + 1] = {
+    {"index", index_property, nullptr, "The measurement's position in the file, the object given to get_measurement.",
+     nullptr},
+};
+
+void fill_description_properties() {
+    for (int i = 0; i < description_property_count; ++i) {
+        DescriptionProperty& property = description_properties[i];
+        property.field_name = py::intern((std::string("_MeasurementDescription__") + property.name).c_str());
+        measurement_getset[1 + i] = {property.name, description_property, nullptr, property.doc, &property.field_name};
+    }
+}
+
+PyType_Slot measurement_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(measurement_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(measurement_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(measurement_clear)},
+    {Py_tp_str, reinterpret_cast<void*>(measurement_str)},
+    {Py_tp_repr, reinterpret_cast<void*>(measurement_str)},
+    {Py_tp_methods, measurement_methods},
+    {Py_tp_members, measurement_members},
+    {Py_tp_getset, measurement_getset},
+    {Py_tp_doc, const_cast<char*>(
+                    "One measurement (acquisition) of an Ozra file: its analyses of four kinds (qualitative MS, "
+                    "DAD, quantitative MS, analog) and its descriptive metadata. Made by OzraFile.get_measurement.")},
+    {0, nullptr},
+};
+
+PyType_Spec measurement_spec = {"ozra_data_access.access.Measurement", sizeof(MeasurementObject), 0,
+                                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, measurement_slots};
+
+}  // namespace
+
+void add_measurement_type(PyObject* module) {
+    intern_names();
+    fill_description_properties();
+    py::add_type(module, &measurement_spec);
+}
+
+}  // namespace ozra::access

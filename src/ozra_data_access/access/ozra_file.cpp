@@ -1,0 +1,280 @@
+// OzraFile: an open Ozra file, its one reader and jump table, and its measurements.
+#include "access_module.hpp"
+#include "args.hpp"
+#include "calls.hpp"
+#include "entry.hpp"
+#include "text.hpp"
+#include "types.hpp"
+
+#include <structmember.h>
+
+#include <cstddef>
+
+namespace ozra::access {
+namespace {
+
+struct FileObject {
+    PyObject_HEAD
+    PyObject* file_path;
+    PyObject* reader;
+    PyObject* jump_table;
+};
+
+FileObject* as_file(PyObject* self) { return reinterpret_cast<FileObject*>(self); }
+
+struct Names {
+    PyObject* reader_class;
+    PyObject* reader_create_instance;
+    PyObject* stream;
+    PyObject* closed;
+    PyObject* close;
+    PyObject* jump_table_class;
+    PyObject* jump_table_create_instance;
+    PyObject* num_measurements;
+    PyObject* measurement_index_list;
+    PyObject* format_version[3];
+    PyObject* converter_version[3];
+    PyObject* measurement_class;
+    PyObject* measurement_create_instance;
+    PyObject* ozra_exception;
+};
+Names names;
+
+void intern_names() {
+    names = Names{
+        .reader_class = py::intern("OzraFileReader"),
+        .reader_create_instance = py::intern("_OzraFileReader__create_instance"),
+        .stream = py::intern("_OzraFileReader__stream"),
+        .closed = py::intern("closed"),
+        .close = py::intern("close"),
+        .jump_table_class = py::intern("JumpTable"),
+        .jump_table_create_instance = py::intern("_JumpTable__create_instance"),
+        .num_measurements = py::intern("_JumpTable__num_measurements"),
+        .measurement_index_list = py::intern("_JumpTable__measurement_index_list"),
+        .format_version = {py::intern("_JumpTable__major_version"), py::intern("_JumpTable__minor_version"),
+                           py::intern("_JumpTable__revision_version")},
+        .converter_version = {py::intern("_JumpTable__major_lib_version"), py::intern("_JumpTable__minor_lib_version"),
+                              py::intern("_JumpTable__revision_lib_version")},
+        .measurement_class = py::intern("Measurement"),
+        .measurement_create_instance = py::intern("_Measurement__create_instance"),
+        .ozra_exception = py::intern("OzraException"),
+    };
+}
+
+// The fields are reassigned only by a repeated __init__, which may run during
+// any call out; methods therefore hold their own references.
+py::Ref reader_of(PyObject* self) {
+    return py::Ref::borrow(require_field(as_file(self)->reader, self, "_OzraFile__reader"));
+}
+py::Ref jump_table_of(PyObject* self) {
+    return py::Ref::borrow(require_field(as_file(self)->jump_table, self, "_OzraFile__jump_table"));
+}
+py::Ref file_path_of(PyObject* self) {
+    return py::Ref::borrow(require_field(as_file(self)->file_path, self, "_OzraFile__file_path"));
+}
+
+int file_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return py::guard_int([&] {
+        static const py::Parameters parameters("__init__", {"file_path"}, 1);
+        PyObject* file_path = py::parse_arguments<1>(parameters, args, kwargs)[0];
+        FileObject* file = as_file(self);
+        Py_XSETREF(file->file_path, py::Ref::borrow(file_path).release());
+        py::Ref reader_class = global(names.reader_class);
+        py::Ref reader = call_method(reader_class.get(), names.reader_create_instance, file_path);
+        Py_XSETREF(file->reader, reader.copy().release());
+        py::Ref jump_table_class = global(names.jump_table_class);
+        py::Ref jump_table = call_method(jump_table_class.get(), names.jump_table_create_instance, reader.get());
+        Py_XSETREF(file->jump_table, jump_table.release());
+        return 0;
+    });
+}
+
+// What close(), __exit__ and the destructor do: close the reader's stream unless it is closed.
+void close_stream(PyObject* self) {
+    py::Ref reader = reader_of(self);
+    py::Ref stream = py::get_attr(reader.get(), names.stream);
+    py::Ref closed = py::get_attr(stream.get(), names.closed);
+    if (py::is_true(closed.get())) return;
+    call_method(stream.get(), names.close);
+}
+
+// The destructor (__del__). A file whose construction failed before it had a
+// reader has nothing to close; an error while closing is reported as the
+// interpreter reports one raised by __del__, never passed on.
+void file_finalize(PyObject* self) {
+    if (as_file(self)->reader == nullptr) return;
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (py::guard_int([&] {
+            close_stream(self);
+            return 0;
+        }) < 0) {
+        PyErr_WriteUnraisable(self);
+    }
+    PyErr_Restore(type, value, traceback);
+}
+
+PyObject* file_close(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        close_stream(self);
+        return py::Ref::none();
+    });
+}
+
+PyObject* file_enter(PyObject* self, PyObject*) { return py::Ref::borrow(self).release(); }
+
+PyObject* file_exit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("__exit__", {"ex_type", "ex_value", "trace"}, 3);
+        py::parse_arguments<3>(parameters, args, nargs, kwnames);
+        close_stream(self);
+        return py::Ref::none();
+    });
+}
+
+PyObject* file_str(PyObject* self) {
+    return py::guard([&] { return file_path_of(self); });
+}
+
+PyObject* file_path_property(PyObject* self, void*) { return file_str(self); }
+
+py::Ref version_text(PyObject* self, PyObject* const (&fields)[3]) {
+    py::Ref jump_table = jump_table_of(self);
+    py::Ref major = py::get_attr(jump_table.get(), fields[0]);
+    py::Ref minor = py::get_attr(jump_table.get(), fields[1]);
+    py::Ref revision = py::get_attr(jump_table.get(), fields[2]);
+    Text text;
+    text << major.get() << "." << minor.get() << "." << revision.get();
+    return text.finish();
+}
+
+PyObject* file_format_version(PyObject* self, PyObject*) {
+    return py::guard([&] { return version_text(self, names.format_version); });
+}
+
+PyObject* converter_version(PyObject* self, PyObject*) {
+    return py::guard([&] { return version_text(self, names.converter_version); });
+}
+
+PyObject* measurement_count(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        py::Ref jump_table = jump_table_of(self);
+        return py::get_attr(jump_table.get(), names.num_measurements);
+    });
+}
+
+PyObject* get_measurement(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("get_measurement", {"index"}, 1);
+        PyObject* index = py::parse_arguments<1>(parameters, args, nargs, kwnames)[0];
+        py::Ref jump_table = jump_table_of(self);
+        py::Ref count = py::get_attr(jump_table.get(), names.num_measurements);
+        if (out_of_range(index, count.get())) {
+            py::Ref ozra_exception = global(names.ozra_exception);
+            py::raise(ozra_exception.get(), "Index out of range");
+        }
+        py::Ref index_list = py::get_attr(jump_table.get(), names.measurement_index_list);
+        py::Ref measurement_index = py::Ref::checked(PyObject_GetItem(index_list.get(), index));
+        py::Ref measurement_class = global(names.measurement_class);
+        return call_method(measurement_class.get(), names.measurement_create_instance, measurement_index.get(),
+                           index);
+    });
+}
+
+int file_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    FileObject* file = as_file(self);
+    Py_VISIT(file->file_path);
+    Py_VISIT(file->reader);
+    Py_VISIT(file->jump_table);
+    return 0;
+}
+
+int file_clear(PyObject* self) {
+    FileObject* file = as_file(self);
+    Py_CLEAR(file->file_path);
+    Py_CLEAR(file->reader);
+    Py_CLEAR(file->jump_table);
+    return 0;
+}
+
+void file_dealloc(PyObject* self) {
+    if (PyObject_CallFinalizerFromDealloc(self) < 0) return;  // resurrected by the destructor
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    file_clear(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyMethodDef file_methods[] = {
+    {"__enter__", file_enter, METH_NOARGS,
+     "__enter__($self, /)\n--\n\n"
+     "Enters a with block; returns the file object itself."},
+    {"__exit__", fastcall_method(file_exit), fastcall_flags,
+     "__exit__($self, /, ex_type, ex_value, trace)\n--\n\n"
+     "Leaves a with block: closes the file; returns None, so an exception of the block propagates."},
+    {"close", file_close, METH_NOARGS,
+     "close($self, /)\n--\n\n"
+     "Closes the file's stream; does nothing if it is closed already. Objects obtained from the file keep "
+     "what they hold but can read nothing more."},
+    {"get_file_format_version", file_format_version, METH_NOARGS,
+     "get_file_format_version($self, /)\n--\n\n"
+     "The file format's version, major.minor.revision."},
+    {"get_converter_version", converter_version, METH_NOARGS,
+     "get_converter_version($self, /)\n--\n\n"
+     "The version of the converter that wrote the file, major.minor.revision."},
+    {"get_measurement_count", measurement_count, METH_NOARGS,
+     "get_measurement_count($self, /)\n--\n\n"
+     "The number of measurements in the file."},
+    {"get_measurement", fastcall_method(get_measurement), fastcall_flags,
+     "get_measurement($self, /, index)\n--\n\n"
+     "A new Measurement of the measurement at position `index`, read from the file; OzraException if out of "
+     "range."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef file_members[] = {
+    {"_OzraFile__file_path", T_OBJECT_EX, offsetof(FileObject, file_path), READONLY, nullptr},
+    {"_OzraFile__reader", T_OBJECT_EX, offsetof(FileObject, reader), READONLY, nullptr},
+    {"_OzraFile__jump_table", T_OBJECT_EX, offsetof(FileObject, jump_table), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef file_getset[] = {
+    {"file_path", file_path_property, nullptr, "The path the file was opened with, exactly as given.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot file_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(PyType_GenericNew)},
+    {Py_tp_init, reinterpret_cast<void*>(file_init)},
+    {Py_tp_finalize, reinterpret_cast<void*>(file_finalize)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(file_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(file_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(file_clear)},
+    {Py_tp_str, reinterpret_cast<void*>(file_str)},
+    {Py_tp_repr, reinterpret_cast<void*>(file_str)},
+    {Py_tp_methods, file_methods},
+    {Py_tp_members, file_members},
+    {Py_tp_getset, file_getset},
+    {Py_tp_doc, const_cast<char*>(
+                    "OzraFile(file_path)\n--\n\n"
+                    "An Ozra file opened for reading. Gives the versions, the measurement "
+                    "count and the measurements; close() (or the end of a with block, or destruction) closes it "
+                    "for every object obtained from it.")},
+    {0, nullptr},
+};
+
+PyType_Spec file_spec = {"ozra_data_access.access.OzraFile", sizeof(FileObject), 0,
+                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, file_slots};
+
+}  // namespace
+
+void add_file_types(PyObject* module) {
+    intern_names();
+    py::add_type(module, &file_spec);
+    add_measurement_type(module);
+}
+
+}  // namespace ozra::access

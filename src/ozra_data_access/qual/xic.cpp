@@ -65,7 +65,7 @@ void scan_spectrum(PyObject* spectrum, const XicRequests& requests, const std::v
     PointBuffer buffer;
     const bool native = buffer.acquire(spectrum);
     if (native) sweep_windows(buffer.points(), buffer.size(), requests, wanted, lowest, sums);
-    GenericPoints records(spectrum);
+    GenericPoints records(spectrum, native ? &buffer : nullptr);
     for (std::size_t j = 0; j < requests.requests.size(); ++j) {
         if (!wanted[j] || (native && requests.requests[j].on_doubles)) continue;
         sums[j] = records.scan(requests.requests[j], lowest);

@@ -74,10 +74,16 @@ void sweep_windows(const py::Point* points, std::size_t count, const XicRequests
     }
 }
 
-GenericPoints::GenericPoints(PyObject* spectrum) : spectrum_(spectrum), size_(py::length(spectrum)) {}
+GenericPoints::GenericPoints(PyObject* spectrum, const PointBuffer* buffer)
+    : spectrum_(spectrum), buffer_(buffer), size_(buffer ? buffer->size() : py::length(spectrum)) {}
 
 const GenericPoints::Peak& GenericPoints::peak(std::size_t k) {
     while (fetched_.size() <= k) {
+        if (buffer_ != nullptr) {
+            const py::Point& point = buffer_->points()[fetched_.size()];
+            fetched_.push_back({py::from_double(point.x), py::from_double(point.intensity)});
+            continue;
+        }
         py::Ref position = py::from_size(static_cast<Py_ssize_t>(fetched_.size()));
         py::Ref record = py::Ref::checked(PyObject_GetItem(spectrum_, position.get()));
         Peak fetched{py::get_attr(record.get(), names::x), py::get_attr(record.get(), names::intensity)};

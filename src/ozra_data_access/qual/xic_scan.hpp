@@ -45,10 +45,11 @@ void sweep_windows(const py::Point* points, std::size_t count, const XicRequests
 // Any sequence of records with `x` and `intensity`: each request's window is scanned
 // from the first peak with the interpreter's comparisons, as written in the rule of the
 // chromatogram; each point's record and fields are fetched once per spectrum, and only
-// as far as some window's scan reaches.
+// as far as some window's scan reaches. Over a points buffer (`buffer` not null) the
+// fields are the buffer's doubles, for windows whose bounds are not plain doubles.
 class GenericPoints {
 public:
-    explicit GenericPoints(PyObject* spectrum);
+    GenericPoints(PyObject* spectrum, const PointBuffer* buffer);
     WindowSum scan(const XicRequest& request, double lowest);
 
 private:
@@ -59,6 +60,7 @@ private:
     const Peak& peak(std::size_t k);
 
     PyObject* spectrum_;
+    const PointBuffer* buffer_;
     std::size_t size_;
     std::vector<Peak> fetched_;
 };

@@ -72,7 +72,6 @@ _RECORD_HEADER = struct.Struct("<BB")
 _TAGGED_I64 = struct.Struct("<Bq")
 _TAGGED_F64 = struct.Struct("<Bd")
 _TAGGED_ENUMERATION = struct.Struct("<BBi")
-_I64_MIN, _I64_MAX = -(1 << 63), (1 << 63) - 1
 
 Encoder = Callable[[bytearray, Any], None]
 
@@ -91,6 +90,9 @@ def encode_record(out: bytearray, kind: int, fields: Sequence[Any]) -> None:
         raise ValueError(f"a record holds at most 255 fields, not {len(fields)}")
     out += _RECORD_HEADER.pack(kind, len(fields))
     for value in fields:
+        if value is None:
+            out.append(Tag.NONE)
+            continue
         encoder = _ENCODERS.get(type(value))
         if encoder is None:
             encoder = _encoder_for(type(value))
@@ -106,10 +108,10 @@ def _boolean(out: bytearray, value: Any) -> None:
 
 
 def _integer(out: bytearray, value: Any) -> None:
-    value = int(value)
-    if not _I64_MIN <= value <= _I64_MAX:
-        raise ValueError(f"integer {value} does not fit the 64-bit integer of an Ozra file")
-    out += _TAGGED_I64.pack(Tag.INTEGER, value)
+    try:
+        out += _TAGGED_I64.pack(Tag.INTEGER, value)
+    except struct.error:
+        raise ValueError(f"integer {value} does not fit the 64-bit integer of an Ozra file") from None
 
 
 def _float(out: bytearray, value: Any) -> None:

@@ -251,11 +251,13 @@ class _Run:
 
     def _ms_spectra(self) -> Iterator[SpectrumData]:
         cycle = len(_MODES)
+        times = self.library.run_minutes * (np.arange(self.scans) + 0.5) / self.scans
+        organic = self.library.gradient(times)
         for index in range(self.scans):
             mode_number = index % cycle
             mode = _MODES[mode_number]
-            time = self.library.run_minutes * (index + 0.5) / self.scans
-            x, intensity = self._scan_points(time, mode_number)
+            time = float(times[index])
+            x, intensity = self._scan_points(time, float(organic[index]), mode_number)
             cycle_start = index - mode_number
             # MS2 scans follow the MS1 scan of their polarity: positions 1, 2 after 0 and 4, 5 after 3.
             survey = cycle_start + (0 if mode_number < 3 else 3)
@@ -280,7 +282,7 @@ class _Run:
                 spectrum.profile_x, spectrum.profile_intensity = _profile(x, intensity)
             yield spectrum
 
-    def _scan_points(self, time: float, mode_number: int) -> tuple[np.ndarray, np.ndarray]:
+    def _scan_points(self, time: float, organic: float, mode_number: int) -> tuple[np.ndarray, np.ndarray]:
         """Exactly `points` centroids: the compounds' peaks, the strongest first if too many, then noise."""
         mode = _MODES[mode_number]
         polarity_column = 0 if mode.polarity == PolarityTypes.POSITIVE else 1
@@ -295,7 +297,7 @@ class _Run:
             mz, intensity = mz[strongest], intensity[strongest]
         intensity = intensity * (1.0 + 0.03 * self.rng.standard_normal(len(intensity)))
         noise_count = self.points - len(mz)
-        background = 80.0 + 250.0 * float(self.library.gradient(time))
+        background = 80.0 + 250.0 * organic
         noise_mz = self.rng.uniform(mode.mass_range.min, mode.mass_range.max, noise_count)
         noise_intensity = background * self.rng.exponential(1.0, noise_count) + 1.0
         mz = np.concatenate([mz, noise_mz])
@@ -318,12 +320,15 @@ class _Run:
         scale = 600.0 * (self.amount / self.amount.max()) ** 0.7 if len(self.amount) else self.amount
         low = float(library.wavelengths[0])
         high = float(library.wavelengths[-1])
+        times = library.run_minutes * (np.arange(self.dad_spectra) + 0.5) / self.dad_spectra
+        organic = library.gradient(times)
+        # Solvent absorbance rises with the organic share, mostly in the far UV.
+        solvent = 4.0 * np.exp(-(library.wavelengths - 190.0) / 25.0)
         for index in range(self.dad_spectra):
-            time = library.run_minutes * (index + 0.5) / self.dad_spectra
+            time = float(times[index])
             elution = library.elution(time + _DAD_DELAY)
             absorbance = (scale * elution) @ library.absorbance
-            # Solvent absorbance rises with the organic share, mostly in the far UV.
-            drift = 4.0 * float(library.gradient(time)) * np.exp(-(library.wavelengths - 190.0) / 25.0)
+            drift = float(organic[index]) * solvent
             absorbance = absorbance + drift + 0.3 * self.rng.standard_normal(len(library.wavelengths))
             yield SpectrumData(
                 retention_time=time,

@@ -21,7 +21,6 @@ from typing import Callable, Iterator, Optional, Union
 import numpy as np
 
 from ozra_data_access._internal._enum import (
-    DetectorTypes,
     PolarityTypes,
     SpectrumTypes,
     VendorSpecificAdditionalConditionTypes,

@@ -11,7 +11,14 @@ import numpy as np
 from ozra_data_access import __version__
 from ozra_data_access.writer import blocks, records
 from ozra_data_access.writer.atomic import atomic_output
-from ozra_data_access.writer.model import AUTO, INTENSITY_WIDTHS, POINT_ENCODINGS, FunctionData, MeasurementData
+from ozra_data_access.writer.model import (
+    AUTO,
+    INTENSITY_WIDTHS,
+    POINT_ENCODINGS,
+    FunctionData,
+    MeasurementData,
+    SpectrumData,
+)
 from ozra_data_access.writer.points import PointArrays, encode_points
 from ozra_data_access.writer.primitives import FrameCompressor
 from ozra_data_access.writer.values import encode_record
@@ -76,11 +83,11 @@ class _FileWriter:
         self._position = 0
         self._encoding = encoding
         self._width = width
-        self._compressor = compressor
+        self.compressor = compressor
         self._progress = progress
         self._spectra_written = 0
 
-    def _emit(self, data: bytes) -> int:
+    def emit(self, data: bytes) -> int:
         """Writes `data` and returns the position it starts at."""
         position = self._position
         self._file.write(data)
@@ -89,14 +96,14 @@ class _FileWriter:
 
     def write(self, measurements: Iterable[MeasurementData], format_version: Sequence[int],
               converter_version: Sequence[int]) -> None:
-        self._emit(blocks.header(format_version, converter_version, 0))
+        self.emit(blocks.header(format_version, converter_version, 0))
         positions = []
         descriptions = bytearray()
         for measurement in measurements:
             positions.append(self._measurement(measurement))
             encode_record(descriptions, *records.measurement_description(measurement))
         jump_table_position = self._position
-        self._emit(blocks.jump_table(jump_table_position, positions, descriptions, self._compressor))
+        self.emit(blocks.jump_table(jump_table_position, positions, descriptions, self.compressor))
         self._file.seek(blocks.JUMP_TABLE_POSITION_OFFSET)
         self._file.write(_I64.pack(jump_table_position))
         if self._progress is not None:
@@ -109,50 +116,18 @@ class _FileWriter:
             positions.append(self._function(function))
             encode_record(descriptions, *records.function_description(function))
         block_position = self._position
-        self._emit(blocks.function_index_block(block_position, positions, descriptions, self._compressor))
+        self.emit(blocks.function_index_block(block_position, positions, descriptions, self.compressor))
         return block_position
 
     def _function(self, function: FunctionData) -> int:
         _check_point_choice(function.point_encoding, function.intensity_width)
-        encoding = function.point_encoding or self._encoding
-        width = function.intensity_width or self._width
-        wavelengths = None if function.wavelengths is None else np.asarray(function.wavelengths, dtype="<f8")
-        write_profiles = function.has_profile is not False
-        positions = []
-        profile_positions = []
-        descriptions = bytearray()
+        index = _SpectrumIndex(function, function.point_encoding or self._encoding,
+                               function.intensity_width or self._width)
         for position_in_function, spectrum in enumerate(function.spectra):
-            spectrum_width = spectrum.intensity_width or width
-            spectrum_encoding = spectrum.point_encoding or encoding
-            x = spectrum.x
-            if x is None and wavelengths is None:
-                if spectrum.intensity is not None and len(spectrum.intensity):
-                    raise ValueError(f"spectrum {position_in_function} has intensities but no x values, "
-                                     "and its function has no wavelength array")
-                x = ()
-            points = PointArrays(x, spectrum.intensity, spectrum_width)
-            positions.append(self._emit(encode_points(points, spectrum_encoding, self._compressor)))
-            has_profile = write_profiles and spectrum.has_profile
-            if has_profile:
-                profile = PointArrays(spectrum.profile_x, spectrum.profile_intensity, spectrum_width)
-                profile_positions.append(self._emit(encode_points(profile, spectrum_encoding, self._compressor)))
-            else:
-                profile_positions.append(0)
-            encode_record(descriptions, *records.spectrum_description(
-                spectrum,
-                position_in_function if spectrum.index is AUTO else spectrum.index,
-                _summary(spectrum, points, wavelengths),
-                spectrum.has_profile if spectrum.is_profile_spectrum_measured is AUTO
-                else spectrum.is_profile_spectrum_measured,
-            ))
+            index.add(self, position_in_function, spectrum)
             self._count_spectrum()
-        block_has_profile = function.has_profile
-        if block_has_profile is None:
-            block_has_profile = any(profile_positions)
         block_position = self._position
-        self._emit(blocks.spectrum_index_block(block_position, positions,
-                                               profile_positions if block_has_profile else None,
-                                               descriptions, self._compressor))
+        self.emit(index.block(block_position, self.compressor))
         return block_position
 
     def _count_spectrum(self) -> None:
@@ -161,7 +136,55 @@ class _FileWriter:
             self._progress(self._spectra_written)
 
 
-def _summary(spectrum, points: PointArrays, wavelengths: Optional[np.ndarray]) -> tuple:
+class _SpectrumIndex:
+    """The positions and descriptions of one function's spectra, gathered as they are written."""
+
+    def __init__(self, function: FunctionData, encoding: str, width: int):
+        self._function = function
+        self._encoding = encoding
+        self._width = width
+        self._wavelengths = None if function.wavelengths is None else np.asarray(function.wavelengths, dtype="<f8")
+        self._write_profiles = function.has_profile is not False
+        self._positions: list[int] = []
+        self._profile_positions: list[int] = []
+        self._descriptions = bytearray()
+
+    def add(self, writer: _FileWriter, position_in_function: int, spectrum: SpectrumData) -> None:
+        """Writes the spectrum's points through `writer` and keeps its positions and description."""
+        width = spectrum.intensity_width or self._width
+        encoding = spectrum.point_encoding or self._encoding
+        x = spectrum.x
+        if x is None and self._wavelengths is None:
+            if spectrum.intensity is not None and len(spectrum.intensity):
+                raise ValueError(f"spectrum {position_in_function} has intensities but no x values, "
+                                 "and its function has no wavelength array")
+            x = ()
+        points = PointArrays(x, spectrum.intensity, width)
+        self._positions.append(writer.emit(encode_points(points, encoding, writer.compressor)))
+        profile_position = 0
+        if self._write_profiles and spectrum.has_profile:
+            profile = PointArrays(spectrum.profile_x, spectrum.profile_intensity, width)
+            profile_position = writer.emit(encode_points(profile, encoding, writer.compressor))
+        self._profile_positions.append(profile_position)
+        encode_record(self._descriptions, *records.spectrum_description(
+            spectrum,
+            position_in_function if spectrum.index is AUTO else spectrum.index,
+            _summary(spectrum, points, self._wavelengths),
+            spectrum.has_profile if spectrum.is_profile_spectrum_measured is AUTO
+            else spectrum.is_profile_spectrum_measured,
+        ))
+
+    def block(self, block_position: int, compressor: FrameCompressor) -> bytes:
+        """The spectrum index block, to be written at `block_position`."""
+        has_profile = self._function.has_profile
+        if has_profile is None:
+            has_profile = any(self._profile_positions)
+        return blocks.spectrum_index_block(block_position, self._positions,
+                                           self._profile_positions if has_profile else None,
+                                           self._descriptions, compressor)
+
+
+def _summary(spectrum: SpectrumData, points: PointArrays, wavelengths: Optional[np.ndarray]) -> tuple:
     """The three summary values, each as given or derived from the stored points."""
     given = (spectrum.current_total_ion, spectrum.base_peak_intensity, spectrum.base_peak_mz)
     if all(value is not AUTO for value in given):

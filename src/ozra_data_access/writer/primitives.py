@@ -1,4 +1,4 @@
-"""The primitive encodings of an Ozra file: counts, arrays, markers and zstd frames."""
+"""The primitive encodings of an Ozra file: counts, integer arrays and zstd frames."""
 
 from __future__ import annotations
 
@@ -6,8 +6,6 @@ import struct
 
 import numpy as np
 import zstandard
-
-from ozra_data_access._internal._enum import OzraSymbols
 
 #: A reader refuses a frame that claims to decompress to more than this many times its stored size.
 MAX_FRAME_RATIO = 256
@@ -47,11 +45,6 @@ def pack_i64_array(values) -> bytes:
     """The `i64 array` encoding: a count, then the values as little-endian i64."""
     array = np.asarray(values, dtype="<i8")
     return pack_count(len(array)) + array.tobytes()
-
-
-def marker(symbol: OzraSymbols) -> bytes:
-    """The four bytes of a block marker."""
-    return symbol.value
 
 
 class FrameCompressor:

@@ -4,6 +4,7 @@
 #include "condition_class.hpp"
 #include "condition_values.hpp"
 #include "entry.hpp"
+#include "hashing.hpp"
 #include "enum_members.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
@@ -227,7 +228,7 @@ void add_if_not_none(Text& text, PyObject* label, PyObject* value) {
 py::HashAccumulator accumulate(PyObject* self) {
     PyObject** fields = fields_of(self);
     py::HashAccumulator accumulator;
-    for (int field = 0; field < additional_conditions; ++field) add_field_hash(accumulator, fields[field]);
+    for (int field = 0; field < additional_conditions; ++field) accumulator.add(fields[field]);
     PyObject* list = fields[additional_conditions];
     if (is_none(list)) {
         accumulator.add_hash(0);

@@ -5,13 +5,6 @@
 namespace ozra::qual {
 namespace {
 
-// Types whose `== None` is always False and cannot be changed from Python.
-bool compares_unequal_to_none(PyObject* value) {
-    return PyFloat_CheckExact(value) || PyLong_CheckExact(value) || PyBool_Check(value) ||
-           PyUnicode_CheckExact(value) || PyTuple_CheckExact(value) || PyList_CheckExact(value) ||
-           PyDict_CheckExact(value);
-}
-
 PyObject* point_zero_suffix() {
     static PyObject* suffix = py::intern(".0");
     return suffix;
@@ -19,16 +12,9 @@ PyObject* point_zero_suffix() {
 
 }  // namespace
 
-bool is_none(PyObject* value) {
-    if (value == Py_None) return true;
-    if (compares_unequal_to_none(value)) return false;
-    return py::equals(value, Py_None);
-}
-
 bool is_not_none(PyObject* value) {
     if (value == Py_None) return false;
-    if (compares_unequal_to_none(value)) return true;
-    return py::not_equals(value, Py_None);
+    return py::never_equals_none(value) || py::not_equals(value, Py_None);
 }
 
 bool equals_true(PyObject* value) {
@@ -70,16 +56,6 @@ bool any_field_differs(PyObject* const* a, PyObject* const* b, std::span<const i
         if (py::not_equals(a[index], b[index])) return true;
     }
     return false;
-}
-
-void add_field_hash(py::HashAccumulator& accumulator, PyObject* field) {
-    if (is_none(field)) {
-        accumulator.add_hash(0);
-        return;
-    }
-    const Py_hash_t hash = PyObject_Hash(field);
-    if (hash == -1 && PyErr_Occurred()) py::throw_error();
-    accumulator.add_hash(hash);
 }
 
 PyObject* comparison_result(int op, bool equal) {

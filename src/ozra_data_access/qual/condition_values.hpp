@@ -2,7 +2,6 @@
 // voltage text, text assembly and the field-by-field equality and hash.
 #pragma once
 
-#include "hashing.hpp"
 #include "ref.hpp"
 
 #include <span>
@@ -11,7 +10,7 @@ namespace ozra::qual {
 
 // `value == None` and `value != None` as Python evaluates them. The built-in
 // types whose comparison with None cannot be overridden are answered at once.
-bool is_none(PyObject* value);
+inline bool is_none(PyObject* value) { return py::equals_none(value); }
 bool is_not_none(PyObject* value);
 
 // `value == True` as Python evaluates it (1 and 1.0 equal True).
@@ -36,9 +35,6 @@ private:
 // Whether `a[i] != b[i]` for some field, the fields tested in order up to the
 // first that differs.
 bool any_field_differs(PyObject* const* a, PyObject* const* b, std::span<const int> indexes);
-
-// result = 31 * result + (0 if field == None else hash(field)).
-void add_field_hash(py::HashAccumulator& accumulator, PyObject* field);
 
 // The interpreter's answer for `==` / `!=` given the outcome of __eq__, and
 // NotImplemented for the orderings, which the condition classes do not define.

@@ -2,6 +2,7 @@
 #include "condition_class.hpp"
 #include "condition_values.hpp"
 #include "entry.hpp"
+#include "hashing.hpp"
 #include "enum_members.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
@@ -148,7 +149,7 @@ bool is_shown(Shown shown, PyObject* value) {
 py::HashAccumulator accumulate(PyObject* self) {
     const ConditionType& kind = *as_condition(self)->kind;
     py::HashAccumulator accumulator;
-    for (int index : kind.compared) add_field_hash(accumulator, condition_fields(self)[index]);
+    for (int index : kind.compared) accumulator.add(condition_fields(self)[index]);
     return accumulator;
 }
 

@@ -95,9 +95,16 @@ inline bool not_equals(PyObject* a, PyObject* b) {
     Ref result = Ref::checked(PyObject_RichCompare(a, b, Py_NE));
     return is_true(result.get());
 }
+// Built-in types whose comparison with None is fixed: always unequal.
+inline bool never_equals_none(PyObject* value) {
+    return PyFloat_CheckExact(value) || PyLong_CheckExact(value) || PyBool_Check(value) ||
+           PyUnicode_CheckExact(value) || PyTuple_CheckExact(value) || PyList_CheckExact(value) ||
+           PyDict_CheckExact(value);
+}
 // `value == None` as Python evaluates it (a value's own __eq__ may answer).
 inline bool equals_none(PyObject* value) {
-    return value == Py_None || equals(value, Py_None);
+    if (value == Py_None) return true;
+    return !never_equals_none(value) && equals(value, Py_None);
 }
 
 inline Ref get_attr(PyObject* object, PyObject* name) {

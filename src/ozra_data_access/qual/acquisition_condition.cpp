@@ -1,0 +1,416 @@
+#include "acquisition_condition.hpp"
+
+#include "args.hpp"
+#include "condition_class.hpp"
+#include "condition_values.hpp"
+#include "entry.hpp"
+#include "hashing.hpp"
+#include "enum_members.hpp"
+#include "object_fields.hpp"
+#include "qual_module.hpp"
+#include "types.hpp"
+
+#include <structmember.h>
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+namespace ozra::qual {
+namespace {
+
+// Fields in the order of equality, hash and the properties.
+enum Field : int {
+    ms_level,
+    polarity,
+    collision_energy,
+    precursor_value,
+    original_measured_spectrum_type,
+    precursor_range,
+    mass_range,
+    additional_conditions,
+    field_count,
+};
+
+constexpr std::array<const char*, field_count> field_names = {
+    "ms_level", "polarity", "collision_energy", "precursor_value", "original_measured_spectrum_type",
+    "precursor_range", "mass_range", "additional_conditions",
+};
+
+constexpr std::array<int, field_count> all_fields = {0, 1, 2, 3, 4, 5, 6, 7};
+
+struct AcquisitionConditionObject {
+    PyObject_HEAD
+    PyObject* fields[field_count];
+};
+
+PyTypeObject* the_type = nullptr;
+
+PyObject** fields_of(PyObject* self) { return reinterpret_cast<AcquisitionConditionObject*>(self)->fields; }
+
+void set_field(PyObject* self, Field field, PyObject* value) { store(fields_of(self)[field], value); }
+
+PyObject* mangled(const char* owner, const char* name) {
+    return py::intern((std::string("_") + owner + "__" + name).c_str());
+}
+
+// Interned names, made once at load.
+struct Names {
+    PyObject* acquisition_condition_class = py::intern("InternalAcquisitionCondition");
+    PyObject* spectrum_description_class = py::intern("InternalSpectrumDescription");
+    PyObject* keys = py::intern("keys");
+    PyObject* one = py::from_long(1).release();  // kept for the life of the process
+
+    // InternalAcquisitionCondition and its core
+    PyObject* core = mangled("InternalAcquisitionCondition", "internal_acquisition_core_condition");
+    PyObject* condition_precursor_range = mangled("InternalAcquisitionCondition", "precursor_range");
+    PyObject* condition_precursor_value = mangled("InternalAcquisitionCondition", "precursor_value");
+    PyObject* core_ms_level = mangled("InternalAcquisitionCoreCondition", "ms_level");
+    PyObject* core_polarity = mangled("InternalAcquisitionCoreCondition", "polarity");
+    PyObject* core_collision_energy = mangled("InternalAcquisitionCoreCondition", "collision_energy");
+    PyObject* core_mass_range = mangled("InternalAcquisitionCoreCondition", "mass_range");
+    PyObject* core_spectrum_type = mangled("InternalAcquisitionCoreCondition", "original_measured_spectrum_type");
+    PyObject* core_vendor = mangled("InternalAcquisitionCoreCondition", "vendor_specific_additional_condition");
+    PyObject* core_triple_q = mangled("InternalAcquisitionCoreCondition", "triple_q_scan_condition");
+    PyObject* vendor_type = mangled("VendorSpecificAdditionalCondition", "type");
+    PyObject* triple_q_type = mangled("TripleQScanCondition", "type");
+
+    // InternalSpectrumDescription
+    PyObject* ms_level = mangled("InternalSpectrumDescription", "ms_level");
+    PyObject* polarity = mangled("InternalSpectrumDescription", "polarity");
+    PyObject* collision_energy = mangled("InternalSpectrumDescription", "collision_energy");
+    PyObject* mass_range = mangled("InternalSpectrumDescription", "mass_range");
+    PyObject* is_profile = mangled("InternalSpectrumDescription", "is_profile_spectrum_measured");
+    PyObject* precursor_range = mangled("InternalSpectrumDescription", "precursor_range");
+    PyObject* precursor_value = mangled("InternalSpectrumDescription", "precursor_value");
+    PyObject* cone_voltage = mangled("InternalSpectrumDescription", "cone_voltage");
+    PyObject* supplemental_properties = mangled("InternalSpectrumDescription", "supplemental_properties");
+
+    // Text
+    PyObject* ms = py::intern("MS");
+    PyObject* plus = py::intern("+");
+    PyObject* minus = py::intern("-");
+    PyObject* both = py::intern("+/-");
+    PyObject* mass_range_label = py::intern(", [Mass Range] ");
+    PyObject* collision_energy_label = py::intern(", [Collision Energy] ");
+    PyObject* precursor_value_label = py::intern(", [Precursor Value] ");
+    PyObject* precursor_range_label = py::intern(", [Precursor Range] ");
+    PyObject* profile_label = py::intern(", [Original Measured Spectrum Type] Profile");
+    PyObject* centroid_label = py::intern(", [Original Measured Spectrum Type] Centroid");
+    PyObject* separator = py::intern("; ");
+
+    std::array<PyObject*, field_count> properties{};
+};
+
+Names* names = nullptr;  // made at load, kept for the life of the process
+
+EnumMembers& spectrum_types() {
+    static EnumMembers members("SpectrumTypes", {"UNKNOWN", "PROFILE", "CENTROID"});
+    return members;
+}
+enum SpectrumType : int { unknown, profile, centroid };
+
+EnumMembers& polarity_types() {
+    static EnumMembers members("PolarityTypes", {"POSITIVE", "NEGATIVE", "BOTH"});
+    return members;
+}
+
+// `value if value != None else 1`
+PyObject* level_or_one(PyObject* value) { return is_not_none(value) ? value : names->one; }
+
+// Appends the family's class whose selector equals the record's type, if any.
+void append_selected(PyObject* list, Family family, PyObject* record, PyObject* type_name) {
+    py::Ref type = py::get_attr(record, type_name);
+    const std::vector<PyObject*>& selectors = family_selectors(family);
+    const std::vector<const ConditionType*>& kinds = condition_types(family);
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        if (py::equals(type.get(), selectors[i])) {
+            py::Ref condition = make_condition(*kinds[i], record);
+            py::append(list, condition.get());
+            return;
+        }
+    }
+}
+
+void fill_from_stored_condition(PyObject* self, PyObject* stored) {
+    py::Ref core = py::get_attr(stored, names->core);
+    py::Ref level = py::get_attr(core.get(), names->core_ms_level);
+    set_field(self, ms_level, level_or_one(level.get()));
+    set_field(self, polarity, py::get_attr(core.get(), names->core_polarity).get());
+    set_field(self, collision_energy, py::get_attr(core.get(), names->core_collision_energy).get());
+    set_field(self, mass_range, py::get_attr(core.get(), names->core_mass_range).get());
+    set_field(self, original_measured_spectrum_type, py::get_attr(core.get(), names->core_spectrum_type).get());
+    set_field(self, precursor_range, py::get_attr(stored, names->condition_precursor_range).get());
+    set_field(self, precursor_value, py::get_attr(stored, names->condition_precursor_value).get());
+
+    PyObject* list = fields_of(self)[additional_conditions];
+    py::Ref vendor = py::get_attr(core.get(), names->core_vendor);
+    if (is_not_none(vendor.get())) append_selected(list, Family::vendor_specific, vendor.get(), names->vendor_type);
+    py::Ref triple_q = py::get_attr(core.get(), names->core_triple_q);
+    if (is_not_none(triple_q.get())) append_selected(list, Family::triple_q_scan, triple_q.get(), names->triple_q_type);
+}
+
+bool has_key(PyObject* keys, PyObject* key) {
+    const int found = PySequence_Contains(keys, key);
+    py::check(found);
+    return found != 0;
+}
+
+void fill_from_spectrum_description(PyObject* self, PyObject* description) {
+    py::Ref level = py::get_attr(description, names->ms_level);
+    set_field(self, ms_level, level_or_one(level.get()));
+    set_field(self, polarity, py::get_attr(description, names->polarity).get());
+    set_field(self, collision_energy, py::get_attr(description, names->collision_energy).get());
+    set_field(self, mass_range, py::get_attr(description, names->mass_range).get());
+    py::Ref is_profile = py::get_attr(description, names->is_profile);
+    const std::vector<PyObject*>& types = spectrum_types().get();
+    const SpectrumType type = is_none(is_profile.get())        ? unknown
+                              : equals_true(is_profile.get()) ? profile
+                                                               : centroid;
+    set_field(self, original_measured_spectrum_type, types[type]);
+    set_field(self, precursor_range, py::get_attr(description, names->precursor_range).get());
+    set_field(self, precursor_value, py::get_attr(description, names->precursor_value).get());
+
+    py::Ref voltage = py::get_attr(description, names->cone_voltage);
+    if (!is_not_none(voltage.get())) return;
+    py::Ref properties = py::get_attr(description, names->supplemental_properties);
+    // For a dict, `key in d.keys()` is `key in d`; anything else is asked for its keys.
+    py::Ref keys = PyDict_CheckExact(properties.get())
+                       ? std::move(properties)
+                       : py::Ref::checked(PyObject_CallMethodNoArgs(properties.get(), names->keys));
+    for (const ConditionType* kind : condition_types(Family::vendor_specific)) {
+        if (kind->voltage_key && has_key(keys.get(), kind->voltage_key)) {
+            py::Ref condition = make_condition(*kind, voltage.get());
+            py::append(fields_of(self)[additional_conditions], condition.get());
+            return;
+        }
+    }
+}
+
+bool is_instance(PyObject* object, PyObject* class_name) {
+    const int result = PyObject_IsInstance(object, module_name(class_name));
+    py::check(result);
+    return result != 0;
+}
+
+void fill(PyObject* self, PyObject* argument) {
+    py::Ref list = py::new_list();
+    set_field(self, additional_conditions, list.get());
+    if (is_instance(argument, names->acquisition_condition_class)) {
+        fill_from_stored_condition(self, argument);
+    } else if (is_instance(argument, names->spectrum_description_class)) {
+        fill_from_spectrum_description(self, argument);
+    } else {
+        PyErr_Format(PyExc_TypeError,
+                     "AcquisitionCondition() argument must be an InternalAcquisitionCondition or an "
+                     "InternalSpectrumDescription, not %.100s",
+                     Py_TYPE(argument)->tp_name);
+        py::throw_error();
+    }
+}
+
+py::Ref new_instance(PyTypeObject* type) {
+    py::Ref self = py::allocate(type);
+    store_none(fields_of(self.get()), field_count);
+    return self;
+}
+
+py::Ref public_value(PyObject* self, Field field) {
+    return qual::public_value(self, the_type, fields_of(self)[field], names->properties[field]);
+}
+
+void add_if_not_none(Text& text, PyObject* label, PyObject* value) {
+    if (!is_not_none(value)) return;
+    text.add(label);
+    text.add_str(value);
+}
+
+py::HashAccumulator accumulate(PyObject* self) {
+    PyObject** fields = fields_of(self);
+    py::HashAccumulator accumulator;
+    for (int field = 0; field < additional_conditions; ++field) accumulator.add(fields[field]);
+    PyObject* list = fields[additional_conditions];
+    if (is_none(list)) {
+        accumulator.add_hash(0);
+    } else {
+        py::Ref elements = py::Ref::checked(PySequence_Tuple(list));
+        const Py_hash_t hash = PyObject_Hash(elements.get());
+        if (hash == -1) py::throw_error();
+        accumulator.add_hash(hash);
+    }
+    return accumulator;
+}
+
+// ---- slots ------------------------------------------------------------------
+
+PyObject* condition_new(PyTypeObject* type, PyObject*, PyObject*) {
+    return py::guard([&] { return new_instance(type); });
+}
+
+int condition_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return py::guard_int([&] {
+        static const py::Parameters parameters("AcquisitionCondition", {"argument"}, 1);
+        auto parsed = py::parse_arguments<1>(parameters, args, kwargs);
+        fill(self, parsed[0]);
+        return 0;
+    });
+}
+
+int condition_traverse(PyObject* self, visitproc visit, void* arg) {
+    return visit_fields(self, fields_of(self), field_count, visit, arg);
+}
+
+int condition_clear(PyObject* self) {
+    clear_fields(fields_of(self), field_count);
+    return 0;
+}
+
+void condition_dealloc(PyObject* self) { dealloc_collectable(self, condition_clear); }
+
+PyObject* condition_str(PyObject* self) {
+    return py::guard([&] {
+        Text text(names->ms);
+        py::Ref level = public_value(self, ms_level);
+        text.add_str(level.get());
+
+        py::Ref ion_polarity = public_value(self, polarity);
+        const std::vector<PyObject*>& polarities = polarity_types().get();
+        if (py::equals(ion_polarity.get(), polarities[0])) {
+            text.add(names->plus);
+        } else if (py::equals(ion_polarity.get(), polarities[1])) {
+            text.add(names->minus);
+        } else if (py::equals(ion_polarity.get(), polarities[2])) {
+            text.add(names->both);
+        }
+
+        add_if_not_none(text, names->mass_range_label, public_value(self, mass_range).get());
+        add_if_not_none(text, names->collision_energy_label, public_value(self, collision_energy).get());
+        add_if_not_none(text, names->precursor_value_label, public_value(self, precursor_value).get());
+        add_if_not_none(text, names->precursor_range_label, public_value(self, precursor_range).get());
+
+        py::Ref type = public_value(self, original_measured_spectrum_type);
+        const std::vector<PyObject*>& types = spectrum_types().get();
+        if (py::equals(type.get(), types[profile])) {
+            text.add(names->profile_label);
+        } else if (py::equals(type.get(), types[centroid])) {
+            text.add(names->centroid_label);
+        }
+
+        py::Ref conditions = public_value(self, additional_conditions);
+        if (is_not_none(conditions.get())) {
+            const Py_ssize_t count = py::length(conditions.get());
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                py::Ref condition = py::Ref::checked(PySequence_GetItem(conditions.get(), i));
+                text.add(names->separator);
+                text.add_str(condition.get());
+            }
+        }
+        return text.finish();
+    });
+}
+
+PyObject* condition_richcompare(PyObject* self, PyObject* other, int op) {
+    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    return py::guard([&] {
+        const bool equal = PyObject_TypeCheck(other, the_type) &&
+                           !any_field_differs(fields_of(self), fields_of(other), all_fields);
+        return py::Ref::steal(comparison_result(op, equal));
+    });
+}
+
+Py_hash_t condition_hash(PyObject* self) {
+    return py::guard_hash([&] { return accumulate(self).reduced(); });
+}
+
+PyObject* condition_hash_method(PyObject* self, PyObject*) {
+    return py::guard([&] { return accumulate(self).exact(); });
+}
+
+PyObject* condition_property(PyObject* self, void* closure) {
+    return py::Ref::borrow(fields_of(self)[closure_index(closure)]).release();
+}
+
+PyGetSetDef condition_properties[] = {
+    {"ms_level", condition_property, nullptr, "The MS level: 1 for a plain MS scan, 2 for MS/MS and so on.",
+     index_closure(ms_level)},
+    {"polarity", condition_property, nullptr, "The ion polarity, a PolarityTypes member, or None.",
+     index_closure(polarity)},
+    {"collision_energy", condition_property, nullptr, "The collision energy, or None.",
+     index_closure(collision_energy)},
+    {"precursor_value", condition_property, nullptr, "The precursor m/z, or None.", index_closure(precursor_value)},
+    {"original_measured_spectrum_type", condition_property, nullptr,
+     "The kind of spectrum the instrument recorded: a SpectrumTypes member (PROFILE, CENTROID or\n"
+     "UNKNOWN), or None.",
+     index_closure(original_measured_spectrum_type)},
+    {"precursor_range", condition_property, nullptr, "The precursor isolation range (a ValueRange), or None.",
+     index_closure(precursor_range)},
+    {"mass_range", condition_property, nullptr, "The scanned m/z range (a ValueRange), or None.",
+     index_closure(mass_range)},
+    {"additional_conditions", condition_property, nullptr,
+     "The vendor-specific and triple-quadrupole conditions, vendor first. This is the condition's\n"
+     "own list, not a copy: changing it changes the condition's text, equality and hash.",
+     index_closure(additional_conditions)},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+std::array<PyMemberDef, field_count + 1> private_members{};
+
+PyMethodDef condition_methods[] = {
+    {"__hash__", condition_hash_method, METH_NOARGS | METH_COEXIST,
+     "__hash__($self, /)\n--\n\n"
+     "The 31-accumulation over the fields in the order of equality, as an unbounded integer;\n"
+     "the additional conditions count as the hash of a tuple of them."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot condition_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(condition_new)},
+    {Py_tp_init, reinterpret_cast<void*>(condition_init)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(condition_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(condition_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(condition_clear)},
+    {Py_tp_str, reinterpret_cast<void*>(condition_str)},
+    {Py_tp_repr, reinterpret_cast<void*>(condition_str)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(condition_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(condition_hash)},
+    {Py_tp_methods, condition_methods},
+    {Py_tp_getset, condition_properties},
+    {Py_tp_members, private_members.data()},
+    {Py_tp_doc, const_cast<char*>(
+        "AcquisitionCondition(argument)\n--\n\n"
+        "How the instrument acquired a mass spectrum: MS level, polarity, collision energy,\n"
+        "precursor, scanned range, the kind of spectrum recorded, and the vendor-specific and\n"
+        "triple-quadrupole conditions. Made from an InternalAcquisitionCondition or an\n"
+        "InternalSpectrumDescription record. Conditions are equal when all their fields are,\n"
+        "and equal conditions hash alike.")},
+    {0, nullptr},
+};
+
+PyType_Spec condition_spec = {"ozra_data_access.qual.AcquisitionCondition", sizeof(AcquisitionConditionObject), 0,
+                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, condition_slots};
+
+}  // namespace
+
+void add_acquisition_condition_type(PyObject* module) {
+    if (names == nullptr) names = new Names();
+    for (int field = 0; field < field_count; ++field) {
+        names->properties[field] = py::intern(field_names[field]);
+        const char* member_name = PyUnicode_AsUTF8(mangled("AcquisitionCondition", field_names[field]));
+        if (member_name == nullptr) py::throw_error();
+        private_members[field] = PyMemberDef{
+            member_name, T_OBJECT_EX,
+            static_cast<Py_ssize_t>(offsetof(AcquisitionConditionObject, fields) + sizeof(PyObject*) * field),
+            READONLY, nullptr};
+    }
+    the_type = py::add_type(module, &condition_spec);
+}
+
+PyTypeObject* acquisition_condition_type() { return the_type; }
+
+py::Ref new_acquisition_condition(PyObject* record) {
+    py::Ref self = new_instance(the_type);
+    fill(self.get(), record);
+    return self;
+}
+
+}  // namespace ozra::qual

@@ -1,0 +1,93 @@
+// The nine small condition classes (five vendors' own scan settings, four
+// triple-quadrupole scan modes) are made by one mechanism from a table: each
+// class is one entry naming its fields, the record field each is read from,
+// the fields that take part in equality and hash, the voltage-like fields and
+// how its text is built. A new class is a new entry in condition_classes.cpp.
+#pragma once
+
+#include "args.hpp"
+#include "ref.hpp"
+
+#include <vector>
+
+namespace ozra::qual {
+
+// The storage record a class is made from; the record's type, a member of the
+// family's enumeration, selects the class inside an AcquisitionCondition.
+enum class Family {
+    vendor_specific,  // VendorSpecificAdditionalCondition, VendorSpecificAdditionalConditionTypes
+    triple_q_scan,    // TripleQScanCondition, TripleQScanTypes
+};
+
+// When a field appears in the text.
+enum class Shown {
+    unless_none,       // unless `value == None`
+    if_not_none,       // if `value != None`
+    if_nonempty_text,  // if `value != None` and `value != ""`
+    always,
+};
+
+struct ConditionField {
+    const char* name;    // private name: member `_Class__name`; the property has the same name
+    const char* source;  // short name of the record field it is read from
+    const char* label;   // its label in the text, "[label] "
+    Shown shown;
+    bool voltage;        // printed without a trailing ".0"; takes the bare number where the class accepts one
+    bool compared;       // takes part in equality and hash
+    const char* doc;
+};
+
+struct ConditionClass {
+    const char* name;
+    const char* parameter;    // the constructor's one parameter
+    Family family;
+    const char* selector;     // the member of the family's enumeration that selects this class
+    bool accepts_number;      // made from a bare float as well as from a record (whose type is then tested)
+    const char* voltage_key;  // supplemental-property key of a spectrum description whose source
+                              // voltage this class is made from, or nullptr
+    const char* title;        // the text before the fields
+    std::vector<ConditionField> fields;
+    const char* doc;
+};
+
+// The table, in the order the family's selectors are tested.
+const std::vector<ConditionClass>& condition_classes();
+
+// A class of the table made into a type, with what its methods need at hand.
+struct ConditionType {
+    const ConditionClass* table;
+    PyTypeObject* type;
+    const py::Parameters* parameters;
+    PyObject* record_class;             // interned name of the record class, bound in the module
+    PyObject* title;                    // str
+    std::vector<PyObject*> sources;     // interned mangled record field names, one per field
+    std::vector<PyObject*> properties;  // interned property names, one per field
+    std::vector<PyObject*> first_labels;  // ": [label] " per field
+    std::vector<PyObject*> next_labels;   // ", [label] " per field
+    std::vector<int> compared;          // indexes of the fields in equality and hash
+    int voltage = -1;                   // index of the field a bare number fills, or -1
+    PyObject* voltage_key = nullptr;    // str or nullptr
+};
+
+// Instances of every small condition class share this layout.
+struct ConditionObject {
+    PyObject_HEAD
+    const ConditionType* kind;
+    PyObject* fields[1];  // really as many as the class has fields
+};
+
+inline PyObject** condition_fields(PyObject* self) { return reinterpret_cast<ConditionObject*>(self)->fields; }
+
+// Creates the nine types and binds them in the module.
+void add_small_condition_types(PyObject* module);
+
+// The types of one family, in table order.
+const std::vector<const ConditionType*>& condition_types(Family family);
+
+// The family's enumeration members selecting each of its types, in the same order.
+const std::vector<PyObject*>& family_selectors(Family family);
+
+// `Class(argument)` for the class of `kind`.
+py::Ref make_condition(const ConditionType& kind, PyObject* argument);
+
+}  // namespace ozra::qual

@@ -1,0 +1,67 @@
+#include "condition_values.hpp"
+
+#include "types.hpp"
+
+namespace ozra::qual {
+namespace {
+
+PyObject* point_zero_suffix() {
+    static PyObject* suffix = py::intern(".0");
+    return suffix;
+}
+
+}  // namespace
+
+bool is_not_none(PyObject* value) {
+    if (value == Py_None) return false;
+    return py::never_equals_none(value) || py::not_equals(value, Py_None);
+}
+
+bool equals_true(PyObject* value) {
+    if (value == Py_True) return true;
+    if (value == Py_False || value == Py_None) return false;
+    return py::equals(value, Py_True);
+}
+
+py::Ref voltage_text(PyObject* value) {
+    py::Ref text = py::str(value);
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text.get());
+    const Py_ssize_t ends_with = PyUnicode_Tailmatch(text.get(), point_zero_suffix(), 0, length, 1);
+    if (ends_with < 0) py::throw_error();
+    if (ends_with == 0) return text;
+    return py::Ref::checked(PyUnicode_Substring(text.get(), 0, length - 2));
+}
+
+Text::Text(PyObject* start) : pieces_(py::new_list()) { add(start); }
+
+void Text::add(PyObject* piece) { py::append(pieces_.get(), piece); }
+
+void Text::add_str(PyObject* value) {
+    py::Ref text = py::str(value);
+    add(text.get());
+}
+
+void Text::add_voltage(PyObject* value) {
+    py::Ref text = voltage_text(value);
+    add(text.get());
+}
+
+py::Ref Text::finish() {
+    static PyObject* empty = py::intern("");
+    return py::Ref::checked(PyUnicode_Join(empty, pieces_.get()));
+}
+
+bool any_field_differs(PyObject* const* a, PyObject* const* b, std::span<const int> indexes) {
+    for (int index : indexes) {
+        if (py::not_equals(a[index], b[index])) return true;
+    }
+    return false;
+}
+
+PyObject* comparison_result(int op, bool equal) {
+    if (op == Py_EQ) return py::Ref::boolean(equal).release();
+    if (op == Py_NE) return py::Ref::boolean(!equal).release();
+    Py_RETURN_NOTIMPLEMENTED;
+}
+
+}  // namespace ozra::qual

@@ -1,0 +1,31 @@
+#include "enum_members.hpp"
+
+#include "qual_module.hpp"
+#include "types.hpp"
+
+namespace ozra::qual {
+
+EnumMembers::EnumMembers(const char* enumeration, std::initializer_list<const char*> members)
+    : EnumMembers(enumeration, std::vector<const char*>(members)) {}
+
+EnumMembers::EnumMembers(const char* enumeration, const std::vector<const char*>& members)
+    : enumeration_name_(py::intern(enumeration)) {
+    for (const char* member : members) member_names_.push_back(py::intern(member));
+    members_.reserve(member_names_.size());
+}
+
+const std::vector<PyObject*>& EnumMembers::get() {
+    PyObject* bound = module_name(enumeration_name_);
+    if (bound == enumeration_) return members_;
+    std::vector<py::Ref> fetched;
+    fetched.reserve(member_names_.size());
+    for (PyObject* name : member_names_) fetched.push_back(py::get_attr(bound, name));
+    for (PyObject* member : members_) Py_DECREF(member);
+    members_.clear();
+    for (py::Ref& member : fetched) members_.push_back(member.release());
+    Py_INCREF(bound);
+    Py_XSETREF(enumeration_, bound);
+    return members_;
+}
+
+}  // namespace ozra::qual

@@ -1,0 +1,312 @@
+// The one mechanism behind the small condition classes of the table.
+#include "condition_class.hpp"
+#include "condition_values.hpp"
+#include "entry.hpp"
+#include "hashing.hpp"
+#include "enum_members.hpp"
+#include "object_fields.hpp"
+#include "qual_module.hpp"
+#include "types.hpp"
+
+#include <structmember.h>
+
+#include <array>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace ozra::qual {
+namespace {
+
+struct FamilyNames {
+    const char* record;
+    const char* enumeration;
+};
+
+const FamilyNames& names_of(Family family) {
+    static const std::array<FamilyNames, 2> names = {{
+        {"VendorSpecificAdditionalCondition", "VendorSpecificAdditionalConditionTypes"},
+        {"TripleQScanCondition", "TripleQScanTypes"},
+    }};
+    return names[static_cast<std::size_t>(family)];
+}
+
+// What the interpreter keeps pointing to for the life of the process: names,
+// member and property tables, specs, argument parsers.
+struct TypeStorage {
+    std::deque<std::string> strings;
+    std::vector<PyMemberDef> members;
+    std::vector<PyGetSetDef> properties;
+    std::vector<PyType_Slot> slots;
+    PyType_Spec spec{};
+    std::unique_ptr<py::Parameters> parameters;
+
+    const char* keep(std::string text) { return strings.emplace_back(std::move(text)).c_str(); }
+};
+
+std::deque<ConditionType>& registry() {
+    static std::deque<ConditionType> types;
+    return types;
+}
+
+std::deque<TypeStorage>& storage() {
+    static std::deque<TypeStorage> kept;
+    return kept;
+}
+
+std::array<std::vector<const ConditionType*>, 2>& types_by_family() {
+    static std::array<std::vector<const ConditionType*>, 2> types;
+    return types;
+}
+
+std::array<std::unique_ptr<EnumMembers>, 2>& selectors_by_family() {
+    static std::array<std::unique_ptr<EnumMembers>, 2> selectors;
+    return selectors;
+}
+
+ConditionObject* as_condition(PyObject* self) { return reinterpret_cast<ConditionObject*>(self); }
+
+std::size_t field_count(PyObject* self) {
+    const ConditionType* kind = as_condition(self)->kind;
+    return kind ? kind->table->fields.size() : 0;
+}
+
+void set_field(PyObject* self, std::size_t index, PyObject* value) { store(condition_fields(self)[index], value); }
+
+// The class of the table that `type` is or derives from.
+const ConditionType& kind_of(PyTypeObject* type) {
+    for (const ConditionType& kind : registry()) {
+        if (kind.type == type) return kind;
+    }
+    for (const ConditionType& kind : registry()) {
+        if (PyType_IsSubtype(type, kind.type)) return kind;
+    }
+    py::raise(PyExc_TypeError, "not a condition class");
+}
+
+py::Ref new_instance(PyTypeObject* type, const ConditionType& kind) {
+    py::Ref self = py::allocate(type);
+    as_condition(self.get())->kind = &kind;
+    store_none(condition_fields(self.get()), kind.table->fields.size());
+    return self;
+}
+
+// Whether a field can never lead back to the condition: the interpreter's own
+// rule for tuples (objects without GC support, and untracked tuples).
+bool is_atomic(PyObject* value) {
+    return !PyObject_IS_GC(value) || (PyTuple_CheckExact(value) && !PyObject_GC_IsTracked(value));
+}
+
+// A condition of the table's own class holding only atomic fields (numbers,
+// strings, ranges, None: the usual case) cannot be part of a cycle, so the
+// collector need not visit it. With a hundred thousand spectra, that matters.
+void track_if_needed(PyObject* self, const ConditionType& kind) {
+    bool atomic = Py_TYPE(self) == kind.type;
+    for (std::size_t i = 0; atomic && i < kind.table->fields.size(); ++i) atomic = is_atomic(condition_fields(self)[i]);
+    const bool tracked = PyObject_GC_IsTracked(self);
+    if (atomic && tracked) PyObject_GC_UnTrack(self);
+    if (!atomic && !tracked) PyObject_GC_Track(self);
+}
+
+// Field by field, in table order, as the constructor's rules say.
+void fill(PyObject* self, const ConditionType& kind, PyObject* argument) {
+    if (!PyObject_GC_IsTracked(self)) PyObject_GC_Track(self);  // __init__ again: the fields will change
+    const std::size_t count = kind.table->fields.size();
+    bool from_record = true;
+    if (kind.table->accepts_number) {
+        PyObject* record_class = module_name(kind.record_class);
+        const int is_record = PyObject_IsInstance(argument, record_class);
+        py::check(is_record);
+        from_record = is_record != 0;
+        if (!from_record) {
+            const bool is_number = PyFloat_Check(argument);
+            for (std::size_t i = 0; i < count; ++i) {
+                set_field(self, i, is_number && static_cast<int>(i) == kind.voltage ? argument : Py_None);
+            }
+        }
+    }
+    if (from_record) {
+        for (std::size_t i = 0; i < count; ++i) {
+            py::Ref value = py::get_attr(argument, kind.sources[i]);
+            set_field(self, i, value.get());
+        }
+    }
+    track_if_needed(self, kind);
+}
+
+bool is_shown(Shown shown, PyObject* value) {
+    static PyObject* empty = py::intern("");
+    switch (shown) {
+        case Shown::unless_none: return !is_none(value);
+        case Shown::if_not_none: return is_not_none(value);
+        case Shown::if_nonempty_text: return is_not_none(value) && py::not_equals(value, empty);
+        case Shown::always: return true;
+    }
+    return true;
+}
+
+py::HashAccumulator accumulate(PyObject* self) {
+    const ConditionType& kind = *as_condition(self)->kind;
+    py::HashAccumulator accumulator;
+    for (int index : kind.compared) accumulator.add(condition_fields(self)[index]);
+    return accumulator;
+}
+
+// ---- slots ------------------------------------------------------------------
+
+PyObject* condition_new(PyTypeObject* type, PyObject*, PyObject*) {
+    return py::guard([&] { return new_instance(type, kind_of(type)); });
+}
+
+int condition_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return py::guard_int([&] {
+        const ConditionType& kind = *as_condition(self)->kind;
+        auto parsed = py::parse_arguments<1>(*kind.parameters, args, kwargs);
+        fill(self, kind, parsed[0]);
+        return 0;
+    });
+}
+
+int condition_traverse(PyObject* self, visitproc visit, void* arg) {
+    return visit_fields(self, condition_fields(self), field_count(self), visit, arg);
+}
+
+int condition_clear(PyObject* self) {
+    clear_fields(condition_fields(self), field_count(self));
+    return 0;
+}
+
+void condition_dealloc(PyObject* self) { dealloc_collectable(self, condition_clear); }
+
+PyObject* condition_str(PyObject* self) {
+    return py::guard([&] {
+        const ConditionType& kind = *as_condition(self)->kind;
+        Text text(kind.title);
+        bool first = true;
+        for (std::size_t i = 0; i < kind.table->fields.size(); ++i) {
+            const ConditionField& field = kind.table->fields[i];
+            py::Ref value = public_value(self, kind.type, condition_fields(self)[i], kind.properties[i]);
+            if (!is_shown(field.shown, value.get())) continue;
+            text.add(first ? kind.first_labels[i] : kind.next_labels[i]);
+            first = false;
+            if (field.voltage) {
+                text.add_voltage(value.get());
+            } else {
+                text.add_str(value.get());
+            }
+        }
+        return text.finish();
+    });
+}
+
+PyObject* condition_richcompare(PyObject* self, PyObject* other, int op) {
+    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    return py::guard([&] {
+        const ConditionType& kind = *as_condition(self)->kind;
+        const bool equal = PyObject_TypeCheck(other, kind.type) &&
+                           !any_field_differs(condition_fields(self), condition_fields(other), kind.compared);
+        return py::Ref::steal(comparison_result(op, equal));
+    });
+}
+
+Py_hash_t condition_hash(PyObject* self) {
+    return py::guard_hash([&] { return accumulate(self).reduced(); });
+}
+
+PyObject* condition_hash_method(PyObject* self, PyObject*) {
+    return py::guard([&] { return accumulate(self).exact(); });
+}
+
+PyObject* condition_property(PyObject* self, void* closure) {
+    return py::Ref::borrow(condition_fields(self)[closure_index(closure)]).release();
+}
+
+PyMethodDef condition_methods[] = {
+    {"__hash__", condition_hash_method, METH_NOARGS | METH_COEXIST,
+     "__hash__($self, /)\n--\n\n"
+     "The 31-accumulation over the compared fields, as an unbounded integer:\n"
+     "start at 1, then 31 * result + (0 for None, else the field's hash) per field."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+void add_condition_type(PyObject* module, const ConditionClass& table) {
+    TypeStorage& kept = storage().emplace_back();
+    ConditionType& kind = registry().emplace_back();
+    const FamilyNames& family = names_of(table.family);
+    kind.table = &table;
+    kind.record_class = py::intern(family.record);
+    kind.title = py::intern(table.title);
+    kind.voltage_key = table.voltage_key ? py::intern(table.voltage_key) : nullptr;
+    kept.parameters = std::make_unique<py::Parameters>(table.name, std::initializer_list<const char*>{table.parameter}, 1);
+    kind.parameters = kept.parameters.get();
+
+    for (std::size_t i = 0; i < table.fields.size(); ++i) {
+        const ConditionField& field = table.fields[i];
+        kind.sources.push_back(py::intern((std::string("_") + family.record + "__" + field.source).c_str()));
+        kind.properties.push_back(py::intern(field.name));
+        kind.first_labels.push_back(py::intern((std::string(": [") + field.label + "] ").c_str()));
+        kind.next_labels.push_back(py::intern((std::string(", [") + field.label + "] ").c_str()));
+        if (field.compared) kind.compared.push_back(static_cast<int>(i));
+        if (field.voltage) kind.voltage = static_cast<int>(i);
+        const auto offset = static_cast<Py_ssize_t>(offsetof(ConditionObject, fields) + sizeof(PyObject*) * i);
+        kept.members.push_back(PyMemberDef{kept.keep(std::string("_") + table.name + "__" + field.name), T_OBJECT_EX,
+                                           offset, READONLY, nullptr});
+        kept.properties.push_back(PyGetSetDef{field.name, condition_property, nullptr, field.doc,
+                                              index_closure(i)});
+    }
+    kept.members.push_back(PyMemberDef{nullptr, 0, 0, 0, nullptr});
+    kept.properties.push_back(PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr});
+
+    kept.slots = {
+        {Py_tp_new, reinterpret_cast<void*>(condition_new)},
+        {Py_tp_init, reinterpret_cast<void*>(condition_init)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(condition_dealloc)},
+        {Py_tp_traverse, reinterpret_cast<void*>(condition_traverse)},
+        {Py_tp_clear, reinterpret_cast<void*>(condition_clear)},
+        {Py_tp_str, reinterpret_cast<void*>(condition_str)},
+        {Py_tp_repr, reinterpret_cast<void*>(condition_str)},
+        {Py_tp_richcompare, reinterpret_cast<void*>(condition_richcompare)},
+        {Py_tp_hash, reinterpret_cast<void*>(condition_hash)},
+        {Py_tp_methods, condition_methods},
+        {Py_tp_getset, kept.properties.data()},
+        {Py_tp_members, kept.members.data()},
+        {Py_tp_doc, const_cast<char*>(table.doc)},
+        {0, nullptr},
+    };
+    kept.spec = PyType_Spec{
+        kept.keep(std::string("ozra_data_access.qual.") + table.name),
+        static_cast<int>(offsetof(ConditionObject, fields) + sizeof(PyObject*) * table.fields.size()), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kept.slots.data()};
+    kind.type = py::add_type(module, &kept.spec);
+    types_by_family()[static_cast<std::size_t>(table.family)].push_back(&kind);
+}
+
+}  // namespace
+
+void add_small_condition_types(PyObject* module) {
+    for (auto& types : types_by_family()) types.clear();
+    for (const ConditionClass& table : condition_classes()) add_condition_type(module, table);
+    for (Family family : {Family::vendor_specific, Family::triple_q_scan}) {
+        std::vector<const char*> selectors;
+        for (const ConditionType* kind : condition_types(family)) selectors.push_back(kind->table->selector);
+        selectors_by_family()[static_cast<std::size_t>(family)] =
+            std::make_unique<EnumMembers>(names_of(family).enumeration, selectors);
+    }
+}
+
+const std::vector<const ConditionType*>& condition_types(Family family) {
+    return types_by_family()[static_cast<std::size_t>(family)];
+}
+
+const std::vector<PyObject*>& family_selectors(Family family) {
+    return selectors_by_family()[static_cast<std::size_t>(family)]->get();
+}
+
+py::Ref make_condition(const ConditionType& kind, PyObject* argument) {
+    py::Ref self = new_instance(kind.type, kind);
+    fill(self.get(), kind, argument);
+    return self;
+}
+
+}  // namespace ozra::qual

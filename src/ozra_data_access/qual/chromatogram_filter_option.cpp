@@ -4,7 +4,7 @@
 #include "args.hpp"
 #include "condition_values.hpp"
 #include "entry.hpp"
-#include "object_fields.hpp"
+#include "owned_fields.hpp"
 #include "types.hpp"
 
 #include <structmember.h>

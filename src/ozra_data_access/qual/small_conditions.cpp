@@ -4,7 +4,7 @@
 #include "entry.hpp"
 #include "hashing.hpp"
 #include "enum_members.hpp"
-#include "object_fields.hpp"
+#include "owned_fields.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
 

@@ -67,6 +67,7 @@ PyObject* ms_level = nullptr;
 PyObject* polarity = nullptr;
 PyObject* collision_energy = nullptr;
 PyObject* sort = nullptr;
+PyObject* clear = nullptr;
 
 void intern_all() {
     OzraSymbols = py::intern("OzraSymbols");
@@ -132,6 +133,7 @@ void intern_all() {
     polarity = py::intern("polarity");
     collision_energy = py::intern("collision_energy");
     sort = py::intern("sort");
+    clear = py::intern("clear");
 }
 
 }  // namespace ozra::qual::names

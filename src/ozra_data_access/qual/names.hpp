@@ -80,5 +80,6 @@ extern PyObject* ms_level;
 extern PyObject* polarity;
 extern PyObject* collision_energy;
 extern PyObject* sort;
+extern PyObject* clear;
 
 }  // namespace ozra::qual::names

@@ -76,6 +76,12 @@ void read_spectrum_index_block(PyObject* self) {
     call_reader(reader, names::confirm_ozra_symbol, block_symbol(names::END_OF_SPECTRUM_INDEX_BLOCK).get());
 }
 
+py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) {
+    call_reader(reader, names::set_buffer, position);
+    if (wavelengths == nullptr || py::equals_none(wavelengths)) return call_reader(reader, names::read_spectrum);
+    return call_reader(reader, names::read_dad_spectrum, wavelengths);
+}
+
 void check_index(PyObject* index, Py_ssize_t count) {
     py::Ref zero = py::from_long(0);
     py::Ref bound = py::from_size(count);

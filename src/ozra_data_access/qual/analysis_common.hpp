@@ -39,6 +39,10 @@ py::Ref description_of(PyObject* spectrum_index);
 // SpectrumBasedChromatogramPoint(spectrum_index, retention_time, intensity, x).
 py::Ref make_chromatogram_point(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity, PyObject* x);
 
+// Positions `reader` at `position` and reads the spectrum there: the DAD read
+// given `wavelengths` when that is neither null nor None, else the plain read.
+py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths);
+
 // sys.float_info.max, read from the module's `sys` when called.
 double largest_finite_double();
 

@@ -1,16 +1,35 @@
-// Placeholder until DAD chromatograms land.
+// DADAnalysis.get_chromatogram: one window mean per spectrum with a retention time.
 #include "dad_chromatogram.hpp"
 
-#include "entry.hpp"
+#include "dad_walk.hpp"
+#include "dad_window_mean.hpp"
+#include "points_view.hpp"
 
 namespace ozra::qual {
 
-py::Ref get_dad_chromatogram(PyObject*, PyObject*) {
-    py::raise(PyExc_NotImplementedError, "DAD chromatograms are not available yet");
-}
+py::Ref get_dad_chromatogram(PyObject* analysis, PyObject* extract_wavelength_range) {
+    py::Ref result = py::new_list();
+    py::Ref missed_intensity = py::from_double(0.0);
+    py::Ref missed_wavelength = py::from_double(-1.0);
+    for_each_timed_spectrum(analysis, [&](const TimedSpectrum& spectrum) {
+        py::Ref position = py::get_attr(spectrum.spectrum_index, names::spectrum_index_position);
+        py::Ref wavelengths = wavelength_array_of(analysis);
+        py::Ref points = read_spectrum_points(as_analysis(analysis)->reader, position.get(), wavelengths.get());
+        const double min = py::as_double(py::get_attr(extract_wavelength_range, names::min).get());
+        const double max = py::as_double(py::get_attr(extract_wavelength_range, names::max).get());
 
-py::Ref get_max_plot(PyObject*, PyObject*, PyObject*) {
-    py::raise(PyExc_NotImplementedError, "DAD max plots are not available yet");
+        std::optional<WindowMean> mean;
+        {
+            const PointsView view(points.get());
+            mean = window_mean(view.data(), view.size(), min, max);
+        }
+        py::Ref index = py::get_attr(spectrum.description, names::desc_index);
+        py::Ref intensity = mean ? py::from_double(mean->intensity) : missed_intensity.copy();
+        py::Ref wavelength = mean ? py::from_double(mean->wavelength) : missed_wavelength.copy();
+        py::Ref point = make_chromatogram_point(index.get(), spectrum.retention_time, intensity.get(), wavelength.get());
+        py::append(result.get(), point.get());
+    });
+    return result;
 }
 
 }  // namespace ozra::qual

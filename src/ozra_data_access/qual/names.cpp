@@ -70,6 +70,7 @@ PyObject* sort = nullptr;
 PyObject* acquisition_condition = nullptr;
 PyObject* extract_mz_range = nullptr;
 PyObject* retention_time_range = nullptr;
+PyObject* clear = nullptr;
 
 void intern_all() {
     OzraSymbols = py::intern("OzraSymbols");
@@ -138,6 +139,7 @@ void intern_all() {
     acquisition_condition = py::intern("acquisition_condition");
     extract_mz_range = py::intern("extract_mz_range");
     retention_time_range = py::intern("retention_time_range");
+    clear = py::intern("clear");
 }
 
 }  // namespace ozra::qual::names

@@ -80,6 +80,7 @@ extern PyObject* ms_level;
 extern PyObject* polarity;
 extern PyObject* collision_energy;
 extern PyObject* sort;
+extern PyObject* clear;
 
 // ChromatogramFilterOption properties.
 extern PyObject* acquisition_condition;

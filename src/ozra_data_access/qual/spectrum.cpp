@@ -48,15 +48,10 @@ PyObject* dad_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t n
     });
 }
 
-// Positions the record's reader at `position` and reads the spectrum there: the
-// DAD read when a wavelength array is given, else the plain read.
+// Reads the spectrum at `position` through the record's reader.
 py::Ref read_points_at(PyObject* spectrum_index, PyObject* position, PyObject* wavelengths) {
     py::Ref reader = py::get_attr(spectrum_index, names::spectrum_index_reader);
-    py::Ref::checked(PyObject_CallMethodOneArg(reader.get(), names::set_buffer, position));
-    if (wavelengths == nullptr || py::equals_none(wavelengths)) {
-        return py::Ref::checked(PyObject_CallMethodNoArgs(reader.get(), names::read_spectrum));
-    }
-    return py::Ref::checked(PyObject_CallMethodOneArg(reader.get(), names::read_dad_spectrum, wavelengths));
+    return read_spectrum_points(reader.get(), position, wavelengths);
 }
 
 PyObject* get_spectrum_points(PyObject* self, PyObject*) {

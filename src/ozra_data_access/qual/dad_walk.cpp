@@ -1,0 +1,15 @@
+#include "dad_walk.hpp"
+
+namespace ozra::qual {
+
+bool lacks_retention_time(PyObject* retention_time) {
+    // A float never equals None; anything else may answer for itself.
+    return !PyFloat_CheckExact(retention_time) && py::equals_none(retention_time);
+}
+
+py::Ref wavelength_array_of(PyObject* analysis) {
+    py::Ref qual_description = qual_description_of(as_analysis(analysis)->function_index);
+    return py::get_attr(qual_description.get(), names::wavelength_arr);
+}
+
+}  // namespace ozra::qual

@@ -1,0 +1,52 @@
+#include "points_view.hpp"
+
+#include "names.hpp"
+
+#include <cstring>
+
+namespace ozra::qual {
+
+PointsView::PointsView(PyObject* points) {
+    if (!take_buffer(points)) copy_records(points);
+}
+
+PointsView::~PointsView() {
+    if (holds_buffer_) PyBuffer_Release(&buffer_);
+}
+
+bool PointsView::take_buffer(PyObject* points) {
+    if (!PyObject_CheckBuffer(points)) return false;
+    if (PyObject_GetBuffer(points, &buffer_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
+        // An exporter that cannot give this layout (a strided view, say) is read as a sequence.
+        if (!PyErr_ExceptionMatches(PyExc_BufferError)) py::throw_error();
+        PyErr_Clear();
+        return false;
+    }
+    holds_buffer_ = true;
+    const bool point_layout = buffer_.ndim == 1 && buffer_.itemsize == sizeof(py::Point) &&
+                              buffer_.format != nullptr &&
+                              std::strcmp(buffer_.format, py::point_buffer_format) == 0;
+    if (!point_layout) {
+        PyBuffer_Release(&buffer_);
+        holds_buffer_ = false;
+        return false;
+    }
+    data_ = static_cast<const py::Point*>(buffer_.buf);
+    size_ = static_cast<std::size_t>(buffer_.shape[0]);
+    return true;
+}
+
+void PointsView::copy_records(PyObject* points) {
+    const Py_ssize_t count = py::length(points);
+    copy_.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t j = 0; j < count; ++j) {
+        py::Ref point = py::Ref::checked(PySequence_GetItem(points, j));
+        const double x = py::as_double(py::get_attr(point.get(), names::x).get());
+        const double intensity = py::as_double(py::get_attr(point.get(), names::intensity).get());
+        copy_.push_back(py::Point{x, intensity});
+    }
+    data_ = copy_.data();
+    size_ = copy_.size();
+}
+
+}  // namespace ozra::qual

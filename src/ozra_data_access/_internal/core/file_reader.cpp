@@ -1,0 +1,193 @@
+#include "file_reader.hpp"
+
+#include <algorithm>
+
+namespace ozra::core {
+namespace {
+
+// Buffers grown by one huge block are given back above this size.
+constexpr std::size_t kept_buffer_size = std::size_t{64} << 20;
+
+}  // namespace
+
+FileReader::FileReader(const std::string& path) : file_(std::make_shared<FileSource>(path)) {
+    ByteCursor window = file_window(file_header_size);
+    header_ = read_file_header(window);
+}
+
+ByteCursor FileReader::file_window(std::size_t length) {
+    const std::uint64_t size = file_->size();
+    const std::size_t available =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, size - std::min(size, position_)));
+    std::uint8_t* bytes = window_.reserve(available);
+    file_->read_exact(position_, available, bytes);
+    return ByteCursor::file(bytes, available, position_);
+}
+
+template <class Decode>
+auto FileReader::decode_next(std::size_t max_length, Decode decode) {
+    require_open();
+    if (in_frame_) return decode(frame_cursor_);
+    ByteCursor window = file_window(max_length);
+    auto value = decode(window);
+    position_ += window.consumed();
+    return value;
+}
+
+void FileReader::set_position(std::int64_t position) {
+    require_open();
+    if (position < 0 || static_cast<std::uint64_t>(position) >= file_->size()) {
+        throw FormatError::outside_file(position, file_->size());
+    }
+    position_ = static_cast<std::uint64_t>(position);
+    in_frame_ = false;
+    block_count_.reset();
+}
+
+std::uint64_t FileReader::position() const {
+    require_open();
+    return in_frame_ ? frame_offset_ : position_;
+}
+
+void FileReader::expect_marker(Marker marker) {
+    const std::uint64_t at = position();
+    decode_next(marker_size, [&](ByteCursor& cursor) {
+        read_marker(cursor, marker);
+        return 0;
+    });
+    if (marker == Marker::begin_spectrum_index_block) {
+        const auto known = condition_counts_.find(static_cast<std::int64_t>(at));
+        current_condition_count_ = known == condition_counts_.end() ? std::nullopt : known->second;
+    } else if (marker == Marker::begin_jump_table || marker == Marker::begin_function_index_block) {
+        current_condition_count_.reset();
+    }
+}
+
+std::uint32_t FileReader::read_u32() {
+    const std::uint32_t value = decode_next(4, [](ByteCursor& cursor) { return cursor.u32("a u32"); });
+    if (!in_frame_) block_count_ = value;
+    return value;
+}
+
+std::uint32_t FileReader::read_count() {
+    const std::uint32_t value =
+        decode_next(max_count_size, [](ByteCursor& cursor) { return core::read_count(cursor, "a count"); });
+    if (!in_frame_) block_count_ = value;
+    return value;
+}
+
+bool FileReader::read_bool() {
+    return decode_next(1, [](ByteCursor& cursor) { return core::read_bool(cursor, "a bool"); });
+}
+
+const std::vector<std::int64_t>& FileReader::read_i64_array() {
+    std::vector<std::int64_t>& elements = i64_elements_;
+    require_open();
+    if (in_frame_) {
+        core::read_i64_array(frame_cursor_, elements);
+        return elements;
+    }
+    // The count first, to size the window that holds the whole array.
+    ByteCursor count_window = file_window(max_count_size);
+    const std::uint32_t n = core::read_count(count_window, "the element count of an i64 array");
+    const std::uint64_t room = file_->size() - position_ - count_window.consumed();
+    if (n > room / 8) {
+        throw FormatError("expected an i64 array of at most " + std::to_string(room / 8) +
+                              " elements (the bytes left in the file), found a count of " + std::to_string(n),
+                          position_);
+    }
+    if (block_count_ && n != *block_count_) {
+        throw FormatError("expected an i64 array of " + std::to_string(*block_count_) +
+                              " elements (the block's count), found " + std::to_string(n),
+                          position_);
+    }
+    ByteCursor window = file_window(count_window.consumed() + std::size_t{n} * 8);
+    core::read_i64_array(window, elements);
+    position_ += window.consumed();
+    window_.shrink_to(kept_buffer_size);
+    return elements;
+}
+
+void FileReader::enter_frame() {
+    require_open();
+    if (in_frame_) throw UsageError("a decompressed frame is already being read");
+    const std::uint64_t frame_offset = position_;
+    ByteCursor length_window = file_window(4);
+    const std::uint32_t stored = length_window.u32("the stored size of a frame");
+    const std::uint64_t frame_start = frame_offset + 4;
+    const std::uint64_t room = file_->size() - std::min(file_->size(), frame_start);
+    if (stored > room) {
+        throw FormatError("expected a frame of at most " + std::to_string(room) +
+                              " bytes (the bytes left in the file), found a stored size of " + std::to_string(stored),
+                          frame_offset);
+    }
+    std::uint8_t* bytes = stored_.reserve(stored);
+    file_->read_exact(frame_start, stored, bytes);
+    decompressor_.decompress(bytes, stored, frame_start, frame_data_, std::nullopt);
+    stored_.shrink_to(kept_buffer_size);
+    frame_cursor_ = ByteCursor::decompressed(frame_data_.data(), frame_data_.size(), frame_offset);
+    frame_offset_ = frame_offset;
+    frame_end_ = frame_start + stored;
+    in_frame_ = true;
+}
+
+void FileReader::leave_frame() {
+    require_open();
+    if (!in_frame_) throw UsageError("no decompressed frame is being read");
+    if (!frame_cursor_.at_end()) {
+        frame_cursor_.fail("expected the end of the frame's records, found " +
+                           std::to_string(frame_cursor_.remaining()) + " more bytes");
+    }
+    in_frame_ = false;
+    position_ = frame_end_;
+    frame_data_.shrink_to(kept_buffer_size);
+}
+
+ByteCursor& FileReader::frame_cursor() {
+    require_open();
+    if (!in_frame_) throw UsageError("no decompressed frame is being read");
+    return frame_cursor_;
+}
+
+FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> wavelength_count) {
+    require_open();
+    if (in_frame_) throw UsageError("spectra are read from the file, not from a decompressed frame");
+    ByteCursor window = file_window(spectrum_header_size);
+    const SpectrumHeader header = read_spectrum_header(window);
+    if (wavelength_count) {
+        if (header.x_stored) {
+            throw FormatError("expected a spectrum without stored x values (read with the function's wavelengths)",
+                              header.offset);
+        }
+        if (header.count != *wavelength_count) {
+            throw FormatError("expected a spectrum of " + std::to_string(*wavelength_count) +
+                                  " points (one per wavelength), found " + std::to_string(header.count),
+                              header.offset);
+        }
+    } else if (!header.x_stored) {
+        throw FormatError("expected a spectrum with stored x values (one without them needs the function's "
+                          "wavelengths)",
+                          header.offset);
+    }
+    check_spectrum_sizes(header, file_->size());
+
+    std::uint8_t* stored = stored_.reserve(std::size_t{header.stored_size} + marker_size);
+    file_->read_exact(header.payload_offset(), stored_.size(), stored);
+    ByteCursor end = ByteCursor::file(stored + header.stored_size, marker_size,
+                                      header.payload_offset() + header.stored_size);
+    read_marker(end, Marker::end_spectrum);
+
+    const std::uint8_t* decoded = stored;
+    if (header.compressed) {
+        decompressor_.decompress(stored, header.stored_size, header.payload_offset(), decoded_, header.decoded_size());
+        decoded = decoded_.data();
+    }
+    position_ = header.payload_offset() + header.stored_size + marker_size;
+    return {header, decoded};
+}
+
+void FileReader::remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count) {
+    condition_counts_[block_position] = count;
+}
+
+}  // namespace ozra::core

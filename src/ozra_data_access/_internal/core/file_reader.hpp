@@ -1,0 +1,102 @@
+// The reading state of one open Ozra file: a current position in the file, or,
+// between enter_frame() and leave_frame(), a cursor in a decompressed frame.
+// Every count, length and position is checked against the file size or the
+// bytes left in the frame before anything is allocated or read.
+#pragma once
+
+#include "byte_buffer.hpp"
+#include "byte_cursor.hpp"
+#include "file_header.hpp"
+#include "file_source.hpp"
+#include "primitives.hpp"
+#include "spectrum_payload.hpp"
+#include "zstd_frame.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace ozra::core {
+
+class FileReader {
+public:
+    // Opens the file and reads its header (see FileSource and read_file_header).
+    explicit FileReader(const std::string& path);
+
+    const FileHeader& header() const noexcept { return header_; }
+    // Shared with the file-like stream, which closes it.
+    const std::shared_ptr<FileSource>& file() const noexcept { return file_; }
+    void require_open() const { file_->require_open(); }
+
+    // Moves to an absolute position inside the file (0 <= position < size) and
+    // back to reading file data, abandoning a frame being read.
+    void set_position(std::int64_t position);
+    // The file position; while a frame is read, the position of the frame.
+    std::uint64_t position() const;
+
+    // Primitive reads from the file, or from the frame while one is read.
+    void expect_marker(Marker marker);
+    std::uint32_t read_u32();
+    std::uint32_t read_count();
+    bool read_bool();
+    // A block's i64 array must have as many elements as the count read last in
+    // the block (read_u32 / read_count after set_position), when there is one.
+    const std::vector<std::int64_t>& read_i64_array();
+
+    // Reads the frame (u32 length, zstd frame) at the file position and reads
+    // from its decompressed data until leave_frame(), which requires the data
+    // to be consumed exactly and moves the file position behind the frame.
+    void enter_frame();
+    void leave_frame();
+    bool in_frame() const noexcept { return in_frame_; }
+    ByteCursor& frame_cursor();
+
+    // The spectrum point data at the file position, checked and decompressed;
+    // the file position moves behind it. With a wavelength count, x values
+    // must not be stored and the point count must equal it; without one, x
+    // values must be stored. The decoded bytes stay valid until the next read.
+    struct LoadedSpectrum {
+        SpectrumHeader header;
+        const std::uint8_t* decoded;
+    };
+    LoadedSpectrum load_spectrum(std::optional<std::size_t> wavelength_count);
+
+    // The number of stored acquisition conditions of the function whose
+    // spectrum index block lies at `block_position` (nullopt: none stored).
+    void remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count);
+    // That number for the spectrum index block being read, as noted when its
+    // BEGIN_OF_SPECTRUM_INDEX_BLOCK marker was confirmed.
+    std::optional<std::uint32_t> condition_count() const noexcept { return current_condition_count_; }
+
+private:
+    // A cursor over the next bytes of the file, at most `length` of them (fewer
+    // only where the file ends).
+    ByteCursor file_window(std::size_t length);
+    template <class Decode>
+    auto decode_next(std::size_t max_length, Decode decode);
+
+    std::shared_ptr<FileSource> file_;
+    FileHeader header_{};
+    std::uint64_t position_ = 0;
+    std::optional<std::uint32_t> block_count_;
+
+    bool in_frame_ = false;
+    std::uint64_t frame_offset_ = 0;
+    std::uint64_t frame_end_ = 0;
+    ByteCursor frame_cursor_;
+    ByteBuffer frame_data_;
+
+    std::vector<std::int64_t> i64_elements_;
+    ByteBuffer window_;
+    ByteBuffer stored_;
+    ByteBuffer decoded_;
+    FrameDecompressor decompressor_;
+
+    std::unordered_map<std::int64_t, std::optional<std::uint32_t>> condition_counts_;
+    std::optional<std::uint32_t> current_condition_count_;
+};
+
+}  // namespace ozra::core

@@ -1,0 +1,78 @@
+#include "file_source.hpp"
+
+#include "format_error.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace ozra::core {
+
+FileSource::FileSource(const std::string& path) {
+    // O_NONBLOCK so that opening a FIFO does not wait for a writer; it is
+    // refused below, and has no effect on the regular files that are kept.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), path);
+    struct stat status;
+    if (::fstat(fd, &status) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw std::system_error(error, std::generic_category(), path);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        throw std::system_error(EISDIR, std::generic_category(), path);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw FormatError("expected an Ozra file (a regular file), found a device, pipe or socket", 0);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    fd_ = fd;
+    size_ = static_cast<std::uint64_t>(status.st_size);
+}
+
+FileSource::~FileSource() { close(); }
+
+void FileSource::close() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+void FileSource::require_open() const {
+    if (fd_ < 0) throw ClosedFileError();
+}
+
+int FileSource::fileno() const {
+    require_open();
+    return fd_;
+}
+
+void FileSource::read_exact(std::uint64_t offset, std::size_t length, std::uint8_t* out) const {
+    require_open();
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            throw FormatError("expected " + std::to_string(length) + " readable bytes (read failed: " +
+                                  std::generic_category().message(errno) + ")",
+                              offset + done);
+        }
+        if (got == 0) {
+            throw FormatError("expected " + std::to_string(length - done) +
+                                  " more bytes, but the file ends (it shrank after it was opened)",
+                              offset + done);
+        }
+        done += static_cast<std::size_t>(got);
+    }
+}
+
+}  // namespace ozra::core

@@ -1,0 +1,100 @@
+#include "spectrum_payload.hpp"
+
+#include "primitives.hpp"
+#include "zstd_frame.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace ozra::core {
+namespace {
+
+[[noreturn]] void fail(const SpectrumHeader& header, const std::string& what) {
+    throw FormatError("expected " + what, header.offset);
+}
+
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+}  // namespace
+
+SpectrumHeader read_spectrum_header(ByteCursor& cursor) {
+    SpectrumHeader header;
+    header.offset = cursor.offset_of(cursor.consumed());
+    read_marker(cursor, Marker::begin_spectrum);
+    const std::size_t encoding_at = cursor.consumed();
+    const std::uint8_t encoding = cursor.u8("the spectrum's encoding");
+    if (encoding > 1) {
+        cursor.fail_at(encoding_at, "expected the spectrum encoding 0 (raw) or 1 (zstd), found " +
+                                        std::to_string(encoding));
+    }
+    header.compressed = encoding == 1;
+    const std::size_t x_at = cursor.consumed();
+    const std::uint8_t x_flag = cursor.u8("the spectrum's x flag");
+    if (x_flag > 1) {
+        cursor.fail_at(x_at, "expected the x flag 0 (stored) or 1 (not stored), found " + std::to_string(x_flag));
+    }
+    header.x_stored = x_flag == 0;
+    const std::size_t width_at = cursor.consumed();
+    header.intensity_width = cursor.u8("the spectrum's intensity width");
+    if (header.intensity_width != 4 && header.intensity_width != 8) {
+        cursor.fail_at(width_at, "expected the intensity width 4 or 8, found " + std::to_string(header.intensity_width));
+    }
+    const std::size_t reserved_at = cursor.consumed();
+    const std::uint8_t reserved = cursor.u8("the spectrum's reserved byte");
+    if (reserved != 0) cursor.fail_at(reserved_at, "expected the reserved byte 0, found " + std::to_string(reserved));
+    header.count = cursor.u32("the spectrum's point count");
+    header.stored_size = cursor.u32("the spectrum's stored size");
+    return header;
+}
+
+void check_spectrum_sizes(const SpectrumHeader& header, std::uint64_t file_size) {
+    const std::uint64_t room = file_size - std::min(file_size, header.payload_offset());
+    if (std::uint64_t{header.stored_size} + marker_size > room) {
+        throw FormatError("expected a payload of " + std::to_string(header.stored_size) +
+                              " bytes and the END_OF_SPECTRUM marker, but the file ends after " +
+                              std::to_string(room) + " more bytes",
+                          header.payload_offset());
+    }
+    const std::uint64_t decoded = header.decoded_size();
+    if (!header.compressed && decoded != header.stored_size) {
+        fail(header, "a raw payload of " + std::to_string(decoded) + " bytes for " + std::to_string(header.count) +
+                         " points, found a stored size of " + std::to_string(header.stored_size));
+    }
+    if (header.compressed && decoded > max_compression_ratio * header.stored_size) {
+        fail(header, "at most " + std::to_string(max_compression_ratio) + " times the " +
+                         std::to_string(header.stored_size) + " stored bytes for " + std::to_string(header.count) +
+                         " points of " + std::to_string(decoded) + " bytes");
+    }
+}
+
+void decode_points(const SpectrumHeader& header, const std::uint8_t* decoded, const double* wavelengths,
+                   PointPair* out) {
+    const std::size_t n = header.count;
+    const std::uint8_t* intensities = decoded;
+    if (header.x_stored) {
+        for (std::size_t i = 0; i < n; ++i) out[i].x = load_le<double>(decoded + 8 * i);
+        intensities += 8 * n;
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i].x = wavelengths[i];
+    }
+    if (header.intensity_width == 8) {
+        for (std::size_t i = 0; i < n; ++i) out[i].intensity = load_le<double>(intensities + 8 * i);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i].intensity = load_le<float>(intensities + 4 * i);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        // Written so that a NaN fails too.
+        if (!(out[i].x == out[i].x) || (i > 0 && !(out[i].x >= out[i - 1].x))) {
+            fail(header, std::string(header.x_stored ? "x values" : "wavelengths") +
+                             " in non-decreasing order, found " + number(out[i].x) + " at point " +
+                             std::to_string(i) + (i > 0 ? " after " + number(out[i - 1].x) : ""));
+        }
+    }
+}
+
+}  // namespace ozra::core

@@ -1,0 +1,258 @@
+// The index records and XicInfo. Their factories decode straight from the
+// native reader's state: SpectrumIndex creation runs once per spectrum when an
+// analysis opens, so it makes no attribute lookups.
+#include "index_records.hpp"
+
+#include "args.hpp"
+#include "description_decoder.hpp"
+#include "reader_object.hpp"
+#include "records.hpp"
+#include "method_cast.hpp"
+#include "storage_errors.hpp"
+#include "storage_module.hpp"
+#include "types.hpp"
+
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ozra::storage {
+namespace {
+
+using py::Ref;
+
+PyTypeObject* measurement_index_type = nullptr;
+PyTypeObject* xic_info_class = nullptr;
+
+// The i64 value of an int, or nullopt for anything else (or a value beyond 64 bits).
+std::optional<std::int64_t> as_position(PyObject* position) {
+    if (!PyLong_Check(position)) return std::nullopt;
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(position, &overflow);
+    if (value == -1 && PyErr_Occurred()) py::throw_error();
+    if (overflow != 0) return std::nullopt;
+    return value;
+}
+
+// ---- JumpTable --------------------------------------------------------------
+
+// The measurement positions of the jump table, made absolute and checked to lie in the file.
+std::vector<std::int64_t> measurement_positions(core::FileReader& file, std::uint64_t origin) {
+    const std::vector<std::int64_t> relative = file.read_i64_array();
+    const std::uint64_t array_end = file.position();
+    std::vector<std::int64_t> absolute(relative.size());
+    for (std::size_t i = 0; i < relative.size(); ++i) {
+        std::int64_t position;
+        const std::uint64_t stored_at = array_end - 8 * (relative.size() - i);
+        if (__builtin_add_overflow(relative[i], static_cast<std::int64_t>(origin), &position) || position < 0 ||
+            static_cast<std::uint64_t>(position) >= file.file()->size()) {
+            throw core::FormatError("expected a measurement position inside the file, found " +
+                                        std::to_string(relative[i]) + " relative to the origin " +
+                                        std::to_string(origin),
+                                    stored_at);
+        }
+        absolute[i] = position;
+    }
+    return absolute;
+}
+
+PyObject* jump_table_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return storage_guard([&]() -> Ref {
+        static const py::Parameters parameters("_JumpTable__create_instance", {"reader"}, 1);
+        auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        PyObject* reader = parsed[0];
+        core::FileReader& file = require_native_reader(reader, "_JumpTable__create_instance()").file;
+        const core::FileHeader& header = file.header();
+
+        file.set_position(header.jump_table_position);
+        file.expect_marker(core::Marker::begin_jump_table);
+        const std::uint64_t origin = file.position();
+        const std::uint32_t count = file.read_count();
+        const std::vector<std::int64_t> positions = measurement_positions(file, origin);
+        file.enter_frame();
+        Ref measurements = py::new_list(count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            Ref index = new_record(measurement_index_type);
+            set_record_field(index.get(), field::measurement_reader, Ref::borrow(reader));
+            set_record_field(index.get(), field::measurement_position, py::from_long(positions[i]));
+            set_record_field(index.get(), field::measurement_description,
+                             decode_record(file.frame_cursor(), RecordKind::measurement_description));
+            PyList_SET_ITEM(measurements.get(), i, index.release());
+        }
+        file.leave_frame();
+        file.expect_marker(core::Marker::end_jump_table);
+
+        Ref table = new_record(py::as_class(cls));
+        set_record_field(table.get(), field::num_measurements, py::from_long(count));
+        set_record_field(table.get(), field::measurement_index_list, std::move(measurements));
+        const int versions[][2] = {
+            {field::major_version, header.format.major},         {field::minor_version, header.format.minor},
+            {field::revision_version, header.format.revision},   {field::major_lib_version, header.converter.major},
+            {field::minor_lib_version, header.converter.minor}, {field::revision_lib_version, header.converter.revision},
+        };
+        for (const auto& [position, value] : versions) set_record_field(table.get(), position, py::from_long(value));
+        return table;
+    });
+}
+
+PyMethodDef jump_table_methods[] = {
+    {"_JumpTable__create_instance", method_cast(jump_table_create_instance), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "_JumpTable__create_instance(reader)\n--\n\n"
+     "Reads the file's jump table block through the reader: the versions from the file header and\n"
+     "one MeasurementIndex per measurement, with its decoded MeasurementDescription."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// ---- FunctionIndex ----------------------------------------------------------
+
+// The length of the stored condition list of a decoded FunctionDescription, if it has one.
+std::optional<std::uint32_t> stored_condition_count(PyObject* function_description) {
+    PyObject* qual = record_field(function_description, field::qual_description);
+    if (!Py_IS_TYPE(qual, state().descriptions.qual_description)) return std::nullopt;
+    PyObject* conditions = record_field(qual, field::unique_acquisition_condition_list);
+    if (!PyList_Check(conditions)) return std::nullopt;
+    return static_cast<std::uint32_t>(PyList_GET_SIZE(conditions));
+}
+
+PyObject* function_index_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) {
+    return storage_guard([&]() -> Ref {
+        static const py::Parameters parameters("_FunctionIndex__create_instance", {"reader", "position"}, 2);
+        auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+        ReaderState& reader = require_native_reader(parsed[0], "_FunctionIndex__create_instance()");
+        Ref description = decode_record(reader.file.frame_cursor(), RecordKind::function_description);
+        if (const auto position = as_position(parsed[1])) {
+            reader.file.remember_condition_count(*position, stored_condition_count(description.get()));
+        }
+        Ref index = new_record(py::as_class(cls));
+        set_record_field(index.get(), field::function_reader, Ref::borrow(parsed[0]));
+        set_record_field(index.get(), field::function_position, Ref::borrow(parsed[1]));
+        set_record_field(index.get(), field::function_description, std::move(description));
+        return index;
+    });
+}
+
+PyMethodDef function_index_methods[] = {
+    {"_FunctionIndex__create_instance", method_cast(function_index_create_instance),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "_FunctionIndex__create_instance(reader, position)\n--\n\n"
+     "Decodes the next FunctionDescription from the reader's decompressed data; position is the\n"
+     "absolute position of the function's spectrum index block."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// ---- SpectrumIndex ----------------------------------------------------------
+
+// In a function with a stored condition list, a spectrum's condition index must name an entry.
+void check_condition_index(const core::FileReader& file, const core::ByteCursor& cursor, std::size_t record_at,
+                           PyObject* description) {
+    const std::optional<std::uint32_t> count = file.condition_count();
+    if (!count) return;
+    PyObject* index = record_field(description, field::acquisition_condition_index);
+    if (PyLong_CheckExact(index)) {
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(index, &overflow);
+        if (overflow == 0 && value >= 0 && value < static_cast<long long>(*count)) return;
+    }
+    py::Ref text = py::Ref::checked(PyObject_Repr(index));
+    cursor.fail_at(record_at, "expected an acquisition_condition_index from 0 to " + std::to_string(*count) +
+                                  " - 1 (the function's stored conditions), found " + PyUnicode_AsUTF8(text.get()));
+}
+
+PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) {
+    return storage_guard([&]() -> Ref {
+        static const py::Parameters parameters("_SpectrumIndex__create_instance", {"reader", "position", "index"}, 3);
+        auto parsed = py::parse_arguments<3>(parameters, args, nargs, kwnames);
+        ReaderState& reader = require_native_reader(parsed[0], "_SpectrumIndex__create_instance()");
+        core::ByteCursor& cursor = reader.file.frame_cursor();
+        const std::size_t record_at = cursor.consumed();
+        Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);
+        check_condition_index(reader.file, cursor, record_at, description.get());
+        Ref index = new_record(py::as_class(cls));
+        set_record_field(index.get(), field::spectrum_reader, Ref::borrow(parsed[0]));
+        set_record_field(index.get(), field::spectrum_position, Ref::borrow(parsed[1]));
+        set_record_field(index.get(), field::profile_position, py::from_long(0));
+        set_record_field(index.get(), field::spectrum_description, std::move(description));
+        return index;
+    });
+}
+
+PyObject* spectrum_index_set_profile_position(PyObject* self, PyObject* position) {
+    set_record_field(self, field::profile_position, Ref::borrow(position));
+    Py_RETURN_NONE;
+}
+
+PyMethodDef spectrum_index_methods[] = {
+    {"_SpectrumIndex__create_instance", method_cast(spectrum_index_create_instance),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "_SpectrumIndex__create_instance(reader, position, index)\n--\n\n"
+     "Decodes the next InternalSpectrumDescription from the reader's decompressed data; position is\n"
+     "the absolute position of the spectrum's points, index its place in the function (not stored:\n"
+     "the description carries the stored index). The profile position starts at 0 (none)."},
+    {"_SpectrumIndex__set_profile_position", spectrum_index_set_profile_position, METH_O,
+     "_SpectrumIndex__set_profile_position(position)\n--\n\nSets the absolute position of the profile points."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// ---- XicInfo ----------------------------------------------------------------
+
+PyObject* xic_info_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return storage_guard([&]() -> Ref {
+        static const py::Parameters parameters("_XicInfo__create_instance", {"range"}, 1);
+        auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        Ref info = new_record(py::as_class(cls));
+        set_record_field(info.get(), field::xic_range, Ref::borrow(parsed[0]));
+        set_record_field(info.get(), field::is_break_to_read, Ref::boolean(false));
+        set_record_field(info.get(), field::spectrum_point, py::new_list());
+        set_record_field(info.get(), field::xic, py::new_list());
+        return info;
+    });
+}
+
+PyMethodDef xic_info_methods[] = {
+    {"_XicInfo__create_instance", method_cast(xic_info_create_instance), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "_XicInfo__create_instance(range)\n--\n\n"
+     "A new extraction record for the range: is_break_to_read False, empty spectrum_point and xic lists."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+PyTypeObject* xic_info_type() noexcept { return xic_info_class; }
+
+void add_index_types(PyObject* module) {
+    add_record_type(module, {"JumpTable",
+                             {"num_measurements", "measurement_index_list", "major_version", "minor_version",
+                              "revision_version", "major_lib_version", "minor_lib_version", "revision_lib_version"},
+                             {},
+                             jump_table_methods,
+                             "The jump table of a file: the format and converter versions and one\n"
+                             "MeasurementIndex per measurement."});
+    measurement_index_type = add_record_type(
+        module, {"MeasurementIndex",
+                 {"reader", "position", "measurement_description"},
+                 {},
+                 nullptr,
+                 "Where a measurement's function index block lies, with the measurement's description."});
+    add_record_type(module, {"FunctionIndex",
+                             {"reader", "position", "function_description"},
+                             {},
+                             function_index_methods,
+                             "Where a function's spectrum index block lies, with the function's description."});
+    add_record_type(module, {"SpectrumIndex",
+                             {"reader", "position", "profile_position", "spectrum_description"},
+                             {},
+                             spectrum_index_methods,
+                             "Where a spectrum's points (and profile points; 0 for none) lie, with its description."});
+    xic_info_class = add_record_type(
+        module, {"XicInfo",
+                 {"range", "is_break_to_read", "spectrum_point", "xic"},
+                 {"is_break_to_read"},
+                 xic_info_methods,
+                 "One extraction window of a multiple-extraction read: the range, the points the read\n"
+                 "found in it, and the chromatogram its caller builds."});
+}
+
+}  // namespace ozra::storage

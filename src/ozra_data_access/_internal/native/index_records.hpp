@@ -1,0 +1,25 @@
+// The index records (JumpTable, MeasurementIndex, FunctionIndex, SpectrumIndex)
+// and XicInfo, with their factories.
+#pragma once
+
+#include "ref.hpp"
+
+namespace ozra::storage {
+
+namespace field {
+enum JumpTable : int {
+    num_measurements, measurement_index_list, major_version, minor_version, revision_version, major_lib_version,
+    minor_lib_version, revision_lib_version,
+};
+enum MeasurementIndex : int { measurement_reader, measurement_position, measurement_description };
+enum FunctionIndex : int { function_reader, function_position, function_description };
+enum SpectrumIndex : int { spectrum_reader, spectrum_position, profile_position, spectrum_description };
+enum XicInfo : int { xic_range, is_break_to_read, spectrum_point, xic };
+}  // namespace field
+
+// The XicInfo class (borrowed; set by add_index_types).
+PyTypeObject* xic_info_type() noexcept;
+
+void add_index_types(PyObject* module);
+
+}  // namespace ozra::storage

@@ -1,0 +1,198 @@
+// The reader's spectrum reads: whole spectra as SpectrumPoints, and the
+// multiple-extraction reads that hand each XicInfo the points of its range.
+#include "reader_object.hpp"
+
+#include "args.hpp"
+#include "index_records.hpp"
+#include "records.hpp"
+#include "spectrum_points.hpp"
+#include "storage_errors.hpp"
+#include "storage_module.hpp"
+#include "types.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace ozra::storage {
+namespace {
+
+using py::Ref;
+
+ReaderState& state_of(PyObject* self) { return require_native_reader(self, "OzraFileReader"); }
+
+bool is_double_format(const char* format) {
+    return format != nullptr && (std::strcmp(format, "d") == 0 || std::strcmp(format, "@d") == 0 ||
+                                 std::strcmp(format, "=d") == 0 ||
+                                 (std::endian::native == std::endian::little && std::strcmp(format, "<d") == 0));
+}
+
+// A DAD function's wavelengths as contiguous doubles: the memory of a buffer of
+// doubles (array('d'), a float64 numpy array) when the object offers one, else
+// converted from a sequence of numbers into the reader's scratch vector.
+class Wavelengths {
+public:
+    Wavelengths(PyObject* source, std::vector<double>& scratch) {
+        if (PyObject_CheckBuffer(source)) {
+            if (PyObject_GetBuffer(source, &view_, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) == 0) {
+                if (view_.ndim <= 1 && view_.itemsize == sizeof(double) && is_double_format(view_.format)) {
+                    held_ = true;
+                    data_ = static_cast<const double*>(view_.buf);
+                    count_ = static_cast<std::size_t>(view_.len) / sizeof(double);
+                    return;
+                }
+                PyBuffer_Release(&view_);
+            } else {
+                PyErr_Clear();
+            }
+        }
+        Ref sequence = Ref::checked(PySequence_Fast(source, "wavelength_arr must be a sequence of numbers"));
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(sequence.get());
+        PyObject** items = PySequence_Fast_ITEMS(sequence.get());
+        scratch.resize(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) scratch[i] = py::as_double(items[i]);
+        data_ = scratch.data();
+        count_ = scratch.size();
+    }
+    ~Wavelengths() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+    Wavelengths(const Wavelengths&) = delete;
+    Wavelengths& operator=(const Wavelengths&) = delete;
+
+    const double* data() const noexcept { return data_; }
+    std::size_t count() const noexcept { return count_; }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+    const double* data_ = nullptr;
+    std::size_t count_ = 0;
+};
+
+Ref read_points(ReaderState& state, const Wavelengths* wavelengths) {
+    const auto loaded = state.file.load_spectrum(wavelengths ? std::optional(wavelengths->count()) : std::nullopt);
+    core::PointPair* points = nullptr;
+    Ref result = new_spectrum_points(loaded.header.count, &points);
+    core::decode_points(loaded.header, loaded.decoded, wavelengths ? wavelengths->data() : nullptr, points);
+    return result;
+}
+
+// One XicInfo of a multiple-extraction read, its fields resolved before the read.
+struct Extraction {
+    PyObject* xic_info;  // borrowed from the caller's sequence
+    double min, max;
+    Ref points_list;
+};
+
+// Attribute names of the generic path (objects that are not the native classes).
+struct Names {
+    PyObject* range;
+    PyObject* spectrum_point;
+    PyObject* is_break_to_read;
+    PyObject* min;
+    PyObject* max;
+    PyObject* append;
+} names;
+
+double as_bound(PyObject* range, bool lower) {
+    if (PyObject_TypeCheck(range, state().value_types.value_range)) {
+        auto* native = reinterpret_cast<py::ValueRangeObject*>(range);
+        return py::as_double(lower ? native->min : native->max);
+    }
+    return py::as_double(py::get_attr(range, lower ? names.min : names.max).get());
+}
+
+Extraction resolve(PyObject* xic_info) {
+    const bool native = Py_IS_TYPE(xic_info, xic_info_type());
+    Ref range = native ? Ref::borrow(record_field(xic_info, field::xic_range)) : py::get_attr(xic_info, names.range);
+    const double min = as_bound(range.get(), true);
+    const double max = as_bound(range.get(), false);
+    Ref points_list = native ? Ref::borrow(record_field(xic_info, field::spectrum_point))
+                             : py::get_attr(xic_info, names.spectrum_point);
+    return Extraction{xic_info, min, max, std::move(points_list)};
+}
+
+void append(PyObject* list, PyObject* item) {
+    if (PyList_Check(list)) {
+        py::append(list, item);
+    } else {
+        Ref ignored = Ref::checked(PyObject_CallMethodOneArg(list, names.append, item));
+    }
+}
+
+void set_break(PyObject* xic_info, bool value) {
+    if (Py_IS_TYPE(xic_info, xic_info_type())) {
+        set_record_field(xic_info, field::is_break_to_read, Ref::boolean(value));
+    } else {
+        py::set_attr(xic_info, names.is_break_to_read, value ? Py_True : Py_False);
+    }
+}
+
+// The points with min <= x <= max, found by binary search in the sorted points.
+void extract(const std::vector<core::PointPair>& points, const Extraction& extraction) {
+    auto first = std::lower_bound(points.begin(), points.end(), extraction.min,
+                                  [](const core::PointPair& point, double min) { return point.x < min; });
+    auto last = first;
+    for (; last != points.end() && last->x <= extraction.max; ++last) {
+        Ref point = new_spectrum_point(last->x, last->intensity);
+        append(extraction.points_list.get(), point.get());
+    }
+    set_break(extraction.xic_info, last != points.end());
+}
+
+Ref read_for_multiple_xic(ReaderState& state, PyObject* xic_infos, const Wavelengths* wavelengths) {
+    Ref sequence = Ref::checked(PySequence_Fast(xic_infos, "xic_infos must be a sequence of XicInfo"));
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+    std::vector<Extraction> extractions;
+    extractions.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        extractions.push_back(resolve(PySequence_Fast_GET_ITEM(sequence.get(), i)));
+    }
+    const auto loaded = state.file.load_spectrum(wavelengths ? std::optional(wavelengths->count()) : std::nullopt);
+    state.points.resize(loaded.header.count);
+    core::decode_points(loaded.header, loaded.decoded, wavelengths ? wavelengths->data() : nullptr,
+                        state.points.data());
+    for (const Extraction& extraction : extractions) extract(state.points, extraction);
+    return Ref::none();
+}
+
+}  // namespace
+
+void prepare_spectrum_reads() {
+    names = Names{py::intern("_XicInfo__range"), py::intern("_XicInfo__spectrum_point"),
+                  py::intern("_XicInfo__is_break_to_read"), py::intern("min"), py::intern("max"),
+                  py::intern("append")};
+}
+
+PyObject* read_spectrum(PyObject* self, PyObject*) {
+    return storage_guard([&] { return read_points(state_of(self), nullptr); });
+}
+
+PyObject* read_dad_spectrum(PyObject* self, PyObject* wavelength_arr) {
+    return storage_guard([&] {
+        ReaderState& state = state_of(self);
+        state.file.require_open();
+        Wavelengths wavelengths(wavelength_arr, state.wavelengths);
+        return read_points(state, &wavelengths);
+    });
+}
+
+PyObject* read_spectrum_for_multiple_xic(PyObject* self, PyObject* xic_infos) {
+    return storage_guard([&] { return read_for_multiple_xic(state_of(self), xic_infos, nullptr); });
+}
+
+PyObject* read_dad_spectrum_for_multiple_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                             PyObject* kwnames) {
+    return storage_guard([&] {
+        static const py::Parameters parameters("_OzraFileReader__read_dad_spectrum_for_multiple_xic",
+                                               {"xic_infos", "wavelength_arr"}, 2);
+        auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+        ReaderState& state = state_of(self);
+        state.file.require_open();
+        Wavelengths wavelengths(parsed[1], state.wavelengths);
+        return read_for_multiple_xic(state, parsed[0], &wavelengths);
+    });
+}
+
+}  // namespace ozra::storage

@@ -1,0 +1,23 @@
+// The reader part of the storage module: the reader, its stream, the points
+// types and the index records.
+#include "description_decoder.hpp"
+#include "file_stream.hpp"
+#include "imports.hpp"
+#include "index_records.hpp"
+#include "reader_object.hpp"
+#include "spectrum_points.hpp"
+#include "storage_module.hpp"
+
+namespace ozra::storage {
+
+void add_reader_types(PyObject* module, StorageState& state) {
+    load_imports();
+    prepare_description_decoding(state.descriptions);
+    prepare_spectrum_reads();
+    state.value_types.spectrum_points = add_spectrum_point_types(module);
+    add_file_stream_type(module);
+    add_reader_type(module);
+    add_index_types(module);
+}
+
+}  // namespace ozra::storage

@@ -1,0 +1,196 @@
+#include "spectrum_points.hpp"
+
+#include "args.hpp"
+#include "entry.hpp"
+#include "types.hpp"
+
+#include <structmember.h>
+
+#include <limits>
+
+namespace ozra::storage {
+namespace {
+
+using py::Ref;
+
+// ---- SpectrumPoint ----------------------------------------------------------
+
+struct SpectrumPointObject {
+    PyObject_HEAD
+    double x;
+    double intensity;
+};
+
+PyTypeObject* point_type = nullptr;
+
+SpectrumPointObject* as_point(PyObject* self) { return reinterpret_cast<SpectrumPointObject*>(self); }
+
+PyObject* point_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return py::guard([&]() -> Ref {
+        static const py::Parameters parameters("SpectrumPoint", {"x", "intensity"}, 2);
+        auto parsed = py::parse_arguments<2>(parameters, args, kwargs);
+        Ref self = py::allocate(type);
+        as_point(self.get())->x = py::as_double(parsed[0]);
+        as_point(self.get())->intensity = py::as_double(parsed[1]);
+        return self;
+    });
+}
+
+void point_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* point_repr(PyObject* self) {
+    return py::guard([&]() -> Ref {
+        Ref x = py::from_double(as_point(self)->x);
+        Ref intensity = py::from_double(as_point(self)->intensity);
+        return Ref::checked(PyUnicode_FromFormat("SpectrumPoint(x=%R, intensity=%R)", x.get(), intensity.get()));
+    });
+}
+
+PyObject* point_richcompare(PyObject* self, PyObject* other, int op) {
+    if ((op != Py_EQ && op != Py_NE) || !PyObject_TypeCheck(other, point_type)) Py_RETURN_NOTIMPLEMENTED;
+    const bool equal = as_point(self)->x == as_point(other)->x &&
+                       as_point(self)->intensity == as_point(other)->intensity;
+    return Ref::boolean(op == Py_EQ ? equal : !equal).release();
+}
+
+Py_hash_t point_hash(PyObject* self) {
+    return py::guard_hash([&]() -> Py_hash_t {
+        Ref pair = Ref::checked(Py_BuildValue("(dd)", as_point(self)->x, as_point(self)->intensity));
+        const Py_hash_t hash = PyObject_Hash(pair.get());
+        if (hash == -1) py::throw_error();
+        return hash;
+    });
+}
+
+PyMemberDef point_members[] = {
+    {"x", T_DOUBLE, offsetof(SpectrumPointObject, x), READONLY, "m/z for MS spectra, wavelength for DAD spectra."},
+    {"intensity", T_DOUBLE, offsetof(SpectrumPointObject, intensity), READONLY, "The intensity at x."},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot point_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(point_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(point_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(point_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(point_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(point_hash)},
+    {Py_tp_members, point_members},
+    {Py_tp_doc, const_cast<char*>("SpectrumPoint(x, intensity)\n--\n\n"
+                                  "One point of a spectrum. Equal to another point with the same x and intensity.")},
+    {0, nullptr},
+};
+
+PyType_Spec point_spec = {"ozra_data_access._internal._storage.SpectrumPoint", sizeof(SpectrumPointObject), 0,
+                          Py_TPFLAGS_DEFAULT, point_slots};
+
+// ---- SpectrumPoints ---------------------------------------------------------
+
+struct SpectrumPointsObject {
+    PyObject_VAR_HEAD
+    Py_ssize_t shape;   // ob_size, kept where a buffer view can point at it
+    Py_ssize_t stride;  // sizeof(PointPair)
+    core::PointPair points[1];  // really ob_size of them
+};
+
+constexpr Py_ssize_t points_header_size = offsetof(SpectrumPointsObject, points);
+
+PyTypeObject* points_type = nullptr;
+
+SpectrumPointsObject* as_points(PyObject* self) { return reinterpret_cast<SpectrumPointsObject*>(self); }
+
+void points_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+Py_ssize_t points_length(PyObject* self) { return Py_SIZE(self); }
+
+// The interpreter has already added the length to a negative index.
+PyObject* points_item(PyObject* self, Py_ssize_t index) {
+    if (index < 0 || index >= Py_SIZE(self)) {
+        PyErr_SetString(PyExc_IndexError, "SpectrumPoints index out of range");
+        return nullptr;
+    }
+    return py::guard([&]() -> Ref {
+        const core::PointPair& point = as_points(self)->points[index];
+        return new_spectrum_point(point.x, point.intensity);
+    });
+}
+
+PyObject* points_repr(PyObject* self) {
+    return PyUnicode_FromFormat("<SpectrumPoints of %zd points>", Py_SIZE(self));
+}
+
+int points_getbuffer(PyObject* self, Py_buffer* view, int flags) {
+    if (flags & PyBUF_WRITABLE) {
+        PyErr_SetString(PyExc_BufferError, "SpectrumPoints is read-only");
+        view->obj = nullptr;
+        return -1;
+    }
+    SpectrumPointsObject* points = as_points(self);
+    view->buf = points->points;
+    view->obj = Py_NewRef(self);
+    view->len = Py_SIZE(self) * static_cast<Py_ssize_t>(sizeof(core::PointPair));
+    view->readonly = 1;
+    view->itemsize = sizeof(core::PointPair);
+    view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(py::point_buffer_format) : nullptr;
+    view->ndim = 1;
+    view->shape = (flags & PyBUF_ND) ? &points->shape : nullptr;
+    view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? &points->stride : nullptr;
+    view->suboffsets = nullptr;
+    view->internal = nullptr;
+    return 0;
+}
+
+PyType_Slot points_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(points_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(points_repr)},
+    {Py_sq_length, reinterpret_cast<void*>(points_length)},
+    {Py_sq_item, reinterpret_cast<void*>(points_item)},
+    {Py_bf_getbuffer, reinterpret_cast<void*>(points_getbuffer)},
+    {Py_tp_doc, const_cast<char*>(
+        "The points of one spectrum, in increasing x: len(), integer indexing (negative indices\n"
+        "count from the end) giving SpectrumPoint records, and a read-only buffer of (x, intensity)\n"
+        "doubles with the format 'T{d:x:d:intensity:}', so that numpy.asarray(points) is a\n"
+        "structured array with the fields x and intensity that shares the memory.")},
+    {0, nullptr},
+};
+
+PyType_Spec points_spec = {"ozra_data_access._internal._storage.SpectrumPoints",
+                           static_cast<int>(points_header_size), static_cast<int>(sizeof(core::PointPair)),
+                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, points_slots};
+
+}  // namespace
+
+py::Ref new_spectrum_points(std::size_t count, core::PointPair** points) {
+    if (count > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max() / sizeof(core::PointPair))) {
+        throw std::bad_alloc();
+    }
+    const auto size = static_cast<Py_ssize_t>(count);
+    Ref self = Ref::checked(points_type->tp_alloc(points_type, size));
+    SpectrumPointsObject* object = as_points(self.get());
+    object->shape = size;
+    object->stride = sizeof(core::PointPair);
+    *points = object->points;
+    return self;
+}
+
+py::Ref new_spectrum_point(double x, double intensity) {
+    Ref point = py::allocate(point_type);
+    as_point(point.get())->x = x;
+    as_point(point.get())->intensity = intensity;
+    return point;
+}
+
+PyTypeObject* add_spectrum_point_types(PyObject* module) {
+    point_type = py::add_type(module, &point_spec);
+    points_type = py::add_type(module, &points_spec);
+    return points_type;
+}
+
+}  // namespace ozra::storage

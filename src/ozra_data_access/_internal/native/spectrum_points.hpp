@@ -1,0 +1,25 @@
+// The points of one spectrum: SpectrumPoints, a read-only sequence of
+// contiguous (x, intensity) doubles with the buffer protocol, and SpectrumPoint,
+// the small record its indexing returns.
+#pragma once
+
+#include "ref.hpp"
+#include "spectrum_payload.hpp"
+#include "value_types.hpp"
+
+#include <cstddef>
+
+namespace ozra::storage {
+
+static_assert(sizeof(core::PointPair) == sizeof(py::Point) && offsetof(core::PointPair, intensity) ==
+                                                                   offsetof(py::Point, intensity));
+
+// A new points object of `count` points, which the caller fills through `points`.
+py::Ref new_spectrum_points(std::size_t count, core::PointPair** points);
+// A new SpectrumPoint record.
+py::Ref new_spectrum_point(double x, double intensity);
+
+// Creates both classes; returns the SpectrumPoints class.
+PyTypeObject* add_spectrum_point_types(PyObject* module);
+
+}  // namespace ozra::storage

@@ -6,7 +6,8 @@ namespace ozra::qual {
 const std::vector<ConditionClass>& condition_classes() {
     using enum Family;
     using enum Shown;
-    static const std::vector<ConditionClass> table = {
+    // Never destroyed: the types point into it for the life of the process.
+    static const auto* table = new std::vector<ConditionClass>{
         // ---- vendor-specific source settings, in the order of VendorSpecificAdditionalConditionTypes
         {"AgilentMassHunterCondition", "argument", vendor_specific, "AGILENT_MASS_HUNTER", true,
          "FragmentorVoltage", "Agilent|MassHunter",
@@ -88,7 +89,7 @@ const std::vector<ConditionClass>& condition_classes() {
          "A neutral gain scan: Q1 and Q3 scan together, offset by the gained neutral's m/z.\n"
          "Read from a TripleQScanCondition record."},
     };
-    return table;
+    return *table;
 }
 
 }  // namespace ozra::qual

@@ -45,23 +45,25 @@ struct TypeStorage {
     const char* keep(std::string text) { return strings.emplace_back(std::move(text)).c_str(); }
 };
 
+// The registries live as long as the process: they are never destroyed, so no
+// type is left pointing into freed memory while the process shuts down.
 std::deque<ConditionType>& registry() {
-    static std::deque<ConditionType> types;
-    return types;
+    static auto* types = new std::deque<ConditionType>();
+    return *types;
 }
 
 std::deque<TypeStorage>& storage() {
-    static std::deque<TypeStorage> kept;
-    return kept;
+    static auto* kept = new std::deque<TypeStorage>();
+    return *kept;
 }
 
 std::array<std::vector<const ConditionType*>, 2>& types_by_family() {
-    static std::array<std::vector<const ConditionType*>, 2> types;
-    return types;
+    static auto* types = new std::array<std::vector<const ConditionType*>, 2>();
+    return *types;
 }
 
-std::array<std::unique_ptr<EnumMembers>, 2>& selectors_by_family() {
-    static std::array<std::unique_ptr<EnumMembers>, 2> selectors;
+std::array<EnumMembers*, 2>& selectors_by_family() {
+    static std::array<EnumMembers*, 2> selectors{};
     return selectors;
 }
 
@@ -290,8 +292,8 @@ void add_small_condition_types(PyObject* module) {
     for (Family family : {Family::vendor_specific, Family::triple_q_scan}) {
         std::vector<const char*> selectors;
         for (const ConditionType* kind : condition_types(family)) selectors.push_back(kind->table->selector);
-        selectors_by_family()[static_cast<std::size_t>(family)] =
-            std::make_unique<EnumMembers>(names_of(family).enumeration, selectors);
+        EnumMembers*& members = selectors_by_family()[static_cast<std::size_t>(family)];
+        if (members == nullptr) members = new EnumMembers(names_of(family).enumeration, selectors);
     }
 }
 

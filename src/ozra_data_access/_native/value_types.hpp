@@ -34,6 +34,9 @@ struct ValueTypesApi {
     PyTypeObject* value_range;
     PyTypeObject* chromatogram_point;
     PyTypeObject* spectrum_points;
+    // Records whose fields never change once made (read-only members).
+    PyTypeObject* spectrum_index;
+    PyTypeObject* internal_spectrum_description;
 };
 
 inline constexpr const char* value_types_capsule_name = "ozra_data_access._internal._storage._value_types_api";

@@ -7,6 +7,7 @@
 #include "value_types.hpp"
 
 #include <cmath>
+#include <limits>
 
 namespace ozra::qual {
 namespace {
@@ -95,33 +96,72 @@ double largest_finite_double() {
     return py::as_double(py::get_attr(float_info.get(), names::max).get());
 }
 
-Py_ssize_t nearest_spectrum_position(PyObject* spectrum_index_list, PyObject* retention_time) {
-    PyObject* list = spectrum_index_list;
-    py::Ref min_diff = py::from_double(largest_finite_double());
-    double min_diff_value = PyFloat_AS_DOUBLE(min_diff.get());
-    const bool target_is_float = PyFloat_CheckExact(retention_time);
-    const double target = target_is_float ? PyFloat_AS_DOUBLE(retention_time) : 0.0;
-    Py_ssize_t target_index = -1;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-        py::Ref description = description_of(PyList_GET_ITEM(list, i));
+namespace {
+
+// The retention times of the analysis's spectra as doubles, NaN where there is
+// none (NaN, like None, never comes nearer than float_info.max), or None when a
+// search must use the interpreter's arithmetic: when some retention time is not a
+// float, or when a record is not the storage layer's own, whose fields never change.
+py::Ref retention_time_table(PyObject* spectra) {
+    const py::ValueTypesApi& storage = py::value_types_api();
+    const Py_ssize_t count = PyList_GET_SIZE(spectra);
+    py::Ref table = py::Ref::checked(PyBytes_FromStringAndSize(nullptr, count * static_cast<Py_ssize_t>(sizeof(double))));
+    auto* values = reinterpret_cast<double*>(PyBytes_AS_STRING(table.get()));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* spectrum_index = PyList_GET_ITEM(spectra, i);
+        if (Py_TYPE(spectrum_index) != storage.spectrum_index) return py::Ref::none();
+        py::Ref description = description_of(spectrum_index);
+        if (Py_TYPE(description.get()) != storage.internal_spectrum_description) return py::Ref::none();
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
-        // `rt != None`; a float is never None, and None's comparison is identity.
-        if (rt.get() == Py_None || (!PyFloat_CheckExact(rt.get()) && !py::not_equals(rt.get(), Py_None))) continue;
-        if (target_is_float && PyFloat_CheckExact(rt.get()) && PyFloat_CheckExact(min_diff.get())) {
-            const double diff = std::fabs(PyFloat_AS_DOUBLE(rt.get()) - target);
-            if (diff < min_diff_value) {
-                min_diff_value = diff;
-                min_diff = py::from_double(diff);
-                target_index = i;
-            }
-            continue;
+        if (rt.get() == Py_None) {
+            values[i] = std::numeric_limits<double>::quiet_NaN();
+        } else if (PyFloat_CheckExact(rt.get())) {
+            values[i] = PyFloat_AS_DOUBLE(rt.get());
+        } else {
+            return py::Ref::none();
         }
-        // Any other numbers: the interpreter's own arithmetic and comparison.
+    }
+    return table;
+}
+
+// The search with the interpreter's own arithmetic and comparisons.
+Py_ssize_t nearest_by_interpreter(PyObject* spectra, PyObject* retention_time, double largest) {
+    py::Ref min_diff = py::from_double(largest);
+    Py_ssize_t target_index = -1;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
+        py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
+        if (!py::not_equals(rt.get(), Py_None)) continue;
         py::Ref difference = py::Ref::checked(PyNumber_Subtract(rt.get(), retention_time));
         py::Ref diff = py::Ref::checked(PyNumber_Absolute(difference.get()));
         if (py::compare(diff.get(), min_diff.get(), Py_LT)) {
             min_diff = std::move(diff);
-            if (PyFloat_CheckExact(min_diff.get())) min_diff_value = PyFloat_AS_DOUBLE(min_diff.get());
+            target_index = i;
+        }
+    }
+    return target_index;
+}
+
+}  // namespace
+
+Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
+    AnalysisObject* analysis = as_analysis(self);
+    PyObject* spectra = analysis->spectrum_index_list;
+    const double largest = largest_finite_double();
+    if (analysis->retention_times == nullptr) analysis->retention_times = retention_time_table(spectra).release();
+    if (!PyBytes_Check(analysis->retention_times) || !PyFloat_CheckExact(retention_time)) {
+        return nearest_by_interpreter(spectra, retention_time, largest);
+    }
+    // Float arithmetic on floats: what the interpreter would compute, without its objects.
+    const double target = PyFloat_AS_DOUBLE(retention_time);
+    const auto* values = reinterpret_cast<const double*>(PyBytes_AS_STRING(analysis->retention_times));
+    const Py_ssize_t count = PyBytes_GET_SIZE(analysis->retention_times) / static_cast<Py_ssize_t>(sizeof(double));
+    double min_diff = largest;
+    Py_ssize_t target_index = -1;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const double diff = std::fabs(values[i] - target);
+        if (diff < min_diff) {
+            min_diff = diff;
             target_index = i;
         }
     }

@@ -13,6 +13,7 @@ struct AnalysisObject {
     PyObject* reader;
     PyObject* spectrum_index_list;
     PyObject* unique_acquisition_conditions;  // MS analyses only
+    PyObject* retention_times;                // see nearest_spectrum_position
 };
 
 inline AnalysisObject* as_analysis(PyObject* self) { return reinterpret_cast<AnalysisObject*>(self); }
@@ -30,8 +31,7 @@ void check_index(PyObject* index, Py_ssize_t count);
 
 // The position of the spectrum whose retention time is nearest `retention_time`
 // (the lowest on ties; spectra without retention time skipped), or -1.
-// `spectrum_index_list` is the analysis's own list.
-Py_ssize_t nearest_spectrum_position(PyObject* spectrum_index_list, PyObject* retention_time);
+Py_ssize_t nearest_spectrum_position(PyObject* analysis, PyObject* retention_time);
 
 // The spectrum description record of a SpectrumIndex record.
 py::Ref description_of(PyObject* spectrum_index);

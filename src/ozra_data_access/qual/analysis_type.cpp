@@ -2,6 +2,7 @@
 
 #include "args.hpp"
 #include "entry.hpp"
+#include "gc_pause.hpp"
 #include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
@@ -16,6 +17,7 @@ py::Ref create_analysis(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, 
     AnalysisObject* fields = as_analysis(analysis.get());
     fields->function_index = py::Ref::borrow(parsed[0]).release();
     fields->index = py::Ref::borrow(parsed[1]).release();
+    const py::GcPause pause;
     read(analysis.get());
     return analysis;
 }
@@ -52,7 +54,7 @@ PyObject* analysis_get_spectrum(PyObject* self, PyObject* index, const SpectrumK
 
 PyObject* analysis_find_nearest_spectrum(PyObject* self, PyObject* retention_time) {
     return py::guard([&] {
-        const Py_ssize_t position = nearest_spectrum_position(as_analysis(self)->spectrum_index_list, retention_time);
+        const Py_ssize_t position = nearest_spectrum_position(self, retention_time);
         py::Ref index = py::from_size(position);
         return py::Ref::checked(PyObject_CallMethodOneArg(self, names::get_spectrum, index.get()));
     });

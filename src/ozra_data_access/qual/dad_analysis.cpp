@@ -3,6 +3,7 @@
 #include "args.hpp"
 #include "dad_chromatogram.hpp"
 #include "entry.hpp"
+#include "gc_pause.hpp"
 #include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
@@ -49,6 +50,7 @@ PyObject* dad_get_chromatogram(PyObject* self, PyObject* const* args, Py_ssize_t
     return py::guard([&] {
         static const py::Parameters parameters("get_chromatogram", {"extract_wavelength_range"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        const py::GcPause pause;
         return get_dad_chromatogram(self, parsed[0]);
     });
 }
@@ -57,6 +59,7 @@ PyObject* dad_get_max_plot(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return py::guard([&] {
         static const py::Parameters parameters("get_max_plot", {"extract_wavelength_range", "wavelength_tolerance"}, 2);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+        const py::GcPause pause;
         return get_max_plot(self, parsed[0], parsed[1]);
     });
 }

@@ -2,6 +2,7 @@
 #include "analysis_type.hpp"
 #include "args.hpp"
 #include "entry.hpp"
+#include "gc_pause.hpp"
 #include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
@@ -176,6 +177,7 @@ PyObject* qual_get_tic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     return py::guard([&] {
         static const py::Parameters parameters("get_tic", {"acquisition_condition", "retention_time_range"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+        const py::GcPause pause;
         return summary_chromatogram(self, parsed[0], parsed.or_none(1), names::desc_current_total_ion);
     });
 }
@@ -184,6 +186,7 @@ PyObject* qual_get_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     return py::guard([&] {
         static const py::Parameters parameters("get_bpc", {"acquisition_condition", "retention_time_range"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+        const py::GcPause pause;
         return summary_chromatogram(self, parsed[0], parsed.or_none(1), names::desc_base_peak_intensity);
     });
 }
@@ -195,6 +198,7 @@ PyObject* qual_get_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         if (py::equals_none(parsed[0])) py::raise_exception("chromatogram_filter_option is null");
         py::Ref requests = py::Ref::checked(PyList_New(1));
         PyList_SET_ITEM(requests.get(), 0, py::Ref::borrow(parsed[0]).release());
+        const py::GcPause pause;
         py::Ref results = get_multiple_xic(self, requests.get());
         return py::Ref::checked(PySequence_GetItem(results.get(), 0));
     });
@@ -204,6 +208,7 @@ PyObject* qual_get_multiple_xic(PyObject* self, PyObject* const* args, Py_ssize_
     return py::guard([&] {
         static const py::Parameters parameters("get_multiple_xic", {"chromatogram_filter_options"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        const py::GcPause pause;
         return get_multiple_xic(self, parsed[0]);
     });
 }

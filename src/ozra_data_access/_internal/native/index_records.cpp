@@ -222,7 +222,7 @@ PyMethodDef xic_info_methods[] = {
 
 PyTypeObject* xic_info_type() noexcept { return xic_info_class; }
 
-void add_index_types(PyObject* module) {
+PyTypeObject* add_index_types(PyObject* module) {
     add_record_type(module, {"JumpTable",
                              {"num_measurements", "measurement_index_list", "major_version", "minor_version",
                               "revision_version", "major_lib_version", "minor_lib_version", "revision_lib_version"},
@@ -241,7 +241,7 @@ void add_index_types(PyObject* module) {
                              {},
                              function_index_methods,
                              "Where a function's spectrum index block lies, with the function's description."});
-    add_record_type(module, {"SpectrumIndex",
+    PyTypeObject* spectrum_index_class = add_record_type(module, {"SpectrumIndex",
                              {"reader", "position", "profile_position", "spectrum_description"},
                              {},
                              spectrum_index_methods,
@@ -253,6 +253,7 @@ void add_index_types(PyObject* module) {
                  xic_info_methods,
                  "One extraction window of a multiple-extraction read: the range, the points the read\n"
                  "found in it, and the chromatogram its caller builds."});
+    return spectrum_index_class;
 }
 
 }  // namespace ozra::storage

@@ -20,6 +20,7 @@ enum XicInfo : int { xic_range, is_break_to_read, spectrum_point, xic };
 // The XicInfo class (borrowed; set by add_index_types).
 PyTypeObject* xic_info_type() noexcept;
 
-void add_index_types(PyObject* module);
+// Adds the index record classes; returns the SpectrumIndex class.
+PyTypeObject* add_index_types(PyObject* module);
 
 }  // namespace ozra::storage

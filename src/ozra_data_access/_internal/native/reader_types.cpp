@@ -17,7 +17,8 @@ void add_reader_types(PyObject* module, StorageState& state) {
     state.value_types.spectrum_points = add_spectrum_point_types(module);
     add_file_stream_type(module);
     add_reader_type(module);
-    add_index_types(module);
+    state.value_types.spectrum_index = add_index_types(module);
+    state.value_types.internal_spectrum_description = state.descriptions.internal_spectrum_description;
 }
 
 }  // namespace ozra::storage

@@ -106,6 +106,11 @@ inline bool equals_none(PyObject* value) {
     if (value == Py_None) return true;
     return !never_equals_none(value) && equals(value, Py_None);
 }
+// `value != None` as Python evaluates it.
+inline bool not_equals_none(PyObject* value) {
+    if (value == Py_None) return false;
+    return never_equals_none(value) || not_equals(value, Py_None);
+}
 
 inline Ref get_attr(PyObject* object, PyObject* name) {
     return Ref::checked(PyObject_GetAttr(object, name));

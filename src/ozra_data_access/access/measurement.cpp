@@ -244,7 +244,7 @@ PyObject* description_property(PyObject* self, void* closure) {
     });
 }
 
-bool has_text(PyObject* value) { return py::not_equals(value, Py_None) && py::not_equals(value, names.empty); }
+bool has_text(PyObject* value) { return py::not_equals_none(value) && py::not_equals(value, names.empty); }
 
 PyObject* measurement_str(PyObject* self) {
     return py::guard([&] {

@@ -116,7 +116,7 @@ EnumMembers& polarity_types() {
 }
 
 // `value if value != None else 1`
-PyObject* level_or_one(PyObject* value) { return is_not_none(value) ? value : names->one; }
+PyObject* level_or_one(PyObject* value) { return py::not_equals_none(value) ? value : names->one; }
 
 // Appends the family's class whose selector equals the record's type, if any.
 void append_selected(PyObject* list, Family family, PyObject* record, PyObject* type_name) {
@@ -145,9 +145,9 @@ void fill_from_stored_condition(PyObject* self, PyObject* stored) {
 
     PyObject* list = fields_of(self)[additional_conditions];
     py::Ref vendor = py::get_attr(core.get(), names->core_vendor);
-    if (is_not_none(vendor.get())) append_selected(list, Family::vendor_specific, vendor.get(), names->vendor_type);
+    if (py::not_equals_none(vendor.get())) append_selected(list, Family::vendor_specific, vendor.get(), names->vendor_type);
     py::Ref triple_q = py::get_attr(core.get(), names->core_triple_q);
-    if (is_not_none(triple_q.get())) append_selected(list, Family::triple_q_scan, triple_q.get(), names->triple_q_type);
+    if (py::not_equals_none(triple_q.get())) append_selected(list, Family::triple_q_scan, triple_q.get(), names->triple_q_type);
 }
 
 bool has_key(PyObject* keys, PyObject* key) {
@@ -172,7 +172,7 @@ void fill_from_spectrum_description(PyObject* self, PyObject* description) {
     set_field(self, precursor_value, py::get_attr(description, names->precursor_value).get());
 
     py::Ref voltage = py::get_attr(description, names->cone_voltage);
-    if (!is_not_none(voltage.get())) return;
+    if (!py::not_equals_none(voltage.get())) return;
     py::Ref properties = py::get_attr(description, names->supplemental_properties);
     // For a dict, `key in d.keys()` is `key in d`; anything else is asked for its keys.
     py::Ref keys = PyDict_CheckExact(properties.get())
@@ -220,7 +220,7 @@ py::Ref public_value(PyObject* self, Field field) {
 }
 
 void add_if_not_none(Text& text, PyObject* label, PyObject* value) {
-    if (!is_not_none(value)) return;
+    if (!py::not_equals_none(value)) return;
     text.add(label);
     text.add_str(value);
 }
@@ -297,7 +297,7 @@ PyObject* condition_str(PyObject* self) {
         }
 
         py::Ref conditions = public_value(self, additional_conditions);
-        if (is_not_none(conditions.get())) {
+        if (py::not_equals_none(conditions.get())) {
             const Py_ssize_t count = py::length(conditions.get());
             for (Py_ssize_t i = 0; i < count; ++i) {
                 py::Ref condition = py::Ref::checked(PySequence_GetItem(conditions.get(), i));

@@ -131,7 +131,7 @@ Py_ssize_t nearest_by_interpreter(PyObject* spectra, PyObject* retention_time, d
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
-        if (!py::not_equals(rt.get(), Py_None)) continue;
+        if (!py::not_equals_none(rt.get())) continue;
         py::Ref difference = py::Ref::checked(PyNumber_Subtract(rt.get(), retention_time));
         py::Ref diff = py::Ref::checked(PyNumber_Absolute(difference.get()));
         if (py::compare(diff.get(), min_diff.get(), Py_LT)) {
@@ -140,6 +140,10 @@ Py_ssize_t nearest_by_interpreter(PyObject* spectra, PyObject* retention_time, d
         }
     }
     return target_index;
+}
+
+bool is_atomic(PyObject* value) {
+    return value == Py_None || PyFloat_CheckExact(value) || PyLong_CheckExact(value);
 }
 
 }  // namespace
@@ -179,6 +183,10 @@ py::Ref make_chromatogram_point(PyObject* spectrum_index, PyObject* retention_ti
         fields->retention_time = py::Ref::borrow(retention_time).release();
         fields->intensity = py::Ref::borrow(intensity).release();
         fields->x = py::Ref::borrow(x).release();
+        // Like a tuple of numbers, a point of numbers can never be part of a cycle.
+        if (is_atomic(spectrum_index) && is_atomic(retention_time) && is_atomic(intensity) && is_atomic(x)) {
+            PyObject_GC_UnTrack(point.get());
+        }
         return point;
     }
     PyObject* args[] = {spectrum_index, retention_time, intensity, x};

@@ -12,11 +12,6 @@ PyObject* point_zero_suffix() {
 
 }  // namespace
 
-bool is_not_none(PyObject* value) {
-    if (value == Py_None) return false;
-    return py::never_equals_none(value) || py::not_equals(value, Py_None);
-}
-
 bool equals_true(PyObject* value) {
     if (value == Py_True) return true;
     if (value == Py_False || value == Py_None) return false;

@@ -11,7 +11,6 @@ namespace ozra::qual {
 // `value == None` and `value != None` as Python evaluates them. The built-in
 // types whose comparison with None cannot be overridden are answered at once.
 inline bool is_none(PyObject* value) { return py::equals_none(value); }
-bool is_not_none(PyObject* value);
 
 // `value == True` as Python evaluates it (1 and 1.0 equal True).
 bool equals_true(PyObject* value);

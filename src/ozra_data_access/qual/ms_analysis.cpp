@@ -157,7 +157,7 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
-        if (!py::not_equals(rt.get(), Py_None)) continue;
+        if (!py::not_equals_none(rt.get())) continue;
         py::Ref spectrum_condition = py::get_attr(description.get(), names::desc_acquisition_condition);
         if (!py::equals(spectrum_condition.get(), condition)) continue;
         if (!whole_run) {

@@ -27,7 +27,7 @@ std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests
         PyObject* spectrum_index = PyList_GET_ITEM(spectra, i);
         py::Ref description = description_of(spectrum_index);
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
-        if (!PyFloat_CheckExact(rt.get()) && !py::not_equals(rt.get(), Py_None)) continue;
+        if (!py::not_equals_none(rt.get())) continue;
         py::Ref condition = py::get_attr(description.get(), names::desc_acquisition_condition);
         const int requested = PySet_Contains(requests.conditions.get(), condition.get());
         py::check(requested);

@@ -155,7 +155,7 @@ XicRequests gather_requests(PyObject* options) {
         XicRequest request;
         request.group = groups.group_of(condition.get(), gathered.group_conditions);
         request.condition = std::move(condition);
-        if (py::not_equals(range.get(), Py_None)) request.retention_time = RangeTest(std::move(range));
+        if (py::not_equals_none(range.get())) request.retention_time = RangeTest(std::move(range));
         request.window = py::get_attr(option.get(), names::extract_mz_range);
         gathered.requests.push_back(read_window(std::move(request)));
     }

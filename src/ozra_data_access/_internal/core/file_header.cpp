@@ -38,8 +38,8 @@ FileHeader read_file_header(ByteCursor& cursor) {
     const std::size_t version_at = cursor.consumed();
     header.format = read_version(cursor, "the format version");
     if (header.format.major != known_format_major_version) {
-        cursor.fail_at(version_at, "unsupported Ozra format version " + text(header.format) + " (expected major version " +
-                                       std::to_string(known_format_major_version) + ")");
+        cursor.fail_at(version_at, "unsupported Ozra format version " + text(header.format) +
+                                       " (expected major version " + std::to_string(known_format_major_version) + ")");
     }
     header.converter = read_version(cursor, "the converter version");
     header.jump_table_position = cursor.i64("the jump table position");

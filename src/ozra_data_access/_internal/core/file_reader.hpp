@@ -51,7 +51,6 @@ public:
     // to be consumed exactly and moves the file position behind the frame.
     void enter_frame();
     void leave_frame();
-    bool in_frame() const noexcept { return in_frame_; }
     ByteCursor& frame_cursor();
 
     // The spectrum point data at the file position, checked and decompressed;

@@ -42,7 +42,8 @@ SpectrumHeader read_spectrum_header(ByteCursor& cursor) {
     const std::size_t width_at = cursor.consumed();
     header.intensity_width = cursor.u8("the spectrum's intensity width");
     if (header.intensity_width != 4 && header.intensity_width != 8) {
-        cursor.fail_at(width_at, "expected the intensity width 4 or 8, found " + std::to_string(header.intensity_width));
+        cursor.fail_at(width_at,
+                       "expected the intensity width 4 or 8, found " + std::to_string(header.intensity_width));
     }
     const std::size_t reserved_at = cursor.consumed();
     const std::uint8_t reserved = cursor.u8("the spectrum's reserved byte");

@@ -181,7 +181,9 @@ void prepare_description_decoding(const DescriptionTypes& types) {
                  f::original_file_path, f::instrument_product_name, f::measurement_user_name, f::plate_code,
                  f::well_code, f::measurement_date_time, f::instrument_manufacturer, f::source_file_definition,
                  f::measurement_supplemental_properties, f::hash}};
-    kinds[2] = {types.function_description, "FunctionDescription", {f::is_qual, f::qual_description, f::quan_description}};
+    kinds[2] = {types.function_description,
+                "FunctionDescription",
+                {f::is_qual, f::qual_description, f::quan_description}};
     kinds[3] = {types.qual_description,
                 "QualDescription",
                 {f::qual_detector_type, f::qual_supplemental_properties, f::unique_acquisition_condition_list,
@@ -206,7 +208,9 @@ void prepare_description_decoding(const DescriptionTypes& types) {
     kinds[8] = {types.vendor_specific_additional_condition,
                 "VendorSpecificAdditionalCondition",
                 {f::vendor_type, f::original_id, f::vendor_cone_voltage, f::scan_info_string}};
-    kinds[9] = {types.triple_q_scan_condition, "TripleQScanCondition", {f::scan_type, f::target_mz, f::q1_range, f::q3_range}};
+    kinds[9] = {types.triple_q_scan_condition,
+                "TripleQScanCondition",
+                {f::scan_type, f::target_mz, f::q1_range, f::q3_range}};
 }
 
 py::Ref decode_record(core::ByteCursor& cursor, RecordKind kind) {

@@ -66,7 +66,8 @@ PyObject* stream_read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         core::FileSource& file = open_file(self);
         StreamObject* stream = as_stream(self);
         const std::uint64_t left = file.size() - std::min(file.size(), stream->position);
-        const std::uint64_t length = wanted < 0 ? left : std::min<std::uint64_t>(left, static_cast<std::uint64_t>(wanted));
+        const std::uint64_t length =
+            wanted < 0 ? left : std::min<std::uint64_t>(left, static_cast<std::uint64_t>(wanted));
         Ref bytes = Ref::checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(length)));
         file.read_exact(stream->position, length, reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())));
         stream->position += length;
@@ -128,8 +129,8 @@ PyMethodDef stream_methods[] = {
     {"close", stream_close, METH_NOARGS,
      "close()\n--\n\nCloses the file; every later read, through the stream or the reader, raises ValueError."},
     {"fileno", stream_fileno, METH_NOARGS, "fileno()\n--\n\nThe file descriptor."},
-    {"read", method_cast(stream_read),
-     METH_FASTCALL | METH_KEYWORDS, "read(size=-1)\n--\n\nUp to size bytes from the stream position (all if negative)."},
+    {"read", method_cast(stream_read), METH_FASTCALL | METH_KEYWORDS,
+     "read(size=-1)\n--\n\nUp to size bytes from the stream position (all if negative)."},
     {"seek", method_cast(stream_seek),
      METH_FASTCALL | METH_KEYWORDS,
      "seek(pos, whence=0)\n--\n\nMoves the stream position (whence: 0 start, 1 current, 2 end); returns it."},

@@ -5,14 +5,13 @@
 
 #include "args.hpp"
 #include "description_decoder.hpp"
+#include "method_cast.hpp"
 #include "reader_object.hpp"
 #include "records.hpp"
-#include "method_cast.hpp"
 #include "storage_errors.hpp"
 #include "storage_module.hpp"
 #include "types.hpp"
 
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,9 +86,12 @@ PyObject* jump_table_create_instance(PyObject* cls, PyObject* const* args, Py_ss
         set_record_field(table.get(), field::num_measurements, py::from_long(count));
         set_record_field(table.get(), field::measurement_index_list, std::move(measurements));
         const int versions[][2] = {
-            {field::major_version, header.format.major},         {field::minor_version, header.format.minor},
-            {field::revision_version, header.format.revision},   {field::major_lib_version, header.converter.major},
-            {field::minor_lib_version, header.converter.minor}, {field::revision_lib_version, header.converter.revision},
+            {field::major_version, header.format.major},
+            {field::minor_version, header.format.minor},
+            {field::revision_version, header.format.revision},
+            {field::major_lib_version, header.converter.major},
+            {field::minor_lib_version, header.converter.minor},
+            {field::revision_lib_version, header.converter.revision},
         };
         for (const auto& [position, value] : versions) set_record_field(table.get(), position, py::from_long(value));
         return table;

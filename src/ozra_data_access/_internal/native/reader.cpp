@@ -6,7 +6,6 @@
 #include "imports.hpp"
 #include "method_cast.hpp"
 #include "storage_errors.hpp"
-#include "storage_module.hpp"
 #include "types.hpp"
 
 #include <structmember.h>
@@ -71,7 +70,9 @@ PyObject* reader_set_buffer(PyObject* self, PyObject* position) {
         long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
         if (value == -1 && PyErr_Occurred()) py::throw_error();
         // A position beyond 64 bits lies outside every file, like its clamped value.
-        if (overflow != 0) value = overflow > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
+        if (overflow != 0) {
+            value = overflow > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
+        }
         file_of(self).set_position(value);
         return Ref::none();
     });
@@ -125,7 +126,8 @@ PyObject* reader_reset_decompressed_buffer(PyObject* self, PyObject*) {
 }
 
 PyMethodDef reader_methods[] = {
-    {"_OzraFileReader__create_instance", method_cast(reader_create_instance), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+    {"_OzraFileReader__create_instance", method_cast(reader_create_instance),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "_OzraFileReader__create_instance(file_path)\n--\n\n"
      "Opens the file (str, bytes or path-like) and reads its header: a reader of this class.\n"
      "FileNotFoundError and the other OS errors are raised as open() raises them; a file that is\n"

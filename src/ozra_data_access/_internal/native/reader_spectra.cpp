@@ -11,6 +11,7 @@
 #include "types.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <optional>
 

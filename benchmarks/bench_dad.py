@@ -3,8 +3,7 @@
     PYTHONPATH=src python3 benchmarks/bench_dad.py [--spectra 20000] [--wavelengths 400]
 
 A generated DAD function (absorbance bands eluting over time) is measured two ways:
-- file: written with the writer, opened with OzraFile, read through the native reader
-  (needs ozra_data_access.writer and the reader; skipped with a note when absent);
+- file: written with the writer, opened with OzraFile, read through the native reader;
 - memory: the same spectra handed out from memory as ready point arrays by a stand-in
   reader: the per-spectrum loop and the sweep without file reading and decoding (the
   stand-in's own Python calls still count).
@@ -24,7 +23,9 @@ import numpy as np
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 
+from ozra_data_access.access import OzraFile  # noqa: E402
 from ozra_data_access.common import ValueRange  # noqa: E402
+from ozra_data_access.writer import FunctionData, MeasurementData, SpectrumData, write_file  # noqa: E402
 
 WINDOW = (250.3, 280.7)
 TOLERANCE = 2.0
@@ -101,22 +102,11 @@ def measure(label, analysis, x, y, repeats):
               f"  numpy {baseline * 1e3:8.1f} ms  ratio {seconds / baseline:6.2f}")
 
 
-def file_analysis(directory, times, x, y):
-    """The function written to a file and opened again, or None when writer or reader are missing."""
-    try:
-        from ozra_data_access.access import OzraFile
-        from ozra_data_access.writer import FunctionData, MeasurementData, SpectrumData, write_file
-    except ImportError as error:
-        print(f"file    skipped: {error}")
-        return None
+def write_dad_file(directory, times, x, y):
+    """The function written to an Ozra file; returns its path."""
     path = os.path.join(directory, "dad.ozra")
     spectra = (SpectrumData(retention_time=float(t), intensity=row) for t, row in zip(times, y))
-    write_file(path, [MeasurementData([FunctionData.dad(spectra, wavelengths=x)])])
-    try:
-        return OzraFile(path).get_measurement(0).get_dad_analysis(0)
-    except Exception as error:  # the reader may not be merged yet
-        print(f"file    skipped: {type(error).__name__}: {error}")
-        return None
+    return write_file(path, [MeasurementData([FunctionData.dad(spectra, wavelengths=x)])])
 
 
 def memory_analysis(times, x, y):
@@ -161,9 +151,8 @@ def main():
     print(f"{arguments.spectra} spectra x {arguments.wavelengths} wavelengths, window {WINDOW}, "
           f"tolerance {TOLERANCE}; best of {arguments.repeats}")
     with tempfile.TemporaryDirectory() as directory:
-        analysis = file_analysis(directory, times, x, y)
-        if analysis is not None:
-            measure("file", analysis, x, y, arguments.repeats)
+        with OzraFile(write_dad_file(directory, times, x, y)) as ozra_file:
+            measure("file", ozra_file.get_measurement(0).get_dad_analysis(0), x, y, arguments.repeats)
     measure("memory", memory_analysis(times, x, y), x, y, arguments.repeats)
 
 

@@ -7,6 +7,8 @@ namespace {
 
 // Buffers grown by one huge block are given back above this size.
 constexpr std::size_t kept_buffer_size = std::size_t{64} << 20;
+// The most a spectrum read fetches before it knows the spectrum's size.
+constexpr std::size_t max_read_ahead = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -152,7 +154,10 @@ ByteCursor& FileReader::frame_cursor() {
 FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> wavelength_count) {
     require_open();
     if (in_frame_) throw UsageError("spectra are read from the file, not from a decompressed frame");
-    ByteCursor window = file_window(spectrum_header_size);
+    // One read usually brings the whole spectrum: the next spectrum of a function is
+    // about as large as the last one (a rare huge one is not read ahead).
+    ByteCursor window = file_window(
+        std::clamp(expected_spectrum_size_, spectrum_header_size + marker_size, max_read_ahead));
     const SpectrumHeader header = read_spectrum_header(window);
     if (wavelength_count) {
         if (header.x_stored) {
@@ -171,8 +176,14 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
     }
     check_spectrum_sizes(header, file_->size());
 
-    std::uint8_t* stored = stored_.reserve(std::size_t{header.stored_size} + marker_size);
-    file_->read_exact(header.payload_offset(), stored_.size(), stored);
+    const std::size_t stored_with_marker = std::size_t{header.stored_size} + marker_size;
+    expected_spectrum_size_ = spectrum_header_size + stored_with_marker;
+    const std::uint8_t* stored = window_.data() + spectrum_header_size;
+    if (window.consumed() + window.remaining() < expected_spectrum_size_) {
+        std::uint8_t* rest = stored_.reserve(stored_with_marker);
+        file_->read_exact(header.payload_offset(), stored_with_marker, rest);
+        stored = rest;
+    }
     ByteCursor end = ByteCursor::file(stored + header.stored_size, marker_size,
                                       header.payload_offset() + header.stored_size);
     read_marker(end, Marker::end_spectrum);

@@ -90,6 +90,7 @@ private:
 
     std::vector<std::int64_t> i64_elements_;
     ByteBuffer window_;
+    std::size_t expected_spectrum_size_ = 0;  // bytes of the last spectrum read, markers included
     ByteBuffer stored_;
     ByteBuffer decoded_;
     FrameDecompressor decompressor_;

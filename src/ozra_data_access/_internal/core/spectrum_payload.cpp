@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 namespace ozra::core {
@@ -73,21 +74,36 @@ void check_spectrum_sizes(const SpectrumHeader& header, std::uint64_t file_size)
     }
 }
 
+namespace {
+
+// Fills the points in one pass over the payload (x and intensity side by side, as
+// the stored order puts them apart), and answers whether the x values never
+// decrease; NaN fails that test too.
+template <class Intensity>
+bool fill_points(std::size_t n, const std::uint8_t* xs, const double* wavelengths, const std::uint8_t* intensities,
+                 PointPair* out) {
+    bool ordered = true;
+    double previous = -std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = xs ? load_le<double>(xs + 8 * i) : wavelengths[i];
+        out[i].x = x;
+        out[i].intensity = load_le<Intensity>(intensities + sizeof(Intensity) * i);
+        ordered &= x >= previous;
+        previous = x;
+    }
+    return ordered;
+}
+
+}  // namespace
+
 void decode_points(const SpectrumHeader& header, const std::uint8_t* decoded, const double* wavelengths,
                    PointPair* out) {
     const std::size_t n = header.count;
-    const std::uint8_t* intensities = decoded;
-    if (header.x_stored) {
-        for (std::size_t i = 0; i < n; ++i) out[i].x = load_le<double>(decoded + 8 * i);
-        intensities += 8 * n;
-    } else {
-        for (std::size_t i = 0; i < n; ++i) out[i].x = wavelengths[i];
-    }
-    if (header.intensity_width == 8) {
-        for (std::size_t i = 0; i < n; ++i) out[i].intensity = load_le<double>(intensities + 8 * i);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) out[i].intensity = load_le<float>(intensities + 4 * i);
-    }
+    const std::uint8_t* xs = header.x_stored ? decoded : nullptr;
+    const std::uint8_t* intensities = header.x_stored ? decoded + 8 * n : decoded;
+    const bool ordered = header.intensity_width == 8 ? fill_points<double>(n, xs, wavelengths, intensities, out)
+                                                     : fill_points<float>(n, xs, wavelengths, intensities, out);
+    if (ordered) return;
     for (std::size_t i = 0; i < n; ++i) {
         // Written so that a NaN fails too.
         if (!(out[i].x == out[i].x) || (i > 0 && !(out[i].x >= out[i - 1].x))) {

@@ -9,8 +9,9 @@ import tempfile
 import time
 
 
-def walk(path: str, out=sys.stdout) -> None:
+def walk(path: str, out=None) -> None:
     """Print the versions, measurements, analyses and counts of the file at `path`."""
+    out = out or sys.stdout
     from ozra_data_access.access import OzraFile
 
     with OzraFile(path) as ozra_file:
@@ -28,15 +29,61 @@ def walk(path: str, out=sys.stdout) -> None:
                     tic = analysis.get_tic(condition)
                     total = sum(point.intensity for point in tic)
                     print(f"      {condition}: {len(tic)} spectra, summed TIC {total:.4g}", file=out)
+                show_spectrum_and_xic(analysis, out)
             for d_index in range(measurement.get_dad_analysis_count()):
                 analysis = measurement.get_dad_analysis(d_index)
                 print(f"    DAD analysis {analysis}", file=out)
+                show_dad_chromatograms(analysis, out)
             for kind, count in (
                 ("quantitative", measurement.get_quan_analysis_count()),
                 ("analog", measurement.get_analog_analysis_count()),
             ):
                 if count:
                     print(f"    {count} {kind} analyses", file=out)
+
+
+def middle_retention_time(analysis) -> float | None:
+    """The retention time halfway through the analysis's run, or None without spectra."""
+    count = analysis.get_spectra_count()
+    times = [analysis.get_spectrum(i).retention_time for i in (0, count - 1)] if count else []
+    times = [t for t in times if t is not None]
+    return sum(times) / len(times) if times else None
+
+
+def show_spectrum_and_xic(analysis, out) -> None:
+    """The spectrum nearest the middle of the run, and the XIC of its base peak."""
+    from ozra_data_access.common import ValueRange
+    from ozra_data_access.qual import ChromatogramFilterOption
+
+    middle = middle_retention_time(analysis)
+    if middle is None:
+        return
+    spectrum = analysis.find_nearest_spectrum(middle)
+    points = spectrum.get_spectrum_points()
+    print(f"      nearest spectrum to {middle:.3f} min: {spectrum} at {spectrum.retention_time:.3f} min", file=out)
+    if len(points) == 0:
+        return
+    base = max(range(len(points)), key=lambda i: points[i].intensity)
+    mz = points[base].x
+    request = ChromatogramFilterOption(spectrum.acquisition_condition, ValueRange(mz - 0.01, mz + 0.01))
+    xic = analysis.get_xic(request)
+    apex = max(xic, key=lambda point: point.intensity)
+    print(f"      XIC of m/z {mz:.4f} +/- 0.01: {len(xic)} points, apex {apex.intensity:.4g} "
+          f"at {apex.retention_time:.3f} min", file=out)
+
+
+def show_dad_chromatograms(analysis, out) -> None:
+    """The 250-260 nm chromatogram and the max plot of the whole range."""
+    from ozra_data_access.common import ValueRange
+
+    for name, points in (
+        ("chromatogram 250-260 nm", analysis.get_chromatogram(ValueRange(250.0, 260.0))),
+        ("max plot 190-600 nm", analysis.get_max_plot(ValueRange(190.0, 600.0), 2.0)),
+    ):
+        if points:
+            apex = max(points, key=lambda point: point.intensity)
+            print(f"      {name}: {len(points)} points, apex {apex.intensity:.4g} at "
+                  f"{apex.retention_time:.3f} min ({apex.x:.1f} nm)", file=out)
 
 
 def demo(args: argparse.Namespace) -> int:

@@ -1,6 +1,7 @@
 """OzraFile and Measurement over a stand-in storage layer (see storage_stand_in.py)."""
 
 import gc
+import subprocess
 import sys
 
 import pytest
@@ -263,3 +264,34 @@ def test_argument_errors(path, call, message):
     m = f.get_measurement(index=0)
     with pytest.raises(TypeError, match=message.replace("(", r"\(").replace(")", r"\)")):
         call(f, m)
+
+
+# A fresh interpreter in which `source` lacks `name`; it imports `target` and prints what it raised
+# and which of the later modules of the import order were loaded all the same.
+MISSING_NAME = """
+import importlib, sys, types
+source, name, target, later = sys.argv[1:]
+real = importlib.import_module(source)
+fake = types.ModuleType(source)
+fake.__dict__.update({key: value for key, value in vars(real).items() if key != name})
+sys.modules[source] = fake
+try:
+    importlib.import_module(target)
+except Exception as error:
+    print(type(error).__name__, error.name, later in sys.modules)
+    print(error)
+"""
+
+
+@pytest.mark.parametrize("source, name, target, later", [
+    ("ozra_data_access.exception", "OzraException", "ozra_data_access.access", "ozra_data_access.qual"),
+    ("ozra_data_access.quan", "AnalogAnalysis", "ozra_data_access.access", "-"),
+    ("ozra_data_access.common", "SpectrumTypes", "ozra_data_access.qual", "-"),
+])
+def test_a_name_that_cannot_be_bound_fails_the_import(source, name, target, later):
+    run = subprocess.run([sys.executable, "-c", MISSING_NAME, source, name, target, later],
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    raised, message = run.stdout.splitlines()
+    assert raised == f"ImportError {source} False"
+    assert message.startswith(f"cannot import name '{name}' from '{source}' (")

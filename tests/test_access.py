@@ -1,6 +1,7 @@
 """OzraFile and Measurement over a stand-in storage layer (see storage_stand_in.py)."""
 
 import gc
+import subprocess
 import sys
 
 import pytest
@@ -38,6 +39,10 @@ def path(files):
 
 def reader_of(f):
     return f._OzraFile__reader
+
+
+class Position(int):
+    """An index object whose identity survives only if it is passed on as given (small ints are shared)."""
 
 
 def test_open_keeps_the_path_and_reads_only_the_jump_table(files):
@@ -125,7 +130,7 @@ def test_functions_sorted_into_four_kinds_in_stored_order(files):
     assert [m.get_qual_analysis_count(), m.get_quan_analysis_count(), m.get_dad_analysis_count(),
             m.get_analog_analysis_count()] == [2, 1, 2, 1]
 
-    index = 1
+    index = Position(1)
     analysis = m.get_qual_analysis(index=index)
     assert analysis.cls is stand_in.ANALYSIS_CLASSES["QualAnalysis"] and analysis.index is index
     assert analysis.function_index is m._Measurement__qual_index_list[1]
@@ -138,7 +143,7 @@ def test_functions_sorted_into_four_kinds_in_stored_order(files):
 
 def test_get_measurement_builds_a_new_measurement_each_time(path):
     f = OzraFile(path)
-    index = 0
+    index = Position(0)
     first, second = f.get_measurement(index), f.get_measurement(index)
     assert first is not second and first.index is index
     assert [call for call in reader_of(f).log if call[0] == "set_buffer"] == [("set_buffer", 1000)] * 2
@@ -263,3 +268,34 @@ def test_argument_errors(path, call, message):
     m = f.get_measurement(index=0)
     with pytest.raises(TypeError, match=message.replace("(", r"\(").replace(")", r"\)")):
         call(f, m)
+
+
+# A fresh interpreter in which `source` lacks `name`; it imports `target` and prints what it raised
+# and which of the later modules of the import order were loaded all the same.
+MISSING_NAME = """
+import importlib, sys, types
+source, name, target, later = sys.argv[1:]
+real = importlib.import_module(source)
+fake = types.ModuleType(source)
+fake.__dict__.update({key: value for key, value in vars(real).items() if key != name})
+sys.modules[source] = fake
+try:
+    importlib.import_module(target)
+except Exception as error:
+    print(type(error).__name__, error.name, later in sys.modules)
+    print(error)
+"""
+
+
+@pytest.mark.parametrize("source, name, target, later", [
+    ("ozra_data_access.exception", "OzraException", "ozra_data_access.access", "ozra_data_access.qual"),
+    ("ozra_data_access.quan", "AnalogAnalysis", "ozra_data_access.access", "-"),
+    ("ozra_data_access.common", "SpectrumTypes", "ozra_data_access.qual", "-"),
+])
+def test_a_name_that_cannot_be_bound_fails_the_import(source, name, target, later):
+    run = subprocess.run([sys.executable, "-c", MISSING_NAME, source, name, target, later],
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    raised, message = run.stdout.splitlines()
+    assert raised == f"ImportError {source} False"
+    assert message.startswith(f"cannot import name '{name}' from '{source}' (")

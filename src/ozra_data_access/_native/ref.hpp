@@ -115,6 +115,12 @@ inline bool not_equals_none(PyObject* value) {
 inline Ref get_attr(PyObject* object, PyObject* name) {
     return Ref::checked(PyObject_GetAttr(object, name));
 }
+// object.name(arguments...), the method looked up on the object as the interpreter does.
+template <class... Arguments>
+Ref call_method(PyObject* object, PyObject* name, Arguments... arguments) {
+    PyObject* stack[] = {object, arguments...};
+    return Ref::checked(PyObject_VectorcallMethod(name, stack, 1 + sizeof...(arguments), nullptr));
+}
 inline void set_attr(PyObject* object, PyObject* name, PyObject* value) {
     check(PyObject_SetAttr(object, name, value));
 }

@@ -14,9 +14,31 @@ PyTypeObject* add_type(PyObject* module, PyType_Spec* spec) {
     return reinterpret_cast<PyTypeObject*>(type.get());
 }
 
+namespace {
+
+// The ImportError of `from module_name import name` for a name the module lacks,
+// worded as the interpreter words it.
+[[noreturn]] void raise_cannot_import(PyObject* source, const char* module_name, const char* name) {
+    Ref location = Ref::steal(PyModule_GetFilenameObject(source));
+    if (!location) PyErr_Clear();  // no file: "unknown location", as the interpreter says
+    Ref message = Ref::checked(
+        location ? PyUnicode_FromFormat("cannot import name '%s' from '%s' (%U)", name, module_name, location.get())
+                 : PyUnicode_FromFormat("cannot import name '%s' from '%s' (unknown location)", name, module_name));
+    Ref module_name_object = Ref::checked(PyUnicode_FromString(module_name));
+    PyErr_SetImportError(message.get(), module_name_object.get(), location.get());
+    throw_error();
+}
+
+}  // namespace
+
 void bind_import(PyObject* module, const char* module_name, const char* name) {
     Ref source = Ref::checked(PyImport_ImportModule(module_name));
-    Ref value = Ref::checked(PyObject_GetAttrString(source.get(), name));
+    Ref value = Ref::steal(PyObject_GetAttrString(source.get(), name));
+    if (!value) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_error();
+        PyErr_Clear();
+        raise_cannot_import(source.get(), module_name, name);
+    }
     check(PyModule_AddObjectRef(module, name, value.get()));
 }
 

@@ -4,6 +4,7 @@
 #include "args.hpp"
 #include "calls.hpp"
 #include "entry.hpp"
+#include "index_range.hpp"
 #include "text.hpp"
 #include "types.hpp"
 
@@ -122,7 +123,7 @@ void intern_names() {
 void confirm_symbol(PyObject* reader, PyObject* symbol_name) {
     py::Ref symbols = global(names.ozra_symbols);
     py::Ref symbol = py::get_attr(symbols.get(), symbol_name);
-    call_method(reader, names.confirm_ozra_symbol, symbol.get());
+    py::call_method(reader, names.confirm_ozra_symbol, symbol.get());
 }
 
 bool is_ms(PyObject* detector_type) {
@@ -157,23 +158,23 @@ void read_function_index_block(PyObject* self, PyObject* reader) {
     PyObject* measurement_index =
         require_field(measurement->measurement_index, self, "_Measurement__measurement_index");
     py::Ref position = py::get_attr(measurement_index, names.measurement_index_position);
-    call_method(reader, names.set_buffer, position.get());
+    py::call_method(reader, names.set_buffer, position.get());
     confirm_symbol(reader, names.begin_symbol);
-    py::Ref origin = call_method(reader, names.get_absolute_position);
-    py::Ref num_functions = call_method(reader, names.read_uint16_or_32);
-    py::Ref relative_positions = call_method(reader, names.read_int64_array);
-    call_method(reader, names.set_decompressed_buffer);
+    py::Ref origin = py::call_method(reader, names.get_absolute_position);
+    py::Ref num_functions = py::call_method(reader, names.read_uint16_or_32);
+    py::Ref relative_positions = py::call_method(reader, names.read_int64_array);
+    py::call_method(reader, names.set_decompressed_buffer);
     for (Py_ssize_t i = 0, count = as_count(num_functions.get()); i < count; ++i) {
         py::Ref i_object = py::from_size(i);
         py::Ref relative = py::Ref::checked(PyObject_GetItem(relative_positions.get(), i_object.get()));
         py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
         py::Ref function_index_class = global(names.function_index);
-        py::Ref function_index = call_method(function_index_class.get(), names.function_index_create_instance,
-                                             reader, absolute.get());
+        py::Ref function_index = py::call_method(function_index_class.get(), names.function_index_create_instance,
+                                                 reader, absolute.get());
         Kind kind = kind_of(function_index.get());
         py::append(require_field(measurement->lists[kind], self, kinds[kind].list_field), function_index.get());
     }
-    call_method(reader, names.reset_decompressed_buffer);
+    py::call_method(reader, names.reset_decompressed_buffer);
     confirm_symbol(reader, names.end_symbol);
 }
 
@@ -187,7 +188,7 @@ PyObject* measurement_create_instance(PyObject* cls, PyObject* const* args, Py_s
         measurement->index = py::Ref::borrow(arguments[1]).release();
         for (PyObject*& list : measurement->lists) list = py::new_list().release();
         py::Ref reader = py::get_attr(measurement->measurement_index, names.measurement_index_reader);
-        call_method(instance.get(), names.read, reader.get());
+        py::call_method(instance.get(), names.read, reader.get());
         return instance;
     });
 }
@@ -218,11 +219,10 @@ PyObject* get_analysis(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         static const py::Parameters parameters(kinds[kind].getter, {"index"}, 1);
         PyObject* index = py::parse_arguments<1>(parameters, args, nargs, kwnames)[0];
         PyObject* list = kind_list(self, kind);
-        py::Ref count = py::from_size(PyList_GET_SIZE(list));
-        if (out_of_range(index, count.get())) py::raise_exception("Index out of range");
+        py::check_index(index, PyList_GET_SIZE(list));
         py::Ref function_index = py::Ref::checked(PyObject_GetItem(list, index));
         py::Ref analysis_class = global(kinds[kind].analysis_class_key);
-        return call_method(analysis_class.get(), kinds[kind].create_instance_key, function_index.get(), index);
+        return py::call_method(analysis_class.get(), kinds[kind].create_instance_key, function_index.get(), index);
     });
 }
 
@@ -256,7 +256,7 @@ PyObject* measurement_str(PyObject* self) {
         const char* labels[] = {"[#Qual] ", ", [#Quan] ", ", [#DAD] ", ", [#Analog] "};
         const Kind order[] = {qual, quan, dad, analog};
         for (int i = 0; i < kind_count; ++i) {
-            py::Ref count = call_method(self, kinds[order[i]].counter_key);
+            py::Ref count = py::call_method(self, kinds[order[i]].counter_key);
             text << labels[i] << count.get();
         }
         return text.finish();

@@ -3,6 +3,7 @@
 #include "args.hpp"
 #include "calls.hpp"
 #include "entry.hpp"
+#include "index_range.hpp"
 #include "text.hpp"
 #include "types.hpp"
 
@@ -80,10 +81,10 @@ int file_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         FileObject* file = as_file(self);
         Py_XSETREF(file->file_path, py::Ref::borrow(file_path).release());
         py::Ref reader_class = global(names.reader_class);
-        py::Ref reader = call_method(reader_class.get(), names.reader_create_instance, file_path);
+        py::Ref reader = py::call_method(reader_class.get(), names.reader_create_instance, file_path);
         Py_XSETREF(file->reader, reader.copy().release());
         py::Ref jump_table_class = global(names.jump_table_class);
-        py::Ref jump_table = call_method(jump_table_class.get(), names.jump_table_create_instance, reader.get());
+        py::Ref jump_table = py::call_method(jump_table_class.get(), names.jump_table_create_instance, reader.get());
         Py_XSETREF(file->jump_table, jump_table.release());
         return 0;
     });
@@ -95,7 +96,7 @@ void close_stream(PyObject* self) {
     py::Ref stream = py::get_attr(reader.get(), names.stream);
     py::Ref closed = py::get_attr(stream.get(), names.closed);
     if (py::is_true(closed.get())) return;
-    call_method(stream.get(), names.close);
+    py::call_method(stream.get(), names.close);
 }
 
 // The destructor (__del__). A file whose construction failed before it had a
@@ -169,14 +170,14 @@ PyObject* get_measurement(PyObject* self, PyObject* const* args, Py_ssize_t narg
         PyObject* index = py::parse_arguments<1>(parameters, args, nargs, kwnames)[0];
         py::Ref jump_table = jump_table_of(self);
         py::Ref count = py::get_attr(jump_table.get(), names.num_measurements);
-        if (out_of_range(index, count.get())) {
+        if (py::out_of_range(index, count.get())) {
             py::Ref ozra_exception = global(names.ozra_exception);
             py::raise(ozra_exception.get(), "Index out of range");
         }
         py::Ref index_list = py::get_attr(jump_table.get(), names.measurement_index_list);
         py::Ref measurement_index = py::Ref::checked(PyObject_GetItem(index_list.get(), index));
         py::Ref measurement_class = global(names.measurement_class);
-        return call_method(measurement_class.get(), names.measurement_create_instance, measurement_index.get(),
+        return py::call_method(measurement_class.get(), names.measurement_create_instance, measurement_index.get(),
                            index);
     });
 }

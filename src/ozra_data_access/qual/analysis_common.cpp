@@ -1,6 +1,5 @@
 #include "analysis_common.hpp"
 
-#include "entry.hpp"
 #include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
@@ -11,14 +10,6 @@
 
 namespace ozra::qual {
 namespace {
-
-py::Ref call_reader(PyObject* reader, PyObject* method) {
-    return py::Ref::checked(PyObject_CallMethodNoArgs(reader, method));
-}
-
-py::Ref call_reader(PyObject* reader, PyObject* method, PyObject* argument) {
-    return py::Ref::checked(PyObject_CallMethodOneArg(reader, method, argument));
-}
 
 py::Ref block_symbol(PyObject* member_name) {
     return py::get_attr(module_name(names::OzraSymbols), member_name);
@@ -42,15 +33,15 @@ void read_spectrum_index_block(PyObject* self) {
     PyObject* reader = analysis->reader;
 
     py::Ref position = py::get_attr(function_index, names::function_index_position);
-    call_reader(reader, names::set_buffer, position.get());
-    call_reader(reader, names::confirm_ozra_symbol, block_symbol(names::BEGIN_OF_SPECTRUM_INDEX_BLOCK).get());
-    py::Ref origin = call_reader(reader, names::get_absolute_position);
-    py::Ref num_spectra_object = call_reader(reader, names::read_uint32);
-    const bool has_profile = py::is_true(call_reader(reader, names::read_bool).get());
-    py::Ref positions = call_reader(reader, names::read_int64_array);
+    py::call_method(reader, names::set_buffer, position.get());
+    py::call_method(reader, names::confirm_ozra_symbol, block_symbol(names::BEGIN_OF_SPECTRUM_INDEX_BLOCK).get());
+    py::Ref origin = py::call_method(reader, names::get_absolute_position);
+    py::Ref num_spectra_object = py::call_method(reader, names::read_uint32);
+    const bool has_profile = py::is_true(py::call_method(reader, names::read_bool).get());
+    py::Ref positions = py::call_method(reader, names::read_int64_array);
     py::Ref profile_positions;
-    if (has_profile) profile_positions = call_reader(reader, names::read_int64_array);
-    call_reader(reader, names::set_decompressed_buffer);
+    if (has_profile) profile_positions = py::call_method(reader, names::read_int64_array);
+    py::call_method(reader, names::set_decompressed_buffer);
 
     const Py_ssize_t num_spectra = PyLong_AsSsize_t(num_spectra_object.get());
     if (num_spectra == -1 && PyErr_Occurred()) py::throw_error();
@@ -70,25 +61,17 @@ void read_spectrum_index_block(PyObject* self) {
         for (Py_ssize_t i = 0; i < num_spectra; ++i) {
             py::Ref relative = py::Ref::checked(PySequence_GetItem(profile_positions.get(), i));
             py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
-            call_reader(PyList_GET_ITEM(spectra.get(), i), names::set_profile_position, absolute.get());
+            py::call_method(PyList_GET_ITEM(spectra.get(), i), names::set_profile_position, absolute.get());
         }
     }
-    call_reader(reader, names::reset_decompressed_buffer);
-    call_reader(reader, names::confirm_ozra_symbol, block_symbol(names::END_OF_SPECTRUM_INDEX_BLOCK).get());
+    py::call_method(reader, names::reset_decompressed_buffer);
+    py::call_method(reader, names::confirm_ozra_symbol, block_symbol(names::END_OF_SPECTRUM_INDEX_BLOCK).get());
 }
 
 py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) {
-    call_reader(reader, names::set_buffer, position);
-    if (wavelengths == nullptr || py::equals_none(wavelengths)) return call_reader(reader, names::read_spectrum);
-    return call_reader(reader, names::read_dad_spectrum, wavelengths);
-}
-
-void check_index(PyObject* index, Py_ssize_t count) {
-    py::Ref zero = py::from_long(0);
-    py::Ref bound = py::from_size(count);
-    if (py::compare(index, zero.get(), Py_LT) || py::compare(index, bound.get(), Py_GE)) {
-        py::raise_exception("Index out of range");
-    }
+    py::call_method(reader, names::set_buffer, position);
+    if (wavelengths == nullptr || py::equals_none(wavelengths)) return py::call_method(reader, names::read_spectrum);
+    return py::call_method(reader, names::read_dad_spectrum, wavelengths);
 }
 
 double largest_finite_double() {

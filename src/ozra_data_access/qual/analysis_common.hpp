@@ -1,5 +1,5 @@
 // What the MS and the DAD analysis share: their layout, the reading of the
-// spectrum index block, the nearest-spectrum search and the index test.
+// spectrum index block and the nearest-spectrum search.
 #pragma once
 
 #include "ref.hpp"
@@ -24,10 +24,6 @@ void read_spectrum_index_block(PyObject* self);
 
 // The function's QualDescription record (function_index.__function_description.__qual_description).
 py::Ref qual_description_of(PyObject* function_index);
-
-// Raises Exception("Index out of range") unless 0 <= index < count (tested as
-// `index < 0`, then `index >= count`, with the interpreter's comparisons).
-void check_index(PyObject* index, Py_ssize_t count);
 
 // The position of the spectrum whose retention time is nearest `retention_time`
 // (the lowest on ties; spectra without retention time skipped), or -1.

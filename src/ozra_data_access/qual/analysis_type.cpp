@@ -3,6 +3,7 @@
 #include "args.hpp"
 #include "entry.hpp"
 #include "gc_pause.hpp"
+#include "index_range.hpp"
 #include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
@@ -38,7 +39,7 @@ PyObject* analysis_get_spectra_count(PyObject* self, PyObject*) {
 PyObject* analysis_get_spectrum(PyObject* self, PyObject* index, const SpectrumKind& kind) {
     return py::guard([&] {
         PyObject* spectra = as_analysis(self)->spectrum_index_list;
-        check_index(index, py::length(spectra));
+        py::check_index(index, py::length(spectra));
         py::Ref spectrum_index = py::Ref::checked(PyObject_GetItem(spectra, index));
         py::Ref factory = py::get_attr(module_name(kind.class_name), kind.factory_name);
         if (kind.with_wavelengths) {

@@ -10,8 +10,9 @@ from ozra_data_access import access
 from ozra_data_access.access import OzraFile
 from ozra_data_access.common import PolarityTypes, SpectrumBasedChromatogramPoint, ValueRange
 from ozra_data_access.exception import OzraFormatError
-from ozra_data_access.qual import AcquisitionCondition, QualAnalysis, Spectrum
+from ozra_data_access.qual import AcquisitionCondition, DADAnalysis, QualAnalysis, Spectrum
 from ozra_data_access.writer import AcquisitionConditionData, AcquisitionCoreConditionData, FunctionData
+from qual_stand_ins import StoredSpectrum, make_analysis
 
 
 def open_analysis(path, index=0):
@@ -176,6 +177,46 @@ def test_tic_and_bpc(chromatogram_file):
     assert a.get_tic(5) == []
 
 
+class AnswersEqual:
+    """A condition stand-in that calls itself equal to anything that asks it."""
+
+    def __eq__(self, other):
+        return True
+
+    __hash__ = object.__hash__
+
+
+class CountingRange:
+    """A retention-time range that counts `== None` tests and records `contains_value` calls."""
+
+    def __init__(self):
+        self.none_tests = 0
+        self.tested = []
+
+    def __eq__(self, other):
+        self.none_tests += 1
+        return False
+
+    def contains_value(self, value):
+        self.tested.append(value)
+        return True
+
+
+@pytest.mark.parametrize("method", ["get_tic", "get_bpc"])
+def test_chromatogram_tests_run_in_order(chromatogram_file, method):
+    _, a = open_analysis(chromatogram_file)
+    chromatogram = getattr(a, method)
+    # The spectrum's condition is the left operand: it answers for itself.
+    assert chromatogram(AnswersEqual()) == []
+    # The range is asked only for spectra with a retention time and the condition.
+    ms1_range = CountingRange()
+    assert [p.spectrum_index for p in chromatogram(a.unique_acquisition_conditions[0], ms1_range)] == [10, 13]
+    assert (ms1_range.none_tests, ms1_range.tested) == (2, [1.0, 3.0])
+    unmatched = CountingRange()
+    assert chromatogram(object(), unmatched) == []
+    assert (unmatched.none_tests, unmatched.tested) == (0, [])
+
+
 @pytest.mark.parametrize("call", ["get_tic()", "get_tic(1, 2, 3)", "get_bpc(x=1)"])
 def test_chromatogram_argument_errors(chromatogram_file, call):
     _, a = open_analysis(chromatogram_file)
@@ -252,6 +293,42 @@ def test_closed_file(chromatogram_file):
         a.get_spectrum(1).get_spectrum_points()
     with pytest.raises(ValueError, match="I/O operation on closed file"):
         f.get_measurement(0)
+
+
+@pytest.mark.parametrize(
+    "cls, content",
+    [
+        (QualAnalysis, FunctionData.qual_ms([spectrum(1.0), spectrum(2.0)])),
+        (DADAnalysis, FunctionData.dad([spectrum(1.0), spectrum(2.0)])),
+    ],
+)
+def test_create_instance_reads_through_the_instance(write_ozra, cls, content):
+    f = OzraFile(write_ozra(content))
+    kind = "qual" if cls is QualAnalysis else "dad"
+    function_index = getattr(f.get_measurement(0), f"_Measurement__{kind}_index_list")[0]
+    private = f"_{cls.__name__}__"
+    readers_seen = []
+
+    def counted_read(self):
+        readers_seen.append(getattr(self, private + "reader"))
+        getattr(super(Counting, self), private + "read")()
+
+    Counting = type("Counting", (cls,), {private + "read": counted_read})
+    analysis = getattr(Counting, private + "create_instance")(function_index, 0)
+    assert type(analysis) is Counting and analysis.get_spectra_count() == 2
+    assert len(readers_seen) == 1 and readers_seen[0] is function_index._FunctionIndex__reader
+
+    NotReading = type("NotReading", (cls,), {private + "read": lambda self: None})
+    with pytest.raises(AttributeError, match=private + "spectrum_index_list"):
+        getattr(NotReading, private + "create_instance")(function_index, 0)
+
+
+def test_reading_again_renews_the_nearest_search(monkeypatch):
+    a, reader = make_analysis(monkeypatch, [StoredSpectrum(retention_time=1.0), StoredSpectrum(retention_time=5.0)])
+    assert a.find_nearest_spectrum(1.5).index == 0
+    reader.spectra[0].retention_time = 9.0
+    a._QualAnalysis__read()
+    assert a.find_nearest_spectrum(1.5).index == 1
 
 
 def test_private_fields_read_only(three_spectra):

@@ -29,7 +29,6 @@ py::Ref description_of(PyObject* spectrum_index) {
 void read_spectrum_index_block(PyObject* self) {
     AnalysisObject* analysis = as_analysis(self);
     PyObject* function_index = analysis->function_index;
-    Py_XSETREF(analysis->reader, py::get_attr(function_index, names::function_index_reader).release());
     PyObject* reader = analysis->reader;
 
     py::Ref position = py::get_attr(function_index, names::function_index_position);
@@ -56,6 +55,7 @@ void read_spectrum_index_block(PyObject* self) {
         py::append(spectra.get(), spectrum_index.get());
     }
     Py_XSETREF(analysis->spectrum_index_list, spectra.copy().release());
+    Py_CLEAR(analysis->retention_times);  // made from the records it replaces
 
     if (has_profile) {
         for (Py_ssize_t i = 0; i < num_spectra; ++i) {

@@ -18,8 +18,8 @@ struct AnalysisObject {
 
 inline AnalysisObject* as_analysis(PyObject* self) { return reinterpret_cast<AnalysisObject*>(self); }
 
-// Takes the reader from the analysis's function index, then reads the function's
-// spectrum index block into `spectrum_index_list`.
+// Reads the function's spectrum index block through the analysis's reader into
+// `spectrum_index_list`.
 void read_spectrum_index_block(PyObject* self);
 
 // The function's QualDescription record (function_index.__function_description.__qual_description).

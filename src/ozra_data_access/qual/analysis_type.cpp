@@ -10,16 +10,36 @@
 
 namespace ozra::qual {
 
+namespace {
+
+// The methods of the analysis read these fields without asking; a subclass whose
+// own `__read` does not fill them gets the interpreter's error here instead.
+void require_field(PyObject* field, PyObject* analysis, const char* class_name, const char* field_name) {
+    if (field != nullptr) return;
+    PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '_%s__%s'", Py_TYPE(analysis)->tp_name,
+                 class_name, field_name);
+    py::throw_error();
+}
+
+}  // namespace
+
 py::Ref create_analysis(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                        void (*read)(PyObject* self)) {
+                        const AnalysisClass& analysis_class) {
     static const py::Parameters parameters("__create_instance", {"function_index", "index"}, 2);
     auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
     py::Ref analysis = py::allocate(py::as_class(cls));
     AnalysisObject* fields = as_analysis(analysis.get());
     fields->function_index = py::Ref::borrow(parsed[0]).release();
     fields->index = py::Ref::borrow(parsed[1]).release();
+    fields->reader = py::get_attr(fields->function_index, names::function_index_reader).release();
     const py::GcPause pause;
-    read(analysis.get());
+    // Through the instance, so that a subclass's own `__read` is the one that runs.
+    py::Ref::checked(PyObject_CallMethodNoArgs(analysis.get(), analysis_class.read_name));
+    require_field(fields->spectrum_index_list, analysis.get(), analysis_class.name, "spectrum_index_list");
+    if (analysis_class.with_conditions) {
+        require_field(fields->unique_acquisition_conditions, analysis.get(), analysis_class.name,
+                      "unique_acquisition_conditions");
+    }
     return analysis;
 }
 

@@ -5,10 +5,17 @@
 
 namespace ozra::qual {
 
+// What `__create_instance` needs to know of the class it makes.
+struct AnalysisClass {
+    const char* name;          // "QualAnalysis": its private fields are `_QualAnalysis__...`
+    PyObject* read_name;       // the interned `_QualAnalysis__read`
+    bool with_conditions;      // whether `__read` also settles the condition list
+};
+
 // `__create_instance(cls, function_index, index)`: a bare instance of cls with its
-// two fields set, then `read(instance)`.
+// function index, index and reader set, then the instance's own `__read()`.
 py::Ref create_analysis(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                        void (*read)(PyObject* self));
+                        const AnalysisClass& analysis_class);
 
 // The `index` and `supplemental_properties` properties and `get_spectra_count()`.
 PyObject* analysis_index(PyObject* self, void*);

@@ -13,9 +13,10 @@ namespace ozra::qual {
 namespace {
 
 PyObject* dad_spectrum_factory_name = nullptr;
+AnalysisClass dad_analysis_class{"DADAnalysis", nullptr, false};
 
 PyObject* dad_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard([&] { return create_analysis(cls, args, nargs, kwnames, read_spectrum_index_block); });
+    return py::guard([&] { return create_analysis(cls, args, nargs, kwnames, dad_analysis_class); });
 }
 
 PyObject* dad_read(PyObject* self, PyObject*) {
@@ -100,6 +101,7 @@ PyGetSetDef dad_getset[] = {
 
 void add_dad_analysis_types(PyObject* module) {
     dad_spectrum_factory_name = py::intern("_DADSpectrum__create_instance");
+    dad_analysis_class.read_name = py::intern("_DADAnalysis__read");
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<AnalysisObject>)},

@@ -7,12 +7,14 @@
 #include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
+#include "value_types.hpp"
 #include "xic.hpp"
 
 namespace ozra::qual {
 namespace {
 
 PyObject* spectrum_factory_name = nullptr;
+AnalysisClass qual_analysis_class{"QualAnalysis", nullptr, true};
 
 py::Ref new_condition(PyObject* record) {
     PyObject* condition_class = module_name(names::AcquisitionCondition);
@@ -106,7 +108,7 @@ void read_analysis(PyObject* self) {
 }
 
 PyObject* qual_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard([&] { return create_analysis(cls, args, nargs, kwnames, read_analysis); });
+    return py::guard([&] { return create_analysis(cls, args, nargs, kwnames, qual_analysis_class); });
 }
 
 PyObject* qual_read(PyObject* self, PyObject*) {
@@ -146,13 +148,30 @@ PyObject* qual_find_nearest_spectrum(PyObject* self, PyObject* const* args, Py_s
     });
 }
 
+// `retention_time_range == None`, asked at every spectrum that reaches the test. For
+// None and the storage layer's ValueRange (never equal to None, and asked without
+// effects) the answer is known before the loop.
+class WholeRunTest {
+public:
+    explicit WholeRunTest(PyObject* range)
+        : range_(range),
+          known_(range == Py_None || Py_TYPE(range) == py::value_types_api().value_range),
+          whole_run_(range == Py_None) {}
+    bool operator()() const { return known_ ? whole_run_ : py::equals_none(range_); }
+
+private:
+    PyObject* range_;
+    bool known_;
+    bool whole_run_;
+};
+
 // The TIC and the BPC: one point per spectrum with a retention time, the given
 // condition and (when given) a retention time inside the range, from the
 // description's summary values; no points are read.
 py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* retention_time_range,
                              PyObject* intensity_field) {
     PyObject* spectra = as_analysis(self)->spectrum_index_list;
-    const bool whole_run = py::equals_none(retention_time_range);
+    const WholeRunTest whole_run(retention_time_range);
     py::Ref result = py::new_list();
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
@@ -160,7 +179,7 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
         if (!py::not_equals_none(rt.get())) continue;
         py::Ref spectrum_condition = py::get_attr(description.get(), names::desc_acquisition_condition);
         if (!py::equals(spectrum_condition.get(), condition)) continue;
-        if (!whole_run) {
+        if (!whole_run()) {
             py::Ref inside = py::Ref::checked(
                 PyObject_CallMethodOneArg(retention_time_range, names::contains_value, rt.get()));
             if (!py::is_true(inside.get())) continue;
@@ -257,6 +276,7 @@ PyGetSetDef qual_getset[] = {
 
 void add_ms_analysis_types(PyObject* module) {
     spectrum_factory_name = py::intern("_Spectrum__create_instance");
+    qual_analysis_class.read_name = py::intern("_QualAnalysis__read");
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<AnalysisObject>)},

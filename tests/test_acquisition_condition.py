@@ -2,6 +2,9 @@
 
 import gc
 import math
+import subprocess
+import sys
+import textwrap
 import weakref
 
 import pytest
@@ -313,3 +316,27 @@ def test_subclasses_print_through_their_properties_and_are_collected():
     del derived
     gc.collect()
     assert alive() is None
+
+
+
+def test_additional_conditions_are_made_after_their_class_names_are_unbound():
+    script = textwrap.dedent("""
+        import gc
+        from ozra_data_access import qual
+        from ozra_data_access._internal._description import *
+        del qual.WatersMassLynxCondition, qual.NeutralLossScanCondition
+        gc.collect()
+        filler = [type(f"Filler{i}", (), {}) for i in range(100)]
+        scan = TripleQScanCondition(type=TripleQScanTypes.NEUTRAL_LOSS, target_mz=18.0)
+        core = InternalAcquisitionCoreCondition(triple_q_scan_condition=scan)
+        print(qual.AcquisitionCondition(InternalAcquisitionCondition(internal_acquisition_core_condition=core)))
+        description = InternalSpectrumDescription(cone_voltage=30.0, supplemental_properties={"ConeVoltage": 1})
+        print(qual.AcquisitionCondition(description))
+    """)
+    # A child process, so that a crash shows as an exit status.
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, f"exit {run.returncode}\n{run.stderr[-2000:]}"
+    assert run.stdout.splitlines() == [
+        "MS1; Neutral Loss Scan: [Neutral Loss m/z] 18.0, [Q1 Range] None, [Q3 Range] None",
+        "MS1; Waters|MassLynx: [Cone Voltage] 30",
+    ]

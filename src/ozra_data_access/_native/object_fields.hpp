@@ -1,17 +1,50 @@
-// Instances laid out as PyObject_HEAD followed only by PyObject* fields: one
-// traverse / clear / dealloc for all of them, and their private members.
+// Instances whose state is a run of owned PyObject* fields: one traverse /
+// clear / dealloc for all of them, how a field is set and handed out by a
+// property, and their private members.
 #pragma once
 
 #include "ref.hpp"
 
+#include <cstddef>
 #include <initializer_list>
+#include <span>
 #include <utility>
 
 namespace ozra::py {
 
+// ---- a run of `count` fields, wherever in the instance it starts ------------
+
+// Stores a value in a field (which may still be NULL in a fresh object), dropping the old one.
+inline void set_object_field(PyObject*& field, Ref value) { Py_XSETREF(field, value.release()); }
+inline void set_object_field(PyObject*& field, PyObject* value) { set_object_field(field, Ref::borrow(value)); }
+
+inline void set_fields_none(PyObject** fields, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) set_object_field(fields[i], Py_None);
+}
+
+inline int visit_fields(PyObject* self, PyObject* const* fields, std::size_t count, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    for (std::size_t i = 0; i < count; ++i) Py_VISIT(fields[i]);
+    return 0;
+}
+
+inline void clear_fields(PyObject** fields, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) Py_CLEAR(fields[i]);
+}
+
+// tp_dealloc of a collectable heap type (and of its subclasses made in Python).
+inline void dealloc_collectable(PyObject* self, inquiry clear) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    clear(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// ---- layouts of PyObject_HEAD followed only by PyObject* fields: their slots -
+
 template <class Layout>
-inline constexpr Py_ssize_t object_field_count =
-    static_cast<Py_ssize_t>((sizeof(Layout) - sizeof(PyObject)) / sizeof(PyObject*));
+inline constexpr std::size_t object_field_count = (sizeof(Layout) - sizeof(PyObject)) / sizeof(PyObject*);
 
 inline PyObject** object_fields(PyObject* self) {
     return reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + sizeof(PyObject));
@@ -19,26 +52,37 @@ inline PyObject** object_fields(PyObject* self) {
 
 template <class Layout>
 int traverse_object_fields(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    PyObject** fields = object_fields(self);
-    for (Py_ssize_t i = 0; i < object_field_count<Layout>; ++i) Py_VISIT(fields[i]);
-    return 0;
+    return visit_fields(self, object_fields(self), object_field_count<Layout>, visit, arg);
 }
 
 template <class Layout>
 int clear_object_fields(PyObject* self) {
-    PyObject** fields = object_fields(self);
-    for (Py_ssize_t i = 0; i < object_field_count<Layout>; ++i) Py_CLEAR(fields[i]);
+    clear_fields(object_fields(self), object_field_count<Layout>);
     return 0;
 }
 
 template <class Layout>
 void dealloc_object_fields(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    clear_object_fields<Layout>(self);
-    type->tp_free(self);
-    Py_DECREF(type);
+    dealloc_collectable(self, clear_object_fields<Layout>);
+}
+
+// ---- properties and private members ----------------------------------------
+
+// The closure of a field's property: the field's offset in the instance.
+inline void* field_closure(Py_ssize_t offset) { return reinterpret_cast<void*>(offset); }
+
+inline PyObject*& field_at(PyObject* self, void* closure) {
+    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + reinterpret_cast<Py_ssize_t>(closure));
+}
+
+// The getter of a read-only property handing out its field itself.
+inline PyObject* get_field(PyObject* self, void* closure) { return Ref::borrow(field_at(self, closure)).release(); }
+
+// A field as its public property gives it. A subclass may override the
+// property, so for its instances the property itself is asked.
+inline Ref public_value(PyObject* self, PyTypeObject* own_type, PyObject* field, PyObject* property) {
+    if (Py_TYPE(self) == own_type) return Ref::borrow(field);
+    return get_attr(self, property);
 }
 
 // Read-only members named `_<class_name>__<field>` at the given offsets, kept for
@@ -46,7 +90,7 @@ void dealloc_object_fields(PyObject* self) {
 PyMemberDef* private_members(const char* class_name,
                              std::initializer_list<std::pair<const char*, Py_ssize_t>> fields);
 
-// Stores a new value in an object field, dropping the old one.
-inline void set_object_field(PyObject*& field, Ref value) { Py_XSETREF(field, value.release()); }
+// The same for consecutive fields, the first at `first_offset`.
+PyMemberDef* private_members(const char* class_name, std::span<const char* const> fields, Py_ssize_t first_offset);
 
 }  // namespace ozra::py

@@ -11,7 +11,7 @@ PyTypeObject* add_type(PyObject* module, PyType_Spec* spec) {
     Ref type = Ref::checked(PyType_FromModuleAndSpec(module, spec, nullptr));
     const char* dot = strrchr(spec->name, '.');
     check(PyModule_AddObjectRef(module, dot ? dot + 1 : spec->name, type.get()));
-    return reinterpret_cast<PyTypeObject*>(type.get());
+    return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
 namespace {

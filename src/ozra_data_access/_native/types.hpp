@@ -6,7 +6,8 @@
 namespace ozra::py {
 
 // Creates a heap type from `spec` and binds it in `module` under its short name.
-// The returned pointer is borrowed from the module, which keeps the type alive.
+// The type is kept for the life of the process: native code goes on making and
+// testing instances through the returned pointer after the name is unbound.
 PyTypeObject* add_type(PyObject* module, PyType_Spec* spec);
 
 // `from module_name import name`, bound into `module` under the same name.

@@ -6,11 +6,9 @@
 #include "entry.hpp"
 #include "hashing.hpp"
 #include "enum_members.hpp"
-#include "owned_fields.hpp"
+#include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
-
-#include <structmember.h>
 
 #include <array>
 #include <cstddef>
@@ -48,7 +46,11 @@ PyTypeObject* the_type = nullptr;
 
 PyObject** fields_of(PyObject* self) { return reinterpret_cast<AcquisitionConditionObject*>(self)->fields; }
 
-void set_field(PyObject* self, Field field, PyObject* value) { store(fields_of(self)[field], value); }
+constexpr Py_ssize_t offset_of(Field field) {
+    return static_cast<Py_ssize_t>(offsetof(AcquisitionConditionObject, fields) + sizeof(PyObject*) * field);
+}
+
+void set_field(PyObject* self, Field field, PyObject* value) { py::set_object_field(fields_of(self)[field], value); }
 
 PyObject* mangled(const char* owner, const char* name) {
     return py::intern((std::string("_") + owner + "__" + name).c_str());
@@ -211,12 +213,12 @@ void fill(PyObject* self, PyObject* argument) {
 
 py::Ref new_instance(PyTypeObject* type) {
     py::Ref self = py::allocate(type);
-    store_none(fields_of(self.get()), field_count);
+    py::set_fields_none(fields_of(self.get()), field_count);
     return self;
 }
 
 py::Ref public_value(PyObject* self, Field field) {
-    return qual::public_value(self, the_type, fields_of(self)[field], names->properties[field]);
+    return py::public_value(self, the_type, fields_of(self)[field], names->properties[field]);
 }
 
 void add_if_not_none(Text& text, PyObject* label, PyObject* value) {
@@ -255,17 +257,6 @@ int condition_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         return 0;
     });
 }
-
-int condition_traverse(PyObject* self, visitproc visit, void* arg) {
-    return visit_fields(self, fields_of(self), field_count, visit, arg);
-}
-
-int condition_clear(PyObject* self) {
-    clear_fields(fields_of(self), field_count);
-    return 0;
-}
-
-void condition_dealloc(PyObject* self) { dealloc_collectable(self, condition_clear); }
 
 PyObject* condition_str(PyObject* self) {
     return py::guard([&] {
@@ -310,107 +301,71 @@ PyObject* condition_str(PyObject* self) {
 }
 
 PyObject* condition_richcompare(PyObject* self, PyObject* other, int op) {
-    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-    return py::guard([&] {
-        const bool equal = PyObject_TypeCheck(other, the_type) &&
-                           !any_field_differs(fields_of(self), fields_of(other), all_fields);
-        return py::Ref::steal(comparison_result(op, equal));
-    });
-}
-
-Py_hash_t condition_hash(PyObject* self) {
-    return py::guard_hash([&] { return accumulate(self).reduced(); });
-}
-
-PyObject* condition_hash_method(PyObject* self, PyObject*) {
-    return py::guard([&] { return accumulate(self).exact(); });
-}
-
-PyObject* condition_property(PyObject* self, void* closure) {
-    return py::Ref::borrow(fields_of(self)[closure_index(closure)]).release();
+    return compare_conditions(self, other, op, the_type, fields_of, all_fields);
 }
 
 PyGetSetDef condition_properties[] = {
-    {"ms_level", condition_property, nullptr, "The MS level: 1 for a plain MS scan, 2 for MS/MS and so on.",
-     index_closure(ms_level)},
-    {"polarity", condition_property, nullptr, "The ion polarity, a PolarityTypes member, or None.",
-     index_closure(polarity)},
-    {"collision_energy", condition_property, nullptr, "The collision energy, or None.",
-     index_closure(collision_energy)},
-    {"precursor_value", condition_property, nullptr, "The precursor m/z, or None.", index_closure(precursor_value)},
-    {"original_measured_spectrum_type", condition_property, nullptr,
+    {"ms_level", py::get_field, nullptr, "The MS level: 1 for a plain MS scan, 2 for MS/MS and so on.",
+     py::field_closure(offset_of(ms_level))},
+    {"polarity", py::get_field, nullptr, "The ion polarity, a PolarityTypes member, or None.",
+     py::field_closure(offset_of(polarity))},
+    {"collision_energy", py::get_field, nullptr, "The collision energy, or None.",
+     py::field_closure(offset_of(collision_energy))},
+    {"precursor_value", py::get_field, nullptr, "The precursor m/z, or None.",
+     py::field_closure(offset_of(precursor_value))},
+    {"original_measured_spectrum_type", py::get_field, nullptr,
      "The kind of spectrum the instrument recorded: a SpectrumTypes member (PROFILE, CENTROID or\n"
      "UNKNOWN), or None.",
-     index_closure(original_measured_spectrum_type)},
-    {"precursor_range", condition_property, nullptr, "The precursor isolation range (a ValueRange), or None.",
-     index_closure(precursor_range)},
-    {"mass_range", condition_property, nullptr, "The scanned m/z range (a ValueRange), or None.",
-     index_closure(mass_range)},
-    {"additional_conditions", condition_property, nullptr,
+     py::field_closure(offset_of(original_measured_spectrum_type))},
+    {"precursor_range", py::get_field, nullptr, "The precursor isolation range (a ValueRange), or None.",
+     py::field_closure(offset_of(precursor_range))},
+    {"mass_range", py::get_field, nullptr, "The scanned m/z range (a ValueRange), or None.",
+     py::field_closure(offset_of(mass_range))},
+    {"additional_conditions", py::get_field, nullptr,
      "The vendor-specific and triple-quadrupole conditions, vendor first. This is the condition's\n"
      "own list, not a copy: changing it changes the condition's text, equality and hash.",
-     index_closure(additional_conditions)},
+     py::field_closure(offset_of(additional_conditions))},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-std::array<PyMemberDef, field_count + 1> private_members{};
-
 PyMethodDef condition_methods[] = {
-    {"__hash__", condition_hash_method, METH_NOARGS | METH_COEXIST,
+    {"__hash__", condition_hash_method<accumulate>, METH_NOARGS | METH_COEXIST,
      "__hash__($self, /)\n--\n\n"
      "The 31-accumulation over the fields in the order of equality, as an unbounded integer;\n"
      "the additional conditions count as the hash of a tuple of them."},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot condition_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(condition_new)},
-    {Py_tp_init, reinterpret_cast<void*>(condition_init)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(condition_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(condition_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(condition_clear)},
-    {Py_tp_str, reinterpret_cast<void*>(condition_str)},
-    {Py_tp_repr, reinterpret_cast<void*>(condition_str)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(condition_richcompare)},
-    {Py_tp_hash, reinterpret_cast<void*>(condition_hash)},
-    {Py_tp_methods, condition_methods},
-    {Py_tp_getset, condition_properties},
-    {Py_tp_members, private_members.data()},
-    {Py_tp_doc, const_cast<char*>(
-        "AcquisitionCondition(argument)\n--\n\n"
-        "How the instrument acquired a mass spectrum: MS level, polarity, collision energy,\n"
-        "precursor, scanned range, the kind of spectrum recorded, and the vendor-specific and\n"
-        "triple-quadrupole conditions. Made from an InternalAcquisitionCondition or an\n"
-        "InternalSpectrumDescription record. Conditions are equal when all their fields are,\n"
-        "and equal conditions hash alike.")},
-    {0, nullptr},
-};
-
-PyType_Spec condition_spec = {"ozra_data_access.qual.AcquisitionCondition", sizeof(AcquisitionConditionObject), 0,
-                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, condition_slots};
-
 }  // namespace
 
 void add_acquisition_condition_type(PyObject* module) {
     if (names == nullptr) names = new Names();
-    for (int field = 0; field < field_count; ++field) {
-        names->properties[field] = py::intern(field_names[field]);
-        const char* member_name = PyUnicode_AsUTF8(mangled("AcquisitionCondition", field_names[field]));
-        if (member_name == nullptr) py::throw_error();
-        private_members[field] = PyMemberDef{
-            member_name, T_OBJECT_EX,
-            static_cast<Py_ssize_t>(offsetof(AcquisitionConditionObject, fields) + sizeof(PyObject*) * field),
-            READONLY, nullptr};
-    }
-    the_type = py::add_type(module, &condition_spec);
-}
-
-PyTypeObject* acquisition_condition_type() { return the_type; }
-
-py::Ref new_acquisition_condition(PyObject* record) {
-    py::Ref self = new_instance(the_type);
-    fill(self.get(), record);
-    return self;
+    for (int field = 0; field < field_count; ++field) names->properties[field] = py::intern(field_names[field]);
+    PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(condition_new)},
+        {Py_tp_init, reinterpret_cast<void*>(condition_init)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<AcquisitionConditionObject>)},
+        {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<AcquisitionConditionObject>)},
+        {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<AcquisitionConditionObject>)},
+        {Py_tp_str, reinterpret_cast<void*>(condition_str)},
+        {Py_tp_repr, reinterpret_cast<void*>(condition_str)},
+        {Py_tp_richcompare, reinterpret_cast<void*>(condition_richcompare)},
+        {Py_tp_hash, reinterpret_cast<void*>(condition_hash<accumulate>)},
+        {Py_tp_methods, condition_methods},
+        {Py_tp_getset, condition_properties},
+        {Py_tp_members, py::private_members("AcquisitionCondition", field_names, offset_of(ms_level))},
+        {Py_tp_doc, const_cast<char*>(
+            "AcquisitionCondition(argument)\n--\n\n"
+            "How the instrument acquired a mass spectrum: MS level, polarity, collision energy,\n"
+            "precursor, scanned range, the kind of spectrum recorded, and the vendor-specific and\n"
+            "triple-quadrupole conditions. Made from an InternalAcquisitionCondition or an\n"
+            "InternalSpectrumDescription record. Conditions are equal when all their fields are,\n"
+            "and equal conditions hash alike.")},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {"ozra_data_access.qual.AcquisitionCondition", sizeof(AcquisitionConditionObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, slots};
+    the_type = py::add_type(module, &spec);
 }
 
 }  // namespace ozra::qual

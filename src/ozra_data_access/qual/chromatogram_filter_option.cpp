@@ -4,10 +4,8 @@
 #include "args.hpp"
 #include "condition_values.hpp"
 #include "entry.hpp"
-#include "owned_fields.hpp"
+#include "object_fields.hpp"
 #include "types.hpp"
-
-#include <structmember.h>
 
 #include <array>
 #include <cstddef>
@@ -27,12 +25,16 @@ struct FilterOptionObject {
 
 PyObject** fields_of(PyObject* self) { return reinterpret_cast<FilterOptionObject*>(self)->fields; }
 
-void set_field(PyObject* self, std::size_t field, PyObject* value) { store(fields_of(self)[field], value); }
+void set_field(PyObject* self, Field field, PyObject* value) { py::set_object_field(fields_of(self)[field], value); }
+
+constexpr Py_ssize_t offset_of(Field field) {
+    return static_cast<Py_ssize_t>(offsetof(FilterOptionObject, fields) + sizeof(PyObject*) * field);
+}
 
 PyObject* option_new(PyTypeObject* type, PyObject*, PyObject*) {
     return py::guard([&] {
         py::Ref self = py::allocate(type);
-        store_none(fields_of(self.get()), field_count);
+        py::set_fields_none(fields_of(self.get()), field_count);
         return self;
     });
 }
@@ -48,17 +50,6 @@ int option_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         return 0;
     });
 }
-
-int option_traverse(PyObject* self, visitproc visit, void* arg) {
-    return visit_fields(self, fields_of(self), field_count, visit, arg);
-}
-
-int option_clear(PyObject* self) {
-    clear_fields(fields_of(self), field_count);
-    return 0;
-}
-
-void option_dealloc(PyObject* self) { dealloc_collectable(self, option_clear); }
 
 // Read from the fields, not through the properties.
 PyObject* option_str(PyObject* self) {
@@ -80,69 +71,55 @@ PyObject* option_str(PyObject* self) {
     });
 }
 
-PyObject* option_get(PyObject* self, void* closure) {
-    return py::Ref::borrow(fields_of(self)[closure_index(closure)]).release();
-}
-
 int option_set(PyObject* self, PyObject* value, void* closure) {
-    const std::size_t index = closure_index(closure);
+    PyObject*& field = py::field_at(self, closure);
     if (value == nullptr) {
-        PyErr_Format(PyExc_AttributeError, "property '%s' of '%s' object has no deleter", property_names[index],
-                     Py_TYPE(self)->tp_name);
+        PyErr_Format(PyExc_AttributeError, "property '%s' of '%s' object has no deleter",
+                     property_names[&field - fields_of(self)], Py_TYPE(self)->tp_name);
         return -1;
     }
-    set_field(self, index, value);
+    py::set_object_field(field, value);
     return 0;
 }
 
 PyGetSetDef option_properties[] = {
-    {"extract_mz_range", option_get, option_set,
+    {"extract_mz_range", py::get_field, option_set,
      "The m/z window (a ValueRange) whose intensities are summed, both ends included.",
-     index_closure(extract_mz_range)},
-    {"acquisition_condition", option_get, option_set,
-     "The AcquisitionCondition a spectrum must equal to contribute.", index_closure(acquisition_condition)},
-    {"retention_time_range", option_get, option_set,
-     "The retention-time window (a ValueRange), or None for no limit.", index_closure(retention_time_range)},
+     py::field_closure(offset_of(extract_mz_range))},
+    {"acquisition_condition", py::get_field, option_set,
+     "The AcquisitionCondition a spectrum must equal to contribute.",
+     py::field_closure(offset_of(acquisition_condition))},
+    {"retention_time_range", py::get_field, option_set,
+     "The retention-time window (a ValueRange), or None for no limit.",
+     py::field_closure(offset_of(retention_time_range))},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-constexpr Py_ssize_t offset_of(Field field) {
-    return static_cast<Py_ssize_t>(offsetof(FilterOptionObject, fields) + sizeof(PyObject*) * field);
-}
-
-PyMemberDef option_members[] = {
-    {"_ChromatogramFilterOption__acquisition_condition", T_OBJECT_EX, offset_of(acquisition_condition), READONLY,
-     nullptr},
-    {"_ChromatogramFilterOption__extract_mz_range", T_OBJECT_EX, offset_of(extract_mz_range), READONLY, nullptr},
-    {"_ChromatogramFilterOption__retention_time_range", T_OBJECT_EX, offset_of(retention_time_range), READONLY,
-     nullptr},
-    {nullptr, 0, 0, 0, nullptr},
-};
-
-PyType_Slot option_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(option_new)},
-    {Py_tp_init, reinterpret_cast<void*>(option_init)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(option_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(option_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(option_clear)},
-    {Py_tp_str, reinterpret_cast<void*>(option_str)},
-    {Py_tp_repr, reinterpret_cast<void*>(option_str)},
-    {Py_tp_getset, option_properties},
-    {Py_tp_members, option_members},
-    {Py_tp_doc, const_cast<char*>(
-        "ChromatogramFilterOption(acquisition_condition, extract_mz_range, retention_time_range=None)\n--\n\n"
-        "The request of an extracted-ion chromatogram: the acquisition condition of the spectra\n"
-        "to use, the m/z window to sum, and optionally a retention-time window. A plain mutable\n"
-        "holder: nothing is checked here, and two requests are equal only when they are the same\n"
-        "object.")},
-    {0, nullptr},
-};
-
-PyType_Spec option_spec = {"ozra_data_access.qual.ChromatogramFilterOption", sizeof(FilterOptionObject), 0,
-                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, option_slots};
-
 }  // namespace
 
-void add_chromatogram_filter_option_type(PyObject* module) { py::add_type(module, &option_spec); }
+void add_chromatogram_filter_option_type(PyObject* module) {
+    PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(option_new)},
+        {Py_tp_init, reinterpret_cast<void*>(option_init)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<FilterOptionObject>)},
+        {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<FilterOptionObject>)},
+        {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<FilterOptionObject>)},
+        {Py_tp_str, reinterpret_cast<void*>(option_str)},
+        {Py_tp_repr, reinterpret_cast<void*>(option_str)},
+        {Py_tp_getset, option_properties},
+        {Py_tp_members,
+         py::private_members("ChromatogramFilterOption", property_names, offset_of(acquisition_condition))},
+        {Py_tp_doc, const_cast<char*>(
+            "ChromatogramFilterOption(acquisition_condition, extract_mz_range, retention_time_range=None)\n--\n\n"
+            "The request of an extracted-ion chromatogram: the acquisition condition of the spectra\n"
+            "to use, the m/z window to sum, and optionally a retention-time window. A plain mutable\n"
+            "holder: nothing is checked here, and two requests are equal only when they are the same\n"
+            "object.")},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {"ozra_data_access.qual.ChromatogramFilterOption", sizeof(FilterOptionObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, slots};
+    py::add_type(module, &spec);
+}
 
 }  // namespace ozra::qual

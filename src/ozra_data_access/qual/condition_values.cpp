@@ -46,17 +46,16 @@ py::Ref Text::finish() {
     return py::Ref::checked(PyUnicode_Join(empty, pieces_.get()));
 }
 
-bool any_field_differs(PyObject* const* a, PyObject* const* b, std::span<const int> indexes) {
-    for (int index : indexes) {
-        if (py::not_equals(a[index], b[index])) return true;
-    }
-    return false;
-}
-
-PyObject* comparison_result(int op, bool equal) {
-    if (op == Py_EQ) return py::Ref::boolean(equal).release();
-    if (op == Py_NE) return py::Ref::boolean(!equal).release();
-    Py_RETURN_NOTIMPLEMENTED;
+PyObject* compare_conditions(PyObject* self, PyObject* other, int op, PyTypeObject* type,
+                             PyObject** (*fields_of)(PyObject*), std::span<const int> compared) {
+    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    return py::guard([&] {
+        bool equal = PyObject_TypeCheck(other, type);
+        for (auto field = compared.begin(); equal && field != compared.end(); ++field) {
+            equal = !py::not_equals(fields_of(self)[*field], fields_of(other)[*field]);
+        }
+        return py::Ref::boolean(op == Py_EQ ? equal : !equal);
+    });
 }
 
 }  // namespace ozra::qual

@@ -2,6 +2,8 @@
 // voltage text, text assembly and the field-by-field equality and hash.
 #pragma once
 
+#include "entry.hpp"
+#include "hashing.hpp"
 #include "ref.hpp"
 
 #include <span>
@@ -31,12 +33,23 @@ private:
     py::Ref pieces_;  // a list, joined once at the end
 };
 
-// Whether `a[i] != b[i]` for some field, the fields tested in order up to the
-// first that differs.
-bool any_field_differs(PyObject* const* a, PyObject* const* b, std::span<const int> indexes);
+// The equality of a condition class, as its tp_richcompare: `__eq__` is False
+// for an object that is not an instance of `type`, else whether none of the
+// `compared` fields differs (tested with `!=` in that order, up to the first
+// that does); `!=` is its negation; the orderings are NotImplemented.
+PyObject* compare_conditions(PyObject* self, PyObject* other, int op, PyTypeObject* type,
+                             PyObject** (*fields_of)(PyObject*), std::span<const int> compared);
 
-// The interpreter's answer for `==` / `!=` given the outcome of __eq__, and
-// NotImplemented for the orderings, which the condition classes do not define.
-PyObject* comparison_result(int op, bool equal);
+// tp_hash and the `__hash__` method of a condition class whose 31-accumulation
+// `accumulate` makes: the interpreter's reduction and the exact integer.
+template <py::HashAccumulator (*accumulate)(PyObject*)>
+Py_hash_t condition_hash(PyObject* self) {
+    return py::guard_hash([&] { return accumulate(self).reduced(); });
+}
+
+template <py::HashAccumulator (*accumulate)(PyObject*)>
+PyObject* condition_hash_method(PyObject* self, PyObject*) {
+    return py::guard([&] { return accumulate(self).exact(); });
+}
 
 }  // namespace ozra::qual

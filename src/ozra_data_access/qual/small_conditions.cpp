@@ -4,11 +4,9 @@
 #include "entry.hpp"
 #include "hashing.hpp"
 #include "enum_members.hpp"
-#include "owned_fields.hpp"
+#include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
-
-#include <structmember.h>
 
 #include <array>
 #include <cstddef>
@@ -33,10 +31,9 @@ const FamilyNames& names_of(Family family) {
 }
 
 // What the interpreter keeps pointing to for the life of the process: names,
-// member and property tables, specs, argument parsers.
+// property tables, specs, argument parsers.
 struct TypeStorage {
     std::deque<std::string> strings;
-    std::vector<PyMemberDef> members;
     std::vector<PyGetSetDef> properties;
     std::vector<PyType_Slot> slots;
     PyType_Spec spec{};
@@ -74,7 +71,13 @@ std::size_t field_count(PyObject* self) {
     return kind ? kind->table->fields.size() : 0;
 }
 
-void set_field(PyObject* self, std::size_t index, PyObject* value) { store(condition_fields(self)[index], value); }
+void set_field(PyObject* self, std::size_t index, PyObject* value) {
+    py::set_object_field(condition_fields(self)[index], value);
+}
+
+Py_ssize_t field_offset(std::size_t index) {
+    return static_cast<Py_ssize_t>(offsetof(ConditionObject, fields) + sizeof(PyObject*) * index);
+}
 
 // The class of the table that `type` is or derives from.
 const ConditionType& kind_of(PyTypeObject* type) {
@@ -90,7 +93,7 @@ const ConditionType& kind_of(PyTypeObject* type) {
 py::Ref new_instance(PyTypeObject* type, const ConditionType& kind) {
     py::Ref self = py::allocate(type);
     as_condition(self.get())->kind = &kind;
-    store_none(condition_fields(self.get()), kind.table->fields.size());
+    py::set_fields_none(condition_fields(self.get()), kind.table->fields.size());
     return self;
 }
 
@@ -171,15 +174,15 @@ int condition_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 int condition_traverse(PyObject* self, visitproc visit, void* arg) {
-    return visit_fields(self, condition_fields(self), field_count(self), visit, arg);
+    return py::visit_fields(self, condition_fields(self), field_count(self), visit, arg);
 }
 
 int condition_clear(PyObject* self) {
-    clear_fields(condition_fields(self), field_count(self));
+    py::clear_fields(condition_fields(self), field_count(self));
     return 0;
 }
 
-void condition_dealloc(PyObject* self) { dealloc_collectable(self, condition_clear); }
+void condition_dealloc(PyObject* self) { py::dealloc_collectable(self, condition_clear); }
 
 PyObject* condition_str(PyObject* self) {
     return py::guard([&] {
@@ -188,7 +191,7 @@ PyObject* condition_str(PyObject* self) {
         bool first = true;
         for (std::size_t i = 0; i < kind.table->fields.size(); ++i) {
             const ConditionField& field = kind.table->fields[i];
-            py::Ref value = public_value(self, kind.type, condition_fields(self)[i], kind.properties[i]);
+            py::Ref value = py::public_value(self, kind.type, condition_fields(self)[i], kind.properties[i]);
             if (!is_shown(field.shown, value.get())) continue;
             text.add(first ? kind.first_labels[i] : kind.next_labels[i]);
             first = false;
@@ -203,29 +206,12 @@ PyObject* condition_str(PyObject* self) {
 }
 
 PyObject* condition_richcompare(PyObject* self, PyObject* other, int op) {
-    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-    return py::guard([&] {
-        const ConditionType& kind = *as_condition(self)->kind;
-        const bool equal = PyObject_TypeCheck(other, kind.type) &&
-                           !any_field_differs(condition_fields(self), condition_fields(other), kind.compared);
-        return py::Ref::steal(comparison_result(op, equal));
-    });
-}
-
-Py_hash_t condition_hash(PyObject* self) {
-    return py::guard_hash([&] { return accumulate(self).reduced(); });
-}
-
-PyObject* condition_hash_method(PyObject* self, PyObject*) {
-    return py::guard([&] { return accumulate(self).exact(); });
-}
-
-PyObject* condition_property(PyObject* self, void* closure) {
-    return py::Ref::borrow(condition_fields(self)[closure_index(closure)]).release();
+    const ConditionType& kind = *as_condition(self)->kind;
+    return compare_conditions(self, other, op, kind.type, condition_fields, kind.compared);
 }
 
 PyMethodDef condition_methods[] = {
-    {"__hash__", condition_hash_method, METH_NOARGS | METH_COEXIST,
+    {"__hash__", condition_hash_method<accumulate>, METH_NOARGS | METH_COEXIST,
      "__hash__($self, /)\n--\n\n"
      "The 31-accumulation over the compared fields, as an unbounded integer:\n"
      "start at 1, then 31 * result + (0 for None, else the field's hash) per field."},
@@ -243,6 +229,7 @@ void add_condition_type(PyObject* module, const ConditionClass& table) {
     kept.parameters = std::make_unique<py::Parameters>(table.name, std::initializer_list<const char*>{table.parameter}, 1);
     kind.parameters = kept.parameters.get();
 
+    std::vector<const char*> field_names;
     for (std::size_t i = 0; i < table.fields.size(); ++i) {
         const ConditionField& field = table.fields[i];
         kind.sources.push_back(py::intern((std::string("_") + family.record + "__" + field.source).c_str()));
@@ -251,13 +238,10 @@ void add_condition_type(PyObject* module, const ConditionClass& table) {
         kind.next_labels.push_back(py::intern((std::string(", [") + field.label + "] ").c_str()));
         if (field.compared) kind.compared.push_back(static_cast<int>(i));
         if (field.voltage) kind.voltage = static_cast<int>(i);
-        const auto offset = static_cast<Py_ssize_t>(offsetof(ConditionObject, fields) + sizeof(PyObject*) * i);
-        kept.members.push_back(PyMemberDef{kept.keep(std::string("_") + table.name + "__" + field.name), T_OBJECT_EX,
-                                           offset, READONLY, nullptr});
-        kept.properties.push_back(PyGetSetDef{field.name, condition_property, nullptr, field.doc,
-                                              index_closure(i)});
+        field_names.push_back(field.name);
+        kept.properties.push_back(PyGetSetDef{field.name, py::get_field, nullptr, field.doc,
+                                              py::field_closure(field_offset(i))});
     }
-    kept.members.push_back(PyMemberDef{nullptr, 0, 0, 0, nullptr});
     kept.properties.push_back(PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr});
 
     kept.slots = {
@@ -269,16 +253,16 @@ void add_condition_type(PyObject* module, const ConditionClass& table) {
         {Py_tp_str, reinterpret_cast<void*>(condition_str)},
         {Py_tp_repr, reinterpret_cast<void*>(condition_str)},
         {Py_tp_richcompare, reinterpret_cast<void*>(condition_richcompare)},
-        {Py_tp_hash, reinterpret_cast<void*>(condition_hash)},
+        {Py_tp_hash, reinterpret_cast<void*>(condition_hash<accumulate>)},
         {Py_tp_methods, condition_methods},
         {Py_tp_getset, kept.properties.data()},
-        {Py_tp_members, kept.members.data()},
+        {Py_tp_members, py::private_members(table.name, field_names, field_offset(0))},
         {Py_tp_doc, const_cast<char*>(table.doc)},
         {0, nullptr},
     };
     kept.spec = PyType_Spec{
         kept.keep(std::string("ozra_data_access.qual.") + table.name),
-        static_cast<int>(offsetof(ConditionObject, fields) + sizeof(PyObject*) * table.fields.size()), 0,
+        static_cast<int>(field_offset(table.fields.size())), 0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kept.slots.data()};
     kind.type = py::add_type(module, &kept.spec);
     types_by_family()[static_cast<std::size_t>(table.family)].push_back(&kind);

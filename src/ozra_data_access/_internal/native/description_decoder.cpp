@@ -73,11 +73,7 @@ Ref decode_range_bound(core::ByteCursor& cursor) {
 Ref decode_range(core::ByteCursor& cursor) {
     Ref min = decode_range_bound(cursor);
     Ref max = decode_range_bound(cursor);
-    Ref range = py::allocate(state().value_types.value_range);
-    auto* fields = reinterpret_cast<py::ValueRangeObject*>(range.get());
-    fields->min = min.release();
-    fields->max = max.release();
-    return range;
+    return new_value_range(std::move(min), std::move(max));
 }
 
 Ref decode_enumeration(core::ByteCursor& cursor, std::size_t at) {

@@ -15,6 +15,9 @@ struct StorageState {
 
 StorageState& state();
 
+// ValueRange(min, max) of the native class.
+py::Ref new_value_range(py::Ref min, py::Ref max);
+
 // Each part of the module adds its classes (called in this order at load).
 void add_value_types(PyObject* module, py::ValueTypesApi& api);
 void add_reader_types(PyObject* module, StorageState& state);

@@ -23,6 +23,19 @@ PyTypeObject* value_range_type = nullptr;
 
 ValueRangeObject* as_range(PyObject* self) { return reinterpret_cast<ValueRangeObject*>(self); }
 
+bool is_plain_number(PyObject* value) { return PyFloat_CheckExact(value) || PyLong_CheckExact(value); }
+
+Ref make_value_range(PyTypeObject* type, Ref min, Ref max) {
+    const bool plain = is_plain_number(min.get()) && is_plain_number(max.get());
+    Ref self = py::allocate(type);
+    as_range(self.get())->min = min.release();
+    as_range(self.get())->max = max.release();
+    // A range of plain numbers can never be part of a cycle; one of other
+    // number-like objects can, and stays known to the collector.
+    if (plain) PyObject_GC_UnTrack(self.get());
+    return self;
+}
+
 PyObject* value_range_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::guard([&]() -> Ref {
         static const py::Parameters parameters("ValueRange", {"min", "max"}, 2);
@@ -34,17 +47,27 @@ PyObject* value_range_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
                 py::throw_error();
             }
         }
-        Ref self = py::allocate(type);
-        as_range(self.get())->min = Ref::borrow(parsed[0]).release();
-        as_range(self.get())->max = Ref::borrow(parsed[1]).release();
-        return self;
+        return make_value_range(type, Ref::borrow(parsed[0]), Ref::borrow(parsed[1]));
     });
+}
+
+int value_range_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(as_range(self)->min);
+    Py_VISIT(as_range(self)->max);
+    return 0;
+}
+
+int value_range_clear(PyObject* self) {
+    Py_CLEAR(as_range(self)->min);
+    Py_CLEAR(as_range(self)->max);
+    return 0;
 }
 
 void value_range_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    Py_CLEAR(as_range(self)->min);
-    Py_CLEAR(as_range(self)->max);
+    PyObject_GC_UnTrack(self);
+    value_range_clear(self);
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -105,6 +128,8 @@ PyMethodDef value_range_methods[] = {
 PyType_Slot value_range_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(value_range_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(value_range_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(value_range_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(value_range_clear)},
     {Py_tp_str, reinterpret_cast<void*>(value_range_str)},
     {Py_tp_repr, reinterpret_cast<void*>(value_range_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(value_range_richcompare)},
@@ -119,7 +144,7 @@ PyType_Slot value_range_slots[] = {
 };
 
 PyType_Spec value_range_spec = {"ozra_data_access._internal._storage.ValueRange", sizeof(ValueRangeObject), 0,
-                                Py_TPFLAGS_DEFAULT, value_range_slots};
+                                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, value_range_slots};
 
 // ---- SpectrumBasedChromatogramPoint ----------------------------------------
 
@@ -232,6 +257,10 @@ PyType_Spec chromatogram_point_spec = {"ozra_data_access._internal._storage.Spec
                                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, chromatogram_point_slots};
 
 }  // namespace
+
+py::Ref new_value_range(py::Ref min, py::Ref max) {
+    return make_value_range(value_range_type, std::move(min), std::move(max));
+}
 
 void add_value_types(PyObject* module, py::ValueTypesApi& api) {
     value_range_type = py::add_type(module, &value_range_spec);

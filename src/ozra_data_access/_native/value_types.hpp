@@ -21,6 +21,13 @@ struct ChromatogramPointObject {
     PyObject* x;
 };
 
+// One point record of a spectrum, as its indexing and the extraction reads hand it out.
+struct SpectrumPointObject {
+    PyObject_HEAD
+    double x;
+    double intensity;
+};
+
 // One contiguous point of a spectrum: the element of the points buffer.
 struct Point {
     double x;
@@ -34,6 +41,7 @@ struct ValueTypesApi {
     PyTypeObject* value_range;
     PyTypeObject* chromatogram_point;
     PyTypeObject* spectrum_points;
+    PyTypeObject* spectrum_point;
     // Records whose fields never change once made (read-only members).
     PyTypeObject* spectrum_index;
     PyTypeObject* internal_spectrum_description;

@@ -39,8 +39,16 @@ bool PointsView::take_buffer(PyObject* points) {
 void PointsView::copy_records(PyObject* points) {
     const Py_ssize_t count = py::length(points);
     copy_.reserve(static_cast<std::size_t>(count));
+    PyTypeObject* native_point = py::value_types_api().spectrum_point;
     for (Py_ssize_t j = 0; j < count; ++j) {
         py::Ref point = py::Ref::checked(PySequence_GetItem(points, j));
+        if (Py_IS_TYPE(point.get(), native_point)) {
+            // The storage layer's own record (the extraction reads fill their lists with
+            // these): its doubles are read in place, without a float object per value.
+            const auto* native = reinterpret_cast<const py::SpectrumPointObject*>(point.get());
+            copy_.push_back(py::Point{native->x, native->intensity});
+            continue;
+        }
         const double x = py::as_double(py::get_attr(point.get(), names::x).get());
         const double intensity = py::as_double(py::get_attr(point.get(), names::intensity).get());
         copy_.push_back(py::Point{x, intensity});

@@ -15,6 +15,7 @@ void add_reader_types(PyObject* module, StorageState& state) {
     prepare_description_decoding(state.descriptions);
     prepare_spectrum_reads();
     state.value_types.spectrum_points = add_spectrum_point_types(module);
+    state.value_types.spectrum_point = spectrum_point_type();
     add_file_stream_type(module);
     add_reader_type(module);
     state.value_types.spectrum_index = add_index_types(module);

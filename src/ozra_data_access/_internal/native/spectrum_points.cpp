@@ -15,11 +15,7 @@ using py::Ref;
 
 // ---- SpectrumPoint ----------------------------------------------------------
 
-struct SpectrumPointObject {
-    PyObject_HEAD
-    double x;
-    double intensity;
-};
+using py::SpectrumPointObject;
 
 PyTypeObject* point_type = nullptr;
 
@@ -186,6 +182,8 @@ py::Ref new_spectrum_point(double x, double intensity) {
     as_point(point.get())->intensity = intensity;
     return point;
 }
+
+PyTypeObject* spectrum_point_type() noexcept { return point_type; }
 
 PyTypeObject* add_spectrum_point_types(PyObject* module) {
     point_type = py::add_type(module, &point_spec);

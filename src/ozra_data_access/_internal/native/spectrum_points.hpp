@@ -21,5 +21,7 @@ py::Ref new_spectrum_point(double x, double intensity);
 
 // Creates both classes; returns the SpectrumPoints class.
 PyTypeObject* add_spectrum_point_types(PyObject* module);
+// The SpectrumPoint class (borrowed; set by add_spectrum_point_types).
+PyTypeObject* spectrum_point_type() noexcept;
 
 }  // namespace ozra::storage

@@ -8,8 +8,12 @@ Parameters::Parameters(const char* function_name, std::initializer_list<const ch
     : function_name_(function_name), required_(required) {
     for (const char* name : names) {
         names_.emplace_back(name);
-        // Interned once; a failure here happens at module load and is reported there.
-        interned_.push_back(PyUnicode_InternFromString(name));
+        // Interned once, at a function's first call. Keywords the caller spells as
+        // literals are interned too, so pointer equality finds them; when interning
+        // fails (no memory), the name is left out and found by comparing text instead.
+        PyObject* interned = PyUnicode_InternFromString(name);
+        if (interned == nullptr) PyErr_Clear();
+        interned_.push_back(interned);
     }
 }
 

@@ -51,7 +51,8 @@ def scan(retention_time, unit=MINUTE, filter_string=None, window=None):
     if filter_string is not None:
         params += cv_param("MS:1000512", "filter string", filter_string)
     if window is not None:
-        params += ('<scanWindowList count="1"><scanWindow>' + cv_param("MS:1000501", "scan window lower limit", window[0])
+        params += ('<scanWindowList count="1"><scanWindow>'
+                   + cv_param("MS:1000501", "scan window lower limit", window[0])
                    + cv_param("MS:1000500", "scan window upper limit", window[1]) + "</scanWindow></scanWindowList>")
     return f'<scanList count="1"><scan>{params}</scan></scanList>'
 

@@ -271,7 +271,8 @@ def test_a_run_of_every_kind_converts_with_its_points_sorted_and_its_links_kept(
         [200.0, 210.0], [200.0, 220.0, 240.0]]
     _, _, (quan, (srm,)), (analog, (uv,)) = stored_functions(tmp_path / "run.ozra")
     assert (quan, srm[1].tolist(), srm[2].tolist()) == (DetectorTypes.MS, [0.0, 0.5, 1.0], [1.0, 2.0, 3.0])
-    assert (analog, uv[0]["supplemental_properties"]["ChromatogramType"]) == (DetectorTypes.UV, "absorption chromatogram")
+    assert analog == DetectorTypes.UV
+    assert uv[0]["supplemental_properties"]["ChromatogramType"] == "absorption chromatogram"
 
 
 @pytest.mark.parametrize("spectra, message", [
@@ -282,7 +283,8 @@ def test_a_run_of_every_kind_converts_with_its_points_sorted_and_its_links_kept(
         "MS:1002748", "MS-Numpress short logged float compression followed by zlib compression"))])],
      "compression MS:1002748"),
     ([syn.spectrum(0, [1.0, 2.0], [1.0])], "spectrum 'scan=1': 2 m/z array values but 1 intensities"),
-    ([syn.spectrum(0, [1.0], [1.0], scan_xml=syn.scan(1.0, unit=None))], "spectrum 'scan=1': scan start time has no unit"),
+    ([syn.spectrum(0, [1.0], [1.0], scan_xml=syn.scan(1.0, unit=None))],
+     "spectrum 'scan=1': scan start time has no unit"),
 ])
 def test_unreadable_sources_are_refused_naming_the_reason(tmp_path, spectra, message):
     source = syn.write_mzml(tmp_path / "bad.mzML", spectra)

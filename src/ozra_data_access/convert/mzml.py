@@ -58,7 +58,6 @@ from ozra_data_access.convert.mzml_reader import (
     Precursor,
 )
 from ozra_data_access.writer import (
-    AUTO,
     AcquisitionConditionData,
     AcquisitionCoreConditionData,
     FunctionData,
@@ -130,6 +129,9 @@ class MzmlConversion:
         self.source = source
         self.point_encoding = point_encoding
         self.intensity_width = intensity_width
+        self._reset_counts()
+
+    def _reset_counts(self) -> None:
         self.ms_spectra = 0
         self.dad_spectra = 0
         self.quan_traces = 0
@@ -138,7 +140,8 @@ class MzmlConversion:
         self.skipped_chromatograms: list = []
 
     def write(self, target: PathType, progress: Optional[Callable[[int], None]] = None) -> PathType:
-        """Writes the Ozra file `target` and returns it."""
+        """Writes the Ozra file `target` and returns it; the counts describe this conversion."""
+        self._reset_counts()
         with MzmlReader(self.source) as reader:
             measurement = _measurement(reader.header, self.source, self._functions(reader))
             write_file(target, [measurement], point_encoding=self.point_encoding,
@@ -446,8 +449,6 @@ def _take_summary(spectrum: SpectrumData, params: Params, where: str) -> None:
     if base_mz is not None and base_intensity is not None:
         spectrum.base_peak_mz = base_mz
         spectrum.base_peak_intensity = base_intensity
-    else:
-        spectrum.base_peak_mz = spectrum.base_peak_intensity = AUTO
 
 
 def _retention_time(spectrum: MzmlSpectrum, where: str) -> Optional[float]:

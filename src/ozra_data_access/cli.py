@@ -1,4 +1,4 @@
-"""The `ozra` command: walk an Ozra file, or generate a sample and walk it."""
+"""The `ozra` command: walk an Ozra file, generate a sample and walk it, or convert an mzML file."""
 
 from __future__ import annotations
 
@@ -105,6 +105,23 @@ def show(args: argparse.Namespace) -> int:
     return 0
 
 
+def convert(args: argparse.Namespace) -> int:
+    """Convert an mzML file and report what it held."""
+    from ozra_data_access.convert import MzmlConversion
+
+    started = time.perf_counter()
+    conversion = MzmlConversion(args.source, point_encoding=args.point_encoding, intensity_width=args.intensity_width)
+    conversion.write(args.target)
+    print(f"wrote {args.target} ({os.path.getsize(args.target):,} bytes) in {time.perf_counter() - started:.2f} s: "
+          f"{conversion.ms_spectra} MS spectra, {conversion.dad_spectra} DAD spectra, "
+          f"{conversion.quan_traces} quantitative traces, {conversion.analog_traces} analog traces")
+    if conversion.sorted_ids:
+        print(f"{len(conversion.sorted_ids)} spectra or chromatograms had x values out of order and were sorted")
+    for identifier, reason in conversion.skipped_chromatograms:
+        print(f"chromatogram {identifier!r} not stored: {reason}")
+    return 0
+
+
 def main(argv: list[str] | None = None) -> int:
     """Entry point of the `ozra` command."""
     parser = argparse.ArgumentParser(prog="ozra", description=__doc__)
@@ -116,5 +133,12 @@ def main(argv: list[str] | None = None) -> int:
     show_parser = commands.add_parser("show", help="walk an Ozra file")
     show_parser.add_argument("path")
     show_parser.set_defaults(run=show)
+    convert_parser = commands.add_parser("convert", help="convert an mzML file (.mzML or .mzML.gz) to an Ozra file")
+    convert_parser.add_argument("source")
+    convert_parser.add_argument("target")
+    convert_parser.add_argument("--point-encoding", choices=("zstd", "raw"), default="zstd")
+    convert_parser.add_argument("--intensity-width", type=int, choices=(4, 8), default=None,
+                                help="bytes per stored intensity (default: 4 where that keeps every value, else 8)")
+    convert_parser.set_defaults(run=convert)
     args = parser.parse_args(argv)
     return args.run(args)

@@ -1,0 +1,294 @@
+"""Reading mzML as a stream: the run's header, then one record per spectrum and chromatogram.
+
+The XML is parsed incrementally (`xml.etree.ElementTree.iterparse`); each spectrum or
+chromatogram element is turned into a plain record and then dropped from the tree, so memory
+stays that of one spectrum however long the run. Gzip-compressed files are recognised by
+their first bytes.
+"""
+
+from __future__ import annotations
+
+import gzip
+import os
+import xml.etree.ElementTree as ElementTree
+from dataclasses import dataclass, field
+from typing import BinaryIO, Iterator, NamedTuple, Optional, Union
+
+import numpy as np
+
+from ozra_data_access.convert import vocabulary as cv
+from ozra_data_access.convert.mzml_arrays import MzmlError, decode_array
+
+_GZIP_MAGIC = b"\x1f\x8b"
+_ROOTS = ("mzML", "indexedmzML")
+
+
+class Param(NamedTuple):
+    """One cvParam: its value text, its name, and its unit's accession and name (None without a unit)."""
+
+    value: str
+    name: str
+    unit: Optional[str]
+    unit_name: Optional[str]
+
+
+#: The cvParams of an element (and of the groups it refers to), by accession.
+Params = dict
+
+
+class Array(NamedTuple):
+    """A decoded binary data array and the cvParam that names its kind (with its unit)."""
+
+    values: np.ndarray
+    kind: Param
+
+
+@dataclass
+class Precursor:
+    """A precursor (or a chromatogram's product): its isolation window, first selected ion and activation."""
+
+    spectrum_ref: Optional[str] = None
+    isolation: Params = field(default_factory=dict)
+    selected_ion: Params = field(default_factory=dict)
+    activation: Params = field(default_factory=dict)
+
+
+@dataclass
+class MzmlSpectrum:
+    """One spectrum element: its own cvParams, its first scan's, its scan windows, precursors and arrays."""
+
+    id: str
+    params: Params
+    scan: Params
+    scan_windows: list
+    precursors: list
+    arrays: dict
+
+
+@dataclass
+class MzmlChromatogram:
+    """One chromatogram element: its cvParams, precursor and product, and arrays."""
+
+    id: str
+    params: Params
+    precursor: Optional[Precursor]
+    product: Optional[Precursor]
+    arrays: dict
+
+
+@dataclass
+class SourceFile:
+    """A sourceFile element: the file the mzML was made from."""
+
+    id: Optional[str]
+    name: Optional[str]
+    location: Optional[str]
+    params: Params
+
+
+@dataclass
+class MzmlHeader:
+    """What the file says before its first spectrum: the run, its source file, sample and instrument."""
+
+    version: Optional[str] = None
+    run_id: Optional[str] = None
+    start_time_stamp: Optional[str] = None
+    source_file: Optional[SourceFile] = None
+    sample_id: Optional[str] = None
+    sample_name: Optional[str] = None
+    instrument: Params = field(default_factory=dict)
+
+
+class _Tags:
+    """The qualified tag names of one file's namespace."""
+
+    def __init__(self, namespace: str):
+        def q(path: str) -> str:
+            return "/".join(namespace + part for part in path.split("/"))
+
+        self.cv_param = q("cvParam")
+        self.group_ref = q("referenceableParamGroupRef")
+        self.spectrum = q("spectrum")
+        self.chromatogram = q("chromatogram")
+        self.lists = (q("spectrumList"), q("chromatogramList"))
+        self.scan = q("scanList/scan")
+        self.scan_window = q("scanWindowList/scanWindow")
+        self.precursor = q("precursorList/precursor")
+        self.chromatogram_precursor = q("precursor")
+        self.product = q("product")
+        self.isolation = q("isolationWindow")
+        self.selected_ion = q("selectedIonList/selectedIon")
+        self.activation = q("activation")
+        self.array = q("binaryDataArrayList/binaryDataArray")
+        self.binary = q("binary")
+
+
+class MzmlReader:
+    """An open mzML file: `header` is read on opening, `items()` then streams its spectra and chromatograms.
+
+    Use it as a context manager, or call `close()`.
+    """
+
+    def __init__(self, source: Union[str, "os.PathLike[str]"]):
+        self.source = os.fspath(source)
+        self._file = _open(self.source)
+        try:
+            self._events = self._parse(ElementTree.iterparse(self._file, events=("start", "end")))
+            self._groups: dict = {}
+            self._tags: Optional[_Tags] = None
+            self.header = self._read_header()
+        except BaseException:
+            self._file.close()
+            raise
+
+    def __enter__(self) -> "MzmlReader":
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self.close()
+
+    def close(self) -> None:
+        """Closes the file."""
+        self._file.close()
+
+    def items(self) -> Iterator[Union[MzmlSpectrum, MzmlChromatogram]]:
+        """Every spectrum and chromatogram, in file order, each read once."""
+        tags = self._tags
+        container = None
+        for event, element in self._events:
+            if event == "start":
+                if element.tag in tags.lists:
+                    container = element
+                continue
+            if element.tag == tags.spectrum:
+                item = self._spectrum(element)
+            elif element.tag == tags.chromatogram:
+                item = self._chromatogram(element)
+            else:
+                continue
+            element.clear()
+            if container is not None:
+                container.remove(element)
+            yield item
+
+    def _parse(self, events):
+        """The parser's events, its syntax errors raised as `MzmlError`; one generator serves the whole file."""
+        try:
+            yield from events
+        except ElementTree.ParseError as error:
+            raise MzmlError(f"{self.source}: not well-formed XML ({error})") from None
+
+    def _read_header(self) -> MzmlHeader:
+        header = MzmlHeader()
+        source_files: dict = {}
+        samples: dict = {}
+        instruments: dict = {}
+        for event, element in self._events:
+            local = element.tag.rpartition("}")[2]
+            if self._tags is None:
+                if local not in _ROOTS:
+                    raise MzmlError(f"{self.source}: not an mzML file (its root element is <{local}>)")
+                self._tags = _Tags(element.tag[: len(element.tag) - len(local)])
+            if event == "start":
+                if local == "mzML":
+                    header.version = element.get("version")
+                elif local == "run":
+                    header.run_id = element.get("id")
+                    header.start_time_stamp = element.get("startTimeStamp")
+                    header.source_file = _chosen(source_files, element.get("defaultSourceFileRef"))
+                    header.sample_id, header.sample_name = _chosen(samples, element.get("sampleRef")) or (None, None)
+                    header.instrument = _chosen(instruments, element.get("defaultInstrumentConfigurationRef")) or {}
+                    return header
+            elif local == "referenceableParamGroup":
+                self._groups[element.get("id")] = self._params(element)
+            elif local == "sourceFile":
+                source_files[element.get("id")] = SourceFile(
+                    element.get("id"), element.get("name"), element.get("location"), self._params(element))
+            elif local == "sample":
+                samples[element.get("id")] = (element.get("id"), element.get("name"))
+            elif local == "instrumentConfiguration":
+                instruments[element.get("id")] = self._params(element)
+        raise MzmlError(f"{self.source}: the file has no <run> element")
+
+    def _params(self, element) -> Params:
+        params = {}
+        tags = self._tags
+        for child in element:
+            if child.tag == tags.cv_param:
+                a = child.attrib
+                params[a.get("accession")] = Param(a.get("value", ""), a.get("name", ""), a.get("unitAccession"),
+                                                   a.get("unitName"))
+            elif child.tag == tags.group_ref:
+                group = self._groups.get(child.get("ref"))
+                if group is None:
+                    raise MzmlError(f"{self.source}: no referenceableParamGroup {child.get('ref')!r}")
+                for accession, param in group.items():
+                    params.setdefault(accession, param)
+        return params
+
+    def _optional_params(self, element) -> Params:
+        return {} if element is None else self._params(element)
+
+    def _precursor(self, element) -> Precursor:
+        tags = self._tags
+        return Precursor(
+            element.get("spectrumRef"),
+            self._optional_params(element.find(tags.isolation)),
+            self._optional_params(element.find(tags.selected_ion)),
+            self._optional_params(element.find(tags.activation)),
+        )
+
+    def _spectrum(self, element) -> MzmlSpectrum:
+        tags = self._tags
+        identifier = element.get("id", "")
+        scan = element.find(tags.scan)
+        windows = [] if scan is None else [self._params(w) for w in scan.iterfind(tags.scan_window)]
+        return MzmlSpectrum(
+            identifier,
+            self._params(element),
+            self._optional_params(scan),
+            windows,
+            [self._precursor(p) for p in element.iterfind(tags.precursor)],
+            self._arrays(element, f"spectrum {identifier!r}"),
+        )
+
+    def _chromatogram(self, element) -> MzmlChromatogram:
+        tags = self._tags
+        identifier = element.get("id", "")
+        precursor = element.find(tags.chromatogram_precursor)
+        product = element.find(tags.product)
+        return MzmlChromatogram(
+            identifier,
+            self._params(element),
+            None if precursor is None else self._precursor(precursor),
+            None if product is None else self._precursor(product),
+            self._arrays(element, f"chromatogram {identifier!r}"),
+        )
+
+    def _arrays(self, element, where: str) -> dict:
+        arrays = {}
+        for array in element.iterfind(self._tags.array):
+            params = self._params(array)
+            kind = next((accession for accession in cv.ARRAY_KINDS if accession in params), None)
+            if kind is None:
+                continue
+            binary = array.find(self._tags.binary)
+            text = None if binary is None else binary.text
+            arrays[kind] = Array(decode_array(text, params, f"{where}, {params[kind].name}"), params[kind])
+        return arrays
+
+
+def _chosen(table: dict, reference: Optional[str]):
+    """The entry named by `reference`, else the first one, else None."""
+    if reference in table:
+        return table[reference]
+    return next(iter(table.values()), None)
+
+
+def _open(path: str) -> BinaryIO:
+    file = open(path, "rb")
+    if file.read(2) == _GZIP_MAGIC:
+        file.close()
+        return gzip.open(path, "rb")
+    file.seek(0)
+    return file

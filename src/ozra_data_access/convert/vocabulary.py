@@ -1,0 +1,120 @@
+"""The accessions of the PSI-MS and unit ontologies that the mzML converter reads.
+
+Only these terms are interpreted; every other cvParam is left unread.
+"""
+
+# Spectrum kinds and representation.
+MS_LEVEL = "MS:1000511"
+MS1_SPECTRUM = "MS:1000579"
+CENTROID_SPECTRUM = "MS:1000127"
+PROFILE_SPECTRUM = "MS:1000128"
+NEGATIVE_SCAN = "MS:1000129"
+POSITIVE_SCAN = "MS:1000130"
+#: Spectra of light rather than ions: they go to a DAD function.
+RADIATION_SPECTRA = frozenset({
+    "MS:1000804",  # electromagnetic radiation spectrum
+    "MS:1000805",  # emission spectrum
+    "MS:1000806",  # absorption spectrum
+})
+
+# Spectrum summary and scan settings.
+TOTAL_ION_CURRENT = "MS:1000285"
+BASE_PEAK_MZ = "MS:1000504"
+BASE_PEAK_INTENSITY = "MS:1000505"
+SCAN_START_TIME = "MS:1000016"
+FILTER_STRING = "MS:1000512"
+SCAN_WINDOW_LOWER = "MS:1000501"
+SCAN_WINDOW_UPPER = "MS:1000500"
+
+# Precursors.
+COLLISION_ENERGY = "MS:1000045"
+SELECTED_ION_MZ = "MS:1000744"
+ISOLATION_TARGET = "MS:1000827"
+ISOLATION_LOWER_OFFSET = "MS:1000828"
+ISOLATION_UPPER_OFFSET = "MS:1000829"
+
+# Binary data arrays: the kinds read, their number types and compressions.
+MZ_ARRAY = "MS:1000514"
+INTENSITY_ARRAY = "MS:1000515"
+WAVELENGTH_ARRAY = "MS:1000617"
+TIME_ARRAY = "MS:1000595"
+ARRAY_KINDS = frozenset({MZ_ARRAY, INTENSITY_ARRAY, WAVELENGTH_ARRAY, TIME_ARRAY})
+NUMBER_TYPES = {
+    "MS:1000521": "<f4",  # 32-bit float
+    "MS:1000523": "<f8",  # 64-bit float
+    "MS:1000519": "<i4",  # 32-bit integer
+    "MS:1000522": "<i8",  # 64-bit integer
+}
+UNREADABLE_NUMBER_TYPES = {
+    "MS:1000520": "16-bit float",
+    "MS:1001479": "null-terminated ASCII string",
+}
+ZLIB_COMPRESSION = "MS:1000574"
+NO_COMPRESSION = "MS:1000576"
+UNSUPPORTED_COMPRESSIONS = {
+    "MS:1002312": "MS-Numpress linear prediction compression",
+    "MS:1002313": "MS-Numpress positive integer compression",
+    "MS:1002314": "MS-Numpress short logged float compression",
+    "MS:1002746": "MS-Numpress linear prediction compression followed by zlib compression",
+    "MS:1002747": "MS-Numpress positive integer compression followed by zlib compression",
+    "MS:1002748": "MS-Numpress short logged float compression followed by zlib compression",
+    "MS:1003088": "truncation and zlib compression",
+    "MS:1003089": "truncation, delta prediction and zlib compression",
+    "MS:1003090": "truncation, linear prediction and zlib compression",
+    "MS:1003780": "zstd compression",
+    "MS:1003781": "byte-shuffled zstd compression",
+    "MS:1003782": "dictionary-encoded zstd compression",
+    "MS:1003783": "MS-Numpress linear prediction compression followed by zstd compression",
+    "MS:1003784": "MS-Numpress positive integer compression followed by zstd compression",
+    "MS:1003785": "MS-Numpress short logged float compression followed by zstd compression",
+    "MS:1003826": "coordinate grid encoding",
+}
+
+# Units of time: minutes per unit as (numerator, denominator), so that seconds become exactly value / 60.
+MINUTES_PER_UNIT = {
+    "UO:0000031": (1, 1),  # minute
+    "MS:1000038": (1, 1),  # minute (older files)
+    "UO:0000010": (1, 60),  # second
+    "MS:1000039": (1, 60),  # second (older files)
+    "UO:0000028": (1, 60000),  # millisecond
+    "UO:0000032": (60, 1),  # hour
+}
+MINUTES_PER_NAMED_UNIT = {"minute": (1, 1), "second": (1, 60), "millisecond": (1, 60000), "hour": (60, 1)}
+
+# Chromatograms.
+SRM_CHROMATOGRAM = "MS:1001473"
+SIM_CHROMATOGRAM = "MS:1001472"
+#: Chromatograms summed from the spectra themselves: the reader rebuilds them, so they are not stored.
+DERIVED_CHROMATOGRAMS = {
+    "MS:1000235": "total ion current chromatogram",
+    "MS:1000628": "basepeak chromatogram",
+    "MS:1000810": "ion current chromatogram",
+}
+#: Chromatograms of detectors other than the mass spectrometer: they go to analog functions.
+DETECTOR_CHROMATOGRAMS = {
+    "MS:1000811": "electromagnetic radiation chromatogram",
+    "MS:1000812": "absorption chromatogram",
+    "MS:1000813": "emission chromatogram",
+    "MS:1003019": "pressure chromatogram",
+    "MS:1003020": "flow rate chromatogram",
+}
+
+# Instruments and source files.
+INSTRUMENT_SERIAL_NUMBER = "MS:1000529"
+SHA1 = "MS:1000569"
+THERMO_NATIVE_ID_FORMAT = "MS:1000768"
+THERMO_RAW_FORMAT = "MS:1000563"
+#: Who made the instrument, from its generic model term or from the format of its raw file.
+MANUFACTURERS = {
+    "MS:1000483": "Thermo Fisher Scientific",  # Thermo Fisher Scientific instrument model
+    "MS:1000563": "Thermo Fisher Scientific",  # Thermo RAW format
+    "MS:1000121": "SCIEX",  # SCIEX instrument model
+    "MS:1000562": "SCIEX",  # ABI WIFF format
+    "MS:1000126": "Waters",  # Waters instrument model
+    "MS:1000526": "Waters",  # Waters raw format
+    "MS:1000490": "Agilent",  # Agilent instrument model
+    "MS:1001509": "Agilent",  # Agilent MassHunter format
+    "MS:1000124": "Shimadzu",  # Shimadzu instrument model
+    "MS:1000122": "Bruker Daltonics",  # Bruker Daltonics instrument model
+    "MS:1000815": "Bruker Daltonics",  # Bruker BAF format
+}

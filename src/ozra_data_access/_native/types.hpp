@@ -5,6 +5,16 @@
 
 namespace ozra::py {
 
+// A method table entry's function, whatever its calling convention (PyMethodDef
+// stores every convention as a PyCFunction).
+template <class Function>
+PyCFunction method_cast(Function function) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// The flags of a method taking positional and keyword arguments through Parameters.
+inline constexpr int fastcall_flags = METH_FASTCALL | METH_KEYWORDS;
+
 // Creates a heap type from `spec` and binds it in `module` under its short name.
 // The type is kept for the life of the process: native code goes on making and
 // testing instances through the returned pointer after the name is unbound.

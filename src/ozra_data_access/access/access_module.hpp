@@ -14,11 +14,4 @@ void add_measurement_type(PyObject* module);
 // `name` must be interned. The result is borrowed.
 PyObject* module_name(PyObject* name);
 
-// The PyMethodDef entry of a METH_FASTCALL | METH_KEYWORDS method.
-using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-inline PyCFunction fastcall_method(FastcallFunction function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-constexpr int fastcall_flags = METH_FASTCALL | METH_KEYWORDS;
-
 }  // namespace ozra::access

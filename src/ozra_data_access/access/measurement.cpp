@@ -291,10 +291,10 @@ void measurement_dealloc(PyObject* self) {
 }
 
 PyMethodDef measurement_methods[] = {
-    {"_Measurement__create_instance", fastcall_method(measurement_create_instance), fastcall_flags | METH_CLASS,
+    {"_Measurement__create_instance", py::method_cast(measurement_create_instance), py::fastcall_flags | METH_CLASS,
      "_Measurement__create_instance($type, /, measurement_index, index)\n--\n\n"
      "Creates the measurement of `measurement_index` at position `index` and reads its function index block."},
-    {"_Measurement__read", fastcall_method(measurement_read), fastcall_flags,
+    {"_Measurement__read", py::method_cast(measurement_read), py::fastcall_flags,
      "_Measurement__read($self, /, reader)\n--\n\n"
      "Reads the measurement's function index block through `reader` and sorts the functions into four kinds."},
     {"get_qual_analysis_count", analysis_count<qual>, METH_NOARGS,
@@ -309,16 +309,16 @@ PyMethodDef measurement_methods[] = {
     {"get_analog_analysis_count", analysis_count<analog>, METH_NOARGS,
      "get_analog_analysis_count($self, /)\n--\n\n"
      "The number of analog-detector analyses."},
-    {"get_qual_analysis", fastcall_method(get_analysis<qual>), fastcall_flags,
+    {"get_qual_analysis", py::method_cast(get_analysis<qual>), py::fastcall_flags,
      "get_qual_analysis($self, /, index)\n--\n\n"
      "A new QualAnalysis of the qualitative MS function at position `index`; Exception if out of range."},
-    {"get_dad_analysis", fastcall_method(get_analysis<dad>), fastcall_flags,
+    {"get_dad_analysis", py::method_cast(get_analysis<dad>), py::fastcall_flags,
      "get_dad_analysis($self, /, index)\n--\n\n"
      "A new DADAnalysis of the DAD function at position `index`; Exception if out of range."},
-    {"get_quan_analysis", fastcall_method(get_analysis<quan>), fastcall_flags,
+    {"get_quan_analysis", py::method_cast(get_analysis<quan>), py::fastcall_flags,
      "get_quan_analysis($self, /, index)\n--\n\n"
      "A new QuanAnalysis of the quantitative MS function at position `index`; Exception if out of range."},
-    {"get_analog_analysis", fastcall_method(get_analysis<analog>), fastcall_flags,
+    {"get_analog_analysis", py::method_cast(get_analysis<analog>), py::fastcall_flags,
      "get_analog_analysis($self, /, index)\n--\n\n"
      "A new AnalogAnalysis of the analog-detector function at position `index`; Exception if out of range."},
     {nullptr, nullptr, 0, nullptr},

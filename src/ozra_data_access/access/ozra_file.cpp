@@ -212,7 +212,7 @@ PyMethodDef file_methods[] = {
     {"__enter__", file_enter, METH_NOARGS,
      "__enter__($self, /)\n--\n\n"
      "Enters a with block; returns the file object itself."},
-    {"__exit__", fastcall_method(file_exit), fastcall_flags,
+    {"__exit__", py::method_cast(file_exit), py::fastcall_flags,
      "__exit__($self, /, ex_type, ex_value, trace)\n--\n\n"
      "Leaves a with block: closes the file; returns None, so an exception of the block propagates."},
     {"close", file_close, METH_NOARGS,
@@ -228,7 +228,7 @@ PyMethodDef file_methods[] = {
     {"get_measurement_count", measurement_count, METH_NOARGS,
      "get_measurement_count($self, /)\n--\n\n"
      "The number of measurements in the file."},
-    {"get_measurement", fastcall_method(get_measurement), fastcall_flags,
+    {"get_measurement", py::method_cast(get_measurement), py::fastcall_flags,
      "get_measurement($self, /, index)\n--\n\n"
      "A new Measurement of the measurement at position `index`, read from the file; OzraException if out of "
      "range."},

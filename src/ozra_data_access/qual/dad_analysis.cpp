@@ -66,25 +66,25 @@ PyObject* dad_get_max_plot(PyObject* self, PyObject* const* args, Py_ssize_t nar
 }
 
 PyMethodDef dad_methods[] = {
-    {"_DADAnalysis__create_instance", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dad_create_instance)),
+    {"_DADAnalysis__create_instance", py::method_cast(dad_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "Makes the analysis of a function index record and reads its spectrum index block."},
     {"_DADAnalysis__read", dad_read, METH_NOARGS, "Reads the spectrum index block."},
     {"get_spectra_count", analysis_get_spectra_count, METH_NOARGS, "get_spectra_count()\n--\n\nThe number of spectra."},
-    {"get_spectrum", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dad_get_spectrum)),
+    {"get_spectrum", py::method_cast(dad_get_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "get_spectrum(index)\n--\n\nA new DADSpectrum for the spectrum at `index` (0 <= index < count)."},
-    {"get_chromatogram", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dad_get_chromatogram)),
+    {"get_chromatogram", py::method_cast(dad_get_chromatogram),
      METH_FASTCALL | METH_KEYWORDS,
      "get_chromatogram(extract_wavelength_range)\n--\n\n"
      "Per spectrum with a retention time: the mean absorbance over the wavelength window (trapezoid rule on\n"
      "the linearly interpolated spectrum) and the wavelength of the highest absorbance in it."},
-    {"get_max_plot", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dad_get_max_plot)),
+    {"get_max_plot", py::method_cast(dad_get_max_plot),
      METH_FASTCALL | METH_KEYWORDS,
      "get_max_plot(extract_wavelength_range, wavelength_tolerance)\n--\n\n"
      "Per spectrum with a retention time: the mean absorbance within the tolerance around the window's\n"
      "maximum, and that maximum's wavelength."},
-    {"find_nearest_spectrum", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dad_find_nearest_spectrum)),
+    {"find_nearest_spectrum", py::method_cast(dad_find_nearest_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},
     {nullptr, nullptr, 0, nullptr},

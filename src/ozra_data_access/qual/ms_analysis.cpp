@@ -233,31 +233,31 @@ PyObject* qual_get_multiple_xic(PyObject* self, PyObject* const* args, Py_ssize_
 }
 
 PyMethodDef qual_methods[] = {
-    {"_QualAnalysis__create_instance", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_create_instance)),
+    {"_QualAnalysis__create_instance", py::method_cast(qual_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "Makes the analysis of a function index record and reads its spectrum index block."},
     {"_QualAnalysis__read", qual_read, METH_NOARGS, "Reads the spectrum index block and settles the conditions."},
     {"get_spectra_count", analysis_get_spectra_count, METH_NOARGS, "get_spectra_count()\n--\n\nThe number of spectra."},
-    {"get_spectrum", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_spectrum)),
+    {"get_spectrum", py::method_cast(qual_get_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "get_spectrum(index)\n--\n\nA new Spectrum for the spectrum at `index` (0 <= index < count)."},
     {"get_tic",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_tic)),
+     py::method_cast(qual_get_tic),
      METH_FASTCALL | METH_KEYWORDS,
      "get_tic(acquisition_condition, retention_time_range=None)\n--\n\n"
      "The total-ion chromatogram of the spectra of one condition, optionally within a retention-time range."},
     {"get_bpc",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_bpc)),
+     py::method_cast(qual_get_bpc),
      METH_FASTCALL | METH_KEYWORDS,
      "get_bpc(acquisition_condition, retention_time_range=None)\n--\n\n"
      "The base-peak chromatogram of the spectra of one condition, optionally within a retention-time range."},
-    {"get_xic", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_xic)), METH_FASTCALL | METH_KEYWORDS,
+    {"get_xic", py::method_cast(qual_get_xic), METH_FASTCALL | METH_KEYWORDS,
      "get_xic(chromatogram_filter_option)\n--\n\nThe extracted-ion chromatogram of one request."},
-    {"get_multiple_xic", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_get_multiple_xic)),
+    {"get_multiple_xic", py::method_cast(qual_get_multiple_xic),
      METH_FASTCALL | METH_KEYWORDS,
      "get_multiple_xic(chromatogram_filter_options)\n--\n\n"
      "The extracted-ion chromatograms of several requests, reading each needed spectrum once."},
-    {"find_nearest_spectrum", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(qual_find_nearest_spectrum)),
+    {"find_nearest_spectrum", py::method_cast(qual_find_nearest_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},
     {nullptr, nullptr, 0, nullptr},

@@ -97,7 +97,7 @@ PyObject* description_property(PyObject* self, void* closure) {
 }
 
 PyMethodDef spectrum_methods[] = {
-    {"_Spectrum__create_instance", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ms_create_instance)),
+    {"_Spectrum__create_instance", py::method_cast(ms_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "Makes the view of one SpectrumIndex record; nothing is read."},
     {"get_spectrum_points", get_spectrum_points, METH_NOARGS,
      "get_spectrum_points()\n--\n\nThe centroid points, read on the first call and cached."},
@@ -108,7 +108,7 @@ PyMethodDef spectrum_methods[] = {
 };
 
 PyMethodDef dad_spectrum_methods[] = {
-    {"_DADSpectrum__create_instance", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dad_create_instance)),
+    {"_DADSpectrum__create_instance", py::method_cast(dad_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "Makes the view of one SpectrumIndex record with the function's wavelengths; nothing is read."},
     {"get_spectrum_points", get_spectrum_points, METH_NOARGS,

@@ -12,6 +12,7 @@
 
 #include <structmember.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string>
@@ -406,6 +407,27 @@ void add_acquisition_condition_type(PyObject* module) {
 }
 
 PyTypeObject* acquisition_condition_type() { return the_type; }
+
+bool is_plain_condition(PyObject* condition) {
+    if (Py_TYPE(condition) != the_type) return false;
+    // Enumeration members keep the default equality, by identity.
+    auto is_member = [](PyObject* value, EnumMembers& enumeration) {
+        const std::vector<PyObject*>& members = enumeration.get();
+        return std::find(members.begin(), members.end(), value) != members.end();
+    };
+    PyObject* const* fields = fields_of(condition);
+    for (int field = 0; field < additional_conditions; ++field) {
+        PyObject* value = fields[field];
+        if (!is_plain_value(value) && !is_member(value, polarity_types()) && !is_member(value, spectrum_types())) {
+            return false;
+        }
+    }
+    PyObject* list = fields[additional_conditions];
+    if (list == Py_None) return true;
+    if (!PyList_CheckExact(list) && !PyTuple_CheckExact(list)) return false;
+    PyObject* const* items = PySequence_Fast_ITEMS(list);
+    return std::all_of(items, items + PySequence_Fast_GET_SIZE(list), is_plain_small_condition);
+}
 
 py::Ref new_acquisition_condition(PyObject* record) {
     py::Ref self = new_instance(the_type);

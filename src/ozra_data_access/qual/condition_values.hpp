@@ -31,6 +31,12 @@ private:
     py::Ref pieces_;  // a list, joined once at the end
 };
 
+// Values whose comparisons are settled by the value alone: None, bool, int, str, a
+// float other than NaN, and the storage layer's ValueRange with such numbers as
+// bounds. Comparing them raises nothing, has no side effect, agrees with their hash
+// and is transitive.
+bool is_plain_value(PyObject* value);
+
 // Whether `a[i] != b[i]` for some field, the fields tested in order up to the
 // first that differs.
 bool any_field_differs(PyObject* const* a, PyObject* const* b, std::span<const int> indexes);

@@ -1,11 +1,11 @@
 #include "xic_requests.hpp"
 
+#include "acquisition_condition.hpp"
 #include "entry.hpp"
 #include "names.hpp"
 #include "qual_module.hpp"
 #include "value_types.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 
@@ -41,43 +41,47 @@ private:
     bool unlimited_ = false;
 };
 
+// Sorts the requests' conditions into groups (by identity) and classes (equal plain conditions).
 class ConditionGroups {
 public:
-    ConditionGroups() : equal_classes_(py::Ref::checked(PyDict_New())) {}
+    ConditionGroups() : plain_classes_(py::Ref::checked(PyDict_New())) {}
 
-    std::size_t group_of(PyObject* condition, std::vector<py::Ref>& representatives) {
+    std::size_t group_of(PyObject* condition, XicRequests& gathered) {
         if (auto found = by_identity_.find(condition); found != by_identity_.end()) return found->second;
-        std::size_t group = representatives.size();
-        if (Py_TYPE(condition) == reinterpret_cast<PyTypeObject*>(module_name(names::AcquisitionCondition))) {
-            PyObject* known = PyDict_GetItemWithError(equal_classes_.get(), condition);
+        const std::size_t group = gathered.group_conditions.size();
+        std::size_t first_equal = group;
+        if (is_plain_condition(condition)) {
+            PyObject* known = PyDict_GetItemWithError(plain_classes_.get(), condition);
             if (known != nullptr) {
-                group = PyLong_AsSize_t(known);
+                first_equal = PyLong_AsSize_t(known);
             } else {
                 if (PyErr_Occurred()) py::throw_error();
                 py::Ref number = py::Ref::checked(PyLong_FromSize_t(group));
-                py::check(PyDict_SetItem(equal_classes_.get(), condition, number.get()));
+                py::check(PyDict_SetItem(plain_classes_.get(), condition, number.get()));
             }
+        } else {
+            gathered.all_plain = false;
         }
-        if (group == representatives.size()) representatives.push_back(py::Ref::borrow(condition));
+        gathered.group_conditions.push_back(py::Ref::borrow(condition));
+        gathered.group_class.push_back(first_equal);
         by_identity_.emplace(condition, group);
         return group;
     }
 
 private:
-    // Keyed by borrowed pointers: each request keeps its condition alive (XicRequest::condition).
+    // Keyed by borrowed pointers: XicRequests::group_conditions keeps each condition alive.
     std::unordered_map<PyObject*, std::size_t> by_identity_;
-    py::Ref equal_classes_;
+    py::Ref plain_classes_;  // plain condition -> its class's first group
 };
 
-XicRequest read_window(XicRequest request) {
-    request.low_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::min));
+void read_window(XicRequest& request) {
+    request.window = py::Ref::steal(PyObject_GetAttr(request.option.get(), names::extract_mz_range));
+    if (request.window) request.low_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::min));
     if (request.low_object) request.high_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::max));
-    if (!request.low_object || !request.high_object) {
-        // Reported by the scan when a peak is compared, as reading the bound there would.
+    if (!request.high_object) {
+        // Reported by the scan when a peak is compared, as reading it there would.
         PyErr_Clear();
-        request.low_object = py::Ref();
-        request.high_object = py::Ref();
-        return request;
+        return;
     }
     const auto low = exact_double(request.low_object.get());
     const auto high = exact_double(request.high_object.get());
@@ -86,7 +90,6 @@ XicRequest read_window(XicRequest request) {
         request.low = *low;
         request.high = *high;
     }
-    return request;
 }
 
 }  // namespace
@@ -117,9 +120,7 @@ RangeTest::RangeTest(py::Ref range) : range_(std::move(range)) {
 
 bool RangeTest::contains(PyObject* value) const {
     if (!range_) return true;
-    // A NaN value could be the very bound object, which the native method's
-    // comparisons accept by identity: left to the method.
-    if (on_doubles_ && PyFloat_CheckExact(value) && !std::isnan(PyFloat_AS_DOUBLE(value))) {
+    if (on_doubles_ && PyFloat_CheckExact(value)) {
         const double v = PyFloat_AS_DOUBLE(value);
         return low_ <= v && v <= high_;
     }
@@ -153,21 +154,13 @@ XicRequests gather_requests(PyObject* options) {
         }
 
         XicRequest request;
-        request.group = groups.group_of(condition.get(), gathered.group_conditions);
-        request.condition = std::move(condition);
+        request.option = std::move(option);
+        request.group = groups.group_of(condition.get(), gathered);
         if (py::not_equals_none(range.get())) request.retention_time = RangeTest(std::move(range));
-        request.window = py::get_attr(option.get(), names::extract_mz_range);
-        gathered.requests.push_back(read_window(std::move(request)));
+        read_window(request);
+        gathered.requests.push_back(std::move(request));
     }
     gathered.pre_filter = pre_filter.build();
-
-    for (std::size_t j = 0; j < gathered.requests.size(); ++j) {
-        if (gathered.requests[j].on_doubles) gathered.sweep_order.push_back(j);
-    }
-    const auto& requests = gathered.requests;
-    std::stable_sort(gathered.sweep_order.begin(), gathered.sweep_order.end(), [&](std::size_t a, std::size_t b) {
-        return requests[a].low < requests[b].low || (requests[a].low == requests[b].low && requests[a].high < requests[b].high);
-    });
     return gathered;
 }
 

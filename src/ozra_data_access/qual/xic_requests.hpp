@@ -15,15 +15,14 @@ namespace ozra::qual {
 std::optional<double> exact_double(PyObject* number);
 
 // `range.contains_value(value)`, or always true without a range. For the native
-// ValueRange with bounds that are exact doubles and a float value that is not NaN,
-// the test runs on doubles (the native method compares the same way); every other
-// case calls the range's own method.
+// ValueRange with bounds that are exact doubles and a float value, the test runs on
+// doubles (the native method compares the same way); every other case calls the
+// range's own method.
 class RangeTest {
 public:
     RangeTest() = default;
     explicit RangeTest(py::Ref range);
 
-    bool limited() const { return static_cast<bool>(range_); }
     bool contains(PyObject* value) const;
 
 private:
@@ -34,16 +33,16 @@ private:
 };
 
 struct XicRequest {
-    py::Ref condition;         // acquisition_condition
-    std::size_t group = 0;     // the request's condition group (see XicRequests)
+    py::Ref option;            // the request itself
+    std::size_t group = 0;     // its condition's group (see XicRequests)
     RangeTest retention_time;  // unlimited when the request's range is None
-    py::Ref window;            // extract_mz_range
-    // Bounds read from the window; empty when reading them failed, in which case the
-    // scan reads them when it first compares a peak, so the error surfaces there.
+    // extract_mz_range and its bounds, each empty when reading it failed: the scan
+    // reads it again when it first compares a peak, so the error surfaces there.
+    py::Ref window;
     py::Ref low_object;
     py::Ref high_object;
-    // Both bounds exact doubles and not NaN: the request takes part in the sorted
-    // sweep over a points buffer. Others are scanned with the interpreter's comparisons.
+    // Both bounds exact doubles and not NaN: the window is scanned natively over a
+    // points buffer. Others are scanned with the interpreter's comparisons.
     bool on_doubles = false;
     double low = 0.0;
     double high = 0.0;
@@ -51,14 +50,17 @@ struct XicRequest {
 
 struct XicRequests {
     std::vector<XicRequest> requests;  // in request order
-    // One condition per group. Requests share a group when their conditions are the
-    // same object, or are both exactly the module's AcquisitionCondition and compare
-    // equal: that class's `!=` is the negation of a field-by-field `==`, so equal
-    // conditions give the same answer against any spectrum's condition.
+    // The distinct condition objects of the requests, in order of first use: a
+    // spectrum's condition is compared once per group, not once per request.
     std::vector<py::Ref> group_conditions;
+    // Per group, the first group whose condition equals its own when both are plain
+    // (is_plain_condition), else the group itself. Equal plain conditions give the
+    // same answer against a plain spectrum condition, so such a class of groups needs
+    // one comparison.
+    std::vector<std::size_t> group_class;
+    bool all_plain = true;  // every requested condition is plain
     py::Ref conditions;     // set of every requested condition
     RangeTest pre_filter;   // unlimited when some request has no retention-time range
-    std::vector<std::size_t> sweep_order;  // requests on doubles, by increasing (low, high)
 };
 
 // Validates and reads `chromatogram_filter_options`, raising the call's messages in

@@ -411,16 +411,15 @@ PyTypeObject* acquisition_condition_type() { return the_type; }
 bool is_plain_condition(PyObject* condition) {
     if (Py_TYPE(condition) != the_type) return false;
     // Enumeration members keep the default equality, by identity.
-    auto is_member = [](PyObject* value, EnumMembers& enumeration) {
-        const std::vector<PyObject*>& members = enumeration.get();
+    const std::vector<PyObject*>& polarities = polarity_types().get();
+    const std::vector<PyObject*>& kinds = spectrum_types().get();
+    auto is_member = [](PyObject* value, const std::vector<PyObject*>& members) {
         return std::find(members.begin(), members.end(), value) != members.end();
     };
     PyObject* const* fields = fields_of(condition);
     for (int field = 0; field < additional_conditions; ++field) {
         PyObject* value = fields[field];
-        if (!is_plain_value(value) && !is_member(value, polarity_types()) && !is_member(value, spectrum_types())) {
-            return false;
-        }
+        if (!is_plain_value(value) && !is_member(value, polarities) && !is_member(value, kinds)) return false;
     }
     PyObject* list = fields[additional_conditions];
     if (list == Py_None) return true;

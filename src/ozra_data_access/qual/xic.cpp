@@ -4,6 +4,7 @@
 #include "acquisition_condition.hpp"
 #include "analysis_common.hpp"
 #include "names.hpp"
+#include "value_types.hpp"
 #include "xic_requests.hpp"
 #include "xic_scan.hpp"
 
@@ -22,6 +23,10 @@ struct Candidate {
     py::Ref description;
     py::Ref retention_time;
     py::Ref condition;
+    // Read here of the storage layer's own records, whose reads cannot fail or have
+    // side effects, while the records are in the cache; else read when needed.
+    py::Ref position;
+    py::Ref index;
     bool plain;  // its condition is plain (is_plain_condition)
     // With every requested condition plain too: the one class of groups whose
     // condition equals it, or no_class when the set decided membership.
@@ -42,6 +47,7 @@ std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
 // The spectra with a retention time, a requested condition and a retention time
 // inside the pre-filter, in spectrum order; tested in that order.
 std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests) {
+    const py::ValueTypesApi& storage = py::value_types_api();
     std::vector<Candidate> candidates;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         PyObject* spectrum_index = PyList_GET_ITEM(spectra, i);
@@ -60,7 +66,14 @@ std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests
             if (!requested) continue;
         }
         if (!requests.pre_filter.contains(rt.get())) continue;
-        candidates.push_back({spectrum_index, std::move(description), std::move(rt), std::move(condition), plain, found});
+        py::Ref position;
+        py::Ref index;
+        if (Py_TYPE(spectrum_index) == storage.spectrum_index &&
+            Py_TYPE(description.get()) == storage.internal_spectrum_description) {
+            position = py::get_attr(spectrum_index, names::spectrum_index_position);
+            index = py::get_attr(description.get(), names::desc_index);
+        }
+        candidates.push_back({spectrum_index, std::move(description), std::move(rt), std::move(condition), std::move(position), std::move(index), plain, found});
     }
     return candidates;
 }
@@ -91,8 +104,9 @@ private:
     std::vector<signed char> known_;  // per group: -1 not asked yet, else the answer
 };
 
-py::Ref read_points(PyObject* reader, PyObject* spectrum_index) {
-    py::Ref position = py::get_attr(spectrum_index, names::spectrum_index_position);
+py::Ref read_points(PyObject* reader, const Candidate& candidate) {
+    py::Ref position = candidate.position ? candidate.position.copy()
+                                          : py::get_attr(candidate.spectrum_index, names::spectrum_index_position);
     py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
     return py::Ref::checked(PyObject_CallMethodNoArgs(reader, names::read_spectrum));
 }
@@ -111,19 +125,19 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
     AnalysisObject* fields = as_analysis(analysis);
     const std::vector<Candidate> candidates = pre_filter(fields->spectrum_index_list, requests);
     const std::size_t count = requests.requests.size();
-    py::Ref results = py::new_list(static_cast<Py_ssize_t>(count));
-    for (std::size_t j = 0; j < count; ++j) PyList_SET_ITEM(results.get(), j, py::new_list().release());
+    std::vector<std::vector<py::Ref>> built(count);  // made into lists once complete
 
     const double lowest = -largest_finite_double();
     const py::Ref zero = py::from_double(0.0);
     ConditionTest condition_test(requests);
+    const ChromatogramPoints points;
     for (const Candidate& candidate : candidates) {
-        py::Ref spectrum = read_points(fields->reader, candidate.spectrum_index);
+        py::Ref spectrum = read_points(fields->reader, candidate);
         PointBuffer buffer;
         const bool native = buffer.acquire(spectrum.get());
         std::optional<GenericPoints> records;
         condition_test.start(candidate);
-        py::Ref index;
+        py::Ref index = candidate.index.copy();
         // Request by request, as the rule runs, so that the first error met is the rule's.
         for (std::size_t j = 0; j < count; ++j) {
             const XicRequest& request = requests.requests[j];
@@ -139,9 +153,15 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
             if (!index) index = py::get_attr(candidate.description.get(), names::desc_index);
             py::Ref sum = result_float(window.sum, zero.get());
             py::Ref base_mz = result_float(window.base_mz, zero.get());
-            py::Ref point = make_chromatogram_point(index.get(), candidate.retention_time.get(), sum.get(), base_mz.get());
-            py::append(PyList_GET_ITEM(results.get(), j), point.get());
+            py::Ref point = points.make(index.get(), candidate.retention_time.get(), sum.get(), base_mz.get());
+            built[j].push_back(std::move(point));
         }
+    }
+    py::Ref results = py::new_list(static_cast<Py_ssize_t>(count));
+    for (std::size_t j = 0; j < count; ++j) {
+        py::Ref chromatogram = py::new_list(static_cast<Py_ssize_t>(built[j].size()));
+        for (std::size_t k = 0; k < built[j].size(); ++k) PyList_SET_ITEM(chromatogram.get(), k, built[j][k].release());
+        PyList_SET_ITEM(results.get(), j, chromatogram.release());
     }
     return results;
 }

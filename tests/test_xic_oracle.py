@@ -22,15 +22,16 @@ from ozra_data_access._internal._description import TripleQScanTypes, VendorSpec
 from ozra_data_access.access import OzraFile
 from ozra_data_access.common import PolarityTypes, ValueRange
 from ozra_data_access.writer import (AcquisitionConditionData, AcquisitionCoreConditionData, FunctionData,
-                                     SpectrumData, TripleQScanConditionData, VendorSpecificConditionData)
+                                     MeasurementData, SpectrumData, TripleQScanConditionData,
+                                     VendorSpecificConditionData, write_file)
 from qual_stand_ins import StoredSpectrum, buffer_points, make_analysis, record_points, request_class
 
 MZ = [100.0, 100.25, 100.5, 101.0, 101.0, 102.75, 150.0]
 bound = st.one_of(st.sampled_from(MZ), st.floats(99.0, 151.0), st.integers(99, 151))
-rt_bound = st.one_of(st.floats(0.0, 10.0), st.integers(0, 10))
+rt_bound = st.one_of(st.floats(0.0, 10.0), st.integers(0, 10), st.just(float("nan")))
 peaks = st.lists(st.tuples(st.sampled_from(MZ) | st.floats(99.0, 151.0),
                            st.floats(0.0, 1e6) | st.sampled_from([1.0, 3.5])), max_size=12).map(sorted)
-request_spec = st.tuples(st.integers(0, 5), bound, bound, st.none() | st.tuples(rt_bound, rt_bound))
+request_spec = st.tuples(st.integers(0, 6), bound, bound, st.none() | st.tuples(rt_bound, rt_bound))
 
 
 def rule(analysis, requests, points_at):
@@ -83,18 +84,23 @@ def native(analysis, requests):
             for chromatogram in analysis.get_multiple_xic(requests)]
 
 
+class ConditionSubclass(qual.AcquisitionCondition):
+    """Compares as its base class does, but is not of the module's own class."""
+
+
 def requests_for(analysis, specs, nowhere):
-    """Condition k < 3: the analysis's k-th unique condition itself or, k in 3..4, a new
-    object equal to a spectrum's condition; 5: a condition no spectrum has."""
+    """Condition k < 3: the analysis's k-th unique condition itself; 3, 4: a new object
+    equal to a spectrum's condition; 5: a condition no spectrum has; 6: an equal object
+    of a subclass."""
     unique = analysis.unique_acquisition_conditions
     spectra = analysis._QualAnalysis__spectrum_index_list
 
     def condition(k):
         if k < 3 and unique:
             return unique[k % len(unique)]
-        if k < 5 and spectra:
-            return qual.AcquisitionCondition(
-                spectra[k % len(spectra)]._SpectrumIndex__spectrum_description)
+        if k != 5 and spectra:
+            description = spectra[k % len(spectra)]._SpectrumIndex__spectrum_description
+            return (ConditionSubclass if k == 6 else qual.AcquisitionCondition)(description)
         return nowhere
 
     return [request_class()(condition(k), ValueRange(low, high), None if rt is None else ValueRange(*rt))
@@ -125,7 +131,8 @@ STORED_CONDITIONS = [
 
 file_spectrum = st.builds(
     lambda rt, points, level, energy, stored: (rt, points, level, energy, stored),
-    st.none() | st.floats(0.0, 10.0), peaks, st.integers(1, 3), st.none() | st.just(20.0), st.integers(0, 2))
+    st.none() | st.floats(0.0, 10.0) | st.integers(0, 10), peaks, st.integers(1, 3), st.none() | st.just(20.0),
+    st.integers(0, 2))
 
 
 def written_spectrum(rt, points, level, energy, stored, stored_list):
@@ -136,16 +143,11 @@ def written_spectrum(rt, points, level, energy, stored, stored_list):
     return SpectrumData(retention_time=rt, x=x, intensity=intensity, ms_level=level, collision_energy=energy)
 
 
-@settings(max_examples=150, deadline=None)
-@given(spectra=st.lists(file_spectrum, max_size=10), specs=st.lists(request_spec, min_size=1, max_size=8),
-       stored_list=st.booleans(), encoding=st.sampled_from(["raw", "zstd"]), width=st.sampled_from([4, 8]))
-def test_files_match_the_rule(spectra, specs, stored_list, encoding, width):
+def file_matches_the_rule(spectra, specs, stored_list, encoding, width):
     function = FunctionData.qual_ms([written_spectrum(*s, stored_list) for s in spectra],
                                     acquisition_conditions=STORED_CONDITIONS if stored_list else None)
     nowhere = qual.AcquisitionCondition(InternalSpectrumDescription(ms_level=4))
     with tempfile.TemporaryDirectory() as directory, pytest.MonkeyPatch.context() as monkeypatch:
-        from ozra_data_access.writer import MeasurementData, write_file
-
         path = write_file(f"{directory}/oracle.ozra", [MeasurementData(functions=[function])],
                           point_encoding=encoding, intensity_width=width)
         monkeypatch.setattr(access, "OzraFileReader", CountingReader)
@@ -165,6 +167,34 @@ def test_files_match_the_rule(spectra, specs, stored_list, encoding, width):
             expected, read = rule(analysis, requests, points_at)
     assert result == expected
     assert reads == len(read)
+
+
+file_options = dict(stored_list=st.booleans(), encoding=st.sampled_from(["raw", "zstd"]), width=st.sampled_from([4, 8]))
+
+
+@settings(max_examples=150, deadline=None)
+@given(spectra=st.lists(file_spectrum, max_size=10), specs=st.lists(request_spec, min_size=1, max_size=8),
+       **file_options)
+def test_files_match_the_rule(spectra, specs, stored_list, encoding, width):
+    file_matches_the_rule(spectra, specs, stored_list, encoding, width)
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_files_match_the_rule_for_targeted_requests(seed):
+    """Hundreds of requests with narrow retention-time ranges spread over the run, as
+    targeted work asks: enough for several blocks of the range index."""
+    rng = np.random.default_rng(seed)
+    uniform = lambda high, n: rng.uniform(0, high, n).tolist()  # noqa: E731 (floats, not numpy's)
+    spectra = [(rt if k % 5 else int(rt), sorted(zip(rng.choice(MZ, 6).tolist(), uniform(1e3, 6))),
+                int(rng.integers(1, 3)), None, int(rng.integers(0, 3)))
+               for k, rt in enumerate(uniform(10, 40))]
+    ranges = [(start, start + 0.3) for start in uniform(10, 300)]
+    for k in range(0, 300, 7):  # ranges starting, or ending, at a retention time
+        rt = spectra[k % 40][0]
+        ranges[k], ranges[k + 1] = (rt, rt + 0.3), (rt - 0.3, rt)
+    specs = [(int(rng.integers(0, 7)), 100.0 + low, 100.5 + low, None if k % 10 == 0 else rt_range)
+             for k, (low, rt_range) in enumerate(zip(uniform(3, 300), ranges))]
+    file_matches_the_rule(spectra, specs, bool(seed % 2), "raw", 8)
 
 
 stand_in_spectrum = st.builds(StoredSpectrum, retention_time=st.one_of(st.none(), st.floats(0.0, 10.0)),

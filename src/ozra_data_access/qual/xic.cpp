@@ -8,6 +8,7 @@
 #include "xic_requests.hpp"
 #include "xic_scan.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -111,6 +112,31 @@ py::Ref read_points(PyObject* reader, const Candidate& candidate) {
     return py::Ref::checked(PyObject_CallMethodNoArgs(reader, names::read_spectrum));
 }
 
+// The requests a spectrum is tested against, in request order: all of them, or, when
+// the spectrum's condition is plain and its retention time a float, those outside
+// the range index and those whose range the index finds holding the retention time.
+class RequestsToVisit {
+public:
+    explicit RequestsToVisit(const XicRequests& requests) : requests_(requests) {}
+
+    void start(const Candidate& candidate) {
+        indexed_ = !requests_.by_range.empty() && candidate.plain && PyFloat_CheckExact(candidate.retention_time.get());
+        if (!indexed_) return;
+        visit_ = requests_.unindexed;
+        const auto first_found = static_cast<std::ptrdiff_t>(visit_.size());
+        requests_.by_range.find(PyFloat_AS_DOUBLE(candidate.retention_time.get()), visit_);
+        std::sort(visit_.begin() + first_found, visit_.end());
+        std::inplace_merge(visit_.begin(), visit_.begin() + first_found, visit_.end());
+    }
+    std::size_t size() const { return indexed_ ? visit_.size() : requests_.requests.size(); }
+    std::size_t operator[](std::size_t k) const { return indexed_ ? visit_[k] : k; }
+
+private:
+    const XicRequests& requests_;
+    bool indexed_ = false;
+    std::vector<std::size_t> visit_;
+};
+
 // The float of a sum or an m/z; windows without a peak, the common case of targeted
 // work, share one 0.0.
 py::Ref result_float(double value, PyObject* zero) {
@@ -130,6 +156,7 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
     const double lowest = -largest_finite_double();
     const py::Ref zero = py::from_double(0.0);
     ConditionTest condition_test(requests);
+    RequestsToVisit visit(requests);
     const ChromatogramPoints points;
     for (const Candidate& candidate : candidates) {
         py::Ref spectrum = read_points(fields->reader, candidate);
@@ -137,9 +164,11 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
         const bool native = buffer.acquire(spectrum.get());
         std::optional<GenericPoints> records;
         condition_test.start(candidate);
+        visit.start(candidate);
         py::Ref index = candidate.index.copy();
         // Request by request, as the rule runs, so that the first error met is the rule's.
-        for (std::size_t j = 0; j < count; ++j) {
+        for (std::size_t k = 0; k < visit.size(); ++k) {
+            const std::size_t j = visit[k];
             const XicRequest& request = requests.requests[j];
             if (!condition_test.matches(request.group)) continue;
             if (!request.retention_time.contains(candidate.retention_time.get())) continue;

@@ -6,6 +6,7 @@
 #include "qual_module.hpp"
 #include "value_types.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 
@@ -49,8 +50,9 @@ public:
     std::size_t group_of(PyObject* condition, XicRequests& gathered) {
         if (auto found = by_identity_.find(condition); found != by_identity_.end()) return found->second;
         const std::size_t group = gathered.group_conditions.size();
+        const bool plain = is_plain_condition(condition);
         std::size_t first_equal = group;
-        if (is_plain_condition(condition)) {
+        if (plain) {
             PyObject* known = PyDict_GetItemWithError(plain_classes_.get(), condition);
             if (known != nullptr) {
                 first_equal = PyLong_AsSize_t(known);
@@ -59,11 +61,11 @@ public:
                 py::Ref number = py::Ref::checked(PyLong_FromSize_t(group));
                 py::check(PyDict_SetItem(plain_classes_.get(), condition, number.get()));
             }
-        } else {
-            gathered.all_plain = false;
         }
         gathered.group_conditions.push_back(py::Ref::borrow(condition));
         gathered.group_class.push_back(first_equal);
+        gathered.group_plain.push_back(plain ? 1 : 0);
+        gathered.all_plain = gathered.all_plain && plain;
         by_identity_.emplace(condition, group);
         return group;
     }
@@ -128,6 +130,32 @@ bool RangeTest::contains(PyObject* value) const {
     return py::is_true(inside.get());
 }
 
+void RangeIndex::add(double low, double high, std::size_t request) { entries_.push_back({low, high, request}); }
+
+void RangeIndex::finish() {
+    // A NaN bound holds nothing: such a range is never found.
+    std::erase_if(entries_, [](const Entry& e) { return std::isnan(e.low) || std::isnan(e.high); });
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.low < b.low; });
+    for (std::size_t start = 0; start < entries_.size(); start += block) {
+        const std::size_t end = std::min(start + block, entries_.size());
+        double high = entries_[start].high;
+        for (std::size_t k = start + 1; k < end; ++k) high = std::max(high, entries_[k].high);
+        block_high_.push_back(high);
+    }
+}
+
+void RangeIndex::find(double value, std::vector<std::size_t>& found) const {
+    const auto below = std::upper_bound(entries_.begin(), entries_.end(), value,
+                                        [](double v, const Entry& e) { return v < e.low; });
+    const std::size_t count = static_cast<std::size_t>(below - entries_.begin());  // those with low <= value
+    for (std::size_t start = 0; start < count; start += block) {
+        if (block_high_[start / block] < value) continue;
+        for (std::size_t k = start; k < std::min(start + block, count); ++k) {
+            if (value <= entries_[k].high) found.push_back(entries_[k].request);
+        }
+    }
+}
+
 XicRequests gather_requests(PyObject* options) {
     if (py::equals_none(options) || py::length(options) == 0) {
         py::raise_exception("chromatogram_filter_options is null or empty");
@@ -158,8 +186,15 @@ XicRequests gather_requests(PyObject* options) {
         request.group = groups.group_of(condition.get(), gathered);
         if (py::not_equals_none(range.get())) request.retention_time = RangeTest(std::move(range));
         read_window(request);
+        const std::size_t j = gathered.requests.size();
+        if (gathered.group_plain[request.group] && request.retention_time.on_doubles()) {
+            gathered.by_range.add(request.retention_time.low(), request.retention_time.high(), j);
+        } else {
+            gathered.unindexed.push_back(j);
+        }
         gathered.requests.push_back(std::move(request));
     }
+    gathered.by_range.finish();
     gathered.pre_filter = pre_filter.build();
     return gathered;
 }

@@ -25,11 +25,39 @@ public:
 
     bool contains(PyObject* value) const;
 
+    // The range is the native one with exact double bounds: a float is tested
+    // against low() and high() without a call.
+    bool on_doubles() const { return on_doubles_; }
+    double low() const { return low_; }
+    double high() const { return high_; }
+
 private:
     py::Ref range_;
     bool on_doubles_ = false;
     double low_ = 0.0;
     double high_ = 0.0;
+};
+
+// Requests by retention-time range, to find those whose range holds a retention
+// time without testing the others: ranges sorted by lower bound, with the largest
+// upper bound of each block of them.
+class RangeIndex {
+public:
+    void add(double low, double high, std::size_t request);
+    void finish();
+    bool empty() const { return entries_.empty(); }
+    // Appends the requests whose range holds `value` (not NaN), in no set order.
+    void find(double value, std::vector<std::size_t>& found) const;
+
+private:
+    static constexpr std::size_t block = 64;
+    struct Entry {
+        double low;
+        double high;
+        std::size_t request;
+    };
+    std::vector<Entry> entries_;
+    std::vector<double> block_high_;
 };
 
 struct XicRequest {
@@ -58,9 +86,16 @@ struct XicRequests {
     // same answer against a plain spectrum condition, so such a class of groups needs
     // one comparison.
     std::vector<std::size_t> group_class;
-    bool all_plain = true;  // every requested condition is plain
-    py::Ref conditions;     // set of every requested condition
-    RangeTest pre_filter;   // unlimited when some request has no retention-time range
+    std::vector<char> group_plain;  // per group: its condition is plain
+    bool all_plain = true;          // every requested condition is plain
+    py::Ref conditions;             // set of every requested condition
+    RangeTest pre_filter;           // unlimited when some request has no retention-time range
+    // For a spectrum with a plain condition and a float retention time, a request with
+    // a plain condition and a range on doubles raises nothing and has no side effect
+    // when it is tested, so only those whose range holds the retention time are
+    // visited, found in `by_range`; the others (in `unindexed`, in order) always are.
+    RangeIndex by_range;
+    std::vector<std::size_t> unindexed;
 };
 
 // Validates and reads `chromatogram_filter_options`, raising the call's messages in

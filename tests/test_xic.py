@@ -171,7 +171,8 @@ class EqualToAllButNone:
 def level_only_conditions(monkeypatch):
     monkeypatch.setattr(qual, "AcquisitionCondition", LevelOnly)
     spectra = [StoredSpectrum(1.0, PEAKS, collision_energy=10.0)]
-    return spectra, [LevelOnly(InternalSpectrumDescription(ms_level=1, collision_energy=energy)) for energy in (10.0, 20.0)]
+    return spectra, [LevelOnly(InternalSpectrumDescription(ms_level=1, collision_energy=energy))
+                     for energy in (10.0, 20.0)]
 
 
 def field_equal_to_all_conditions(monkeypatch):
@@ -187,7 +188,7 @@ def field_equal_to_all_conditions(monkeypatch):
         (level_only_conditions, [0, 1], [[0], []]),
         (level_only_conditions, [1, 0], [[], [0]]),
         (field_equal_to_all_conditions, [0, 1], [[0], []]),
-        (field_equal_to_all_conditions, [1, 0], [[], []]),  # the set keeps the second, unequal to the spectrum's
+        (field_equal_to_all_conditions, [1, 0], [[], []]),  # the set keeps level 1, unequal to the spectrum's
     ],
 )
 def test_equal_conditions_that_differ_against_the_spectrum(monkeypatch, points, make, order, expected):

@@ -74,7 +74,8 @@ std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests
             position = py::get_attr(spectrum_index, names::spectrum_index_position);
             index = py::get_attr(description.get(), names::desc_index);
         }
-        candidates.push_back({spectrum_index, std::move(description), std::move(rt), std::move(condition), std::move(position), std::move(index), plain, found});
+        candidates.push_back({spectrum_index, std::move(description), std::move(rt), std::move(condition),
+                              std::move(position), std::move(index), plain, found});
     }
     return candidates;
 }
@@ -83,7 +84,8 @@ std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests
 // one spectrum, and once per class of groups when the spectrum's condition is plain.
 class ConditionTest {
 public:
-    explicit ConditionTest(const XicRequests& requests) : requests_(requests), known_(requests.group_conditions.size()) {}
+    explicit ConditionTest(const XicRequests& requests)
+        : requests_(requests), known_(requests.group_conditions.size()) {}
 
     void start(const Candidate& candidate) {
         candidate_ = &candidate;
@@ -95,7 +97,9 @@ public:
         if (candidate.equal_class != no_class) return requests_.group_class[group] == candidate.equal_class;
         const std::size_t asked = candidate.plain ? requests_.group_class[group] : group;
         signed char& known = known_[asked];
-        if (known < 0) known = py::not_equals(requests_.group_conditions[asked].get(), candidate.condition.get()) ? 0 : 1;
+        if (known < 0) {
+            known = py::not_equals(requests_.group_conditions[asked].get(), candidate.condition.get()) ? 0 : 1;
+        }
         return known != 0;
     }
 
@@ -120,11 +124,12 @@ public:
     explicit RequestsToVisit(const XicRequests& requests) : requests_(requests) {}
 
     void start(const Candidate& candidate) {
-        indexed_ = !requests_.by_range.empty() && candidate.plain && PyFloat_CheckExact(candidate.retention_time.get());
+        PyObject* rt = candidate.retention_time.get();
+        indexed_ = !requests_.by_range.empty() && candidate.plain && PyFloat_CheckExact(rt);
         if (!indexed_) return;
         visit_ = requests_.unindexed;
         const auto first_found = static_cast<std::ptrdiff_t>(visit_.size());
-        requests_.by_range.find(PyFloat_AS_DOUBLE(candidate.retention_time.get()), visit_);
+        requests_.by_range.find(PyFloat_AS_DOUBLE(rt), visit_);
         std::sort(visit_.begin() + first_found, visit_.end());
         std::inplace_merge(visit_.begin(), visit_.begin() + first_found, visit_.end());
     }

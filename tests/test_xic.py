@@ -5,6 +5,7 @@ sweep) and over a list of records (the generic scan).
 """
 
 from fractions import Fraction
+from types import SimpleNamespace
 
 import pytest
 
@@ -136,7 +137,80 @@ def test_window_bounds_read_only_when_a_peak_is_compared(monkeypatch, points):
     broken = request_class()(condition_of(analysis, 0), None)
     nowhere = qual.AcquisitionCondition(InternalSpectrumDescription(ms_level=3))
     assert analysis.get_xic(request_class()(nowhere, None)) == []
+    # Nor the window itself: a request without one, that no spectrum uses, is served.
+    assert analysis.get_xic(SimpleNamespace(acquisition_condition=nowhere, retention_time_range=None)) == []
     with pytest.raises(AttributeError):
         analysis.get_xic(broken)
     empty, _ = make_analysis(monkeypatch, [StoredSpectrum(1.0, [])], points)
     assert values(empty.get_xic(request_class()(condition_of(empty, 0), None))) == [(0, 1.0, 0.0, 0.0)]
+
+
+class LevelOnly(qual.AcquisitionCondition):
+    """Equal by MS level alone; its `!=` stays the base class's, field by field."""
+
+    def __eq__(self, other):
+        return isinstance(other, qual.AcquisitionCondition) and self.ms_level == other.ms_level
+
+    def __hash__(self):
+        return hash(self.ms_level)
+
+
+class EqualToAllButNone:
+    """A field value equal to every value but None, hashing like 1."""
+
+    def __eq__(self, other):
+        return other is not None
+
+    def __ne__(self, other):
+        return other is None
+
+    def __hash__(self):
+        return 1
+
+
+def level_only_conditions(monkeypatch):
+    monkeypatch.setattr(qual, "AcquisitionCondition", LevelOnly)
+    spectra = [StoredSpectrum(1.0, PEAKS, collision_energy=10.0)]
+    return spectra, [LevelOnly(InternalSpectrumDescription(ms_level=1, collision_energy=energy))
+                     for energy in (10.0, 20.0)]
+
+
+def field_equal_to_all_conditions(monkeypatch):
+    # 2**61 hashes like 1 and differs from it; the odd field makes the first condition equal to both.
+    spectra = [StoredSpectrum(1.0, PEAKS, ms_level=2**61)]
+    return spectra, [qual.AcquisitionCondition(InternalSpectrumDescription(ms_level=level))
+                     for level in (EqualToAllButNone(), 1)]
+
+
+@pytest.mark.parametrize(
+    "make, order, expected",
+    [
+        (level_only_conditions, [0, 1], [[0], []]),
+        (level_only_conditions, [1, 0], [[], [0]]),
+        (field_equal_to_all_conditions, [0, 1], [[0], []]),
+        (field_equal_to_all_conditions, [1, 0], [[], []]),  # the set keeps level 1, unequal to the spectrum's
+    ],
+)
+def test_equal_conditions_that_differ_against_the_spectrum(monkeypatch, points, make, order, expected):
+    spectra, conditions = make(monkeypatch)
+    analysis, _ = make_analysis(monkeypatch, spectra, points)
+    result = analysis.get_multiple_xic([request(conditions[k], 100.0, 101.0) for k in order])
+    assert [[p.spectrum_index for p in chromatogram] for chromatogram in result] == expected
+
+
+class RaisingRange:
+    min, max = 0.0, 10.0
+
+    def contains_value(self, value):
+        raise ValueError("contains_value")
+
+
+@pytest.mark.parametrize("raising_first, error", [("window", TypeError), ("range", ValueError)])
+def test_errors_surface_in_request_order(monkeypatch, points, raising_first, error):
+    analysis, _ = run([1.0], points, monkeypatch=monkeypatch)
+    condition = condition_of(analysis, 0)
+    bad_window = request_class()(condition, SimpleNamespace(min=object(), max=101.0))  # '<' raises TypeError
+    bad_range = request_class()(condition, ValueRange(100.0, 101.0), RaisingRange())
+    requests = [bad_window, bad_range] if raising_first == "window" else [bad_range, bad_window]
+    with pytest.raises(error):
+        analysis.get_multiple_xic(requests)

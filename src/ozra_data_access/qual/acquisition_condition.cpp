@@ -10,6 +10,7 @@
 #include "qual_module.hpp"
 #include "types.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string>
@@ -366,6 +367,26 @@ void add_acquisition_condition_type(PyObject* module) {
     PyType_Spec spec = {"ozra_data_access.qual.AcquisitionCondition", sizeof(AcquisitionConditionObject), 0,
                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, slots};
     the_type = py::add_type(module, &spec);
+}
+
+bool is_plain_condition(PyObject* condition) {
+    if (Py_TYPE(condition) != the_type) return false;
+    // Enumeration members keep the default equality, by identity.
+    const std::vector<PyObject*>& polarities = polarity_types().get();
+    const std::vector<PyObject*>& kinds = spectrum_types().get();
+    auto is_member = [](PyObject* value, const std::vector<PyObject*>& members) {
+        return std::find(members.begin(), members.end(), value) != members.end();
+    };
+    PyObject* const* fields = fields_of(condition);
+    for (int field = 0; field < additional_conditions; ++field) {
+        PyObject* value = fields[field];
+        if (!is_plain_value(value) && !is_member(value, polarities) && !is_member(value, kinds)) return false;
+    }
+    PyObject* list = fields[additional_conditions];
+    if (list == Py_None) return true;
+    if (!PyList_CheckExact(list) && !PyTuple_CheckExact(list)) return false;
+    PyObject* const* items = PySequence_Fast_ITEMS(list);
+    return std::all_of(items, items + PySequence_Fast_GET_SIZE(list), is_plain_small_condition);
 }
 
 }  // namespace ozra::qual

@@ -7,4 +7,12 @@ namespace ozra::qual {
 
 void add_acquisition_condition_type(PyObject* module);
 
+// Whether `condition` is of this very class (not a subclass) and every field is
+// plain: a plain value (condition_values.hpp), a member of PolarityTypes or
+// SpectrumTypes, and as additional conditions a list or tuple of plain vendor and
+// scan conditions. Plain conditions compare without raising or side effects, in
+// agreement with their hash, and transitively: two equal plain conditions give the
+// same answer against any third plain condition.
+bool is_plain_condition(PyObject* condition);
+
 }  // namespace ozra::qual

@@ -155,25 +155,34 @@ Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
     return target_index;
 }
 
-py::Ref make_chromatogram_point(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity,
-                                PyObject* x) {
-    PyObject* point_class = module_name(names::SpectrumBasedChromatogramPoint);
-    if (point_class == reinterpret_cast<PyObject*>(py::value_types_api().chromatogram_point)) {
-        // The native class: filled directly, as its constructor would.
-        py::Ref point = py::allocate(py::value_types_api().chromatogram_point);
-        auto* fields = reinterpret_cast<py::ChromatogramPointObject*>(point.get());
-        fields->spectrum_index = py::Ref::borrow(spectrum_index).release();
-        fields->retention_time = py::Ref::borrow(retention_time).release();
-        fields->intensity = py::Ref::borrow(intensity).release();
-        fields->x = py::Ref::borrow(x).release();
-        // Like a tuple of numbers, a point of numbers can never be part of a cycle.
-        if (is_atomic(spectrum_index) && is_atomic(retention_time) && is_atomic(intensity) && is_atomic(x)) {
-            PyObject_GC_UnTrack(point.get());
+ChromatogramPoints::ChromatogramPoints()
+    : point_class_(py::Ref::borrow(module_name(names::SpectrumBasedChromatogramPoint))),
+      native_(point_class_.get() == reinterpret_cast<PyObject*>(py::value_types_api().chromatogram_point)) {}
+
+py::Ref ChromatogramPoints::make(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity,
+                                 PyObject* x) const {
+    if (native_) {
+        // The native class, filled directly as its constructor would. It is made
+        // untracked: like a tuple of numbers, a point of numbers can never be part of a
+        // cycle, and the collector is told of the others.
+        auto* point = PyObject_GC_New(py::ChromatogramPointObject, py::value_types_api().chromatogram_point);
+        if (point == nullptr) py::throw_error();
+        point->spectrum_index = py::Ref::borrow(spectrum_index).release();
+        point->retention_time = py::Ref::borrow(retention_time).release();
+        point->intensity = py::Ref::borrow(intensity).release();
+        point->x = py::Ref::borrow(x).release();
+        if (!is_atomic(spectrum_index) || !is_atomic(retention_time) || !is_atomic(intensity) || !is_atomic(x)) {
+            PyObject_GC_Track(point);
         }
-        return point;
+        return py::Ref::steal(reinterpret_cast<PyObject*>(point));
     }
     PyObject* args[] = {spectrum_index, retention_time, intensity, x};
-    return py::Ref::checked(PyObject_Vectorcall(point_class, args, 4, nullptr));
+    return py::Ref::checked(PyObject_Vectorcall(point_class_.get(), args, 4, nullptr));
+}
+
+py::Ref make_chromatogram_point(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity,
+                                PyObject* x) {
+    return ChromatogramPoints().make(spectrum_index, retention_time, intensity, x);
 }
 
 }  // namespace ozra::qual

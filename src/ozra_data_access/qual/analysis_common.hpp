@@ -35,6 +35,17 @@ py::Ref description_of(PyObject* spectrum_index);
 // SpectrumBasedChromatogramPoint(spectrum_index, retention_time, intensity, x).
 py::Ref make_chromatogram_point(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity, PyObject* x);
 
+// make_chromatogram_point with the class looked up once, for the points of one call.
+class ChromatogramPoints {
+public:
+    ChromatogramPoints();
+    py::Ref make(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity, PyObject* x) const;
+
+private:
+    py::Ref point_class_;
+    bool native_;
+};
+
 // Positions `reader` at `position` and reads the spectrum there: the DAD read
 // given `wavelengths` when that is neither null nor None, else the plain read.
 py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths);

@@ -1,6 +1,9 @@
 #include "condition_values.hpp"
 
 #include "types.hpp"
+#include "value_types.hpp"
+
+#include <cmath>
 
 namespace ozra::qual {
 namespace {
@@ -10,7 +13,19 @@ PyObject* point_zero_suffix() {
     return suffix;
 }
 
+bool is_plain_number(PyObject* value) {
+    if (PyFloat_CheckExact(value)) return !std::isnan(PyFloat_AS_DOUBLE(value));
+    return PyLong_CheckExact(value) || PyBool_Check(value);
+}
+
 }  // namespace
+
+bool is_plain_value(PyObject* value) {
+    if (value == Py_None || PyUnicode_CheckExact(value) || is_plain_number(value)) return true;
+    if (Py_TYPE(value) != py::value_types_api().value_range) return false;
+    const auto* range = reinterpret_cast<const py::ValueRangeObject*>(value);
+    return is_plain_number(range->min) && is_plain_number(range->max);
+}
 
 bool equals_true(PyObject* value) {
     if (value == Py_True) return true;

@@ -40,6 +40,12 @@ private:
 PyObject* compare_conditions(PyObject* self, PyObject* other, int op, PyTypeObject* type,
                              PyObject** (*fields_of)(PyObject*), std::span<const int> compared);
 
+// Values whose comparisons are settled by the value alone: None, bool, int, str, a
+// float other than NaN, and the storage layer's ValueRange with such numbers as
+// bounds. Comparing them raises nothing, has no side effect, agrees with their hash
+// and is transitive.
+bool is_plain_value(PyObject* value);
+
 // tp_hash and the `__hash__` method of a condition class whose 31-accumulation
 // `accumulate` makes: the interpreter's reduction and the exact integer.
 template <py::HashAccumulator (*accumulate)(PyObject*)>

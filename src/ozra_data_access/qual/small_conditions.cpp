@@ -8,6 +8,7 @@
 #include "qual_module.hpp"
 #include "types.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <deque>
@@ -287,6 +288,15 @@ const std::vector<const ConditionType*>& condition_types(Family family) {
 
 const std::vector<PyObject*>& family_selectors(Family family) {
     return selectors_by_family()[static_cast<std::size_t>(family)]->get();
+}
+
+bool is_plain_small_condition(PyObject* value) {
+    for (const ConditionType& kind : registry()) {
+        if (Py_TYPE(value) != kind.type) continue;
+        PyObject* const* fields = condition_fields(value);
+        return std::all_of(fields, fields + kind.table->fields.size(), is_plain_value);
+    }
+    return false;
 }
 
 py::Ref make_condition(const ConditionType& kind, PyObject* argument) {

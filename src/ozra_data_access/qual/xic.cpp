@@ -1,15 +1,22 @@
 // QualAnalysis.get_multiple_xic: every request served by one pass over the spectra.
 #include "xic.hpp"
 
+#include "acquisition_condition.hpp"
 #include "analysis_common.hpp"
 #include "names.hpp"
+#include "value_types.hpp"
 #include "xic_requests.hpp"
 #include "xic_scan.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <optional>
 #include <vector>
 
 namespace ozra::qual {
 namespace {
+
+constexpr std::size_t no_class = static_cast<std::size_t>(-1);
 
 // A spectrum that some request may use, with what the pass needs of its description.
 struct Candidate {
@@ -17,11 +24,31 @@ struct Candidate {
     py::Ref description;
     py::Ref retention_time;
     py::Ref condition;
+    // Read here of the storage layer's own records, whose reads cannot fail or have
+    // side effects, while the records are in the cache; else read when needed.
+    py::Ref position;
+    py::Ref index;
+    bool plain;  // its condition is plain (is_plain_condition)
+    // With every requested condition plain too: the one class of groups whose
+    // condition equals it, or no_class when the set decided membership.
+    std::size_t equal_class;
 };
+
+// The class of groups whose plain condition equals the plain `condition`, or
+// no_class. Plain equality is transitive and agrees with the hash, so this is the
+// set's own answer, and no other class can equal it too.
+std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
+    for (std::size_t group = 0; group < requests.group_class.size(); ++group) {
+        if (requests.group_class[group] != group) continue;
+        if (!py::not_equals(requests.group_conditions[group].get(), condition)) return group;
+    }
+    return no_class;
+}
 
 // The spectra with a retention time, a requested condition and a retention time
 // inside the pre-filter, in spectrum order; tested in that order.
 std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests) {
+    const py::ValueTypesApi& storage = py::value_types_api();
     std::vector<Candidate> candidates;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         PyObject* spectrum_index = PyList_GET_ITEM(spectra, i);
@@ -29,47 +56,97 @@ std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
         if (!py::not_equals_none(rt.get())) continue;
         py::Ref condition = py::get_attr(description.get(), names::desc_acquisition_condition);
-        const int requested = PySet_Contains(requests.conditions.get(), condition.get());
-        py::check(requested);
-        if (!requested || !requests.pre_filter.contains(rt.get())) continue;
-        candidates.push_back({spectrum_index, std::move(description), std::move(rt), std::move(condition)});
+        const bool plain = is_plain_condition(condition.get());
+        std::size_t found = no_class;
+        if (plain && requests.all_plain) {
+            found = equal_class(condition.get(), requests);
+            if (found == no_class) continue;
+        } else {
+            const int requested = PySet_Contains(requests.conditions.get(), condition.get());
+            py::check(requested);
+            if (!requested) continue;
+        }
+        if (!requests.pre_filter.contains(rt.get())) continue;
+        py::Ref position;
+        py::Ref index;
+        if (Py_TYPE(spectrum_index) == storage.spectrum_index &&
+            Py_TYPE(description.get()) == storage.internal_spectrum_description) {
+            position = py::get_attr(spectrum_index, names::spectrum_index_position);
+            index = py::get_attr(description.get(), names::desc_index);
+        }
+        candidates.push_back({spectrum_index, std::move(description), std::move(rt), std::move(condition),
+                              std::move(position), std::move(index), plain, found});
     }
     return candidates;
 }
 
-// Which requests use this spectrum: its condition compared once per condition group,
-// when the first request of the group asks, then each request's own range.
-void select_requests(const Candidate& candidate, const XicRequests& requests, std::vector<signed char>& group_match,
-                     std::vector<char>& wanted) {
-    std::fill(group_match.begin(), group_match.end(), -1);
-    for (std::size_t j = 0; j < requests.requests.size(); ++j) {
-        const XicRequest& request = requests.requests[j];
-        signed char& match = group_match[request.group];
-        if (match < 0) {
-            match = py::not_equals(requests.group_conditions[request.group].get(), candidate.condition.get()) ? 0 : 1;
-        }
-        wanted[j] = match && request.retention_time.contains(candidate.retention_time.get());
-    }
-}
+// `request.acquisition_condition != spectrum's condition`, decided once per group of
+// one spectrum, and once per class of groups when the spectrum's condition is plain.
+class ConditionTest {
+public:
+    explicit ConditionTest(const XicRequests& requests)
+        : requests_(requests), known_(requests.group_conditions.size()) {}
 
-py::Ref read_points(PyObject* reader, PyObject* spectrum_index) {
-    py::Ref position = py::get_attr(spectrum_index, names::spectrum_index_position);
+    void start(const Candidate& candidate) {
+        candidate_ = &candidate;
+        std::fill(known_.begin(), known_.end(), -1);
+    }
+
+    bool matches(std::size_t group) {
+        const Candidate& candidate = *candidate_;
+        if (candidate.equal_class != no_class) return requests_.group_class[group] == candidate.equal_class;
+        const std::size_t asked = candidate.plain ? requests_.group_class[group] : group;
+        signed char& known = known_[asked];
+        if (known < 0) {
+            known = py::not_equals(requests_.group_conditions[asked].get(), candidate.condition.get()) ? 0 : 1;
+        }
+        return known != 0;
+    }
+
+private:
+    const XicRequests& requests_;
+    const Candidate* candidate_ = nullptr;
+    std::vector<signed char> known_;  // per group: -1 not asked yet, else the answer
+};
+
+py::Ref read_points(PyObject* reader, const Candidate& candidate) {
+    py::Ref position = candidate.position ? candidate.position.copy()
+                                          : py::get_attr(candidate.spectrum_index, names::spectrum_index_position);
     py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
     return py::Ref::checked(PyObject_CallMethodNoArgs(reader, names::read_spectrum));
 }
 
-// The window sums of every wanted request: natively over a points buffer for the
-// requests whose bounds are doubles, through the records for everything else.
-void scan_spectrum(PyObject* spectrum, const XicRequests& requests, const std::vector<char>& wanted, double lowest,
-                   std::vector<WindowSum>& sums) {
-    PointBuffer buffer;
-    const bool native = buffer.acquire(spectrum);
-    if (native) sweep_windows(buffer.points(), buffer.size(), requests, wanted, lowest, sums);
-    GenericPoints records(spectrum, native ? &buffer : nullptr);
-    for (std::size_t j = 0; j < requests.requests.size(); ++j) {
-        if (!wanted[j] || (native && requests.requests[j].on_doubles)) continue;
-        sums[j] = records.scan(requests.requests[j], lowest);
+// The requests a spectrum is tested against, in request order: all of them, or, when
+// the spectrum's condition is plain and its retention time a float, those outside
+// the range index and those whose range the index finds holding the retention time.
+class RequestsToVisit {
+public:
+    explicit RequestsToVisit(const XicRequests& requests) : requests_(requests) {}
+
+    void start(const Candidate& candidate) {
+        PyObject* rt = candidate.retention_time.get();
+        indexed_ = !requests_.by_range.empty() && candidate.plain && PyFloat_CheckExact(rt);
+        if (!indexed_) return;
+        visit_ = requests_.unindexed;
+        const auto first_found = static_cast<std::ptrdiff_t>(visit_.size());
+        requests_.by_range.find(PyFloat_AS_DOUBLE(rt), visit_);
+        std::sort(visit_.begin() + first_found, visit_.end());
+        std::inplace_merge(visit_.begin(), visit_.begin() + first_found, visit_.end());
     }
+    std::size_t size() const { return indexed_ ? visit_.size() : requests_.requests.size(); }
+    std::size_t operator[](std::size_t k) const { return indexed_ ? visit_[k] : k; }
+
+private:
+    const XicRequests& requests_;
+    bool indexed_ = false;
+    std::vector<std::size_t> visit_;
+};
+
+// The float of a sum or an m/z; windows without a peak, the common case of targeted
+// work, share one 0.0.
+py::Ref result_float(double value, PyObject* zero) {
+    if (value == 0.0 && !std::signbit(value)) return py::Ref::borrow(zero);
+    return py::from_double(value);
 }
 
 }  // namespace
@@ -79,25 +156,46 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
     AnalysisObject* fields = as_analysis(analysis);
     const std::vector<Candidate> candidates = pre_filter(fields->spectrum_index_list, requests);
     const std::size_t count = requests.requests.size();
-    py::Ref results = py::new_list(static_cast<Py_ssize_t>(count));
-    for (std::size_t j = 0; j < count; ++j) PyList_SET_ITEM(results.get(), j, py::new_list().release());
+    std::vector<std::vector<py::Ref>> built(count);  // made into lists once complete
 
     const double lowest = -largest_finite_double();
-    std::vector<signed char> group_match(requests.group_conditions.size());
-    std::vector<char> wanted(count);
-    std::vector<WindowSum> sums(count);
+    const py::Ref zero = py::from_double(0.0);
+    ConditionTest condition_test(requests);
+    RequestsToVisit visit(requests);
+    const ChromatogramPoints points;
     for (const Candidate& candidate : candidates) {
-        py::Ref spectrum = read_points(fields->reader, candidate.spectrum_index);
-        select_requests(candidate, requests, group_match, wanted);
-        scan_spectrum(spectrum.get(), requests, wanted, lowest, sums);
-        py::Ref index = py::get_attr(candidate.description.get(), names::desc_index);
-        for (std::size_t j = 0; j < count; ++j) {
-            if (!wanted[j]) continue;
-            py::Ref sum = py::from_double(sums[j].sum);
-            py::Ref base_mz = py::from_double(sums[j].base_mz);
-            py::Ref point = make_chromatogram_point(index.get(), candidate.retention_time.get(), sum.get(), base_mz.get());
-            py::append(PyList_GET_ITEM(results.get(), j), point.get());
+        py::Ref spectrum = read_points(fields->reader, candidate);
+        PointBuffer buffer;
+        const bool native = buffer.acquire(spectrum.get());
+        std::optional<GenericPoints> records;
+        condition_test.start(candidate);
+        visit.start(candidate);
+        py::Ref index = candidate.index.copy();
+        // Request by request, as the rule runs, so that the first error met is the rule's.
+        for (std::size_t k = 0; k < visit.size(); ++k) {
+            const std::size_t j = visit[k];
+            const XicRequest& request = requests.requests[j];
+            if (!condition_test.matches(request.group)) continue;
+            if (!request.retention_time.contains(candidate.retention_time.get())) continue;
+            WindowSum window;
+            if (native && request.on_doubles) {
+                window = window_sum(buffer.points(), buffer.size(), request.low, request.high, lowest);
+            } else {
+                if (!records) records.emplace(spectrum.get(), native ? &buffer : nullptr);
+                window = records->scan(request, lowest);
+            }
+            if (!index) index = py::get_attr(candidate.description.get(), names::desc_index);
+            py::Ref sum = result_float(window.sum, zero.get());
+            py::Ref base_mz = result_float(window.base_mz, zero.get());
+            py::Ref point = points.make(index.get(), candidate.retention_time.get(), sum.get(), base_mz.get());
+            built[j].push_back(std::move(point));
         }
+    }
+    py::Ref results = py::new_list(static_cast<Py_ssize_t>(count));
+    for (std::size_t j = 0; j < count; ++j) {
+        py::Ref chromatogram = py::new_list(static_cast<Py_ssize_t>(built[j].size()));
+        for (std::size_t k = 0; k < built[j].size(); ++k) PyList_SET_ITEM(chromatogram.get(), k, built[j][k].release());
+        PyList_SET_ITEM(results.get(), j, chromatogram.release());
     }
     return results;
 }

@@ -1,5 +1,6 @@
 #include "xic_requests.hpp"
 
+#include "acquisition_condition.hpp"
 #include "entry.hpp"
 #include "names.hpp"
 #include "qual_module.hpp"
@@ -41,43 +42,48 @@ private:
     bool unlimited_ = false;
 };
 
+// Sorts the requests' conditions into groups (by identity) and classes (equal plain conditions).
 class ConditionGroups {
 public:
-    ConditionGroups() : equal_classes_(py::Ref::checked(PyDict_New())) {}
+    ConditionGroups() : plain_classes_(py::Ref::checked(PyDict_New())) {}
 
-    std::size_t group_of(PyObject* condition, std::vector<py::Ref>& representatives) {
+    std::size_t group_of(PyObject* condition, XicRequests& gathered) {
         if (auto found = by_identity_.find(condition); found != by_identity_.end()) return found->second;
-        std::size_t group = representatives.size();
-        if (Py_TYPE(condition) == reinterpret_cast<PyTypeObject*>(module_name(names::AcquisitionCondition))) {
-            PyObject* known = PyDict_GetItemWithError(equal_classes_.get(), condition);
+        const std::size_t group = gathered.group_conditions.size();
+        const bool plain = is_plain_condition(condition);
+        std::size_t first_equal = group;
+        if (plain) {
+            PyObject* known = PyDict_GetItemWithError(plain_classes_.get(), condition);
             if (known != nullptr) {
-                group = PyLong_AsSize_t(known);
+                first_equal = PyLong_AsSize_t(known);
             } else {
                 if (PyErr_Occurred()) py::throw_error();
                 py::Ref number = py::Ref::checked(PyLong_FromSize_t(group));
-                py::check(PyDict_SetItem(equal_classes_.get(), condition, number.get()));
+                py::check(PyDict_SetItem(plain_classes_.get(), condition, number.get()));
             }
         }
-        if (group == representatives.size()) representatives.push_back(py::Ref::borrow(condition));
+        gathered.group_conditions.push_back(py::Ref::borrow(condition));
+        gathered.group_class.push_back(first_equal);
+        gathered.group_plain.push_back(plain ? 1 : 0);
+        gathered.all_plain = gathered.all_plain && plain;
         by_identity_.emplace(condition, group);
         return group;
     }
 
 private:
-    // Keyed by borrowed pointers: each request keeps its condition alive (XicRequest::condition).
+    // Keyed by borrowed pointers: XicRequests::group_conditions keeps each condition alive.
     std::unordered_map<PyObject*, std::size_t> by_identity_;
-    py::Ref equal_classes_;
+    py::Ref plain_classes_;  // plain condition -> its class's first group
 };
 
-XicRequest read_window(XicRequest request) {
-    request.low_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::min));
+void read_window(XicRequest& request) {
+    request.window = py::Ref::steal(PyObject_GetAttr(request.option.get(), names::extract_mz_range));
+    if (request.window) request.low_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::min));
     if (request.low_object) request.high_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::max));
-    if (!request.low_object || !request.high_object) {
-        // Reported by the scan when a peak is compared, as reading the bound there would.
+    if (!request.high_object) {
+        // Reported by the scan when a peak is compared, as reading it there would.
         PyErr_Clear();
-        request.low_object = py::Ref();
-        request.high_object = py::Ref();
-        return request;
+        return;
     }
     const auto low = exact_double(request.low_object.get());
     const auto high = exact_double(request.high_object.get());
@@ -86,7 +92,6 @@ XicRequest read_window(XicRequest request) {
         request.low = *low;
         request.high = *high;
     }
-    return request;
 }
 
 }  // namespace
@@ -117,14 +122,38 @@ RangeTest::RangeTest(py::Ref range) : range_(std::move(range)) {
 
 bool RangeTest::contains(PyObject* value) const {
     if (!range_) return true;
-    // A NaN value could be the very bound object, which the native method's
-    // comparisons accept by identity: left to the method.
-    if (on_doubles_ && PyFloat_CheckExact(value) && !std::isnan(PyFloat_AS_DOUBLE(value))) {
+    if (on_doubles_ && PyFloat_CheckExact(value)) {
         const double v = PyFloat_AS_DOUBLE(value);
         return low_ <= v && v <= high_;
     }
     py::Ref inside = py::Ref::checked(PyObject_CallMethodOneArg(range_.get(), names::contains_value, value));
     return py::is_true(inside.get());
+}
+
+void RangeIndex::add(double low, double high, std::size_t request) { entries_.push_back({low, high, request}); }
+
+void RangeIndex::finish() {
+    // A NaN bound holds nothing: such a range is never found.
+    std::erase_if(entries_, [](const Entry& e) { return std::isnan(e.low) || std::isnan(e.high); });
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.low < b.low; });
+    for (std::size_t start = 0; start < entries_.size(); start += block) {
+        const std::size_t end = std::min(start + block, entries_.size());
+        double high = entries_[start].high;
+        for (std::size_t k = start + 1; k < end; ++k) high = std::max(high, entries_[k].high);
+        block_high_.push_back(high);
+    }
+}
+
+void RangeIndex::find(double value, std::vector<std::size_t>& found) const {
+    const auto below = std::upper_bound(entries_.begin(), entries_.end(), value,
+                                        [](double v, const Entry& e) { return v < e.low; });
+    const std::size_t count = static_cast<std::size_t>(below - entries_.begin());  // those with low <= value
+    for (std::size_t start = 0; start < count; start += block) {
+        if (block_high_[start / block] < value) continue;
+        for (std::size_t k = start; k < std::min(start + block, count); ++k) {
+            if (value <= entries_[k].high) found.push_back(entries_[k].request);
+        }
+    }
 }
 
 XicRequests gather_requests(PyObject* options) {
@@ -153,21 +182,20 @@ XicRequests gather_requests(PyObject* options) {
         }
 
         XicRequest request;
-        request.group = groups.group_of(condition.get(), gathered.group_conditions);
-        request.condition = std::move(condition);
+        request.option = std::move(option);
+        request.group = groups.group_of(condition.get(), gathered);
         if (py::not_equals_none(range.get())) request.retention_time = RangeTest(std::move(range));
-        request.window = py::get_attr(option.get(), names::extract_mz_range);
-        gathered.requests.push_back(read_window(std::move(request)));
+        read_window(request);
+        const std::size_t j = gathered.requests.size();
+        if (gathered.group_plain[request.group] && request.retention_time.on_doubles()) {
+            gathered.by_range.add(request.retention_time.low(), request.retention_time.high(), j);
+        } else {
+            gathered.unindexed.push_back(j);
+        }
+        gathered.requests.push_back(std::move(request));
     }
+    gathered.by_range.finish();
     gathered.pre_filter = pre_filter.build();
-
-    for (std::size_t j = 0; j < gathered.requests.size(); ++j) {
-        if (gathered.requests[j].on_doubles) gathered.sweep_order.push_back(j);
-    }
-    const auto& requests = gathered.requests;
-    std::stable_sort(gathered.sweep_order.begin(), gathered.sweep_order.end(), [&](std::size_t a, std::size_t b) {
-        return requests[a].low < requests[b].low || (requests[a].low == requests[b].low && requests[a].high < requests[b].high);
-    });
     return gathered;
 }
 

@@ -8,21 +8,6 @@
 namespace ozra::qual {
 namespace {
 
-// The first peak at or after `from` with x >= low; the points are in increasing x,
-// and every peak before `from` is known to lie below `low`.
-std::size_t first_at_or_above(const py::Point* points, std::size_t from, std::size_t count, double low) {
-    std::size_t step = 1;
-    std::size_t probe = from;
-    while (probe < count && points[probe].x < low) {
-        from = probe + 1;
-        probe = from + step;
-        step *= 2;
-    }
-    const py::Point* end = points + std::min(probe, count);
-    return static_cast<std::size_t>(
-        std::lower_bound(points + from, end, low, [](const py::Point& p, double v) { return p.x < v; }) - points);
-}
-
 // `a < b` and `a > b` as the interpreter decides them, on doubles for two floats.
 bool less(PyObject* a, PyObject* b) {
     if (PyFloat_CheckExact(a) && PyFloat_CheckExact(b)) return PyFloat_AS_DOUBLE(a) < PyFloat_AS_DOUBLE(b);
@@ -53,29 +38,22 @@ PointBuffer::~PointBuffer() {
     if (held_) PyBuffer_Release(&view_);
 }
 
-void sweep_windows(const py::Point* points, std::size_t count, const XicRequests& requests,
-                   const std::vector<char>& wanted, double lowest, std::vector<WindowSum>& sums) {
-    std::size_t below = 0;  // every peak before it lies below the current window's low
-    for (std::size_t j : requests.sweep_order) {
-        if (!wanted[j]) continue;
-        const XicRequest& request = requests.requests[j];
-        below = first_at_or_above(points, below, count, request.low);
-        double base_peak = lowest;
-        WindowSum result;
-        for (std::size_t k = below; k < count && !(points[k].x > request.high); ++k) {
-            const double intensity = points[k].intensity;
-            if (base_peak < intensity) {
-                base_peak = intensity;
-                result.base_mz = points[k].x;
-            }
-            result.sum = result.sum + intensity;
+WindowSum window_sum(const py::Point* points, std::size_t count, double low, double high, double lowest) {
+    const py::Point* end = points + count;
+    const py::Point* peak = std::lower_bound(points, end, low, [](const py::Point& p, double v) { return p.x < v; });
+    double base_peak = lowest;
+    WindowSum result;
+    for (; peak != end && !(peak->x > high); ++peak) {
+        if (base_peak < peak->intensity) {
+            base_peak = peak->intensity;
+            result.base_mz = peak->x;
         }
-        sums[j] = result;
+        result.sum = result.sum + peak->intensity;
     }
+    return result;
 }
 
-GenericPoints::GenericPoints(PyObject* spectrum, const PointBuffer* buffer)
-    : spectrum_(spectrum), buffer_(buffer), size_(buffer ? buffer->size() : py::length(spectrum)) {}
+GenericPoints::GenericPoints(PyObject* spectrum, const PointBuffer* buffer) : spectrum_(spectrum), buffer_(buffer) {}
 
 const GenericPoints::Peak& GenericPoints::peak(std::size_t k) {
     while (fetched_.size() <= k) {
@@ -93,16 +71,19 @@ const GenericPoints::Peak& GenericPoints::peak(std::size_t k) {
 }
 
 WindowSum GenericPoints::scan(const XicRequest& request, double lowest) {
+    if (!size_) size_ = buffer_ ? buffer_->size() : static_cast<std::size_t>(py::length(spectrum_));
+    py::Ref window = request.window.copy();
     py::Ref low = request.low_object.copy();
     py::Ref high = request.high_object.copy();
     py::Ref base_peak = py::from_double(lowest);
     double base_peak_value = lowest;
     WindowSum result;
-    for (std::size_t k = 0; k < size_; ++k) {
+    for (std::size_t k = 0; k < *size_; ++k) {
         const Peak& p = peak(k);
-        if (!low) low = py::get_attr(request.window.get(), names::min);
+        if (!window) window = py::get_attr(request.option.get(), names::extract_mz_range);
+        if (!low) low = py::get_attr(window.get(), names::min);
         if (less(p.x.get(), low.get())) continue;
-        if (!high) high = py::get_attr(request.window.get(), names::max);
+        if (!high) high = py::get_attr(window.get(), names::max);
         if (greater(p.x.get(), high.get())) break;
         const bool higher = PyFloat_CheckExact(p.intensity.get()) ? base_peak_value < PyFloat_AS_DOUBLE(p.intensity.get())
                                                                    : less(base_peak.get(), p.intensity.get());

@@ -6,6 +6,7 @@
 #include "xic_requests.hpp"
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 namespace ozra::qual {
@@ -35,18 +36,16 @@ private:
     std::size_t size_ = 0;
 };
 
-// Every request of `sweep_order` (sorted by window) for which `wanted[j]` is set, in
-// one forward sweep: a galloping search finds each window's first peak from where the
-// previous window started, then a linear pass sums it up to its last peak. The cost
-// grows with the number of points plus the number of windows.
-void sweep_windows(const py::Point* points, std::size_t count, const XicRequests& requests,
-                   const std::vector<char>& wanted, double lowest, std::vector<WindowSum>& sums);
+// The window [low, high] of points in increasing x: a binary search for its first
+// peak, then a linear pass up to its last.
+WindowSum window_sum(const py::Point* points, std::size_t count, double low, double high, double lowest);
 
 // Any sequence of records with `x` and `intensity`: each request's window is scanned
 // from the first peak with the interpreter's comparisons, as written in the rule of the
-// chromatogram; each point's record and fields are fetched once per spectrum, and only
-// as far as some window's scan reaches. Over a points buffer (`buffer` not null) the
-// fields are the buffer's doubles, for windows whose bounds are not plain doubles.
+// chromatogram; the length is read at the first scan, and each point's record and
+// fields once per spectrum, only as far as some window's scan reaches. Over a points
+// buffer (`buffer` not null) the fields are the buffer's doubles, for windows whose
+// bounds are not plain doubles.
 class GenericPoints {
 public:
     GenericPoints(PyObject* spectrum, const PointBuffer* buffer);
@@ -61,7 +60,7 @@ private:
 
     PyObject* spectrum_;
     const PointBuffer* buffer_;
-    std::size_t size_;
+    std::optional<std::size_t> size_;
     std::vector<Peak> fetched_;
 };
 

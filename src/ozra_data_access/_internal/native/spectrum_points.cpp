@@ -168,7 +168,11 @@ py::Ref new_spectrum_points(std::size_t count, core::PointPair** points) {
         throw std::bad_alloc();
     }
     const auto size = static_cast<Py_ssize_t>(count);
-    Ref self = Ref::checked(points_type->tp_alloc(points_type, size));
+    // Not zero-filled, unlike tp_alloc: the caller writes every point.
+    void* memory = PyObject_Malloc(static_cast<std::size_t>(points_header_size) + count * sizeof(core::PointPair));
+    if (memory == nullptr) throw std::bad_alloc();
+    Ref self = Ref::steal(reinterpret_cast<PyObject*>(
+        PyObject_InitVar(static_cast<PyVarObject*>(memory), points_type, size)));
     SpectrumPointsObject* object = as_points(self.get());
     object->shape = size;
     object->stride = sizeof(core::PointPair);

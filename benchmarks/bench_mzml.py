@@ -2,7 +2,8 @@
 
     PYTHONPATH=src python3 benchmarks/bench_mzml.py [--spectra 2000] [--points 1500] [--repeats 3] [--source FILE]
 
-Runs on the largest shared mzML file (/work/shared/data, origins in SOURCES.tsv there) and on a
+Runs on the largest shared mzML file (shared/data beside the repository, or OZRA_SHARED_DATA;
+origins in SOURCES.tsv there) and on a
 synthetic run of --spectra MS1 spectra x --points centroids written as zlib-compressed 64-bit
 mzML. Each side starts from its file on disk, as a user would:
 
@@ -38,7 +39,9 @@ from ozra_data_access.qual import ChromatogramFilterOption
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 import mzml_synthetic as syn  # noqa: E402
 
-SHARED = pathlib.Path("/work/shared/data")
+SHARED = pathlib.Path(
+    os.environ.get("OZRA_SHARED_DATA") or pathlib.Path(__file__).resolve().parents[2] / "shared" / "data"
+)
 WINDOWS = 10
 HALF_WIDTH = 0.005
 

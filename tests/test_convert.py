@@ -1,13 +1,14 @@
 """The mzML converter, checked against an independent reading of the same files by pyteomics.
 
-The real files are read in place from /work/shared/data; their origins (repository, commit,
-path and licence) are listed in /work/shared/data/SOURCES.tsv there, and nothing of them is
-copied into this repository. Cases that no real file shows (unsorted points, refused
+The real files are read in place from the shared data folder beside the repository
+(shared/data, or the folder OZRA_SHARED_DATA names); their origins (repository, commit, path and
+licence) are listed in SOURCES.tsv there, and nothing of them is copied into this repository. Cases that no real file shows (unsorted points, refused
 encodings, detector chromatograms) use small documents made by tests/mzml_synthetic.py.
 """
 
 import functools
 import gzip
+import os
 import pathlib
 import re
 import warnings
@@ -25,7 +26,12 @@ from ozra_data_access.convert import MzmlConversion, MzmlError, UnsortedPointsWa
 
 mzml = pytest.importorskip("pyteomics.mzml")
 
-DATA = pathlib.Path("/work/shared/data")
+def _shared_data():
+    candidates = [os.environ.get("OZRA_SHARED_DATA"), pathlib.Path(__file__).resolve().parents[2] / "shared" / "data"]
+    return next((pathlib.Path(c) for c in candidates if c and pathlib.Path(c).is_dir()), pathlib.Path("shared/data"))
+
+
+DATA = _shared_data()
 FILES = sorted(p.name for p in DATA.glob("*.mzML*")) if DATA.is_dir() else []
 pytestmark = pytest.mark.skipif(not FILES, reason="the shared mzML files are not on this machine")
 

@@ -164,8 +164,10 @@ void check_condition_index(const core::FileReader& file, const core::ByteCursor&
         if (overflow == 0 && value >= 0 && value < static_cast<long long>(*count)) return;
     }
     py::Ref text = py::Ref::checked(PyObject_Repr(index));
+    const char* shown = PyUnicode_AsUTF8(text.get());
+    if (shown == nullptr) py::throw_error();
     cursor.fail_at(record_at, "expected an acquisition_condition_index from 0 to " + std::to_string(*count) +
-                                  " - 1 (the function's stored conditions), found " + PyUnicode_AsUTF8(text.get()));
+                                  " - 1 (the function's stored conditions), found " + shown);
 }
 
 PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,

@@ -157,6 +157,17 @@ def test_records_skip_fields_appended_by_later_minor_versions(open_file):
             for s in (first, second)] == [7, 8]
 
 
+def test_empty_arrays_are_empty_arrays_on_a_fresh_reader(open_file):
+    """Found by fuzzing: an empty array read before any non-empty one came out as TypeError."""
+    description = ob.spectrum_description(cone_voltage=array.array("d"))
+    reader = open_file(with_body(ob.i64_array([]) + ob.frame(ob.record(description))))
+    call(reader, "set_buffer", 29)
+    assert call(reader, "read_int64_array") == array.array("q")
+    call(reader, "set_decompressed_buffer")
+    decoded = SpectrumIndex._SpectrumIndex__create_instance(reader, 0, 0)._SpectrumIndex__spectrum_description
+    assert decoded._InternalSpectrumDescription__cone_voltage == array.array("d")
+
+
 @pytest.mark.parametrize("conditions, stored_index", [(None, 99), (None, None), (ob.CONDITIONS, 1)])
 def test_acquisition_condition_index_is_checked_only_against_a_stored_list(tmp_path, conditions, stored_index):
     path = tmp_path / "conditions.ozra"

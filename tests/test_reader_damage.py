@@ -248,6 +248,29 @@ def test_the_function_description_decides_the_check_for_its_block_only(tmp_path)
             for _, spectra, _ in walked] == [1, 5]
 
 
+@pytest.mark.parametrize("first, second, refused", [
+    (ob.CONDITIONS, None, True),
+    (None, ob.CONDITIONS, True),
+    (ob.CONDITIONS, ob.CONDITIONS[::-1], False),
+])
+def test_functions_naming_one_block_must_agree_on_its_condition_list(tmp_path, first, second, refused):
+    """Otherwise the later description would decide the check of the earlier one's spectra."""
+    builder = ob.FileBuilder()
+    spectrum = builder.add(ob.spectrum([1.0], [1.0]))
+    block = builder.add_spectrum_index_block([spectrum], [ob.spectrum_description(condition_index=1)])
+    functions = builder.add_function_index_block(
+        [block, block], [ob.qual_function_description(first), ob.qual_function_description(second)])
+    path = tmp_path / "shared.ozra"
+    path.write_bytes(builder.build(builder.add_jump_table([functions], [ob.measurement_description()])))
+    if not refused:
+        ob.walk(path)
+        return
+    with pytest.raises(OzraFormatError, match=rf"expected a spectrum index block of its own, found the block at "
+                                              rf"byte offset {block} named by a function with a different stored "
+                                              rf"condition list at byte \d+ of the data decompressed"):
+        ob.walk(path)
+
+
 # ---- spectra -----------------------------------------------------------------
 
 def patched(data, offset, byte):

@@ -197,8 +197,9 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
     return {header, decoded};
 }
 
-void FileReader::remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count) {
-    condition_counts_[block_position] = count;
+bool FileReader::remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count) {
+    const auto [known, added] = condition_counts_.try_emplace(block_position, count);
+    return added || known->second == count;
 }
 
 }  // namespace ozra::core

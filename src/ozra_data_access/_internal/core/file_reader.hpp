@@ -65,7 +65,9 @@ public:
 
     // The number of stored acquisition conditions of the function whose
     // spectrum index block lies at `block_position` (nullopt: none stored).
-    void remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count);
+    // False, and the first number kept, when a function remembered before
+    // named the same block with another number.
+    [[nodiscard]] bool remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count);
     // That number for the spectrum index block being read, as noted when its
     // BEGIN_OF_SPECTRUM_INDEX_BLOCK marker was confirmed.
     std::optional<std::uint32_t> condition_count() const noexcept { return current_condition_count_; }

@@ -114,10 +114,7 @@ Ref decode_float_array(core::ByteCursor& cursor) {
     const std::uint8_t* bytes = cursor.take(std::size_t{n} * 8, "the elements of a float array");
     std::vector<double> values(n);
     for (std::uint32_t i = 0; i < n; ++i) values[i] = core::load_le<double>(bytes + std::size_t{i} * 8);
-    // y# gives None for a null pointer, which an empty vector may hand out.
-    const char* data = n == 0 ? "" : reinterpret_cast<const char*>(values.data());
-    return Ref::checked(PyObject_CallFunction(imports().array_type, "sy#", "d", data,
-                                              static_cast<Py_ssize_t>(values.size() * sizeof(double))));
+    return new_array("d", values.data(), values.size() * sizeof(double));
 }
 
 // A record (kind, field count, fields); `expected` 0 accepts any kind.

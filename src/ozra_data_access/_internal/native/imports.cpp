@@ -69,4 +69,11 @@ core::Marker marker_of(PyObject* symbol) {
     py::throw_error();
 }
 
+py::Ref new_array(const char* typecode, const void* data, std::size_t size) {
+    // Py_BuildValue makes None of a null pointer, which an empty vector's data() may be.
+    const void* bytes = size == 0 ? "" : data;
+    return py::Ref::checked(
+        PyObject_CallFunction(loaded.array_type, "sy#", typecode, bytes, static_cast<Py_ssize_t>(size)));
+}
+
 }  // namespace ozra::storage

@@ -40,4 +40,7 @@ PyObject* enumeration_member(std::uint8_t enumeration, std::int64_t value) noexc
 // The marker of an OzraSymbols member; TypeError for anything else.
 core::Marker marker_of(PyObject* symbol);
 
+// A new array.array of the typecode ("d", "q") holding a copy of `size` bytes.
+py::Ref new_array(const char* typecode, const void* data, std::size_t size);
+
 }  // namespace ozra::storage

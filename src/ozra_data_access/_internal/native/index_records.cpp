@@ -123,9 +123,15 @@ PyObject* function_index_create_instance(PyObject* cls, PyObject* const* args, P
         static const py::Parameters parameters("_FunctionIndex__create_instance", {"reader", "position"}, 2);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         ReaderState& reader = require_native_reader(parsed[0], "_FunctionIndex__create_instance()");
-        Ref description = decode_record(reader.file.frame_cursor(), RecordKind::function_description);
-        if (const auto position = as_position(parsed[1])) {
-            reader.file.remember_condition_count(*position, stored_condition_count(description.get()));
+        core::ByteCursor& cursor = reader.file.frame_cursor();
+        const std::size_t record_at = cursor.consumed();
+        Ref description = decode_record(cursor, RecordKind::function_description);
+        // One function's description decides the condition index check of its block's spectra.
+        const auto position = as_position(parsed[1]);
+        if (position && !reader.file.remember_condition_count(*position, stored_condition_count(description.get()))) {
+            cursor.fail_at(record_at, "expected a spectrum index block of its own, found the block at byte offset " +
+                                          std::to_string(*position) +
+                                          " named by a function with a different stored condition list");
         }
         Ref index = new_record(py::as_class(cls));
         set_record_field(index.get(), field::function_reader, Ref::borrow(parsed[0]));
@@ -158,8 +164,10 @@ void check_condition_index(const core::FileReader& file, const core::ByteCursor&
         if (overflow == 0 && value >= 0 && value < static_cast<long long>(*count)) return;
     }
     py::Ref text = py::Ref::checked(PyObject_Repr(index));
+    const char* shown = PyUnicode_AsUTF8(text.get());
+    if (shown == nullptr) py::throw_error();
     cursor.fail_at(record_at, "expected an acquisition_condition_index from 0 to " + std::to_string(*count) +
-                                  " - 1 (the function's stored conditions), found " + PyUnicode_AsUTF8(text.get()));
+                                  " - 1 (the function's stored conditions), found " + shown);
 }
 
 PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,

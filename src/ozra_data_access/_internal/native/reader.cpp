@@ -106,8 +106,7 @@ PyObject* reader_read_int64_array(PyObject* self, PyObject*) {
     return storage_guard([&] {
         const std::vector<std::int64_t>& elements = file_of(self).read_i64_array();
         static_assert(sizeof(long long) == sizeof(std::int64_t));
-        return Ref::checked(PyObject_CallFunction(imports().array_type, "sy#", "q", elements.data(),
-                                                  static_cast<Py_ssize_t>(elements.size() * sizeof(std::int64_t))));
+        return new_array("q", elements.data(), elements.size() * sizeof(std::int64_t));
     });
 }
 

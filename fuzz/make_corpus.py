@@ -1,5 +1,5 @@
-"""Writes the fuzzers' seed files: small samples (raw and zstd points, with and
-without condition lists) and the reader tests' hand-built file. With --plain,
+"""Writes the fuzzers' seed files: small samples (raw double and zstd single-precision
+points, with and without condition lists) and the reader tests' hand-built file. With --plain,
 the samples' frames hold their content uncompressed, as the plain_file_fuzzer
 reads them.
 
@@ -22,7 +22,8 @@ def write_samples(out):
         for condition_list in (True, False):
             write_sample(out / f"sample-{encoding}-{'conditions' if condition_list else 'fields'}.ozra",
                          scans=6, points_per_spectrum=4, dad_spectra=2, wavelengths=5, compounds=2, seed=1,
-                         point_encoding=encoding, condition_list=condition_list)
+                         point_encoding=encoding, condition_list=condition_list,
+                         intensity_width=8 if encoding == "raw" else 4)
 
 
 def main():

@@ -1,7 +1,6 @@
 #include "file_stream.hpp"
 
 #include "args.hpp"
-#include "method_cast.hpp"
 #include "storage_errors.hpp"
 #include "types.hpp"
 
@@ -129,14 +128,14 @@ PyMethodDef stream_methods[] = {
     {"close", stream_close, METH_NOARGS,
      "close()\n--\n\nCloses the file; every later read, through the stream or the reader, raises ValueError."},
     {"fileno", stream_fileno, METH_NOARGS, "fileno()\n--\n\nThe file descriptor."},
-    {"read", method_cast(stream_read), METH_FASTCALL | METH_KEYWORDS,
+    {"read", py::method_cast(stream_read), METH_FASTCALL | METH_KEYWORDS,
      "read(size=-1)\n--\n\nUp to size bytes from the stream position (all if negative)."},
-    {"seek", method_cast(stream_seek),
+    {"seek", py::method_cast(stream_seek),
      METH_FASTCALL | METH_KEYWORDS,
      "seek(pos, whence=0)\n--\n\nMoves the stream position (whence: 0 start, 1 current, 2 end); returns it."},
     {"tell", stream_tell, METH_NOARGS, "tell()\n--\n\nThe stream position."},
     {"__enter__", stream_enter, METH_NOARGS, "Returns the stream itself."},
-    {"__exit__", method_cast(stream_exit), METH_FASTCALL,
+    {"__exit__", py::method_cast(stream_exit), METH_FASTCALL,
      "Closes the stream."},
     {nullptr, nullptr, 0, nullptr},
 };

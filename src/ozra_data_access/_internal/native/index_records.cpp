@@ -5,7 +5,6 @@
 
 #include "args.hpp"
 #include "description_decoder.hpp"
-#include "method_cast.hpp"
 #include "reader_object.hpp"
 #include "records.hpp"
 #include "storage_errors.hpp"
@@ -99,7 +98,7 @@ PyObject* jump_table_create_instance(PyObject* cls, PyObject* const* args, Py_ss
 }
 
 PyMethodDef jump_table_methods[] = {
-    {"_JumpTable__create_instance", method_cast(jump_table_create_instance), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+    {"_JumpTable__create_instance", py::method_cast(jump_table_create_instance), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "_JumpTable__create_instance(reader)\n--\n\n"
      "Reads the file's jump table block through the reader: the versions from the file header and\n"
      "one MeasurementIndex per measurement, with its decoded MeasurementDescription."},
@@ -142,7 +141,7 @@ PyObject* function_index_create_instance(PyObject* cls, PyObject* const* args, P
 }
 
 PyMethodDef function_index_methods[] = {
-    {"_FunctionIndex__create_instance", method_cast(function_index_create_instance),
+    {"_FunctionIndex__create_instance", py::method_cast(function_index_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "_FunctionIndex__create_instance(reader, position)\n--\n\n"
      "Decodes the next FunctionDescription from the reader's decompressed data; position is the\n"
@@ -195,7 +194,7 @@ PyObject* spectrum_index_set_profile_position(PyObject* self, PyObject* position
 }
 
 PyMethodDef spectrum_index_methods[] = {
-    {"_SpectrumIndex__create_instance", method_cast(spectrum_index_create_instance),
+    {"_SpectrumIndex__create_instance", py::method_cast(spectrum_index_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "_SpectrumIndex__create_instance(reader, position, index)\n--\n\n"
      "Decodes the next InternalSpectrumDescription from the reader's decompressed data; position is\n"
@@ -222,7 +221,7 @@ PyObject* xic_info_create_instance(PyObject* cls, PyObject* const* args, Py_ssiz
 }
 
 PyMethodDef xic_info_methods[] = {
-    {"_XicInfo__create_instance", method_cast(xic_info_create_instance), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+    {"_XicInfo__create_instance", py::method_cast(xic_info_create_instance), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "_XicInfo__create_instance(range)\n--\n\n"
      "A new extraction record for the range: is_break_to_read False, empty spectrum_point and xic lists."},
     {nullptr, nullptr, 0, nullptr},

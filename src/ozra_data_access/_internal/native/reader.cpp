@@ -4,7 +4,6 @@
 #include "args.hpp"
 #include "file_stream.hpp"
 #include "imports.hpp"
-#include "method_cast.hpp"
 #include "storage_errors.hpp"
 #include "types.hpp"
 
@@ -125,7 +124,7 @@ PyObject* reader_reset_decompressed_buffer(PyObject* self, PyObject*) {
 }
 
 PyMethodDef reader_methods[] = {
-    {"_OzraFileReader__create_instance", method_cast(reader_create_instance),
+    {"_OzraFileReader__create_instance", py::method_cast(reader_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "_OzraFileReader__create_instance(file_path)\n--\n\n"
      "Opens the file (str, bytes or path-like) and reads its header: a reader of this class.\n"
@@ -170,7 +169,7 @@ PyMethodDef reader_methods[] = {
      "list the SpectrumPoint records whose x lies in its range (both ends included), in increasing\n"
      "x. Sets each XicInfo's is_break_to_read to whether the spectrum has points above its range.\n"
      "Returns None."},
-    {"_OzraFileReader__read_dad_spectrum_for_multiple_xic", method_cast(read_dad_spectrum_for_multiple_xic),
+    {"_OzraFileReader__read_dad_spectrum_for_multiple_xic", py::method_cast(read_dad_spectrum_for_multiple_xic),
      METH_FASTCALL | METH_KEYWORDS,
      "_OzraFileReader__read_dad_spectrum_for_multiple_xic(xic_infos, wavelength_arr)\n--\n\n"
      "As _OzraFileReader__read_spectrum_for_multiple_xic, x taken from the wavelengths."},

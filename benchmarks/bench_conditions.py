@@ -10,11 +10,11 @@ to the same rules, with the cyclic garbage collector on (as callers run) and off
 
 import gc
 import sys
-import time
 
 from ozra_data_access import qual
 from ozra_data_access._internal._description import InternalSpectrumDescription
 from ozra_data_access.common import PolarityTypes, SpectrumTypes, ValueRange
+from timing import best_of
 
 
 class PlainWaters:
@@ -90,15 +90,6 @@ def descriptions(count):
     return made
 
 
-def best_of(repeats, work):
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        work()
-        best = min(best, time.perf_counter() - start)
-    return best
-
-
 def main():
     count = int(sys.argv[1]) if len(sys.argv) > 1 else 100_000
     records = descriptions(count)
@@ -109,8 +100,8 @@ def main():
             gc.disable()
         for name, cls in (("AcquisitionCondition", qual.AcquisitionCondition), ("plain Python class", PlainCondition)):
             built = [cls(d) for d in records]
-            build = best_of(5, lambda: [cls(d) for d in records])
-            collect = best_of(5, lambda: set(built))
+            build = best_of(5, lambda: [cls(d) for d in records])[0]
+            collect = best_of(5, lambda: set(built))[0]
             label = f"{name} (gc {collector})"
             print(f"{label:28}{1e9 * build / count:10.0f}{1e9 * collect / count:10.0f}{len(set(built)):10}")
     gc.enable()

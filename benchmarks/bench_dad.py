@@ -16,7 +16,6 @@ import argparse
 import os
 import sys
 import tempfile
-import time
 
 import numpy as np
 
@@ -26,6 +25,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 from ozra_data_access.access import OzraFile  # noqa: E402
 from ozra_data_access.common import ValueRange  # noqa: E402
 from ozra_data_access.writer import FunctionData, MeasurementData, SpectrumData, write_file  # noqa: E402
+from timing import best_of  # noqa: E402
 
 WINDOW = (250.3, 280.7)
 TOLERANCE = 2.0
@@ -69,15 +69,6 @@ def numpy_max_plot(x, y, low, high, tolerance):
     rows = np.arange(len(y))
     mean = (sums[rows, stop[peak]] - sums[rows, first[peak]]) / (stop[peak] - first[peak])
     return mean, x[peak]
-
-
-def best_of(repeats, run):
-    best, result = float("inf"), None
-    for _ in range(repeats):
-        start = time.perf_counter()
-        result = run()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def check(points, expected_intensity, expected_wavelength, label):

@@ -10,7 +10,6 @@ import argparse
 import gc
 import os
 import tempfile
-import time
 import tracemalloc
 
 import numpy as np
@@ -25,6 +24,7 @@ from ozra_data_access.writer import (
     SpectrumData,
     write_file,
 )
+from timing import best_of
 
 CONDITIONS = [  # (ms_level, polarity, collision energy), cycled through the spectra
     (1, PolarityTypes.POSITIVE, None),
@@ -57,16 +57,6 @@ def write(path, spectra, stored_list):
         ]
     function = FunctionData.qual_ms(generate(), acquisition_conditions=stored)
     return write_file(path, [MeasurementData([function])], point_encoding="raw")
-
-
-def best_of(repeats, action):
-    """The best wall time of `repeats` runs, and the last result."""
-    best, result = float("inf"), None
-    for _ in range(repeats):
-        start = time.perf_counter()
-        result = action()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def open_memory(measurement):

@@ -38,22 +38,13 @@ from ozra_data_access.qual import ChromatogramFilterOption
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 import mzml_synthetic as syn  # noqa: E402
+from timing import best_of  # noqa: E402
 
 SHARED = pathlib.Path(
     os.environ.get("OZRA_SHARED_DATA") or pathlib.Path(__file__).resolve().parents[2] / "shared" / "data"
 )
 WINDOWS = 10
 HALF_WIDTH = 0.005
-
-
-def best_of(repeats, call):
-    times = []
-    result = None
-    for _ in range(repeats):
-        start = time.perf_counter()
-        result = call()
-        times.append(time.perf_counter() - start)
-    return min(times), result
 
 
 # --- the synthetic run ------------------------------------------------------------------------------

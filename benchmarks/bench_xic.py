@@ -15,11 +15,11 @@ import argparse
 import os
 import sys
 import tempfile
-import time
 
 import numpy as np
 
 from ozra_data_access.common import ValueRange
+from timing import best_of
 
 POINT_BYTES = 16
 WINDOW_COUNTS = (1, 10, 100, 10_000)
@@ -77,15 +77,6 @@ def requests(condition, count, run_length):
     return made
 
 
-def best_of(repeats, call):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return min(times)
-
-
 def copy_seconds(total_bytes, chunk_bytes=64 << 20):
     """numpy copying `total_bytes` through a chunk of memory too large for the caches."""
     source = np.ones(chunk_bytes // 8)
@@ -98,7 +89,7 @@ def copy_seconds(total_bytes, chunk_bytes=64 << 20):
             np.copyto(target[:n], source[:n])
             left -= chunk_bytes
 
-    return best_of(3, copy_all)
+    return best_of(3, copy_all)[0]
 
 
 def measure(label, analysis, spectra, points, repeats):
@@ -108,7 +99,7 @@ def measure(label, analysis, spectra, points, repeats):
     print(f"{'windows':>8} {'seconds':>9} {'Mpoints/s':>10} {'ceiling Mpoints/s':>18} {'ratio':>6}")
     for count in WINDOW_COUNTS:
         batch = requests(condition, count, run_length)
-        seconds = best_of(repeats, lambda: analysis.get_multiple_xic(batch))
+        seconds = best_of(repeats, lambda: analysis.get_multiple_xic(batch))[0]
         scanned = spectra * points  # every spectrum lies inside the pre-filter
         ceiling = copy_seconds(scanned * POINT_BYTES)
         rate, ceiling_rate = scanned / seconds, scanned / ceiling

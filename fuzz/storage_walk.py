@@ -5,14 +5,12 @@ that one read refuses is still tried with the others."""
 
 import array
 
-from ozra_bytes import read_block
-from ozra_data_access._internal import _enum
-from ozra_data_access._internal._index import FunctionIndex, JumpTable, SpectrumIndex
+from ozra_bytes import functions_with_spectra
+from ozra_data_access._internal._index import JumpTable
 from ozra_data_access._internal._reader import OzraFileReader, XicInfo
 from ozra_data_access.common import ValueRange
 from ozra_data_access.exception import OzraFormatError
 
-S = _enum.OzraSymbols
 RANGES = [ValueRange(0.0, 1e300), ValueRange(150.0, 450.0)]
 
 
@@ -43,15 +41,7 @@ def walk(path):
     with reader._OzraFileReader__stream:
         table = JumpTable._JumpTable__create_instance(reader)
         for measurement in table._JumpTable__measurement_index_list:
-            functions = read_block(
-                reader, measurement._MeasurementIndex__position, S.BEGIN_OF_FUNCTION_INDEX_BLOCK,
-                S.END_OF_FUNCTION_INDEX_BLOCK, reader._OzraFileReader__read_uint16_or_32,
-                lambda p, i: FunctionIndex._FunctionIndex__create_instance(reader, p))
-            for function in functions:
-                spectra = read_block(
-                    reader, function._FunctionIndex__position, S.BEGIN_OF_SPECTRUM_INDEX_BLOCK,
-                    S.END_OF_SPECTRUM_INDEX_BLOCK, reader._OzraFileReader__read_uint32,
-                    lambda p, i: SpectrumIndex._SpectrumIndex__create_instance(reader, p, i), with_profile=True)
+            for function, spectra in functions_with_spectra(reader, measurement):
                 qual = function._FunctionIndex__function_description._FunctionDescription__qual_description
                 wavelengths = getattr(qual, "_QualDescription__wavelength_arr", None)
                 for index in spectra:

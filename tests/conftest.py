@@ -2,6 +2,7 @@
 
 import pytest
 
+from ozra_data_access._internal._reader import OzraFileReader
 from ozra_data_access.writer import FunctionData, MeasurementData, SpectrumData, write_file
 
 
@@ -18,6 +19,22 @@ def write_ozra(tmp_path):
         return str(write_file(tmp_path / f"file{next(counter)}.ozra", content, **options))
 
     return write
+
+
+@pytest.fixture
+def open_file(tmp_path):
+    """Writes bytes to a file and opens a reader (of `cls`) on it; the readers are closed afterwards."""
+    readers = []
+
+    def opener(data, cls=OzraFileReader):
+        path = tmp_path / f"bytes{len(readers)}.ozra"
+        path.write_bytes(data)
+        readers.append(cls._OzraFileReader__create_instance(path))
+        return readers[-1]
+
+    yield opener
+    for reader in readers:
+        reader._OzraFileReader__stream.close()
 
 
 def spectrum(retention_time, points=((100.0, 1.0),), **fields):

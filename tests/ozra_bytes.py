@@ -257,28 +257,37 @@ def read_block(reader, position, begin, end, count_reader, factory, with_profile
     return records
 
 
+def functions_with_spectra(reader, measurement):
+    """Each function of a measurement with its spectrum index records, read through the reader
+    protocol in the public modules' order (the next block is read when the caller moves on)."""
+    from ozra_data_access._internal._index import FunctionIndex, SpectrumIndex
+
+    S = _enum.OzraSymbols
+    functions = read_block(
+        reader, measurement._MeasurementIndex__position, S.BEGIN_OF_FUNCTION_INDEX_BLOCK,
+        S.END_OF_FUNCTION_INDEX_BLOCK, reader._OzraFileReader__read_uint16_or_32,
+        lambda p, i: FunctionIndex._FunctionIndex__create_instance(reader, p))
+    for function in functions:
+        spectra = read_block(
+            reader, function._FunctionIndex__position, S.BEGIN_OF_SPECTRUM_INDEX_BLOCK,
+            S.END_OF_SPECTRUM_INDEX_BLOCK, reader._OzraFileReader__read_uint32,
+            lambda p, i: SpectrumIndex._SpectrumIndex__create_instance(reader, p, i), with_profile=True)
+        yield function, spectra
+
+
 def walk(path):
     """Opens the file and reads everything in it through the reader protocol:
     [(measurement index, [(function index, [spectrum index], [points])])]."""
-    from ozra_data_access._internal._index import FunctionIndex, JumpTable, SpectrumIndex
+    from ozra_data_access._internal._index import JumpTable
     from ozra_data_access._internal._reader import OzraFileReader
 
-    S = _enum.OzraSymbols
     reader = OzraFileReader._OzraFileReader__create_instance(path)
     with reader._OzraFileReader__stream:
         table = JumpTable._JumpTable__create_instance(reader)
         result = []
         for measurement in table._JumpTable__measurement_index_list:
-            functions = read_block(
-                reader, measurement._MeasurementIndex__position, S.BEGIN_OF_FUNCTION_INDEX_BLOCK,
-                S.END_OF_FUNCTION_INDEX_BLOCK, reader._OzraFileReader__read_uint16_or_32,
-                lambda p, i: FunctionIndex._FunctionIndex__create_instance(reader, p))
             walked = []
-            for function in functions:
-                spectra = read_block(
-                    reader, function._FunctionIndex__position, S.BEGIN_OF_SPECTRUM_INDEX_BLOCK,
-                    S.END_OF_SPECTRUM_INDEX_BLOCK, reader._OzraFileReader__read_uint32,
-                    lambda p, i: SpectrumIndex._SpectrumIndex__create_instance(reader, p, i), with_profile=True)
+            for function, spectra in functions_with_spectra(reader, measurement):
                 qual = function._FunctionIndex__function_description._FunctionDescription__qual_description
                 wavelengths = qual._QualDescription__wavelength_arr
                 points = []

@@ -24,22 +24,6 @@ def call(reader, name, *args):
     return getattr(reader, R + name)(*args)
 
 
-@pytest.fixture
-def open_file(tmp_path):
-    """open_file(data) -> a reader on a file holding the bytes."""
-    readers = []
-
-    def opener(data, cls=OzraFileReader):
-        path = tmp_path / f"file{len(readers)}.ozra"
-        path.write_bytes(data)
-        readers.append(cls._OzraFileReader__create_instance(path))
-        return readers[-1]
-
-    yield opener
-    for reader in readers:
-        reader._OzraFileReader__stream.close()
-
-
 def with_body(body):
     """A valid header followed by `body` at offset 29 (the jump table position is never read)."""
     builder = ob.FileBuilder()

@@ -11,28 +11,13 @@ import pytest
 
 import ozra_bytes as ob
 from ozra_data_access._internal import _enum
-from ozra_data_access._internal._index import FunctionIndex, JumpTable, SpectrumIndex
+from ozra_data_access._internal._index import JumpTable, SpectrumIndex
 from ozra_data_access._internal._reader import OzraFileReader
 from ozra_data_access.exception import OzraFormatError
 
 R = "_OzraFileReader__"
 S = _enum.OzraSymbols
 IN_FRAME = r"at byte \d+ of the data decompressed from the frame at byte offset 29$"
-
-
-@pytest.fixture
-def open_file(tmp_path):
-    readers = []
-
-    def opener(data):
-        path = tmp_path / f"file{len(readers)}.ozra"
-        path.write_bytes(data)
-        readers.append(OzraFileReader._OzraFileReader__create_instance(path))
-        return readers[-1]
-
-    yield opener
-    for reader in readers:
-        reader._OzraFileReader__stream.close()
 
 
 def with_body(body, version=(1, 0, 0), jump_table=0):

@@ -63,6 +63,15 @@ PyObject* protected_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* require_field(PyObject* field, PyObject* owner, const char* mangled_name) {
+    if (field == nullptr) {
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(owner)->tp_name,
+                     mangled_name);
+        throw_error();
+    }
+    return field;
+}
+
 PyTypeObject* as_class(PyObject* cls) {
     if (!PyType_Check(cls)) raise(PyExc_TypeError, "a class method needs a class");
     return reinterpret_cast<PyTypeObject*>(cls);

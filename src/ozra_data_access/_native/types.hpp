@@ -37,6 +37,11 @@ Ref allocate(PyTypeObject* cls);
 // `Cls()` raises Exception("Inaccessible due to protection level").
 PyObject* protected_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs);
 
+// A private field of `owner`, which is unset only when its maker failed part-way
+// (or a subclass's own reading method did not fill it): then AttributeError, as
+// for a missing attribute. `mangled_name` is the field's `_Class__name`.
+PyObject* require_field(PyObject* field, PyObject* owner, const char* mangled_name);
+
 // The class object passed to a classmethod, checked to be a type.
 PyTypeObject* as_class(PyObject* cls);
 

@@ -156,7 +156,7 @@ Py_ssize_t as_count(PyObject* count) {
 void read_function_index_block(PyObject* self, PyObject* reader) {
     MeasurementObject* measurement = as_measurement(self);
     PyObject* measurement_index =
-        require_field(measurement->measurement_index, self, "_Measurement__measurement_index");
+        py::require_field(measurement->measurement_index, self, "_Measurement__measurement_index");
     py::Ref position = py::get_attr(measurement_index, names.measurement_index_position);
     py::call_method(reader, names.set_buffer, position.get());
     confirm_symbol(reader, names.begin_symbol);
@@ -172,7 +172,7 @@ void read_function_index_block(PyObject* self, PyObject* reader) {
         py::Ref function_index = py::call_method(function_index_class.get(), names.function_index_create_instance,
                                                  reader, absolute.get());
         Kind kind = kind_of(function_index.get());
-        py::append(require_field(measurement->lists[kind], self, kinds[kind].list_field), function_index.get());
+        py::append(py::require_field(measurement->lists[kind], self, kinds[kind].list_field), function_index.get());
     }
     py::call_method(reader, names.reset_decompressed_buffer);
     confirm_symbol(reader, names.end_symbol);
@@ -205,7 +205,7 @@ PyObject* measurement_read(PyObject* self, PyObject* const* args, Py_ssize_t nar
 // --- counts and analysis getters -------------------------------------------------------------
 
 PyObject* kind_list(PyObject* self, Kind kind) {
-    return require_field(as_measurement(self)->lists[kind], self, kinds[kind].list_field);
+    return py::require_field(as_measurement(self)->lists[kind], self, kinds[kind].list_field);
 }
 
 template <Kind kind>
@@ -230,7 +230,7 @@ PyObject* get_analysis(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 
 PyObject* index_property(PyObject* self, void*) {
     return py::guard(
-        [&] { return py::Ref::borrow(require_field(as_measurement(self)->index, self, "_Measurement__index")); });
+        [&] { return py::Ref::borrow(py::require_field(as_measurement(self)->index, self, "_Measurement__index")); });
 }
 
 // A field of the measurement's description record, read at every access;
@@ -238,7 +238,7 @@ PyObject* index_property(PyObject* self, void*) {
 PyObject* description_property(PyObject* self, void* closure) {
     return py::guard([&] {
         PyObject* measurement_index =
-            require_field(as_measurement(self)->measurement_index, self, "_Measurement__measurement_index");
+            py::require_field(as_measurement(self)->measurement_index, self, "_Measurement__measurement_index");
         py::Ref description = py::get_attr(measurement_index, names.measurement_description);
         return py::get_attr(description.get(), *static_cast<PyObject**>(closure));
     });

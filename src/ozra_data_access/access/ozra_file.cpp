@@ -65,13 +65,13 @@ void intern_names() {
 // The fields are reassigned only by a repeated __init__, which may run during
 // any call out; methods therefore hold their own references.
 py::Ref reader_of(PyObject* self) {
-    return py::Ref::borrow(require_field(as_file(self)->reader, self, "_OzraFile__reader"));
+    return py::Ref::borrow(py::require_field(as_file(self)->reader, self, "_OzraFile__reader"));
 }
 py::Ref jump_table_of(PyObject* self) {
-    return py::Ref::borrow(require_field(as_file(self)->jump_table, self, "_OzraFile__jump_table"));
+    return py::Ref::borrow(py::require_field(as_file(self)->jump_table, self, "_OzraFile__jump_table"));
 }
 py::Ref file_path_of(PyObject* self) {
-    return py::Ref::borrow(require_field(as_file(self)->file_path, self, "_OzraFile__file_path"));
+    return py::Ref::borrow(py::require_field(as_file(self)->file_path, self, "_OzraFile__file_path"));
 }
 
 int file_init(PyObject* self, PyObject* args, PyObject* kwargs) {

@@ -8,17 +8,19 @@
 #include "qual_module.hpp"
 #include "types.hpp"
 
+#include <cstdio>
+
 namespace ozra::qual {
 
 namespace {
 
 // The methods of the analysis read these fields without asking; a subclass whose
 // own `__read` does not fill them gets the interpreter's error here instead.
-void require_field(PyObject* field, PyObject* analysis, const char* class_name, const char* field_name) {
+void require_filled(PyObject* field, PyObject* analysis, const char* class_name, const char* field_name) {
     if (field != nullptr) return;
-    PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '_%s__%s'", Py_TYPE(analysis)->tp_name,
-                 class_name, field_name);
-    py::throw_error();
+    char mangled[128];
+    std::snprintf(mangled, sizeof mangled, "_%s__%s", class_name, field_name);
+    py::require_field(field, analysis, mangled);
 }
 
 }  // namespace
@@ -35,9 +37,9 @@ py::Ref create_analysis(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, 
     const py::GcPause pause;
     // Through the instance, so that a subclass's own `__read` is the one that runs.
     py::Ref::checked(PyObject_CallMethodNoArgs(analysis.get(), analysis_class.read_name));
-    require_field(fields->spectrum_index_list, analysis.get(), analysis_class.name, "spectrum_index_list");
+    require_filled(fields->spectrum_index_list, analysis.get(), analysis_class.name, "spectrum_index_list");
     if (analysis_class.with_conditions) {
-        require_field(fields->unique_acquisition_conditions, analysis.get(), analysis_class.name,
+        require_filled(fields->unique_acquisition_conditions, analysis.get(), analysis_class.name,
                       "unique_acquisition_conditions");
     }
     return analysis;

@@ -6,6 +6,7 @@
 #include "types.hpp"
 
 #include <array>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,23 +19,16 @@ using py::Ref;
 // otherwise let a file exhaust the stack).
 constexpr int max_depth = 32;
 
-enum Tag : std::uint8_t {
-    none_tag, integer_tag, float_tag, string_tag, boolean_tag, range_tag, enumeration_tag, mapping_tag, list_tag,
-    record_tag, float_array_tag,
-};
-constexpr std::uint8_t last_tag = float_array_tag;
+using namespace schema;  // the tags
 
 struct KindLayout {
     PyTypeObject* type = nullptr;
     const char* name = nullptr;
-    std::vector<int> stored_fields;  // record field position of each stored field, in stored order
+    std::span<const int> stored_fields;  // record field position of each stored field, in stored order
 };
 
-constexpr std::uint8_t last_kind = 9;
+constexpr std::uint8_t last_kind = last_record_kind;
 std::array<KindLayout, last_kind + 1> kinds;  // indexed by kind number; 0 unused
-
-const char* const enumeration_names[] = {"PolarityTypes", "SpectrumTypes", "DetectorTypes",
-                                         "VendorSpecificAdditionalConditionTypes", "TripleQScanTypes"};
 
 Ref decode_value(core::ByteCursor& cursor, int depth);
 
@@ -85,7 +79,7 @@ Ref decode_enumeration(core::ByteCursor& cursor, std::size_t at) {
         cursor.fail_at(at, "expected an enumeration number 1 to " + std::to_string(enumeration_count) + ", found " +
                                std::to_string(enumeration));
     }
-    cursor.fail_at(at, std::string("expected a value of ") + enumeration_names[enumeration - 1] + ", found " +
+    cursor.fail_at(at, std::string("expected a value of ") + enumerations[enumeration - 1].class_name + ", found " +
                            std::to_string(value));
 }
 
@@ -169,43 +163,9 @@ Ref decode_value(core::ByteCursor& cursor, int depth) {
 }  // namespace
 
 void prepare_description_decoding(const DescriptionTypes& types) {
-    namespace f = field;
-    kinds[1] = {types.measurement_description,
-                "MeasurementDescription",
-                {f::sample_name, f::sample_id, f::acquisition_method_file_name, f::dilution_factor, f::injection_volume,
-                 f::original_file_path, f::instrument_product_name, f::measurement_user_name, f::plate_code,
-                 f::well_code, f::measurement_date_time, f::instrument_manufacturer, f::source_file_definition,
-                 f::measurement_supplemental_properties, f::hash}};
-    kinds[2] = {types.function_description,
-                "FunctionDescription",
-                {f::is_qual, f::qual_description, f::quan_description}};
-    kinds[3] = {types.qual_description,
-                "QualDescription",
-                {f::qual_detector_type, f::qual_supplemental_properties, f::unique_acquisition_condition_list,
-                 f::wavelength_arr}};
-    kinds[4] = {types.quan_description, "QuanDescription", {f::quan_detector_type, f::quan_supplemental_properties}};
-    // acquisition_condition is not stored: the analysis sets it.
-    kinds[5] = {types.internal_spectrum_description,
-                "InternalSpectrumDescription",
-                {f::spectrum_index, f::retention_time, f::acquisition_condition_index, f::precursor_index,
-                 f::product_indices, f::spectrum_type, f::spectrum_supplemental_properties, f::current_total_ion,
-                 f::base_peak_intensity, f::base_peak_mz, f::spectrum_ms_level, f::spectrum_polarity,
-                 f::spectrum_collision_energy, f::spectrum_mass_range, f::spectrum_precursor_range,
-                 f::spectrum_precursor_value, f::is_profile_spectrum_measured, f::spectrum_cone_voltage}};
-    kinds[6] = {types.internal_acquisition_condition,
-                "InternalAcquisitionCondition",
-                {f::internal_acquisition_core_condition, f::condition_precursor_range, f::condition_precursor_value}};
-    kinds[7] = {types.internal_acquisition_core_condition,
-                "InternalAcquisitionCoreCondition",
-                {f::core_ms_level, f::core_polarity, f::core_collision_energy, f::core_mass_range,
-                 f::original_measured_spectrum_type, f::vendor_specific_additional_condition,
-                 f::triple_q_scan_condition}};
-    kinds[8] = {types.vendor_specific_additional_condition,
-                "VendorSpecificAdditionalCondition",
-                {f::vendor_type, f::original_id, f::vendor_cone_voltage, f::scan_info_string}};
-    kinds[9] = {types.triple_q_scan_condition,
-                "TripleQScanCondition",
-                {f::scan_type, f::target_mz, f::q1_range, f::q3_range}};
+    for (std::size_t kind = 1; kind <= last_kind; ++kind) {
+        kinds[kind] = {types[kind], schema::records[kind].class_name, schema::records[kind].stored};
+    }
 }
 
 py::Ref decode_record(core::ByteCursor& cursor, RecordKind kind) {

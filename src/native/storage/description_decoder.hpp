@@ -10,17 +10,7 @@
 
 namespace ozra::storage {
 
-enum class RecordKind : std::uint8_t {
-    measurement_description = 1,
-    function_description = 2,
-    qual_description = 3,
-    quan_description = 4,
-    internal_spectrum_description = 5,
-    internal_acquisition_condition = 6,
-    internal_acquisition_core_condition = 7,
-    vendor_specific_additional_condition = 8,
-    triple_q_scan_condition = 9,
-};
+using schema::RecordKind;
 
 // Binds the record kinds to their classes (once, at module load).
 void prepare_description_decoding(const DescriptionTypes& types);

@@ -44,11 +44,9 @@ void load_imports() {
         loaded.symbols[i] = keep(py::Ref::checked(
             PyObject_GetAttrString(symbols.get(), core::marker_name(static_cast<core::Marker>(i)))));
     }
-    const char* enumerations[enumeration_count] = {"PolarityTypes", "SpectrumTypes", "DetectorTypes",
-                                                   "VendorSpecificAdditionalConditionTypes", "TripleQScanTypes"};
     for (std::size_t i = 0; i < enumeration_count; ++i) {
         py::Ref enumeration = py::Ref::checked(PyObject_GetAttrString(
-            py::Ref::checked(PyImport_ImportModule(enum_module)).get(), enumerations[i]));
+            py::Ref::checked(PyImport_ImportModule(enum_module)).get(), schema::enumerations[i].class_name));
         loaded.members[i] = members_by_value(enumeration.get());
     }
 }

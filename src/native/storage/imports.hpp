@@ -1,6 +1,7 @@
 // Objects of other modules the storage layer uses, looked up once at module load.
 #pragma once
 
+#include "format_schema.hpp"
 #include "primitives.hpp"
 #include "ref.hpp"
 
@@ -11,15 +12,7 @@
 
 namespace ozra::storage {
 
-// The enumerations a tagged value can name, numbered as in the file.
-enum class Enumeration : std::uint8_t {
-    polarity = 1,
-    spectrum_type = 2,
-    detector_type = 3,
-    vendor_condition_type = 4,
-    triple_q_scan_type = 5,
-};
-inline constexpr std::uint8_t enumeration_count = 5;
+using schema::enumeration_count;
 
 struct Imports {
     PyObject* format_error = nullptr;  // ozra_data_access.exception.OzraFormatError

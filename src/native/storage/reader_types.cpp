@@ -19,7 +19,8 @@ void add_reader_types(PyObject* module, StorageState& state) {
     add_file_stream_type(module);
     add_reader_type(module);
     state.value_types.spectrum_index = add_index_types(module);
-    state.value_types.internal_spectrum_description = state.descriptions.internal_spectrum_description;
+    state.value_types.internal_spectrum_description =
+        state.descriptions[static_cast<int>(RecordKind::internal_spectrum_description)];
 }
 
 }  // namespace ozra::storage

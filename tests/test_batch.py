@@ -20,7 +20,7 @@ from ozra_data_access.batch import (  # noqa: E402
     extract_xics,
     read_targets,
 )
-from ozra_data_access.batch.columns import peak_summary  # noqa: E402
+from ozra_data_access.batch.summary import peak_summary  # noqa: E402
 from ozra_data_access.common import PolarityTypes, ValueRange  # noqa: E402
 from ozra_data_access.qual import ChromatogramFilterOption  # noqa: E402
 from ozra_data_access.samples import write_sample  # noqa: E402
@@ -197,7 +197,7 @@ def test_conversions_run_per_file_and_report_each_failure(tmp_path, client):
         spectrum = ozra_file.get_measurement(0).get_qual_analysis(0).get_spectrum(4)
         assert [(p.x, p.intensity) for p in spectrum.get_spectrum_points()] == [(101.0, 1.0), (200.0, 6.0)]
     again = convert_files(sources[:1], tmp_path / "out", scheduler="sync")
-    assert again.conversions.empty and list(again.errors["error"]) == ["FileExistsError"]
+    assert again.conversions.empty and list(again.errors["error"]) == ["ConversionError"]
 
 
 @pytest.mark.parametrize("row, message", [

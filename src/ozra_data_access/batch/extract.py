@@ -13,7 +13,8 @@ import numpy
 import pandas
 
 from ozra_data_access.access import OzraFile
-from ozra_data_access.batch.columns import chromatogram_columns, peak_summary
+from ozra_data_access.arrays import chromatogram_arrays
+from ozra_data_access.batch.summary import peak_summary
 from ozra_data_access.batch.targets import Target
 from ozra_data_access.common import ValueRange
 from ozra_data_access.qual import ChromatogramFilterOption
@@ -100,13 +101,13 @@ def file_xics(path: str, targets: Sequence[Target]) -> dict[str, pandas.DataFram
                 continue
             for (target_id, condition_text), points in zip(owners, analysis.get_multiple_xic(requests)):
                 found.add(target_id)
-                columns = chromatogram_columns(points)
+                columns = chromatogram_arrays(points)
                 place = {"file": path, "measurement": m_index, "analysis": a_index, "target": target_id,
                          "condition": condition_text}
-                rows.append({**place, "spectrum_index": columns["spectrum_index"],
-                             "retention_time": columns["retention_time"], "intensity": columns["intensity"],
-                             "mz": columns["x"]})
-                summaries.append({**place, **peak_summary(columns["retention_time"], columns["intensity"])})
+                rows.append({**place, "spectrum_index": columns.spectrum_index,
+                             "retention_time": columns.retention_time, "intensity": columns.intensity,
+                             "mz": columns.x})
+                summaries.append({**place, **peak_summary(columns.retention_time, columns.intensity)})
     for target in targets:
         if target.id not in found:
             summaries.append({"file": path, "target": target.id, "measurement": None, "analysis": None,
@@ -122,12 +123,11 @@ def file_chromatograms(path: str, kinds: Sequence[str] = ("TIC", "BPC")) -> dict
             for condition in analysis.unique_acquisition_conditions:
                 for kind in kinds:
                     points = analysis.get_tic(condition) if kind == "TIC" else analysis.get_bpc(condition)
-                    columns = chromatogram_columns(points)
+                    columns = chromatogram_arrays(points)
                     rows.append({"file": path, "measurement": m_index, "analysis": a_index,
-                                 "condition": str(condition), "kind": kind,
-                                 "spectrum_index": columns["spectrum_index"],
-                                 "retention_time": columns["retention_time"],
-                                 "intensity": columns["intensity"], "mz": columns["x"]})
+                                 "condition": str(condition), "kind": kind, "spectrum_index": columns.spectrum_index,
+                                 "retention_time": columns.retention_time, "intensity": columns.intensity,
+                                 "mz": columns.x})
     return {"chromatogram": frame("chromatogram", rows)}
 
 
@@ -137,10 +137,9 @@ def file_dad_chromatograms(path: str, windows: Sequence[tuple[float, float]]) ->
     with OzraFile(path) as ozra_file:
         for m_index, a_index, analysis in _dad_analyses(ozra_file):
             for low, high in windows:
-                columns = chromatogram_columns(analysis.get_chromatogram(ValueRange(low, high)))
+                columns = chromatogram_arrays(analysis.get_chromatogram(ValueRange(low, high)))
                 rows.append({"file": path, "measurement": m_index, "analysis": a_index,
-                             "wavelength_min": low, "wavelength_max": high,
-                             "spectrum_index": columns["spectrum_index"],
-                             "retention_time": columns["retention_time"],
-                             "intensity": columns["intensity"], "wavelength": columns["x"]})
+                             "wavelength_min": low, "wavelength_max": high, "spectrum_index": columns.spectrum_index,
+                             "retention_time": columns.retention_time, "intensity": columns.intensity,
+                             "wavelength": columns.x})
     return {"dad": frame("dad", rows)}

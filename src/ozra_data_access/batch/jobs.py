@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import os
-import time
 from dataclasses import dataclass, field, replace
 from typing import Any, Iterable, Optional, Sequence, Union
 
@@ -36,7 +35,8 @@ class BatchResult:
 
 @dataclass(frozen=True)
 class ConversionResult:
-    """`conversions`: one row per converted file (source, target, bytes, seconds, analyses);
+    """`conversions`: one row per converted file (source, target, bytes, seconds, spectra, and the
+    report's analyses and parts not stored, each joined by "; ");
     `errors`: one row per source that could not be converted (file, error, message)."""
 
     conversions: pandas.DataFrame
@@ -137,6 +137,7 @@ def extract_dad_chromatograms(files: Iterable[PathLike], windows: Iterable[tuple
 
 
 _SOURCE_SUFFIXES = (".mzml.gz", ".mzml", ".d", ".raw")
+CONVERSION_COLUMNS = ["source", "target", "bytes", "seconds", "spectra", "analyses", "not_stored"]
 
 
 def ozra_name(source: str) -> str:
@@ -149,20 +150,19 @@ def ozra_name(source: str) -> str:
 
 
 def _convert_file(source: str, target: str, force: bool) -> dict[str, pandas.DataFrame]:
-    from ozra_data_access.convert import convert_mzml
+    from ozra_data_access.convert import convert
 
-    if os.path.lexists(target) and not force:
-        raise FileExistsError(f"{target} exists (pass force=True, or --force, to replace it)")
-    started = time.perf_counter()
-    convert_mzml(source, target)
-    row = {"source": source, "target": target, "bytes": os.path.getsize(target),
-           "seconds": time.perf_counter() - started}
-    return {"conversions": pandas.DataFrame([row])}
+    report = convert(source, target, force=force)
+    row = {"source": source, "target": target, "bytes": os.path.getsize(target), "seconds": report.seconds,
+           "spectra": report.spectra, "analyses": "; ".join(report.analyses),
+           "not_stored": "; ".join(f"{what}: {reason}" for what, reason in report.not_stored)}
+    return {"conversions": pandas.DataFrame([row], columns=CONVERSION_COLUMNS)}
 
 
 def convert_files(sources: Iterable[PathLike], out_dir: PathLike, *, force: bool = False, client: Any = None,
                   scheduler: Optional[str] = None, progress: bool = False) -> ConversionResult:
     """Converts every source into `out_dir` (run.mzML.gz -> out_dir/run.ozra), one task per file.
+    Sources are whatever `ozra_data_access.convert.convert` reads (mzML, .mzML.gz, vendor folders).
     Existing targets are refused (an error row) unless `force`; two sources with the same target name
     are refused before anything runs. Other arguments as for `extract_xics`."""
     paths = _paths(sources)
@@ -177,7 +177,7 @@ def convert_files(sources: Iterable[PathLike], out_dir: PathLike, *, force: bool
     outcomes: list[Outcome] = run_tasks(tasks, client=client, scheduler=scheduler, progress=progress)
     conversions = [outcome.tables["conversions"] for outcome in outcomes if outcome.error is None]
     table = (pandas.concat(conversions, ignore_index=True) if conversions
-             else pandas.DataFrame(columns=["source", "target", "bytes", "seconds"]))
+             else pandas.DataFrame(columns=CONVERSION_COLUMNS))
     return ConversionResult(table, errors_frame(outcomes))
 
 

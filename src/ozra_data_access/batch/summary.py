@@ -1,21 +1,8 @@
-"""Chromatogram point lists as table columns, and the summary of one chromatogram."""
+"""The summary of one chromatogram: points, apex and area."""
 
 from __future__ import annotations
 
-from typing import Any, Sequence
-
 import numpy
-
-
-def chromatogram_columns(points: Sequence[Any]) -> dict[str, numpy.ndarray]:
-    """spectrum_index, retention_time, intensity and x (NaN where a point has none) of each point."""
-    count = len(points)
-    return {
-        "spectrum_index": numpy.fromiter((p.spectrum_index for p in points), numpy.int64, count),
-        "retention_time": numpy.fromiter((p.retention_time for p in points), numpy.float64, count),
-        "intensity": numpy.fromiter((p.intensity for p in points), numpy.float64, count),
-        "x": numpy.fromiter((numpy.nan if p.x is None else p.x for p in points), numpy.float64, count),
-    }
 
 
 def peak_summary(retention_time: numpy.ndarray, intensity: numpy.ndarray) -> dict[str, float | int]:

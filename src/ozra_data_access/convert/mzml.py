@@ -25,9 +25,11 @@ the source's total ion current and base peak (derived from the points when the s
 none), the collision energy, precursor m/z and isolation window, the scan window as mass range,
 the precursor spectrum (as `precursor_index`, when it is an earlier spectrum of the run), and,
 as supplemental properties, its native id ("NativeId") and filter string ("FilterString").
-A source from a Thermo raw file also gets a stored condition list in order of first
-appearance, each condition carrying a Thermo Fisher record whose scan filter is the filter
-string of all its spectra (None where its spectra's filter strings differ).
+The MS function stores its condition list (see :mod:`ozra_data_access.convert.conditions`
+for the rule on scan windows: windows that vary from spectrum to spectrum within a group are
+data-derived and give the group's one condition no mass range). A source from a Thermo raw
+file gets, on each condition, a Thermo Fisher record whose scan filter is the filter string of
+all its spectra (None where its spectra's filter strings differ).
 """
 
 from __future__ import annotations
@@ -48,6 +50,7 @@ from ozra_data_access._internal._enum import (
 )
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import vocabulary as cv
+from ozra_data_access.convert.conditions import StoredConditions
 from ozra_data_access.convert.mzml_arrays import MzmlError
 from ozra_data_access.convert.mzml_reader import (
     MzmlChromatogram,
@@ -65,7 +68,6 @@ from ozra_data_access.writer import (
     MeasurementData,
     SpectrumData,
     TripleQScanConditionData,
-    VendorSpecificConditionData,
     write_file,
 )
 from ozra_data_access.quan import CONDITIONS_PROPERTY
@@ -180,10 +182,12 @@ class MzmlConversion:
         first = next(source, None)
         self.spectra_total = reader.spectrum_count
         if first is not None:
-            conditions = _ThermoConditions() if _is_thermo(reader.header) else None
+            conditions = StoredConditions(
+                VendorSpecificAdditionalConditionTypes.THERMO_FISHER_RAW_FILE_READER if _is_thermo(reader.header)
+                else None)
             # The writer stores a function's description after its spectra: the list is complete by then.
             yield FunctionData.qual_ms(self._ms_spectra(first, source, conditions),
-                                       acquisition_conditions=None if conditions is None else conditions.stored)
+                                       acquisition_conditions=conditions.stored)
         if radiation:
             yield self._dad_function(radiation)
         quan, conditions, analog = self._traces(chromatograms)
@@ -193,7 +197,7 @@ class MzmlConversion:
             yield FunctionData.analog(traces, detector_type=detector)
 
     def _ms_spectra(self, first: MzmlSpectrum, rest: Iterable[MzmlSpectrum],
-                    conditions: Optional["_ThermoConditions"]) -> Iterator[SpectrumData]:
+                    conditions: StoredConditions) -> Iterator[SpectrumData]:
         positions: dict = {}
         for position, item in enumerate(_chain(first, rest)):
             spectrum = self._ms_spectrum(item, positions, conditions)
@@ -202,9 +206,10 @@ class MzmlConversion:
             positions[item.id] = position
             self.ms_spectra += 1
             yield spectrum
+        conditions.finish()
 
     def _ms_spectrum(self, item: MzmlSpectrum, positions: dict,
-                     conditions: Optional["_ThermoConditions"]) -> SpectrumData:
+                     conditions: StoredConditions) -> SpectrumData:
         where = f"spectrum {item.id!r}"
         params = item.params
         precursor = item.precursors[0] if item.precursors else None
@@ -231,9 +236,8 @@ class MzmlConversion:
             intensity_width=self._width(intensity),
         )
         _take_summary(spectrum, params, where)
-        if conditions is not None:
-            spectrum.acquisition_condition_index = conditions.index_of(
-                spectrum, None if filter_param is None else filter_param.value)
+        spectrum.acquisition_condition_index = conditions.index_of(
+            spectrum, None if filter_param is None else filter_param.value)
         return spectrum
 
     def _dad_function(self, items: list) -> FunctionData:
@@ -377,47 +381,6 @@ class MzmlConversion:
         with np.errstate(over="ignore", invalid="ignore"):
             narrowed = intensity.astype(np.float32).astype(np.float64)
         return 4 if np.array_equal(narrowed.view(np.int64), intensity.view(np.int64)) else 8
-
-
-class _ThermoConditions:
-    """The stored condition list of a Thermo source, in order of first appearance.
-
-    Each condition carries a Thermo Fisher record with the filter string of its spectra as scan
-    filter; where its spectra's filter strings differ, the scan filter is None. Spectra are
-    grouped by the fields a condition compares (the Thermo record compares equal throughout).
-    """
-
-    def __init__(self) -> None:
-        self.stored: list = []
-        self._positions: dict = {}
-
-    def index_of(self, spectrum: SpectrumData, filter_string: Optional[str]) -> int:
-        """The position of the spectrum's condition in the list, adding the condition when new."""
-        key = (spectrum.ms_level, spectrum.polarity, spectrum.collision_energy, spectrum.mass_range,
-               spectrum.spectrum_type, spectrum.precursor_range, spectrum.precursor_value)
-        position = self._positions.get(key)
-        if position is None:
-            position = self._positions[key] = len(self.stored)
-            self.stored.append(AcquisitionConditionData(
-                AcquisitionCoreConditionData(
-                    ms_level=spectrum.ms_level,
-                    polarity=spectrum.polarity,
-                    collision_energy=spectrum.collision_energy,
-                    mass_range=spectrum.mass_range,
-                    original_measured_spectrum_type=spectrum.spectrum_type,
-                    vendor_specific_additional_condition=VendorSpecificConditionData(
-                        VendorSpecificAdditionalConditionTypes.THERMO_FISHER_RAW_FILE_READER,
-                        scan_info_string=filter_string,
-                    ),
-                ),
-                precursor_range=spectrum.precursor_range,
-                precursor_value=spectrum.precursor_value,
-            ))
-            return position
-        vendor = self.stored[position].internal_acquisition_core_condition.vendor_specific_additional_condition
-        if vendor.scan_info_string != filter_string:
-            vendor.scan_info_string = None
-        return position
 
 
 class _TraceConditions:

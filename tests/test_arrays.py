@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 from ozra_data_access.access import OzraFile
-from ozra_data_access.arrays import chromatogram_arrays, spectrum_arrays
+from ozra_data_access.arrays import chromatogram_arrays, spectrum_arrays, spectrum_view
 from ozra_data_access.common import SpectrumBasedChromatogramPoint, ValueRange
 from ozra_data_access.qual import ChromatogramFilterOption
 from ozra_data_access.samples import write_sample
@@ -81,6 +81,8 @@ def test_spectrum_columns_equal_the_points(sample):
         points = ms.get_spectrum(index).get_spectrum_points()
         x, intensity = spectrum_arrays(points)
         view = np.asarray(points)
+        fast = spectrum_view(points)
+        assert fast.dtype == view.dtype and fast.tobytes() == view.tobytes() and np.shares_memory(fast, view)
         assert x.flags.c_contiguous and intensity.flags.c_contiguous
         assert x.tobytes() == view["x"].tobytes() and intensity.tobytes() == view["intensity"].tobytes()
         # A plain sequence of records gives the same columns.

@@ -14,7 +14,7 @@ import sys
 
 import pytest
 
-from shared_data import FOLDER
+from shared_data import DATA, MZML_FILES
 from ozra_data_access.access import OzraFile
 from ozra_data_access.cli import build_parser
 from ozra_data_access.common import ValueRange
@@ -25,7 +25,7 @@ SOURCE = pathlib.Path(__file__).resolve().parents[1] / "src"
 SOURCES = {"dda": "171103_PMA_TK_QC_04-4to5min.mzML", "switching": "ginkgotoxin-ms-switching_out.mzML",
            "uv": "uv_test_mini.mzML.gz", "small": "small.mzML"}
 
-pytestmark = pytest.mark.skipif(FOLDER is None, reason="the shared mzML files are not on this machine")
+pytestmark = pytest.mark.skipif(not MZML_FILES, reason="the shared mzML files are not on this machine")
 
 
 def ozra(*args, cwd=None, env=None):
@@ -38,7 +38,7 @@ def ozra(*args, cwd=None, env=None):
 @pytest.fixture(scope="module")
 def files(tmp_path_factory):
     folder = tmp_path_factory.mktemp("converted")
-    return {key: convert_mzml(FOLDER / name, folder / f"{key}.ozra") for key, name in SOURCES.items()}
+    return {key: convert_mzml(DATA / name, folder / f"{key}.ozra") for key, name in SOURCES.items()}
 
 
 def csv_rows(text):

@@ -130,7 +130,8 @@ def test_info_groups_precursor_conditions_and_counts_spectra(files):
     assert f"{len(ms2)} precursor conditions" in done.stdout
     assert len(done.stdout.splitlines()) < 12
     table = csv_rows(ozra("info", files["dda"], "--csv", "-").stdout)
-    assert sum(int(row[table[0].index("spectra")]) for row in table[1:]) == spectra
+    kind, count = table[0].index("kind"), table[0].index("spectra")
+    assert sum(int(row[count]) for row in table[1:] if row[kind] == "MS") == spectra
     listed = ozra("info", files["dda"], "--conditions", "--csv", "-")
     assert len(csv_rows(listed.stdout)) == 1 + len(ms.unique_acquisition_conditions)
 

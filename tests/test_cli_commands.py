@@ -230,3 +230,26 @@ def test_version_and_help_on_every_argument():
     commands = next(action for action in build_parser()._actions if isinstance(action, argparse._SubParsersAction))
     assert [(name, action.dest) for name, parser in commands.choices.items()
             for action in parser._actions if not action.help] == []
+
+
+def test_verify_reads_every_part_of_an_intact_file(files):
+    done = ozra("verify", files["uv"])
+    assert done.returncode == 0, done.stdout + done.stderr
+    with OzraFile(str(files["uv"])) as f:
+        m = f.get_measurement(0)
+        spectra = m.get_qual_analysis(0).get_spectra_count() + m.get_dad_analysis(0).get_spectra_count()
+    assert "no damage found" in done.stdout and f", {spectra} spectra," in done.stdout
+
+
+@pytest.mark.parametrize("damage, where", [
+    (lambda data: data[:5], "the file header"),
+    (lambda data: data[:len(data) // 2], "the file header and jump table"),
+    (lambda data: data[:-3], "the file header and jump table"),
+    (lambda data: data[:30000] + bytes([data[30000] ^ 0x40]) + data[30001:], "measurement 0, MS analysis 0, spectrum 3"),
+])
+def test_verify_reports_the_first_damage_with_its_offset(files, tmp_path, damage, where):
+    damaged = tmp_path / "damaged.ozra"
+    damaged.write_bytes(damage(files["uv"].read_bytes()))
+    done = ozra("verify", damaged)
+    assert done.returncode == 1
+    assert done.stdout.startswith(f"{damaged}: damaged in {where}") and "byte offset" in done.stdout, done.stdout

@@ -2,12 +2,10 @@
 
 from __future__ import annotations
 
-import contextlib
 import os
-import sys
-from typing import Iterator
 
 from ozra_data_access.cli.arguments import add_command
+from ozra_data_access.cli.output import progress_bar
 
 
 def register(commands, common) -> None:
@@ -34,20 +32,3 @@ def run(args) -> int:
                          progress=progress, point_encoding=args.point_encoding, intensity_width=args.intensity_width)
     print(report)
     return 0
-
-
-@contextlib.contextmanager
-def progress_bar(description: str) -> Iterator:
-    """A `progress(done, total)` callback drawing a bar on stderr when it is a terminal, else None."""
-    if not sys.stderr.isatty():
-        yield None
-        return
-    from tqdm import tqdm
-
-    with tqdm(desc=description, unit=" spectra", leave=False, file=sys.stderr) as bar:
-        def progress(done: int, total: int | None) -> None:
-            if total is not None and bar.total != total:
-                bar.total = total
-            bar.update(done - bar.n)
-
-        yield progress

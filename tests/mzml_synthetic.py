@@ -111,3 +111,10 @@ def write_mzml(path, spectra, chromatograms=(), **options):
         for piece in document(spectra, chromatograms, **options):
             file.write(piece)
     return path
+
+
+def encoded_array(kind, data, compression, number=FLOAT64):
+    """A binaryDataArray of bytes already encoded (numpress, with or without zlib) under `compression`."""
+    text = base64.b64encode(bytes(data)).decode()
+    return (f'<binaryDataArray encodedLength="{len(text)}">' + cv_param(*number[:2]) + cv_param(*compression)
+            + cv_param(*kind) + f"<binary>{text}</binary></binaryDataArray>")

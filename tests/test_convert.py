@@ -283,11 +283,11 @@ def test_a_run_of_every_kind_converts_with_its_points_sorted_and_its_links_kept(
 
 @pytest.mark.parametrize("spectra, message", [
     ([syn.spectrum(0, [1.0], [1.0], arrays=[syn.binary_array(syn.MZ, [1.0], compression=(
-        "MS:1002312", "MS-Numpress linear prediction compression"))])],
-     "spectrum 'scan=1', m/z array: compression MS:1002312 (MS-Numpress linear prediction compression)"),
+        "MS:1003780", "zstd compression"))])],
+     "spectrum 'scan=1', m/z array: compression MS:1003780 (zstd compression)"),
     ([syn.spectrum(0, [1.0], [1.0], arrays=[syn.binary_array(syn.INTENSITY, [1.0], compression=(
-        "MS:1002748", "MS-Numpress short logged float compression followed by zlib compression"))])],
-     "compression MS:1002748"),
+        "MS:1003785", "MS-Numpress short logged float compression followed by zstd compression"))])],
+     "compression MS:1003785"),
     ([syn.spectrum(0, [1.0, 2.0], [1.0])], "spectrum 'scan=1': 2 m/z array values but 1 intensities"),
     ([syn.spectrum(0, [1.0], [1.0], scan_xml=syn.scan(1.0, unit=None))],
      "spectrum 'scan=1': scan start time has no unit"),

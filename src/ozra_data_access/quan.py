@@ -1,12 +1,142 @@
-"""Quantitative and analog-detector analyses.
+"""Quantitative and analog-detector analyses, and their traces.
 
-A measurement hands these out for its non-qualitative functions. They carry the
-function's index record and description; reading their data is not offered yet.
+A measurement hands these out for its non-qualitative functions. Each such function holds
+traces: intensity over retention time, one per monitored reaction or ion (quantitative MS
+analyses) or one per channel of another detector (analog analyses: absorbance at one
+wavelength, a charged-aerosol or light-scattering detector, pressure, flow, temperature).
+
+    quan = measurement.get_quan_analysis(0)
+    for trace in quan.traces:
+        print(trace.label, trace.condition, len(trace.retention_times))
+
+How a trace is stored (see docs/format.md): each trace is one spectrum of its function, whose
+x values are retention times in minutes. Its description's supplemental properties may name
+the trace: "NativeId" (its id in the source), "ChannelName", "DetectorType" and "Unit"
+(what the intensities measure, e.g. "mAU"). A quantitative function may store its
+conditions as a list of condition records under its own supplemental property
+"AcquisitionConditions", which each trace's condition index points into; without it, a
+quantitative trace's condition is made from the trace's own description.
+
+The function's spectrum index block is read when a trace is first asked for, not when the
+analysis is made; a trace's points are read each time they are asked for.
 """
+
+from __future__ import annotations
+
+import numpy as np
+
+from ozra_data_access._internal._enum import DetectorTypes, OzraSymbols
+from ozra_data_access._internal._index import SpectrumIndex
+
+#: The supplemental property of a quantitative function holding its condition records.
+CONDITIONS_PROPERTY = "AcquisitionConditions"
+
+
+def _acquisition_condition(record):
+    # Imported when needed: loading this module must not load the qual module, which the
+    # access module loads in its own order.
+    from ozra_data_access.qual import AcquisitionCondition
+
+    return AcquisitionCondition(record)
+
+
+class Trace:
+    """One trace of a quantitative or analog analysis: intensity over retention time (minutes).
+
+    `index` is its position in the analysis; `label` the text that names it (its channel name,
+    else its condition's text, else its id in the source); `condition` its acquisition
+    condition (quantitative MS traces) or None; `detector_type` and `unit` name what was
+    measured, where known. `get_points()` reads its points: x is the retention time.
+    """
+
+    __slots__ = ("_analysis", "_index", "_spectrum_index", "_condition")
+
+    def __init__(self):
+        raise Exception("Inaccessible due to protection level")
+
+    @classmethod
+    def _create(cls, analysis, index, spectrum_index, condition):
+        trace = object.__new__(cls)
+        trace._analysis = analysis
+        trace._index = index
+        trace._spectrum_index = spectrum_index
+        trace._condition = condition
+        return trace
+
+    @property
+    def _description(self):
+        return self._spectrum_index._SpectrumIndex__spectrum_description
+
+    @property
+    def index(self) -> int:
+        """The trace's position in its analysis."""
+        return self._index
+
+    @property
+    def supplemental_properties(self) -> dict:
+        """The trace's stored supplemental properties (an empty dict when it has none)."""
+        properties = self._description._InternalSpectrumDescription__supplemental_properties
+        return properties if isinstance(properties, dict) else {}
+
+    @property
+    def condition(self):
+        """The acquisition condition of a quantitative MS trace; None for other detectors."""
+        return self._condition
+
+    @property
+    def label(self) -> str:
+        """The channel name, else the condition's text, else the id in the source, else "trace <index>"."""
+        properties = self.supplemental_properties
+        if properties.get("ChannelName"):
+            return str(properties["ChannelName"])
+        if self._condition is not None:
+            return str(self._condition)
+        if properties.get("NativeId"):
+            return str(properties["NativeId"])
+        return "trace " + str(self.index)
+
+    @property
+    def detector_type(self) -> str | None:
+        """What detected the trace: the trace's own "DetectorType" property, else its function's detector."""
+        stored = self.supplemental_properties.get("DetectorType")
+        if stored is not None:
+            return str(stored)
+        detector = self._analysis._detector_type
+        return detector.name if isinstance(detector, DetectorTypes) else None
+
+    @property
+    def unit(self) -> str | None:
+        """The unit of the intensities, where the source named one."""
+        unit = self.supplemental_properties.get("Unit")
+        return None if unit is None else str(unit)
+
+    def get_points(self):
+        """The trace's points, read from the file: a sequence of (x, intensity), x the retention time in minutes."""
+        reader = self._spectrum_index._SpectrumIndex__reader
+        reader._OzraFileReader__set_buffer(self._spectrum_index._SpectrumIndex__position)
+        return reader._OzraFileReader__read_spectrum()
+
+    def _arrays(self) -> np.ndarray:
+        return np.asarray(self.get_points())
+
+    @property
+    def retention_times(self) -> np.ndarray:
+        """The retention times in minutes, as a float64 array (read from the file)."""
+        return np.array(self._arrays()["x"], dtype=np.float64)
+
+    @property
+    def intensities(self) -> np.ndarray:
+        """The intensities, as a float64 array (read from the file)."""
+        return np.array(self._arrays()["intensity"], dtype=np.float64)
+
+    def __str__(self):
+        return "[" + str(self.index) + "] " + self.label
+
+    __repr__ = __str__
 
 
 class _FunctionAnalysis:
-    """What the quantitative and the analog analysis have in common."""
+    """What the quantitative and the analog analysis have in common: a list of traces."""
 
     _kind = ""
 
@@ -18,6 +148,7 @@ class _FunctionAnalysis:
         analysis = object.__new__(cls)
         analysis._function_index = function_index
         analysis._index = index
+        analysis._traces = None
         return analysis
 
     @property
@@ -30,6 +161,63 @@ class _FunctionAnalysis:
         """The function's stored description record."""
         return self._function_index._FunctionIndex__function_description
 
+    @property
+    def _quan_description(self):
+        return self.function_description._FunctionDescription__quan_description
+
+    @property
+    def _detector_type(self):
+        return self._quan_description._QuanDescription__detector_type
+
+    @property
+    def supplemental_properties(self) -> dict:
+        """The function's stored supplemental properties (an empty dict when it has none)."""
+        properties = self._quan_description._QuanDescription__supplemental_properties
+        return properties if isinstance(properties, dict) else {}
+
+    def get_trace_count(self) -> int:
+        """The number of traces."""
+        return len(self.traces)
+
+    def get_trace(self, index: int) -> Trace:
+        """The trace at `index` (0 <= index < get_trace_count())."""
+        traces = self.traces
+        if not isinstance(index, int) or isinstance(index, bool):
+            raise TypeError(f"a trace index is an int, not {type(index).__name__}")
+        if not 0 <= index < len(traces):
+            raise IndexError(f"trace index {index} is out of range: the analysis has {len(traces)} traces")
+        return traces[index]
+
+    @property
+    def traces(self) -> list:
+        """Every trace, in stored order (a new list; the function's index block is read once)."""
+        if self._traces is None:
+            self._traces = [Trace._create(self, index, record, self._condition_of(record))
+                            for index, record in enumerate(self._read_index())]
+        return list(self._traces)
+
+    def _condition_of(self, spectrum_index):
+        return None
+
+    def _read_index(self) -> list:
+        """The function's spectrum index records, read as a qualitative analysis reads its own."""
+        function_index = self._function_index
+        reader = function_index._FunctionIndex__reader
+        reader._OzraFileReader__set_buffer(function_index._FunctionIndex__position)
+        reader._OzraFileReader__confirm_ozra_symbol(OzraSymbols.BEGIN_OF_SPECTRUM_INDEX_BLOCK)
+        origin = reader._OzraFileReader__get_absolute_position()
+        count = reader._OzraFileReader__read_uint32()
+        has_profile = reader._OzraFileReader__read_bool()
+        positions = reader._OzraFileReader__read_int64_array()
+        if has_profile:
+            reader._OzraFileReader__read_int64_array()
+        reader._OzraFileReader__set_decompressed_buffer()
+        records = [SpectrumIndex._SpectrumIndex__create_instance(reader, origin + positions[i], i)
+                   for i in range(count)]
+        reader._OzraFileReader__reset_decompressed_buffer()
+        reader._OzraFileReader__confirm_ozra_symbol(OzraSymbols.END_OF_SPECTRUM_INDEX_BLOCK)
+        return records
+
     def __str__(self):
         return "[" + str(self._index) + "] " + self._kind + " analysis"
 
@@ -37,7 +225,7 @@ class _FunctionAnalysis:
 
 
 class QuanAnalysis(_FunctionAnalysis):
-    """A quantitative (targeted MS) analysis of a measurement."""
+    """A quantitative (targeted MS) analysis of a measurement: one trace per monitored reaction or ion."""
 
     _kind = "quantitative"
 
@@ -45,9 +233,17 @@ class QuanAnalysis(_FunctionAnalysis):
     def __create_instance(cls, function_index, index):
         return cls._create(function_index, index)
 
+    def _condition_of(self, spectrum_index):
+        description = spectrum_index._SpectrumIndex__spectrum_description
+        stored = self.supplemental_properties.get(CONDITIONS_PROPERTY)
+        position = description._InternalSpectrumDescription__acquisition_condition_index
+        if isinstance(stored, list) and isinstance(position, int) and 0 <= position < len(stored):
+            return _acquisition_condition(stored[position])
+        return _acquisition_condition(description)
+
 
 class AnalogAnalysis(_FunctionAnalysis):
-    """An analysis of a non-MS, non-qualitative detector (an analog channel)."""
+    """An analysis of a non-MS, non-qualitative detector: one trace per channel."""
 
     _kind = "analog"
 

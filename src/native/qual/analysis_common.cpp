@@ -1,12 +1,15 @@
 #include "analysis_common.hpp"
 
+#include "exact_numbers.hpp"
 #include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
 #include "value_types.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace ozra::qual {
 namespace {
@@ -83,9 +86,10 @@ double largest_finite_double() {
 namespace {
 
 // The retention times of the analysis's spectra as doubles, NaN where there is
-// none (NaN, like None, never comes nearer than float_info.max), or None when a
-// search must use the interpreter's arithmetic: when some retention time is not a
-// float, or when a record is not the storage layer's own, whose fields never change.
+// none (NaN, like None, never comes nearer than float_info.max), with whether they
+// never decrease: the tuple (bytes, bool). None when a search must use the
+// interpreter's arithmetic: when some retention time is not a float, or when a
+// record is not the storage layer's own, whose fields never change.
 py::Ref retention_time_table(PyObject* spectra) {
     const py::ValueTypesApi& storage = py::value_types_api();
     const Py_ssize_t count = PyList_GET_SIZE(spectra);
@@ -105,7 +109,50 @@ py::Ref retention_time_table(PyObject* spectra) {
             return py::Ref::none();
         }
     }
-    return table;
+    // NaN is not ordered: a table holding one is searched linearly.
+    bool sorted = true;
+    for (Py_ssize_t i = 0; i < count && sorted; ++i) {
+        sorted = !std::isnan(values[i]) && (i == 0 || values[i - 1] <= values[i]);
+    }
+    return py::Ref::checked(PyTuple_Pack(2, table.get(), sorted ? Py_True : Py_False));
+}
+
+// The rule itself: the first position whose |rt - target| is smaller than every
+// earlier one and than `largest`.
+Py_ssize_t nearest_by_scan(const double* values, Py_ssize_t count, double target, double largest) {
+    double min_diff = largest;
+    Py_ssize_t target_index = -1;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const double diff = std::fabs(values[i] - target);
+        if (diff < min_diff) {
+            min_diff = diff;
+            target_index = i;
+        }
+    }
+    return target_index;
+}
+
+// The same answer over retention times that never decrease (no NaN). Rounding is
+// monotonic, so |rt - target| never increases up to the first rt >= target and never
+// decreases from there: the smallest difference is at one of the two neighbours of
+// that place, and the rule's answer is the first position with that difference
+// (further left when rounding makes earlier differences equal, as it can far from
+// the target).
+Py_ssize_t nearest_by_bisection(const double* values, Py_ssize_t count, double target, double largest) {
+    if (!std::isfinite(target)) return -1;  // every difference is infinite or NaN
+    const double* end = values + count;
+    const double* right = std::lower_bound(values, end, target);
+    const auto diff = [target](double rt) { return std::fabs(rt - target); };
+    const bool has_left = right != values;
+    const double left_diff = has_left ? diff(right[-1]) : std::numeric_limits<double>::infinity();
+    const double right_diff = right != end ? diff(*right) : std::numeric_limits<double>::infinity();
+    const double best = std::min(left_diff, right_diff);
+    if (!(best < largest)) return -1;
+    if (has_left && left_diff == best) {
+        const double* first = std::partition_point(values, right, [&](double rt) { return diff(rt) > best; });
+        return first - values;
+    }
+    return right - values;
 }
 
 // The search with the interpreter's own arithmetic and comparisons.
@@ -139,23 +186,18 @@ Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
     const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
     const double largest = largest_finite_double();
     if (analysis->retention_times == nullptr) analysis->retention_times = retention_time_table(spectra.get()).release();
-    if (!PyBytes_Check(analysis->retention_times) || !PyFloat_CheckExact(retention_time)) {
+    const std::optional<double> target = exact_double(retention_time);
+    if (!PyTuple_Check(analysis->retention_times) || !target) {
         return nearest_by_interpreter(spectra.get(), retention_time, largest);
     }
-    // Float arithmetic on floats: what the interpreter would compute, without its objects.
-    const double target = PyFloat_AS_DOUBLE(retention_time);
-    const auto* values = reinterpret_cast<const double*>(PyBytes_AS_STRING(analysis->retention_times));
-    const Py_ssize_t count = PyBytes_GET_SIZE(analysis->retention_times) / static_cast<Py_ssize_t>(sizeof(double));
-    double min_diff = largest;
-    Py_ssize_t target_index = -1;
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        const double diff = std::fabs(values[i] - target);
-        if (diff < min_diff) {
-            min_diff = diff;
-            target_index = i;
-        }
+    // Float arithmetic on doubles: what the interpreter would compute, without its objects.
+    PyObject* table = PyTuple_GET_ITEM(analysis->retention_times, 0);
+    const auto* values = reinterpret_cast<const double*>(PyBytes_AS_STRING(table));
+    const Py_ssize_t count = PyBytes_GET_SIZE(table) / static_cast<Py_ssize_t>(sizeof(double));
+    if (PyTuple_GET_ITEM(analysis->retention_times, 1) == Py_True) {
+        return nearest_by_bisection(values, count, *target, largest);
     }
-    return target_index;
+    return nearest_by_scan(values, count, *target, largest);
 }
 
 ChromatogramPoints::ChromatogramPoints()

@@ -2,6 +2,7 @@
 #include "dad_chromatogram.hpp"
 
 #include "dad_max_plot_search.hpp"
+#include "exact_numbers.hpp"
 #include "dad_walk.hpp"
 #include "points_view.hpp"
 #include "qual_module.hpp"
@@ -28,18 +29,6 @@ private:
     }
     PyObject* range_;
 };
-
-// A bound as a double, when comparing with it as a double gives the interpreter's answer.
-std::optional<double> exact_double(PyObject* bound) {
-    if (PyFloat_CheckExact(bound)) return PyFloat_AS_DOUBLE(bound);
-    if (!PyLong_CheckExact(bound)) return std::nullopt;
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(bound, &overflow);
-    if (value == -1 && PyErr_Occurred()) py::throw_error();
-    constexpr long long exact_limit = 1LL << 53;  // every integer up to here is a double
-    if (overflow != 0 || value > exact_limit || value < -exact_limit) return std::nullopt;
-    return static_cast<double>(value);
-}
 
 // The native ValueRange cannot change, so its ends may be read once; any other
 // range object is asked at every comparison.

@@ -98,20 +98,6 @@ void read_window(XicRequest& request) {
 
 }  // namespace
 
-std::optional<double> exact_double(PyObject* number) {
-    if (PyFloat_CheckExact(number)) return PyFloat_AS_DOUBLE(number);
-    if (!PyLong_CheckExact(number)) return std::nullopt;
-    const double value = PyLong_AsDouble(number);
-    if (value == -1.0 && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) py::throw_error();
-        PyErr_Clear();  // too large for a double: compared by the interpreter instead
-        return std::nullopt;
-    }
-    py::Ref back = py::from_double(value);
-    if (!py::compare(number, back.get(), Py_EQ)) return std::nullopt;
-    return value;
-}
-
 RangeTest::RangeTest(py::Ref range) : range_(std::move(range)) {
     if (!is_native_range(range_.get())) return;
     auto* fields = reinterpret_cast<py::ValueRangeObject*>(range_.get());

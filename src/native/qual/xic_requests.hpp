@@ -1,6 +1,7 @@
 // The requests of one extracted-ion chromatogram call, read once and checked.
 #pragma once
 
+#include "exact_numbers.hpp"
 #include "ref.hpp"
 
 #include <cstddef>
@@ -8,11 +9,6 @@
 #include <vector>
 
 namespace ozra::qual {
-
-// The number as a C double, when comparisons against that double give exactly the
-// interpreter's comparisons against the number: floats, and ints that convert
-// without rounding. Anything else (other types, ints beyond 2**53) gives nothing.
-std::optional<double> exact_double(PyObject* number);
 
 // `range.contains_value(value)`, or always true without a range. For the native
 // ValueRange with bounds that are exact doubles and a float value, the test runs on

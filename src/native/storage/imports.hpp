@@ -1,33 +1,25 @@
 // Objects of other modules the storage layer uses, looked up once at module load.
 #pragma once
 
+#include "format_schema.hpp"
 #include "primitives.hpp"
 #include "ref.hpp"
 
 #include <array>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 namespace ozra::storage {
 
-// The enumerations a tagged value can name, numbered as in the file.
-enum class Enumeration : std::uint8_t {
-    polarity = 1,
-    spectrum_type = 2,
-    detector_type = 3,
-    vendor_condition_type = 4,
-    triple_q_scan_type = 5,
-};
-inline constexpr std::uint8_t enumeration_count = 5;
+using schema::enumeration_count;
 
 struct Imports {
     PyObject* format_error = nullptr;  // ozra_data_access.exception.OzraFormatError
     PyObject* array_type = nullptr;    // array.array
     // OzraSymbols members, in the order of core::Marker.
     std::array<PyObject*, core::marker_count> symbols{};
-    // Per enumeration (index = file number - 1): (value, member) pairs.
-    std::array<std::vector<std::pair<std::int64_t, PyObject*>>, enumeration_count> members;
+    // Per enumeration (index = file number - 1): the members in the order of the format's tables.
+    std::array<std::vector<PyObject*>, enumeration_count> members;
 };
 
 // Filled by load_imports(); the references are kept for the life of the process.
@@ -35,6 +27,7 @@ const Imports& imports();
 void load_imports();
 
 // The member of an enumeration with the given value, or nullptr (borrowed).
+// The enumeration classes hold exactly the members of the format's tables (checked at load).
 PyObject* enumeration_member(std::uint8_t enumeration, std::int64_t value) noexcept;
 
 // The marker of an OzraSymbols member; TypeError for anything else.

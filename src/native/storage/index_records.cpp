@@ -111,9 +111,9 @@ PyMethodDef jump_table_methods[] = {
 // has one. The list is a list or none: any other value (a mapping, a string) is damage.
 std::optional<std::uint32_t> stored_condition_count(PyObject* function_description, const core::ByteCursor& cursor,
                                                     std::size_t record_at) {
-    PyObject* qual = record_field(function_description, field::qual_description);
-    if (!Py_IS_TYPE(qual, state().descriptions.qual_description)) return std::nullopt;
-    PyObject* conditions = record_field(qual, field::unique_acquisition_condition_list);
+    PyObject* qual = record_field(function_description, schema::function_description::qual_description);
+    if (!Py_IS_TYPE(qual, state().descriptions[static_cast<int>(RecordKind::qual_description)])) return std::nullopt;
+    PyObject* conditions = record_field(qual, schema::qual_description::unique_acquisition_condition_list);
     if (conditions == Py_None) return std::nullopt;
     if (!PyList_CheckExact(conditions)) {
         cursor.fail_at(record_at, std::string("expected a list (tag 8) or none (tag 0) as the stored condition "
@@ -163,7 +163,7 @@ void check_condition_index(const core::FileReader& file, const core::ByteCursor&
                            PyObject* description) {
     const std::optional<std::uint32_t> count = file.condition_count();
     if (!count) return;
-    PyObject* index = record_field(description, field::acquisition_condition_index);
+    PyObject* index = record_field(description, schema::internal_spectrum_description::acquisition_condition_index);
     if (PyLong_CheckExact(index)) {
         int overflow = 0;
         const long long value = PyLong_AsLongLongAndOverflow(index, &overflow);

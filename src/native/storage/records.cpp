@@ -100,16 +100,22 @@ void set_record_field(PyObject* record, int index, py::Ref value) {
     Py_SETREF(reinterpret_cast<RecordObject*>(record)->fields[index], value.release());
 }
 
-PyTypeObject* add_record_type(PyObject* module, const RecordLayout& layout) {
+namespace {
+
+struct FieldLayout {
+    const char* name;
+    bool writable;
+};
+
+PyTypeObject* make_record_type(PyObject* module, const char* class_name, const std::vector<FieldLayout>& fields,
+                               PyMethodDef* methods, const char* doc) {
     auto* members = new std::vector<PyMemberDef>();
     int index = 0;
-    for (const char* name : layout.fields) {
-        bool writable = false;
-        for (const char* w : layout.writable_fields) writable = writable || std::string(w) == name;
+    for (const FieldLayout& field : fields) {
         members->push_back(PyMemberDef{
-            keep(std::string("_") + layout.class_name + "__" + name), T_OBJECT,
+            keep(std::string("_") + class_name + "__" + field.name), T_OBJECT,
             static_cast<Py_ssize_t>(offsetof(RecordObject, fields) + sizeof(PyObject*) * index),
-            writable ? 0 : READONLY, nullptr});
+            field.writable ? 0 : READONLY, nullptr});
         ++index;
     }
     members->push_back(PyMemberDef{nullptr, 0, 0, 0, nullptr});
@@ -121,83 +127,41 @@ PyTypeObject* add_record_type(PyObject* module, const RecordLayout& layout) {
         {Py_tp_clear, reinterpret_cast<void*>(record_clear)},
         {Py_tp_members, members->data()},
     };
-    if (layout.methods) slots->push_back({Py_tp_methods, layout.methods});
-    if (layout.doc) slots->push_back({Py_tp_doc, const_cast<char*>(layout.doc)});
+    if (methods) slots->push_back({Py_tp_methods, methods});
+    if (doc) slots->push_back({Py_tp_doc, const_cast<char*>(doc)});
     slots->push_back({0, nullptr});
 
     auto* spec = new PyType_Spec{
-        keep(std::string("ozra_data_access._internal._storage.") + layout.class_name),
-        static_cast<int>(offsetof(RecordObject, fields) + sizeof(PyObject*) * layout.fields.size()), 0,
+        keep(std::string("ozra_data_access._internal._storage.") + class_name),
+        static_cast<int>(offsetof(RecordObject, fields) + sizeof(PyObject*) * fields.size()), 0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots->data()};
     PyTypeObject* type = py::add_type(module, spec);
-    field_names().emplace_back(type, std::vector<std::string>(layout.fields.begin(), layout.fields.end()));
+    std::vector<std::string> names;
+    for (const FieldLayout& field : fields) names.emplace_back(field.name);
+    field_names().emplace_back(type, std::move(names));
     return type;
+}
+
+}  // namespace
+
+PyTypeObject* add_record_type(PyObject* module, const RecordLayout& layout) {
+    std::vector<FieldLayout> fields;
+    for (const char* name : layout.fields) {
+        bool writable = false;
+        for (const char* w : layout.writable_fields) writable = writable || std::string(w) == name;
+        fields.push_back({name, writable});
+    }
+    return make_record_type(module, layout.class_name, fields, layout.methods, layout.doc);
 }
 
 DescriptionTypes add_description_types(PyObject* module) {
     DescriptionTypes types{};
-    types.measurement_description = add_record_type(
-        module, {"MeasurementDescription",
-                 {"sample_name", "sample_id", "acquisition_method_file_name", "dilution_factor", "injection_volume",
-                  "original_file_path", "instrument_product_name", "measurement_user_name", "plate_code", "well_code",
-                  "measurement_date_time", "instrument_manufacturer", "source_file_definition",
-                  "supplemental_properties", "hash"},
-                 {},
-                 nullptr,
-                 "What a measurement's acquisition recorded: sample, instrument, user, dates, paths."});
-    types.function_description = add_record_type(
-        module, {"FunctionDescription",
-                 {"is_qual", "qual_description", "quan_description"},
-                 {},
-                 nullptr,
-                 "One function (analysis) of a measurement: qualitative or not, with its description."});
-    types.qual_description = add_record_type(
-        module, {"QualDescription",
-                 {"detector_type", "supplemental_properties", "unique_acquisition_condition_list", "wavelength_arr"},
-                 {},
-                 nullptr,
-                 "A qualitative function's detector, properties, stored condition list and wavelengths."});
-    types.quan_description = add_record_type(
-        module, {"QuanDescription",
-                 {"detector_type", "supplemental_properties"},
-                 {},
-                 nullptr,
-                 "A quantitative or analog function's detector and properties."});
-    types.internal_spectrum_description = add_record_type(
-        module, {"InternalSpectrumDescription",
-                 {"index", "retention_time", "acquisition_condition", "acquisition_condition_index",
-                  "precursor_index", "product_indices", "spectrum_type", "supplemental_properties",
-                  "current_total_ion", "base_peak_intensity", "base_peak_mz", "ms_level", "polarity",
-                  "collision_energy", "mass_range", "precursor_range", "precursor_value",
-                  "is_profile_spectrum_measured", "cone_voltage"},
-                 {"acquisition_condition"},
-                 nullptr,
-                 "One spectrum's stored description: index, retention time, summary values, condition fields."});
-    types.internal_acquisition_condition = add_record_type(
-        module, {"InternalAcquisitionCondition",
-                 {"internal_acquisition_core_condition", "precursor_range", "precursor_value"},
-                 {},
-                 nullptr,
-                 "An entry of a function's stored acquisition-condition list."});
-    types.internal_acquisition_core_condition = add_record_type(
-        module, {"InternalAcquisitionCoreCondition",
-                 {"ms_level", "polarity", "collision_energy", "mass_range", "original_measured_spectrum_type",
-                  "vendor_specific_additional_condition", "triple_q_scan_condition"},
-                 {},
-                 nullptr,
-                 "The core of a stored acquisition condition."});
-    types.vendor_specific_additional_condition = add_record_type(
-        module, {"VendorSpecificAdditionalCondition",
-                 {"type", "original_id", "cone_voltage", "scan_info_string"},
-                 {},
-                 nullptr,
-                 "A vendor's own scan settings: scan definition number, source voltage, scan filter."});
-    types.triple_q_scan_condition = add_record_type(
-        module, {"TripleQScanCondition",
-                 {"type", "target_mz", "q1_range", "q3_range"},
-                 {},
-                 nullptr,
-                 "A triple-quadrupole scan mode with its fixed m/z and quadrupole ranges."});
+    for (std::size_t kind = 1; kind < schema::records.size(); ++kind) {
+        const schema::RecordSchema& record = schema::records[kind];
+        std::vector<FieldLayout> fields;
+        for (const schema::FieldSchema& field : record.fields) fields.push_back({field.name, field.writable});
+        types[kind] = make_record_type(module, record.class_name, fields, nullptr, record.doc);
+    }
     return types;
 }
 

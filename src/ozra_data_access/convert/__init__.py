@@ -1,10 +1,19 @@
 """Converters from other formats into Ozra files.
 
-    from ozra_data_access.convert import convert_mzml
-    convert_mzml("run.mzML.gz", "run.ozra")
+    from ozra_data_access.convert import convert
+    report = convert("run.mzML.gz", "run.ozra")
+    print(report)
+
+:func:`convert` reads mzML (plain or gzip-compressed, every binary encoding including
+MS-Numpress through the optional extra `numpress`) and vendor folders (Agilent `.D`, Waters
+`.raw`, through the optional extra `vendor`); see :mod:`ozra_data_access.convert.mzml` and
+:mod:`ozra_data_access.convert.vendor` for what each keeps and how.
 """
 
+from ozra_data_access.convert.dispatch import convert
+from ozra_data_access.convert.errors import ConversionError, MzmlError
 from ozra_data_access.convert.mzml import MzmlConversion, UnsortedPointsWarning, convert_mzml
-from ozra_data_access.convert.mzml_arrays import MzmlError
+from ozra_data_access.convert.report import ConversionReport
 
-__all__ = ["MzmlConversion", "MzmlError", "UnsortedPointsWarning", "convert_mzml"]
+__all__ = ["ConversionError", "ConversionReport", "MzmlConversion", "MzmlError", "UnsortedPointsWarning", "convert",
+           "convert_mzml"]

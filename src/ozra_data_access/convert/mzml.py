@@ -123,12 +123,14 @@ class MzmlConversion:
     points were sorted; `skipped_chromatograms` lists (id, reason) of chromatograms not stored.
     """
 
-    def __init__(self, source: PathType, *, point_encoding: str = "zstd", intensity_width: Optional[int] = None):
+    def __init__(self, source: PathType, *, point_encoding: str = "zstd", intensity_width: Optional[int] = None,
+                 profile_only: bool = False):
         if intensity_width not in (None, 4, 8):
             raise ValueError(f"intensity width is None, 4 or 8 bytes, not {intensity_width!r}")
         self.source = source
         self.point_encoding = point_encoding
         self.intensity_width = intensity_width
+        self.profile_only = profile_only
         self._reset_counts()
 
     def _reset_counts(self) -> None:
@@ -136,8 +138,11 @@ class MzmlConversion:
         self.dad_spectra = 0
         self.quan_traces = 0
         self.analog_traces = 0
+        self.picked_spectra = 0
         self.sorted_ids: list = []
         self.skipped_chromatograms: list = []
+        #: The spectra the source's spectrum list announces (None until known, or if it does not say).
+        self.spectra_total: Optional[int] = None
 
     def write(self, target: PathType, progress: Optional[Callable[[int], None]] = None) -> PathType:
         """Writes the Ozra file `target` and returns it; the counts describe this conversion."""
@@ -169,6 +174,7 @@ class MzmlConversion:
 
         source = ms_spectra()
         first = next(source, None)
+        self.spectra_total = reader.spectrum_count
         if first is not None:
             conditions = _ThermoConditions() if _is_thermo(reader.header) else None
             # The writer stores a function's description after its spectra: the list is complete by then.

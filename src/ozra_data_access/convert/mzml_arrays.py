@@ -1,4 +1,5 @@
-"""Decoding the binary data arrays of mzML: base64, then zlib or nothing, then little-endian numbers."""
+"""Decoding the binary data arrays of mzML: base64, then zlib or nothing, then little-endian numbers
+or MS-Numpress."""
 
 from __future__ import annotations
 
@@ -9,10 +10,8 @@ from typing import Mapping
 import numpy as np
 
 from ozra_data_access.convert import vocabulary as cv
-
-
-class MzmlError(ValueError):
-    """An mzML file this converter cannot read: malformed, or using an encoding it does not decode."""
+from ozra_data_access.convert.errors import MzmlError
+from ozra_data_access.convert.numpress import decode_numpress, numpress_kind
 
 
 def decode_array(text: str | None, params: Mapping[str, "object"], where: str) -> np.ndarray:
@@ -20,14 +19,20 @@ def decode_array(text: str | None, params: Mapping[str, "object"], where: str) -
 
     `params` are the array's cvParams by accession; `where` names the array in error messages.
     """
+    numpress = numpress_kind(params)
     number_type = _number_type(params, where)
-    compressed = _is_zlib(params, where)
-    data = binascii.a2b_base64(text) if text else b""
+    compressed = _is_zlib(params, where) or (numpress is not None and numpress[1])
+    try:
+        data = binascii.a2b_base64(text) if text else b""
+    except binascii.Error as error:
+        raise MzmlError(f"{where}: the base64 text does not decode ({error})") from None
     if compressed and data:
         try:
             data = zlib.decompress(data)
         except zlib.error as error:
             raise MzmlError(f"{where}: the zlib data does not decompress ({error})") from None
+    if numpress is not None:
+        return decode_numpress(data, numpress[0], where)
     itemsize = np.dtype(number_type).itemsize
     if len(data) % itemsize:
         raise MzmlError(f"{where}: {len(data)} bytes are not a whole number of {itemsize}-byte values")

@@ -11,6 +11,7 @@ from __future__ import annotations
 import gzip
 import os
 import xml.etree.ElementTree as ElementTree
+import zlib
 from dataclasses import dataclass, field
 from typing import BinaryIO, Iterator, NamedTuple, Optional, Union
 
@@ -136,6 +137,8 @@ class MzmlReader:
             self._events = self._parse(ElementTree.iterparse(self._file, events=("start", "end")))
             self._groups: dict = {}
             self._tags: Optional[_Tags] = None
+            #: The spectrum list's count attribute, once `items()` has reached the list (None if not given).
+            self.spectrum_count: Optional[int] = None
             self.header = self._read_header()
         except BaseException:
             self._file.close()
@@ -159,6 +162,8 @@ class MzmlReader:
             if event == "start":
                 if element.tag in tags.lists:
                     container = element
+                    if element.tag == tags.lists[0] and (element.get("count") or "").isdigit():
+                        self.spectrum_count = int(element.get("count"))
                 continue
             if element.tag == tags.spectrum:
                 item = self._spectrum(element)
@@ -172,11 +177,14 @@ class MzmlReader:
             yield item
 
     def _parse(self, events):
-        """The parser's events, its syntax errors raised as `MzmlError`; one generator serves the whole file."""
+        """The parser's events, its syntax errors and damaged compression raised as `MzmlError`; one
+        generator serves the whole file."""
         try:
             yield from events
         except ElementTree.ParseError as error:
             raise MzmlError(f"{self.source}: not well-formed XML ({error})") from None
+        except (EOFError, zlib.error, gzip.BadGzipFile) as error:
+            raise MzmlError(f"{self.source}: the gzip-compressed file is truncated or damaged ({error})") from None
 
     def _read_header(self) -> MzmlHeader:
         header = MzmlHeader()

@@ -51,13 +51,16 @@ UNREADABLE_NUMBER_TYPES = {
 }
 ZLIB_COMPRESSION = "MS:1000574"
 NO_COMPRESSION = "MS:1000576"
+#: The MS-Numpress compressions: (the variant, whether zlib follows it).
+NUMPRESS_COMPRESSIONS = {
+    "MS:1002312": ("linear", False),  # MS-Numpress linear prediction compression
+    "MS:1002313": ("pic", False),  # MS-Numpress positive integer compression
+    "MS:1002314": ("slof", False),  # MS-Numpress short logged float compression
+    "MS:1002746": ("linear", True),  # ... followed by zlib compression
+    "MS:1002747": ("pic", True),
+    "MS:1002748": ("slof", True),
+}
 UNSUPPORTED_COMPRESSIONS = {
-    "MS:1002312": "MS-Numpress linear prediction compression",
-    "MS:1002313": "MS-Numpress positive integer compression",
-    "MS:1002314": "MS-Numpress short logged float compression",
-    "MS:1002746": "MS-Numpress linear prediction compression followed by zlib compression",
-    "MS:1002747": "MS-Numpress positive integer compression followed by zlib compression",
-    "MS:1002748": "MS-Numpress short logged float compression followed by zlib compression",
     "MS:1003088": "truncation and zlib compression",
     "MS:1003089": "truncation, delta prediction and zlib compression",
     "MS:1003090": "truncation, linear prediction and zlib compression",

@@ -1,0 +1,181 @@
+// ozra_data_access._arrays: the columns behind ozra_data_access.arrays. Every
+// function reads the points natively (the storage layer's own records through
+// their layout, anything else through its attributes) and returns bytearrays.
+#include "columns.hpp"
+#include "entry.hpp"
+#include "types.hpp"
+#include "value_types.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace ozra::arrays {
+namespace {
+
+using py::Ref;
+
+PyObject* name_spectrum_index = nullptr;
+PyObject* name_retention_time = nullptr;
+PyObject* name_intensity = nullptr;
+PyObject* name_x = nullptr;
+
+[[noreturn]] void raise_field_error(Py_ssize_t position, const char* field, const char* expected, PyObject* value) {
+    PyErr_Format(PyExc_TypeError, "point %zd: %s must be %s, not %.100s", position, field, expected,
+                 Py_TYPE(value)->tp_name);
+    py::throw_error();
+}
+
+// float(value), exactly as the value reads in Python; `missing` stands for None.
+double as_column_double(PyObject* value, Py_ssize_t position, const char* field, bool none_allowed) {
+    if (PyFloat_CheckExact(value)) return PyFloat_AS_DOUBLE(value);
+    if (value == Py_None) {
+        if (none_allowed) return std::numeric_limits<double>::quiet_NaN();
+        raise_field_error(position, field, "a real number", value);
+    }
+    const double result = PyFloat_AsDouble(value);
+    if (result == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) py::throw_error();
+        PyErr_Clear();
+        raise_field_error(position, field, none_allowed ? "a real number or None" : "a real number", value);
+    }
+    return result;
+}
+
+std::int64_t as_column_index(PyObject* value, Py_ssize_t position) {
+    if (!PyLong_Check(value)) raise_field_error(position, "spectrum_index", "an integer", value);
+    const long long result = PyLong_AsLongLong(value);
+    if (result == -1 && PyErr_Occurred()) py::throw_error();
+    return result;
+}
+
+// The four fields of one chromatogram point, borrowed from the record or owned
+// when read through attributes.
+struct PointFields {
+    Ref owned[4];
+    PyObject* values[4];
+};
+
+void read_point(PyObject* point, PointFields& fields) {
+    if (Py_TYPE(point) == py::value_types_api().chromatogram_point) {
+        const auto* record = reinterpret_cast<py::ChromatogramPointObject*>(point);
+        fields.values[0] = record->spectrum_index;
+        fields.values[1] = record->retention_time;
+        fields.values[2] = record->intensity;
+        fields.values[3] = record->x;
+        return;
+    }
+    PyObject* names[] = {name_spectrum_index, name_retention_time, name_intensity, name_x};
+    for (int i = 0; i < 4; ++i) {
+        fields.owned[i] = py::get_attr(point, names[i]);
+        fields.values[i] = fields.owned[i].get();
+    }
+}
+
+// chromatogram_columns(points) -> (retention_time, intensity, x, spectrum_index)
+PyObject* chromatogram_columns(PyObject*, PyObject* points) {
+    return py::guard([&] {
+        Ref sequence = Ref::checked(PySequence_Fast(points, "chromatogram points must be a sequence"));
+        const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+        DoubleColumn retention_time(count), intensity(count), x(count);
+        IndexColumn spectrum_index(count);
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            // The fast sequence holds its items for the loop; attribute reads below
+            // may run Python code, so each item is held by a reference of its own.
+            Ref point = Ref::borrow(PySequence_Fast_GET_ITEM(sequence.get(), i));
+            PointFields fields;
+            read_point(point.get(), fields);
+            spectrum_index[i] = as_column_index(fields.values[0], i);
+            retention_time[i] = as_column_double(fields.values[1], i, "retention_time", false);
+            intensity[i] = as_column_double(fields.values[2], i, "intensity", false);
+            x[i] = as_column_double(fields.values[3], i, "x", true);
+        }
+        return Ref::checked(PyTuple_Pack(4, retention_time.release().get(), intensity.release().get(),
+                                         x.release().get(), spectrum_index.release().get()));
+    });
+}
+
+// The points buffer of the storage layer's SpectrumPoints (or any exporter of
+// the same layout), split into the x and intensity columns.
+bool split_point_buffer(PyObject* points, Ref& x_out, Ref& intensity_out) {
+    if (!PyObject_CheckBuffer(points)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(points, &view, PyBUF_RECORDS_RO) < 0) {
+        if (!py::clear_layout_refusal()) py::throw_error();
+        return false;
+    }
+    const bool usable = view.format != nullptr && std::strcmp(view.format, py::point_buffer_format) == 0 &&
+                        view.ndim == 1 && view.itemsize == Py_ssize_t{sizeof(py::Point)} &&
+                        (view.strides == nullptr || view.strides[0] == view.itemsize);
+    if (usable) {
+        const Py_ssize_t count = view.len / view.itemsize;
+        const auto* pairs = static_cast<const py::Point*>(view.buf);
+        DoubleColumn x(count), intensity(count);
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            x[i] = pairs[i].x;
+            intensity[i] = pairs[i].intensity;
+        }
+        x_out = x.release();
+        intensity_out = intensity.release();
+    }
+    PyBuffer_Release(&view);
+    return usable;
+}
+
+// spectrum_columns(points) -> (x, intensity)
+PyObject* spectrum_columns(PyObject*, PyObject* points) {
+    return py::guard([&] {
+        Ref x_bytes, intensity_bytes;
+        if (!split_point_buffer(points, x_bytes, intensity_bytes)) {
+            Ref sequence = Ref::checked(PySequence_Fast(points, "spectrum points must be a sequence"));
+            const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+            DoubleColumn x(count), intensity(count);
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                Ref point = Ref::borrow(PySequence_Fast_GET_ITEM(sequence.get(), i));
+                Ref point_x = py::get_attr(point.get(), name_x);
+                Ref point_intensity = py::get_attr(point.get(), name_intensity);
+                x[i] = as_column_double(point_x.get(), i, "x", false);
+                intensity[i] = as_column_double(point_intensity.get(), i, "intensity", false);
+            }
+            x_bytes = x.release();
+            intensity_bytes = intensity.release();
+        }
+        return Ref::checked(PyTuple_Pack(2, x_bytes.get(), intensity_bytes.get()));
+    });
+}
+
+PyMethodDef methods[] = {
+    {"chromatogram_columns", chromatogram_columns, METH_O,
+     "chromatogram_columns(points)\n--\n\n"
+     "(retention_time, intensity, x, spectrum_index) as bytearrays of float64, float64, float64\n"
+     "(NaN for an x of None) and int64."},
+    {"spectrum_columns", spectrum_columns, METH_O,
+     "spectrum_columns(points)\n--\n\n(x, intensity) as bytearrays of float64."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int arrays_exec(PyObject*) {
+    return py::guard_int([] {
+        name_spectrum_index = py::intern("spectrum_index");
+        name_retention_time = py::intern("retention_time");
+        name_intensity = py::intern("intensity");
+        name_x = py::intern("x");
+        py::value_types_api();
+        return 0;
+    });
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(arrays_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef arrays_module = {
+    PyModuleDef_HEAD_INIT, "ozra_data_access._arrays",
+    "The native columns behind ozra_data_access.arrays.", 0, methods, slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace ozra::arrays
+
+PyMODINIT_FUNC PyInit__arrays() { return PyModuleDef_Init(&ozra::arrays::arrays_module); }

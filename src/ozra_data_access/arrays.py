@@ -1,0 +1,68 @@
+"""Chromatograms and spectrum points as numpy arrays, made natively.
+
+``chromatogram_arrays`` turns any chromatogram result (TIC, BPC, XIC, DAD
+chromatogram, max plot: a list of ``SpectrumBasedChromatogramPoint``) into
+four columns; ``spectrum_arrays`` turns spectrum points into two contiguous
+columns. Every value equals the point it came from: ``float(point.intensity)
+== intensity[i]`` (an integer intensity, like the 0 or -1 of an empty max-plot
+window, reads as the same number in float64), a point whose ``x`` is None has
+NaN in ``x``.
+"""
+
+from __future__ import annotations
+
+from typing import NamedTuple, Sequence
+
+import numpy
+
+from ozra_data_access import _arrays
+
+__all__ = ["POINT_DTYPE", "ChromatogramArrays", "chromatogram_arrays", "spectrum_arrays", "spectrum_view"]
+
+POINT_DTYPE = numpy.dtype([("x", "<f8"), ("intensity", "<f8")])
+"""The structured dtype of spectrum points: the layout of their buffer."""
+
+
+class ChromatogramArrays(NamedTuple):
+    """The columns of one chromatogram, one row per point, in the list's order."""
+
+    retention_time: numpy.ndarray
+    """float64: each point's retention time."""
+    intensity: numpy.ndarray
+    """float64: each point's intensity."""
+    x: numpy.ndarray
+    """float64: each point's m/z or wavelength, NaN where the point has none."""
+    spectrum_index: numpy.ndarray
+    """int64: each point's spectrum index as stored in its description."""
+
+
+def chromatogram_arrays(points: Sequence[object]) -> ChromatogramArrays:
+    """The columns of a chromatogram result (any sequence of chromatogram points).
+
+    Raises TypeError naming the point and field when a value is not a number
+    (None is allowed for ``x`` only).
+    """
+    retention_time, intensity, x, spectrum_index = _arrays.chromatogram_columns(points)
+    return ChromatogramArrays(
+        numpy.frombuffer(retention_time, numpy.float64),
+        numpy.frombuffer(intensity, numpy.float64),
+        numpy.frombuffer(x, numpy.float64),
+        numpy.frombuffer(spectrum_index, numpy.int64),
+    )
+
+
+def spectrum_view(points: object) -> numpy.ndarray:
+    """The points as a read-only structured array (fields ``x`` and ``intensity``)
+    sharing their memory: what ``numpy.asarray(points)`` gives, some fifty times
+    faster, as the dtype is not parsed from the buffer's format on every call.
+    """
+    return numpy.frombuffer(points, POINT_DTYPE)  # type: ignore[call-overload]
+
+
+def spectrum_arrays(points: Sequence[object]) -> tuple[numpy.ndarray, numpy.ndarray]:
+    """``(x, intensity)``: two contiguous float64 arrays of a spectrum's points.
+
+    They are copies; ``spectrum_view`` is the zero-copy structured view.
+    """
+    x, intensity = _arrays.spectrum_columns(points)
+    return numpy.frombuffer(x, numpy.float64), numpy.frombuffer(intensity, numpy.float64)

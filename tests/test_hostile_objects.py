@@ -111,6 +111,18 @@ try:
 except IndexError:
     pass
 """,
+    # Chromatogram points whose attribute empties their list while columns are made.
+    "chromatogram_columns_list_emptied": """
+from ozra_data_access.arrays import chromatogram_arrays
+class Point:
+    spectrum_index, retention_time, intensity = 0, 1.0, 2.0
+    @property
+    def x(self):
+        points.clear()
+        return 1.0
+points = [Point() for _ in range(1000)]
+chromatogram_arrays(points)
+""",
     # An option's window property failing with an error other than AttributeError
     # once: the error reaches the caller instead of being dropped.
     "window_error_reaches_the_caller": """

@@ -112,6 +112,15 @@ inline bool not_equals_none(PyObject* value) {
     return never_equals_none(value) || not_equals(value, Py_None);
 }
 
+// A sequence's items as a tuple, for a loop that runs Python code: PySequence_Fast
+// hands a list back as it is, and that code could shrink the list and free its items.
+// `message` is the TypeError's text for an object that is not a sequence.
+inline Ref held_items(PyObject* source, const char* message) {
+    Ref sequence = Ref::checked(PySequence_Fast(source, message));
+    if (PyList_Check(sequence.get())) return Ref::checked(PyList_AsTuple(sequence.get()));
+    return sequence;
+}
+
 // After a failed PyObject_GetBuffer: whether the exporter only refused the layout
 // asked for (BufferError; numpy's ValueError for a strided array). That error is
 // cleared and the caller reads the object as a sequence; any other stays set.

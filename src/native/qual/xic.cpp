@@ -4,7 +4,7 @@
 #include "acquisition_condition.hpp"
 #include "analysis_common.hpp"
 #include "names.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 #include "xic_requests.hpp"
 #include "xic_scan.hpp"
 
@@ -49,7 +49,7 @@ std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
 // inside the pre-filter, in spectrum order; tested in that order.
 // Conditions' own __eq__ and __hash__ run here, so the list and its records are held.
 std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) {
-    const py::ValueTypesApi& storage = py::value_types_api();
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     std::vector<Candidate> candidates;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra.get()); ++i) {
         py::Ref spectrum_index = py::list_item(spectra.get(), i);

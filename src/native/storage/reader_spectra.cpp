@@ -28,14 +28,6 @@ bool is_double_format(const char* format) {
                                  (std::endian::native == std::endian::little && std::strcmp(format, "<d") == 0));
 }
 
-// A sequence's items held for a loop that runs Python code: a list is copied into a
-// tuple, since that code could shrink the list and free the items.
-Ref held_items(PyObject* source, const char* message) {
-    Ref sequence = Ref::checked(PySequence_Fast(source, message));
-    if (PyList_Check(sequence.get())) return Ref::checked(PyList_AsTuple(sequence.get()));
-    return sequence;
-}
-
 // A DAD function's wavelengths as contiguous doubles: the memory of a buffer of
 // doubles (array('d'), a float64 numpy array) when the object offers one, else
 // converted from a sequence of numbers into a vector of its own (the numbers'
@@ -56,7 +48,7 @@ public:
                 py::throw_error();
             }
         }
-        Ref sequence = held_items(source, "wavelength_arr must be a sequence of numbers");
+        Ref sequence = py::held_items(source, "wavelength_arr must be a sequence of numbers");
         const Py_ssize_t n = PyTuple_GET_SIZE(sequence.get());
         PyObject** items = &PyTuple_GET_ITEM(sequence.get(), 0);
         converted_.resize(static_cast<std::size_t>(n));
@@ -108,7 +100,7 @@ struct Names {
 
 double as_bound(PyObject* range, bool lower) {
     if (PyObject_TypeCheck(range, state().value_types.value_range)) {
-        auto* native = reinterpret_cast<py::ValueRangeObject*>(range);
+        auto* native = reinterpret_cast<storage::ValueRangeObject*>(range);
         return py::as_double(lower ? native->min : native->max);
     }
     return py::as_double(py::get_attr(range, lower ? names.min : names.max).get());
@@ -153,7 +145,7 @@ void extract(const std::vector<core::PointPair>& points, const Extraction& extra
 }
 
 Ref read_for_multiple_xic(ReaderState& state, PyObject* xic_infos, const Wavelengths* wavelengths) {
-    Ref sequence = held_items(xic_infos, "xic_infos must be a sequence of XicInfo");
+    Ref sequence = py::held_items(xic_infos, "xic_infos must be a sequence of XicInfo");
     const Py_ssize_t count = PyTuple_GET_SIZE(sequence.get());
     std::vector<Extraction> extractions;
     extractions.reserve(static_cast<std::size_t>(count));

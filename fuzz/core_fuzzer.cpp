@@ -1,15 +1,18 @@
 // libFuzzer target of the format layer alone. The input is the body of a file
 // behind a valid header; it is read as a run of spectra (the read-ahead of one
-// spectrum sized by the last), as a frame of primitives, and as a spectrum index
-// block. Any exception other than FormatError, and any decoded spectrum that
+// spectrum sized by the last), as a frame of primitives, as a spectrum index
+// block, and, as a frame's content, as a run of description records. Any
+// exception other than FormatError, and any decoded spectrum or record that
 // breaks the documented guarantees, is a crash.
 #include "file_reader.hpp"
+#include "tagged_values.hpp"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -118,6 +121,50 @@ void read_spectrum_index_block(FileReader& reader) {
     reader.expect_marker(Marker::end_spectrum_index_block);
 }
 
+// Values that are nothing but the checks a builder relies on: a list's items
+// set once each, in order, within its length; record fields within the record;
+// enumeration values that are members.
+struct CheckedValues {
+    struct Value {
+        std::uint32_t size = 0;  // of a list; of a record, its field count
+        std::uint32_t next = 0;  // the next item of a list
+    };
+
+    Value none() { return {}; }
+    Value integer(std::int64_t) { return {}; }
+    Value real(double) { return {}; }
+    Value boolean(bool) { return {}; }
+    std::optional<Value> string(const char*, std::size_t) { return Value{}; }
+    Value range(Value, Value) { return {}; }
+    Value enumeration(std::uint8_t number, std::int32_t value) {
+        if (number < 1 || number > ozra::schema::enumeration_count) crash("an enumeration number beyond the tables");
+        for (const auto& member : ozra::schema::enumerations[number - 1].members) {
+            if (member.value == value) return {};
+        }
+        crash("an enumeration value that names no member");
+    }
+    Value mapping() { return {}; }
+    void add_pair(Value&, Value, Value) {}
+    Value list(std::uint32_t size) { return {size, 0}; }
+    void set_item(Value& list, std::uint32_t index, Value) {
+        if (index != list.next++ || index >= list.size) crash("a list item out of order or beyond the list");
+    }
+    Value float_array(const std::uint8_t*, std::uint32_t) { return {}; }
+    Value record(ozra::schema::RecordKind kind) {
+        return {static_cast<std::uint32_t>(ozra::schema::records[static_cast<std::size_t>(kind)].fields.size()), 0};
+    }
+    void set_field(Value& record, int position, Value) {
+        if (position < 0 || static_cast<std::uint32_t>(position) >= record.size) crash("a field beyond its record");
+    }
+};
+
+// The body read as a frame's content: records of any kind, one after another.
+void read_records(const std::uint8_t* data, std::size_t size) {
+    ByteCursor cursor = ByteCursor::decompressed(data, size, file_header_size);
+    CheckedValues values;
+    for (int i = 0; !cursor.at_end() && i < 64; ++i) TaggedDecoder<CheckedValues>(cursor, values).any_record();
+}
+
 template <class Read>
 void refused_or_read(FileReader& reader, Read read) {
     try {
@@ -141,5 +188,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     refused_or_read(reader, [&](FileReader& r) { read_spectra(r, data, size); });
     refused_or_read(reader, read_frame);
     refused_or_read(reader, read_spectrum_index_block);
+    refused_or_read(reader, [&](FileReader&) { read_records(data, size); });
     return 0;
 }

@@ -8,8 +8,6 @@ encodings, detector chromatograms) use small documents made by tests/mzml_synthe
 
 import functools
 import gzip
-import os
-import pathlib
 import re
 import warnings
 
@@ -18,6 +16,7 @@ import pytest
 
 import mzml_synthetic as syn
 import ozra_decoding
+from shared_data import DATA, MZML_FILES
 from ozra_data_access._internal._enum import DetectorTypes
 from ozra_data_access.access import OzraFile
 from ozra_data_access.cli import main
@@ -26,13 +25,7 @@ from ozra_data_access.convert import MzmlConversion, MzmlError, UnsortedPointsWa
 
 mzml = pytest.importorskip("pyteomics.mzml")
 
-def _shared_data():
-    candidates = [os.environ.get("OZRA_SHARED_DATA"), pathlib.Path(__file__).resolve().parents[2] / "shared" / "data"]
-    return next((pathlib.Path(c) for c in candidates if c and pathlib.Path(c).is_dir()), pathlib.Path("shared/data"))
-
-
-DATA = _shared_data()
-FILES = sorted(p.name for p in DATA.glob("*.mzML*")) if DATA.is_dir() else []
+FILES = MZML_FILES
 pytestmark = pytest.mark.skipif(not FILES, reason="the shared mzML files are not on this machine")
 
 
@@ -176,12 +169,14 @@ def test_absorption_spectra_form_a_dad_function_with_one_wavelength_array(conver
 def test_srm_chromatograms_become_quantitative_traces(converted):
     expected = reference("wk_chrom.mzML.gz")["srm"]
     ((detector, traces),) = stored_functions(converted("wk_chrom.mzML.gz"))
-    assert detector == DetectorTypes.MS and len(traces) == len(expected) == 7
-    for (description, time, intensity), chromatogram in zip(traces, expected):
+    # The file has no spectra: its TIC and BPC come first, then the seven SRM traces.
+    assert detector == DetectorTypes.MS and len(traces) - 2 == len(expected) == 7
+    for (description, time, intensity), chromatogram in zip(traces[2:], expected):
         np.testing.assert_array_equal(time, chromatogram["time"])
         np.testing.assert_array_equal(intensity, chromatogram["intensity"])
-        assert description["supplemental_properties"] == {"NativeId": chromatogram["id"],
-                                                          "ProductMz": chromatogram["product"]}
+        assert description["supplemental_properties"] == {
+            "NativeId": chromatogram["id"], "ProductMz": chromatogram["product"], "Unit": "number of detector counts",
+            "ChromatogramType": "selected reaction monitoring chromatogram"}
         assert (description["ms_level"], description["precursor_value"], description["collision_energy"]) == (
             2, chromatogram["precursor"], 89.0)
 
@@ -252,7 +247,7 @@ def synthetic_run(path):
                          [("MS:1001473", "selected reaction monitoring chromatogram")],
                          syn.precursor(118.0), product_mz=101.0, time_unit=syn.SECOND),
         syn.chromatogram(1, "UV 254", [0.0, 1.0], [0.5, 0.75], [("MS:1000812", "absorption chromatogram")]),
-        syn.chromatogram(2, "TIC", [0.0, 1.0], [8.0, 9.0], [("MS:1000235", "total ion current chromatogram")]),
+        syn.chromatogram(2, "TIC", [0.2, 0.5], [8.0, 9.0], [("MS:1000235", "total ion current chromatogram")]),
     ]
     return syn.write_mzml(path, spectra, chromatograms)
 

@@ -4,7 +4,7 @@
 #include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -35,7 +35,7 @@ void read_spectrum_index_block(PyObject* self) {
     PyObject* reader = analysis->reader;
 
     py::Ref position = py::get_attr(function_index, names::function_index_position);
-    const py::ReaderHold hold(reader);
+    const storage::ReaderHold hold(reader);
     py::call_method(reader, names::set_buffer, position.get());
     py::call_method(reader, names::confirm_ozra_symbol, block_symbol(names::BEGIN_OF_SPECTRUM_INDEX_BLOCK).get());
     py::Ref origin = py::call_method(reader, names::get_absolute_position);
@@ -73,7 +73,7 @@ void read_spectrum_index_block(PyObject* self) {
 }
 
 py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) {
-    const py::ReaderHold hold(reader);
+    const storage::ReaderHold hold(reader);
     py::call_method(reader, names::set_buffer, position);
     if (wavelengths == nullptr || py::equals_none(wavelengths)) return py::call_method(reader, names::read_spectrum);
     return py::call_method(reader, names::read_dad_spectrum, wavelengths);
@@ -92,7 +92,7 @@ namespace {
 // interpreter's arithmetic: when some retention time is not a float, or when a
 // record is not the storage layer's own, whose fields never change.
 py::Ref retention_time_table(PyObject* spectra) {
-    const py::ValueTypesApi& storage = py::value_types_api();
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     const Py_ssize_t count = PyList_GET_SIZE(spectra);
     py::Ref table = py::Ref::checked(PyBytes_FromStringAndSize(nullptr, count * static_cast<Py_ssize_t>(sizeof(double))));
     auto* values = reinterpret_cast<double*>(PyBytes_AS_STRING(table.get()));
@@ -201,7 +201,7 @@ Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
 
 ChromatogramPoints::ChromatogramPoints()
     : point_class_(py::Ref::borrow(module_name(names::SpectrumBasedChromatogramPoint))),
-      native_(point_class_.get() == reinterpret_cast<PyObject*>(py::value_types_api().chromatogram_point)) {}
+      native_(point_class_.get() == reinterpret_cast<PyObject*>(storage::value_types_api().chromatogram_point)) {}
 
 py::Ref ChromatogramPoints::make(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity,
                                  PyObject* x) const {
@@ -209,7 +209,7 @@ py::Ref ChromatogramPoints::make(PyObject* spectrum_index, PyObject* retention_t
         // The native class, filled directly as its constructor would. It is made
         // untracked: like a tuple of numbers, a point of numbers can never be part of a
         // cycle, and the collector is told of the others.
-        auto* point = PyObject_GC_New(py::ChromatogramPointObject, py::value_types_api().chromatogram_point);
+        auto* point = PyObject_GC_New(storage::ChromatogramPointObject, storage::value_types_api().chromatogram_point);
         if (point == nullptr) py::throw_error();
         point->spectrum_index = py::Ref::borrow(spectrum_index).release();
         point->retention_time = py::Ref::borrow(retention_time).release();

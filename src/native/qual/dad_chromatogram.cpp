@@ -23,7 +23,7 @@ py::Ref get_dad_chromatogram(PyObject* analysis, PyObject* extract_wavelength_ra
         {
             const PointsView view(points.get());
             // The storage layer's own points cannot change: no need of the interpreter lock.
-            if (Py_IS_TYPE(points.get(), py::value_types_api().spectrum_points)) {
+            if (Py_IS_TYPE(points.get(), storage::value_types_api().spectrum_points)) {
                 py::AllowThreads unlocked;
                 mean = window_mean(view.data(), view.size(), min, max);
             } else {

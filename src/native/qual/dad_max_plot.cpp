@@ -33,8 +33,8 @@ private:
 // The native ValueRange cannot change, so its ends may be read once; any other
 // range object is asked at every comparison.
 std::optional<FixedWindow> fixed_window(PyObject* range) {
-    if (Py_TYPE(range) != py::value_types_api().value_range) return std::nullopt;
-    const auto* fields = reinterpret_cast<const py::ValueRangeObject*>(range);
+    if (Py_TYPE(range) != storage::value_types_api().value_range) return std::nullopt;
+    const auto* fields = reinterpret_cast<const storage::ValueRangeObject*>(range);
     const std::optional<double> min = exact_double(fields->min);
     const std::optional<double> max = exact_double(fields->max);
     if (!min || !max) return std::nullopt;
@@ -87,7 +87,7 @@ py::Ref get_max_plot(PyObject* analysis, PyObject* extract_wavelength_range, PyO
     for_each_timed_spectrum(analysis, [&](const TimedSpectrum& spectrum) {
         py::Ref position = py::get_attr(spectrum.spectrum_index, names::spectrum_index_position);
         {
-            const py::ReaderHold hold(reader);
+            const storage::ReaderHold hold(reader);
             py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
             reset_extraction_record(xic_info.get());
             py::Ref wavelengths = wavelength_array_of(analysis);

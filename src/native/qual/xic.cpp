@@ -5,7 +5,7 @@
 #include "allow_threads.hpp"
 #include "analysis_common.hpp"
 #include "names.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 #include "xic_requests.hpp"
 #include "xic_scan.hpp"
 
@@ -49,7 +49,7 @@ std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
 // The spectra with a retention time, a requested condition and a retention time
 // inside the pre-filter, in spectrum order; tested in that order.
 std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests) {
-    const py::ValueTypesApi& storage = py::value_types_api();
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     std::vector<Candidate> candidates;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         PyObject* spectrum_index = PyList_GET_ITEM(spectra, i);
@@ -113,7 +113,7 @@ private:
 py::Ref read_points(PyObject* reader, const Candidate& candidate) {
     py::Ref position = candidate.position ? candidate.position.copy()
                                           : py::get_attr(candidate.spectrum_index, names::spectrum_index_position);
-    const py::ReaderHold hold(reader);
+    const storage::ReaderHold hold(reader);
     py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
     return py::Ref::checked(PyObject_CallMethodNoArgs(reader, names::read_spectrum));
 }
@@ -188,7 +188,7 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
         // Python call, are summed after the tests, together, with the interpreter lock
         // released: nothing another thread does can change them.
         const bool defer = native && points.native() && candidate.index &&
-                           Py_IS_TYPE(spectrum.get(), py::value_types_api().spectrum_points);
+                           Py_IS_TYPE(spectrum.get(), storage::value_types_api().spectrum_points);
         deferred.clear();
         std::optional<GenericPoints> records;
         condition_test.start(candidate);

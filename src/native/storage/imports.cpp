@@ -16,16 +16,26 @@ PyObject* attribute_of_module(const char* module_name, const char* name) {
     return keep(py::Ref::checked(PyObject_GetAttrString(module.get(), name)));
 }
 
-std::vector<std::pair<std::int64_t, PyObject*>> members_by_value(PyObject* enumeration) {
-    std::vector<std::pair<std::int64_t, PyObject*>> members;
-    py::Ref iterator = py::Ref::checked(PyObject_GetIter(enumeration));
-    while (py::Ref member = py::Ref::steal(PyIter_Next(iterator.get()))) {
+// The members of an enumeration class named by the format's tables; ImportError
+// when the class does not hold exactly those members with those values.
+std::vector<PyObject*> members_of(PyObject* enumeration, const schema::EnumerationSchema& expected) {
+    std::vector<PyObject*> members;
+    for (const schema::EnumerationMember& entry : expected.members) {
+        py::Ref member = py::Ref::checked(PyObject_GetAttrString(enumeration, entry.name));
         py::Ref value = py::Ref::checked(PyObject_GetAttrString(member.get(), "value"));
         const long long number = PyLong_AsLongLong(value.get());
         if (number == -1 && PyErr_Occurred()) py::throw_error();
-        members.emplace_back(number, keep(std::move(member)));
+        if (number != entry.value) {
+            PyErr_Format(PyExc_ImportError, "%s.%s is %lld, not %d as the format's tables say", expected.class_name,
+                         entry.name, number, static_cast<int>(entry.value));
+            py::throw_error();
+        }
+        members.push_back(keep(std::move(member)));
     }
-    if (PyErr_Occurred()) py::throw_error();
+    if (py::length(enumeration) != static_cast<Py_ssize_t>(members.size())) {
+        PyErr_Format(PyExc_ImportError, "%s has members the format's tables do not know", expected.class_name);
+        py::throw_error();
+    }
     return members;
 }
 
@@ -47,14 +57,15 @@ void load_imports() {
     for (std::size_t i = 0; i < enumeration_count; ++i) {
         py::Ref enumeration = py::Ref::checked(PyObject_GetAttrString(
             py::Ref::checked(PyImport_ImportModule(enum_module)).get(), schema::enumerations[i].class_name));
-        loaded.members[i] = members_by_value(enumeration.get());
+        loaded.members[i] = members_of(enumeration.get(), schema::enumerations[i]);
     }
 }
 
 PyObject* enumeration_member(std::uint8_t enumeration, std::int64_t value) noexcept {
     if (enumeration < 1 || enumeration > enumeration_count) return nullptr;
-    for (const auto& [number, member] : loaded.members[enumeration - 1]) {
-        if (number == value) return member;
+    const auto& members = schema::enumerations[enumeration - 1].members;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (members[i].value == value) return loaded.members[enumeration - 1][i];
     }
     return nullptr;
 }

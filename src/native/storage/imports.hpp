@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 namespace ozra::storage {
@@ -19,8 +18,8 @@ struct Imports {
     PyObject* array_type = nullptr;    // array.array
     // OzraSymbols members, in the order of core::Marker.
     std::array<PyObject*, core::marker_count> symbols{};
-    // Per enumeration (index = file number - 1): (value, member) pairs.
-    std::array<std::vector<std::pair<std::int64_t, PyObject*>>, enumeration_count> members;
+    // Per enumeration (index = file number - 1): the members in the order of the format's tables.
+    std::array<std::vector<PyObject*>, enumeration_count> members;
 };
 
 // Filled by load_imports(); the references are kept for the life of the process.
@@ -28,6 +27,7 @@ const Imports& imports();
 void load_imports();
 
 // The member of an enumeration with the given value, or nullptr (borrowed).
+// The enumeration classes hold exactly the members of the format's tables (checked at load).
 PyObject* enumeration_member(std::uint8_t enumeration, std::int64_t value) noexcept;
 
 // The marker of an OzraSymbols member; TypeError for anything else.

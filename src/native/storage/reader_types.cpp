@@ -1,6 +1,5 @@
 // The reader part of the storage module: the reader, its stream, the points
 // types and the index records.
-#include "description_decoder.hpp"
 #include "file_stream.hpp"
 #include "imports.hpp"
 #include "index_records.hpp"
@@ -12,7 +11,6 @@ namespace ozra::storage {
 
 void add_reader_types(PyObject* module, StorageState& state) {
     load_imports();
-    prepare_description_decoding(state.descriptions);
     prepare_spectrum_reads();
     state.value_types.spectrum_points = add_spectrum_point_types(module);
     state.value_types.spectrum_point = spectrum_point_type();
@@ -22,7 +20,7 @@ void add_reader_types(PyObject* module, StorageState& state) {
     state.value_types.release_reader = release_reader;
     state.value_types.spectrum_index = add_index_types(module);
     state.value_types.internal_spectrum_description =
-        state.descriptions[static_cast<int>(RecordKind::internal_spectrum_description)];
+        state.descriptions[static_cast<int>(schema::RecordKind::internal_spectrum_description)];
 }
 
 }  // namespace ozra::storage

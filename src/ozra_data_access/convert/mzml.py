@@ -25,9 +25,11 @@ the source's total ion current and base peak (derived from the points when the s
 none), the collision energy, precursor m/z and isolation window, the scan window as mass range,
 the precursor spectrum (as `precursor_index`, when it is an earlier spectrum of the run), and,
 as supplemental properties, its native id ("NativeId") and filter string ("FilterString").
-A source from a Thermo raw file also gets a stored condition list in order of first
-appearance, each condition carrying a Thermo Fisher record whose scan filter is the filter
-string of all its spectra (None where its spectra's filter strings differ).
+The MS function stores its condition list (see :mod:`ozra_data_access.convert.conditions`
+for the rule on scan windows: windows that vary from spectrum to spectrum within a group are
+data-derived and give the group's one condition no mass range). A source from a Thermo raw
+file gets, on each condition, a Thermo Fisher record whose scan filter is the filter string of
+all its spectra (None where its spectra's filter strings differ).
 """
 
 from __future__ import annotations
@@ -43,10 +45,12 @@ from ozra_data_access._internal._enum import (
     DetectorTypes,
     PolarityTypes,
     SpectrumTypes,
+    TripleQScanTypes,
     VendorSpecificAdditionalConditionTypes,
 )
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import vocabulary as cv
+from ozra_data_access.convert.conditions import StoredConditions
 from ozra_data_access.convert.mzml_arrays import MzmlError
 from ozra_data_access.convert.mzml_reader import (
     MzmlChromatogram,
@@ -63,9 +67,10 @@ from ozra_data_access.writer import (
     FunctionData,
     MeasurementData,
     SpectrumData,
-    VendorSpecificConditionData,
+    TripleQScanConditionData,
     write_file,
 )
+from ozra_data_access.quan import CONDITIONS_PROPERTY
 
 PathType = Union[str, "os.PathLike[str]"]
 
@@ -139,6 +144,7 @@ class MzmlConversion:
         self.quan_traces = 0
         self.analog_traces = 0
         self.picked_spectra = 0
+        self._ms_times: list = []
         self.sorted_ids: list = []
         self.skipped_chromatograms: list = []
         #: The spectra the source's spectrum list announces (None until known, or if it does not say).
@@ -176,29 +182,34 @@ class MzmlConversion:
         first = next(source, None)
         self.spectra_total = reader.spectrum_count
         if first is not None:
-            conditions = _ThermoConditions() if _is_thermo(reader.header) else None
+            conditions = StoredConditions(
+                VendorSpecificAdditionalConditionTypes.THERMO_FISHER_RAW_FILE_READER if _is_thermo(reader.header)
+                else None)
             # The writer stores a function's description after its spectra: the list is complete by then.
             yield FunctionData.qual_ms(self._ms_spectra(first, source, conditions),
-                                       acquisition_conditions=None if conditions is None else conditions.stored)
+                                       acquisition_conditions=conditions.stored)
         if radiation:
             yield self._dad_function(radiation)
-        quan, analog = self._traces(chromatograms)
+        quan, conditions, analog = self._traces(chromatograms)
         if quan:
-            yield FunctionData.quan(quan)
+            yield FunctionData.quan(quan, supplemental_properties={CONDITIONS_PROPERTY: conditions})
         for detector, traces in analog.items():
             yield FunctionData.analog(traces, detector_type=detector)
 
     def _ms_spectra(self, first: MzmlSpectrum, rest: Iterable[MzmlSpectrum],
-                    conditions: Optional["_ThermoConditions"]) -> Iterator[SpectrumData]:
+                    conditions: StoredConditions) -> Iterator[SpectrumData]:
         positions: dict = {}
         for position, item in enumerate(_chain(first, rest)):
             spectrum = self._ms_spectrum(item, positions, conditions)
+            if spectrum.retention_time is not None:
+                self._ms_times.append(spectrum.retention_time)
             positions[item.id] = position
             self.ms_spectra += 1
             yield spectrum
+        conditions.finish()
 
     def _ms_spectrum(self, item: MzmlSpectrum, positions: dict,
-                     conditions: Optional["_ThermoConditions"]) -> SpectrumData:
+                     conditions: StoredConditions) -> SpectrumData:
         where = f"spectrum {item.id!r}"
         params = item.params
         precursor = item.precursors[0] if item.precursors else None
@@ -225,9 +236,8 @@ class MzmlConversion:
             intensity_width=self._width(intensity),
         )
         _take_summary(spectrum, params, where)
-        if conditions is not None:
-            spectrum.acquisition_condition_index = conditions.index_of(
-                spectrum, None if filter_param is None else filter_param.value)
+        spectrum.acquisition_condition_index = conditions.index_of(
+            spectrum, None if filter_param is None else filter_param.value)
         return spectrum
 
     def _dad_function(self, items: list) -> FunctionData:
@@ -261,43 +271,71 @@ class MzmlConversion:
             return FunctionData.dad(spectra, wavelengths=shared)
         return FunctionData.dad(spectra)
 
-    def _traces(self, chromatograms: list) -> tuple[list, dict]:
-        """The quantitative traces, and the analog traces by detector."""
+    def _traces(self, chromatograms: list) -> tuple[list, list, dict]:
+        """The quantitative traces with their condition list, and the analog traces by detector.
+
+        Every chromatogram is stored except one the reader rebuilds from stored spectra (a total
+        ion current, base peak or ion current chromatogram in a file with MS spectra)."""
         quan: list = []
+        conditions = _TraceConditions()
         analog: dict = {}
         for item in chromatograms:
             params = item.params
-            if cv.SRM_CHROMATOGRAM in params or cv.SIM_CHROMATOGRAM in params:
-                quan.append(self._quan_trace(item))
-                continue
-            kind = next((a for a in cv.DETECTOR_CHROMATOGRAMS if a in params), None)
-            if kind is not None:
-                trace = self._trace(item, ms_level=None, polarity=None)
-                trace.supplemental_properties["ChromatogramType"] = cv.DETECTOR_CHROMATOGRAMS[kind]
-                analog.setdefault(_DETECTOR_OF_CHROMATOGRAM.get(kind, DetectorTypes.ANALOG), []).append(trace)
-                continue
+            mass_kind = next((name for a, name in cv.MASS_CHROMATOGRAMS.items() if a in params), None)
             derived = next((name for a, name in cv.DERIVED_CHROMATOGRAMS.items() if a in params), None)
-            self.skipped_chromatograms.append(
-                (item.id, f"a {derived}, rebuilt from the spectra" if derived else "of no chromatogram kind stored"))
+            if derived is not None and self._covers_spectra(item):
+                self.skipped_chromatograms.append((item.id, f"a {derived}, rebuilt from the spectra"))
+            elif mass_kind is not None or derived is not None:
+                quan.append(self._quan_trace(item, mass_kind or derived, conditions))
+            elif cv.TIME_ARRAY not in item.arrays:
+                self.skipped_chromatograms.append((item.id, "it has no time array"))
+            else:
+                kind = next((a for a in cv.DETECTOR_CHROMATOGRAMS if a in params), None)
+                trace = self._trace(item, ms_level=None, polarity=None)
+                properties = trace.supplemental_properties
+                if kind is not None:
+                    properties["ChromatogramType"] = cv.DETECTOR_CHROMATOGRAMS[kind]
+                    properties["DetectorType"] = cv.DETECTOR_CHROMATOGRAMS[kind].removesuffix(" chromatogram")
+                analog.setdefault(_DETECTOR_OF_CHROMATOGRAM.get(kind, DetectorTypes.ANALOG), []).append(trace)
         self.quan_traces += len(quan)
         self.analog_traces += sum(len(traces) for traces in analog.values())
-        return quan, analog
+        return quan, conditions.stored, analog
 
-    def _quan_trace(self, item: MzmlChromatogram) -> SpectrumData:
+    def _covers_spectra(self, item: MzmlChromatogram) -> bool:
+        """Whether every time of the chromatogram is the retention time of a stored MS spectrum, so
+        that the reader rebuilds it (to float32 rounding: some files store times as float32)."""
+        times = item.arrays.get(cv.TIME_ARRAY)
+        if not self._ms_times or times is None:
+            return False
+        stored = np.sort(np.asarray(self._ms_times, dtype=np.float64))
+        wanted = _in_minutes(times.values, times.kind, f"chromatogram {item.id!r}")
+        nearest = np.clip(np.searchsorted(stored, wanted), 1, len(stored) - 1) if len(stored) > 1 else 0
+        candidates = np.stack([stored[nearest - 1], stored[nearest]]) if len(stored) > 1 else stored[[0]]
+        return bool(np.all(np.any(np.isclose(candidates, wanted, rtol=1e-6, atol=1e-9), axis=0)))
+
+    def _quan_trace(self, item: MzmlChromatogram, kind: str, conditions: "_TraceConditions") -> SpectrumData:
         where = f"chromatogram {item.id!r}"
+        params = item.params
         precursor_value, precursor_range = _precursor_mz(item.precursor, where)
+        reaction = cv.SRM_CHROMATOGRAM in params or cv.CRM_CHROMATOGRAM in params
+        level = _ms_level(params, where)
         trace = self._trace(
             item,
-            ms_level=2 if cv.SRM_CHROMATOGRAM in item.params else 1,
-            polarity=_polarity(item.params, {}),
+            ms_level=level if level is not None else (2 if reaction else 1),
+            polarity=_polarity(params, {}),
             collision_energy=None if item.precursor is None else _number(
                 item.precursor.activation, cv.COLLISION_ENERGY, where),
             precursor_value=precursor_value,
             precursor_range=precursor_range,
         )
-        product = None if item.product is None else _number(item.product.isolation, cv.ISOLATION_TARGET, where)
+        properties = trace.supplemental_properties
+        properties["ChromatogramType"] = kind
+        if cv.SRM_CHROMATOGRAM not in params and cv.SIM_CHROMATOGRAM not in params:
+            properties["ChannelName"] = item.id
+        product, product_range = _precursor_mz(item.product, where)
         if product is not None:
-            trace.supplemental_properties["ProductMz"] = product
+            properties["ProductMz"] = product
+        trace.acquisition_condition_index = conditions.index_of(trace, product, product_range)
         return trace
 
     def _trace(self, item: MzmlChromatogram, **fields: Any) -> SpectrumData:
@@ -314,13 +352,15 @@ class MzmlConversion:
         supplemental properties. A time array is converted to minutes."""
         properties: dict = {"NativeId": item.id}
         x_array = item.arrays.get(x_kind)
-        intensity_array = item.arrays.get(cv.INTENSITY_ARRAY)
+        intensity_array = next((item.arrays[k] for k in cv.VALUE_ARRAYS if k in item.arrays), None)
         if x_array is None and intensity_array is None:
             return np.empty(0), np.empty(0), properties
         if x_array is None or intensity_array is None:
             missing = "intensity array" if intensity_array is None else f"array of kind {x_kind}"
             raise MzmlError(f"{where}: it has no {missing}")
         x, intensity = x_array.values, intensity_array.values
+        if intensity_array.kind.unit_name and x_kind == cv.TIME_ARRAY:
+            properties["Unit"] = intensity_array.kind.unit_name
         if len(x) != len(intensity):
             raise MzmlError(f"{where}: {len(x)} {x_array.kind.name} values but {len(intensity)} intensities")
         if x_kind == cv.TIME_ARRAY:
@@ -343,44 +383,34 @@ class MzmlConversion:
         return 4 if np.array_equal(narrowed.view(np.int64), intensity.view(np.int64)) else 8
 
 
-class _ThermoConditions:
-    """The stored condition list of a Thermo source, in order of first appearance.
+class _TraceConditions:
+    """The condition list of a quantitative function, one entry per distinct condition of its traces.
 
-    Each condition carries a Thermo Fisher record with the filter string of its spectra as scan
-    filter; where its spectra's filter strings differ, the scan filter is None. Spectra are
-    grouped by the fields a condition compares (the Thermo record compares equal throughout).
-    """
+    A reaction monitored from a precursor to a product (ms level 2 with a product m/z) is a
+    triple-quadrupole product ion scan whose Q3 range is the product's isolation window (the
+    product m/z alone when the source gives no window)."""
 
     def __init__(self) -> None:
         self.stored: list = []
         self._positions: dict = {}
 
-    def index_of(self, spectrum: SpectrumData, filter_string: Optional[str]) -> int:
-        """The position of the spectrum's condition in the list, adding the condition when new."""
-        key = (spectrum.ms_level, spectrum.polarity, spectrum.collision_energy, spectrum.mass_range,
-               spectrum.spectrum_type, spectrum.precursor_range, spectrum.precursor_value)
+    def index_of(self, trace: SpectrumData, product: Optional[float], product_range: Optional[ValueRange]) -> int:
+        key = (trace.ms_level, trace.polarity, trace.collision_energy, trace.precursor_value, trace.precursor_range,
+               product, product_range)
         position = self._positions.get(key)
         if position is None:
             position = self._positions[key] = len(self.stored)
+            triple_q = None
+            if trace.ms_level == 2 and product is not None:
+                triple_q = TripleQScanConditionData(TripleQScanTypes.PRODUCT, target_mz=trace.precursor_value,
+                                                    q3_range=product_range or ValueRange(product, product))
             self.stored.append(AcquisitionConditionData(
-                AcquisitionCoreConditionData(
-                    ms_level=spectrum.ms_level,
-                    polarity=spectrum.polarity,
-                    collision_energy=spectrum.collision_energy,
-                    mass_range=spectrum.mass_range,
-                    original_measured_spectrum_type=spectrum.spectrum_type,
-                    vendor_specific_additional_condition=VendorSpecificConditionData(
-                        VendorSpecificAdditionalConditionTypes.THERMO_FISHER_RAW_FILE_READER,
-                        scan_info_string=filter_string,
-                    ),
-                ),
-                precursor_range=spectrum.precursor_range,
-                precursor_value=spectrum.precursor_value,
+                AcquisitionCoreConditionData(ms_level=trace.ms_level, polarity=trace.polarity,
+                                             collision_energy=trace.collision_energy,
+                                             original_measured_spectrum_type=None, triple_q_scan_condition=triple_q),
+                precursor_range=trace.precursor_range,
+                precursor_value=trace.precursor_value,
             ))
-            return position
-        vendor = self.stored[position].internal_acquisition_core_condition.vendor_specific_additional_condition
-        if vendor.scan_info_string != filter_string:
-            vendor.scan_info_string = None
         return position
 
 

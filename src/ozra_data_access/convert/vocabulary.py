@@ -38,7 +38,14 @@ MZ_ARRAY = "MS:1000514"
 INTENSITY_ARRAY = "MS:1000515"
 WAVELENGTH_ARRAY = "MS:1000617"
 TIME_ARRAY = "MS:1000595"
-ARRAY_KINDS = frozenset({MZ_ARRAY, INTENSITY_ARRAY, WAVELENGTH_ARRAY, TIME_ARRAY})
+#: The arrays that give a spectrum's or chromatogram's values, the first one present being taken.
+VALUE_ARRAYS = (
+    INTENSITY_ARRAY,
+    "MS:1000820",  # flow rate array
+    "MS:1000821",  # pressure array
+    "MS:1000822",  # temperature array
+)
+ARRAY_KINDS = frozenset({MZ_ARRAY, WAVELENGTH_ARRAY, TIME_ARRAY, *VALUE_ARRAYS})
 NUMBER_TYPES = {
     "MS:1000521": "<f4",  # 32-bit float
     "MS:1000523": "<f8",  # 64-bit float
@@ -87,7 +94,17 @@ MINUTES_PER_NAMED_UNIT = {"minute": (1, 1), "second": (1, 60), "millisecond": (1
 # Chromatograms.
 SRM_CHROMATOGRAM = "MS:1001473"
 SIM_CHROMATOGRAM = "MS:1001472"
-#: Chromatograms summed from the spectra themselves: the reader rebuilds them, so they are not stored.
+CRM_CHROMATOGRAM = "MS:1001474"
+#: Chromatograms of chosen ions or reactions: they go to a quantitative function.
+MASS_CHROMATOGRAMS = {
+    SRM_CHROMATOGRAM: "selected reaction monitoring chromatogram",
+    SIM_CHROMATOGRAM: "selected ion monitoring chromatogram",
+    CRM_CHROMATOGRAM: "consecutive reaction monitoring chromatogram",
+    "MS:1000627": "selected ion current chromatogram",
+    "MS:4000025": "precursor ion current chromatogram",
+}
+#: Chromatograms summed from the spectra themselves: the reader rebuilds them, so they are stored only
+#: when the file has no MS spectra.
 DERIVED_CHROMATOGRAMS = {
     "MS:1000235": "total ion current chromatogram",
     "MS:1000628": "basepeak chromatogram",
@@ -100,6 +117,7 @@ DETECTOR_CHROMATOGRAMS = {
     "MS:1000813": "emission chromatogram",
     "MS:1003019": "pressure chromatogram",
     "MS:1003020": "flow rate chromatogram",
+    "MS:1002715": "temperature chromatogram",
 }
 
 # Instruments and source files.

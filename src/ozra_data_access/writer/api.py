@@ -13,6 +13,7 @@ from ozra_data_access.writer import blocks, records
 from ozra_data_access.writer.atomic import atomic_output
 from ozra_data_access.writer.model import (
     AUTO,
+    LaterIndex,
     INTENSITY_WIDTHS,
     POINT_ENCODINGS,
     FunctionData,
@@ -21,7 +22,7 @@ from ozra_data_access.writer.model import (
 )
 from ozra_data_access.writer.points import PointArrays, encode_points
 from ozra_data_access.writer.primitives import FrameCompressor
-from ozra_data_access.writer.values import encode_record
+from ozra_data_access.writer.values import encode_record, encode_value
 
 #: The converter version a file gets unless the caller names one: this package's version.
 CONVERTER_VERSION = tuple(int(part) for part in __version__.split(".")[:3])
@@ -148,6 +149,8 @@ class _SpectrumIndex:
         self._positions: list[int] = []
         self._profile_positions: list[int] = []
         self._descriptions = bytearray()
+        #: (offset of the stored integer, its LaterIndex) of the descriptions' condition indices set later.
+        self._later: list[tuple[int, LaterIndex]] = []
 
     def add(self, writer: _FileWriter, position_in_function: int, spectrum: SpectrumData) -> None:
         """Writes the spectrum's points through `writer` and keeps its positions and description."""
@@ -166,16 +169,29 @@ class _SpectrumIndex:
             profile = PointArrays(spectrum.profile_x, spectrum.profile_intensity, width)
             profile_position = writer.emit(encode_points(profile, encoding, writer.compressor))
         self._profile_positions.append(profile_position)
-        encode_record(self._descriptions, *records.spectrum_description(
-            spectrum,
-            position_in_function if spectrum.index is AUTO else spectrum.index,
-            _summary(spectrum, points, self._wavelengths),
+        index = position_in_function if spectrum.index is AUTO else spectrum.index
+        kind, fields = records.spectrum_description(
+            spectrum, index, _summary(spectrum, points, self._wavelengths),
             spectrum.has_profile if spectrum.is_profile_spectrum_measured is AUTO
             else spectrum.is_profile_spectrum_measured,
-        ))
+        )
+        later = spectrum.acquisition_condition_index
+        if isinstance(later, LaterIndex):
+            # Stored as an integer now and overwritten in place when the block is written: the
+            # record's header, index and retention time come before it.
+            fields[2] = 0
+            leading = bytearray(2)
+            encode_value(leading, fields[0])
+            encode_value(leading, fields[1])
+            self._later.append((len(self._descriptions) + len(leading) + 1, later))
+        encode_record(self._descriptions, kind, fields)
 
     def block(self, block_position: int, compressor: FrameCompressor) -> bytes:
         """The spectrum index block, to be written at `block_position`."""
+        for offset, later in self._later:
+            if not isinstance(later.value, int):
+                raise ValueError(f"a later condition index was never set (it is {later.value!r})")
+            _I64.pack_into(self._descriptions, offset, later.value)
         has_profile = self._function.has_profile
         if has_profile is None:
             has_profile = any(self._profile_positions)

@@ -33,6 +33,20 @@ class _Auto:
 #: Default of the fields the writer derives (see each class).
 AUTO: Any = _Auto()
 
+
+class LaterIndex:
+    """A spectrum's condition index that is known only once its function's last spectrum is given.
+
+    Set `value` (an int) before the function's spectra iterable ends: the writer stores it when it
+    writes the function's spectrum index block. Converters that decide a function's conditions
+    from all of its spectra use it while streaming the spectra.
+    """
+
+    __slots__ = ("value",)
+
+    def __init__(self) -> None:
+        self.value: Optional[int] = None
+
 #: The encoding of point data: "raw" (plain little-endian numbers) or "zstd" (one zstd frame).
 POINT_ENCODINGS = ("raw", "zstd")
 #: The widths an intensity can be stored with: 4 (float32) or 8 (float64).
@@ -114,6 +128,8 @@ class SpectrumData:
     ``profile_x`` and ``profile_intensity``. In a function with a wavelength array, leave ``x``
     None: the spectrum then stores intensities only. Points are stored as given; the reader
     requires x values that do not decrease.
+
+    ``acquisition_condition_index`` may be a :class:`LaterIndex`, resolved when the function ends.
 
     Derived when written, unless set: ``index`` (the spectrum's position in its function),
     ``current_total_ion``, ``base_peak_intensity`` and ``base_peak_mz`` (sum and maximum of the

@@ -4,8 +4,8 @@
 #include "args.hpp"
 #include "file_stream.hpp"
 #include "imports.hpp"
+#include "entry.hpp"
 #include "object_fields.hpp"
-#include "storage_errors.hpp"
 #include "types.hpp"
 
 #include <structmember.h>
@@ -27,7 +27,7 @@ ReaderObject* as_reader(PyObject* self) { return reinterpret_cast<ReaderObject*>
 // Runs `read(file)` on the reader's file, the reader held by this thread meanwhile.
 template <class Read>
 PyObject* with_file(PyObject* self, Read&& read) {
-    return storage_guard([&] {
+    return py::guard([&] {
         ReaderUse reader(self, "OzraFileReader");
         return read(reader->file);
     });
@@ -54,7 +54,7 @@ std::unique_ptr<ReaderState> open_reader(PyObject* file_path) {
 }
 
 PyObject* reader_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return storage_guard([&]() -> Ref {
+    return py::guard([&]() -> Ref {
         static const py::Parameters parameters("_OzraFileReader__create_instance", {"file_path"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         PyTypeObject* type = py::as_class(cls);
@@ -69,7 +69,7 @@ PyObject* reader_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_
 }
 
 PyObject* reader_set_buffer(PyObject* self, PyObject* position) {
-    return storage_guard([&] {
+    return py::guard([&] {
         Ref index = Ref::checked(PyNumber_Index(position));
         int overflow = 0;
         long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);

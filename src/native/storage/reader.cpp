@@ -28,7 +28,7 @@ core::FileReader& file_of(PyObject* self) { return require_native_reader(self, "
 
 void reader_dealloc(PyObject* self) {
     delete as_reader(self)->state;
-    py::clear_fields(&as_reader(self)->stream, 1);
+    py::clear_field(as_reader(self)->stream);
     py::free_instance(self);
 }
 

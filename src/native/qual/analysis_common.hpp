@@ -40,6 +40,8 @@ class ChromatogramPoints {
 public:
     ChromatogramPoints();
     py::Ref make(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity, PyObject* x) const;
+    // The same with float values, which the native class keeps without making objects.
+    py::Ref make(PyObject* spectrum_index, PyObject* retention_time, double intensity, double x) const;
 
 private:
     py::Ref point_class_;

@@ -142,13 +142,6 @@ private:
     std::vector<std::size_t> visit_;
 };
 
-// The float of a sum or an m/z; windows without a peak, the common case of targeted
-// work, share one 0.0.
-py::Ref result_float(double value, PyObject* zero) {
-    if (value == 0.0 && !std::signbit(value)) return py::Ref::borrow(zero);
-    return py::from_double(value);
-}
-
 }  // namespace
 
 py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_options) {
@@ -159,7 +152,6 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
     std::vector<std::vector<py::Ref>> built(count);  // made into lists once complete
 
     const double lowest = -largest_finite_double();
-    const py::Ref zero = py::from_double(0.0);
     ConditionTest condition_test(requests);
     RequestsToVisit visit(requests);
     const ChromatogramPoints points;
@@ -185,9 +177,7 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
                 window = records->scan(request, lowest);
             }
             if (!index) index = py::get_attr(candidate.description.get(), names::desc_index);
-            py::Ref sum = result_float(window.sum, zero.get());
-            py::Ref base_mz = result_float(window.base_mz, zero.get());
-            py::Ref point = points.make(index.get(), candidate.retention_time.get(), sum.get(), base_mz.get());
+            py::Ref point = points.make(index.get(), candidate.retention_time.get(), window.sum, window.base_mz);
             built[j].push_back(std::move(point));
         }
     }

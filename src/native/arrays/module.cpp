@@ -72,26 +72,25 @@ std::int64_t point_index(const storage::ChromatogramPointObject* point, Py_ssize
 // chromatogram_columns(points) -> (retention_time, intensity, x, spectrum_index)
 PyObject* chromatogram_columns(PyObject*, PyObject* points) {
     return py::guard([&] {
-        Ref sequence = Ref::checked(PySequence_Fast(points, "chromatogram points must be a sequence"));
-        const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+        Ref sequence = py::held_items(points, "chromatogram points must be a sequence");
+        const Py_ssize_t count = PyTuple_GET_SIZE(sequence.get());
         DoubleColumn retention_time(count), intensity(count), x(count);
         IndexColumn spectrum_index(count);
         PyTypeObject* native = storage::value_types_api().chromatogram_point;
         for (Py_ssize_t i = 0; i < count; ++i) {
-            // Conversions below may run Python code: each item is held by a reference of its own.
-            Ref point = Ref::borrow(PySequence_Fast_GET_ITEM(sequence.get(), i));
-            if (Py_TYPE(point.get()) == native) {
-                const auto* record = reinterpret_cast<const storage::ChromatogramPointObject*>(point.get());
+            PyObject* point = PyTuple_GET_ITEM(sequence.get(), i);  // held by the tuple
+            if (Py_TYPE(point) == native) {
+                const auto* record = reinterpret_cast<const storage::ChromatogramPointObject*>(point);
                 spectrum_index[i] = point_index(record, i);
                 retention_time[i] = point_double(record, storage::point_retention_time, i, "retention_time", false);
                 intensity[i] = point_double(record, storage::point_intensity, i, "intensity", false);
                 x[i] = point_double(record, storage::point_x, i, "x", true);
                 continue;
             }
-            Ref index = py::get_attr(point.get(), name_spectrum_index);
-            Ref rt = py::get_attr(point.get(), name_retention_time);
-            Ref value = py::get_attr(point.get(), name_intensity);
-            Ref point_x = py::get_attr(point.get(), name_x);
+            Ref index = py::get_attr(point, name_spectrum_index);
+            Ref rt = py::get_attr(point, name_retention_time);
+            Ref value = py::get_attr(point, name_intensity);
+            Ref point_x = py::get_attr(point, name_x);
             spectrum_index[i] = as_column_index(index.get(), i);
             retention_time[i] = as_column_double(rt.get(), i, "retention_time", false);
             intensity[i] = as_column_double(value.get(), i, "intensity", false);
@@ -108,7 +107,7 @@ bool split_point_buffer(PyObject* points, Ref& x_out, Ref& intensity_out) {
     if (!PyObject_CheckBuffer(points)) return false;
     Py_buffer view;
     if (PyObject_GetBuffer(points, &view, PyBUF_RECORDS_RO) < 0) {
-        PyErr_Clear();
+        if (!py::clear_layout_refusal()) py::throw_error();
         return false;
     }
     const bool usable = view.format != nullptr && std::strcmp(view.format, storage::point_buffer_format) == 0 &&
@@ -134,13 +133,13 @@ PyObject* spectrum_columns(PyObject*, PyObject* points) {
     return py::guard([&] {
         Ref x_bytes, intensity_bytes;
         if (!split_point_buffer(points, x_bytes, intensity_bytes)) {
-            Ref sequence = Ref::checked(PySequence_Fast(points, "spectrum points must be a sequence"));
-            const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+            Ref sequence = py::held_items(points, "spectrum points must be a sequence");
+            const Py_ssize_t count = PyTuple_GET_SIZE(sequence.get());
             DoubleColumn x(count), intensity(count);
             for (Py_ssize_t i = 0; i < count; ++i) {
-                Ref point = Ref::borrow(PySequence_Fast_GET_ITEM(sequence.get(), i));
-                Ref point_x = py::get_attr(point.get(), name_x);
-                Ref point_intensity = py::get_attr(point.get(), name_intensity);
+                PyObject* point = PyTuple_GET_ITEM(sequence.get(), i);  // held by the tuple
+                Ref point_x = py::get_attr(point, name_x);
+                Ref point_intensity = py::get_attr(point, name_intensity);
                 x[i] = as_column_double(point_x.get(), i, "x", false);
                 intensity[i] = as_column_double(point_intensity.get(), i, "intensity", false);
             }

@@ -3,11 +3,13 @@
 
 #include "args.hpp"
 #include "entry.hpp"
+#include "object_fields.hpp"
 #include "types.hpp"
 #include "storage_api.hpp"
 
 #include <structmember.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -26,11 +28,18 @@ ValueRangeObject* as_range(PyObject* self) { return reinterpret_cast<ValueRangeO
 
 bool is_plain_number(PyObject* value) { return PyFloat_CheckExact(value) || PyLong_CheckExact(value); }
 
+// `value != value`: true of a float NaN and of any other number type's NaN (Decimal's).
+bool is_nan(PyObject* value) {
+    if (PyFloat_Check(value)) return std::isnan(PyFloat_AS_DOUBLE(value));
+    if (PyLong_Check(value)) return false;
+    return py::not_equals(value, value);
+}
+
 Ref make_value_range(PyTypeObject* type, Ref min, Ref max) {
     const bool plain = is_plain_number(min.get()) && is_plain_number(max.get());
     Ref self = py::allocate(type);
-    as_range(self.get())->min = min.release();
-    as_range(self.get())->max = max.release();
+    py::set_object_field(as_range(self.get())->min, std::move(min));
+    py::set_object_field(as_range(self.get())->max, std::move(max));
     // A range of plain numbers can never be part of a cycle; one of other
     // number-like objects can, and stays known to the collector.
     if (plain) PyObject_GC_UnTrack(self.get());
@@ -48,29 +57,17 @@ PyObject* value_range_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
                 py::throw_error();
             }
         }
+        // NaN compares false with everything: a window with a NaN bound would quietly
+        // take in every point on its other side. Ranges decoded from files are kept
+        // as stored (they are made by new_value_range).
+        for (std::size_t i = 0; i < parsed.values.size(); ++i) {
+            if (is_nan(parsed[i])) {
+                PyErr_Format(PyExc_ValueError, "ValueRange %s must not be NaN", i == 0 ? "min" : "max");
+                py::throw_error();
+            }
+        }
         return make_value_range(type, Ref::borrow(parsed[0]), Ref::borrow(parsed[1]));
     });
-}
-
-int value_range_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(as_range(self)->min);
-    Py_VISIT(as_range(self)->max);
-    return 0;
-}
-
-int value_range_clear(PyObject* self) {
-    Py_CLEAR(as_range(self)->min);
-    Py_CLEAR(as_range(self)->max);
-    return 0;
-}
-
-void value_range_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    value_range_clear(self);
-    type->tp_free(self);
-    Py_DECREF(type);
 }
 
 PyObject* value_range_contains_value(PyObject* self, PyObject* value) {
@@ -128,9 +125,9 @@ PyMethodDef value_range_methods[] = {
 
 PyType_Slot value_range_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(value_range_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(value_range_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(value_range_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(value_range_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<ValueRangeObject>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<ValueRangeObject>)},
+    {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<ValueRangeObject>)},
     {Py_tp_str, reinterpret_cast<void*>(value_range_str)},
     {Py_tp_repr, reinterpret_cast<void*>(value_range_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(value_range_richcompare)},

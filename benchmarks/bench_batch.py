@@ -8,7 +8,8 @@ times the same extraction (batch.extract_xics: long table and summary as pandas 
 
 - serial: a plain loop calling the per-file work (no Dask),
 - threads: Dask's local threaded scheduler, one thread per core,
-- cluster: a distributed.LocalCluster of one single-threaded worker process per core.
+- cluster: a distributed.LocalCluster of one single-threaded worker process per core, the tables
+  sent back to this process, or the long table written by the workers as a Parquet dataset.
 
 Speed-up = serial time / time; parallel efficiency = speed-up / cores. Per-file figures (seconds,
 bytes read, result rows) are what docs/scaling.md scales up. The load average before and after is
@@ -40,12 +41,12 @@ def make_targets(count, seed=0):
 
 
 def timed(label, call, runs, cores, serial=None):
-    started = time.perf_counter()
+    started, cpu = time.perf_counter(), time.process_time()
     result = call()
-    seconds = time.perf_counter() - started
+    seconds, cpu = time.perf_counter() - started, time.process_time() - cpu
     speed_up = serial / seconds if serial else 1.0
-    print(f"| {label} | {seconds:.2f} | {1000 * seconds / runs:.1f} | {speed_up:.2f} | {speed_up / cores:.2f} |",
-          flush=True)
+    print(f"| {label} | {seconds:.2f} | {1000 * seconds / runs:.1f} | {1000 * cpu / runs:.1f} | {speed_up:.2f} | "
+          f"{speed_up / cores:.2f} |", flush=True)
     return seconds, result
 
 
@@ -68,8 +69,8 @@ def main():
         print(f"cores {cores}, load average before {os.getloadavg()[0]:.2f}")
         print(f"{args.runs} runs of {size / 1e6:.1f} MB ({args.scans} scans x {args.points} points, "
               f"DAD, zstd) x {args.targets} targets")
-        print("| schedule | seconds | ms per run | speed-up | parallel efficiency |")
-        print("|---|---|---|---|---|")
+        print("| schedule | seconds | ms per run | this process's CPU ms per run | speed-up | parallel efficiency |")
+        print("|---|---|---|---|---|---|")
         serial, tables = timed("serial loop", lambda: [file_xics(path, targets) for path in paths], args.runs, cores)
         timed("local threads", lambda: extract_xics(paths, targets), args.runs, cores, serial)
         with distributed.LocalCluster(n_workers=cores, threads_per_worker=1, processes=True,
@@ -77,6 +78,9 @@ def main():
             client.run(lambda: __import__("ozra_data_access.batch"))  # imports are not the work
             timed(f"LocalCluster, {cores} workers", lambda: extract_xics(paths, targets, client=client),
                   args.runs, cores, serial)
+            out = os.path.join(folder, "results.parquet")
+            timed(f"LocalCluster, {cores} workers, Parquet written by the workers",
+                  lambda: extract_xics(paths, targets, client=client, out=out), args.runs, cores, serial)
         rows = sum(len(t["xic"]) for t in tables) / len(tables)
         print(f"per run: {size / 1e6:.1f} MB, {rows:,.0f} result rows "
               f"({rows * 80 / 1e6:.2f} MB as a DataFrame), {serial / args.runs * 1000:.1f} ms serial")

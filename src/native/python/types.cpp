@@ -11,7 +11,7 @@ PyTypeObject* add_type(PyObject* module, PyType_Spec* spec) {
     Ref type = Ref::checked(PyType_FromModuleAndSpec(module, spec, nullptr));
     const char* dot = strrchr(spec->name, '.');
     check(PyModule_AddObjectRef(module, dot ? dot + 1 : spec->name, type.get()));
-    return reinterpret_cast<PyTypeObject*>(type.release());
+    return reinterpret_cast<PyTypeObject*>(Kept(std::move(type)).get());
 }
 
 namespace {
@@ -42,16 +42,16 @@ void bind_import(PyObject* module, const char* module_name, const char* name) {
     check(PyModule_AddObjectRef(module, name, value.get()));
 }
 
-PyObject* module_global(PyObject* module, PyObject* name) {
+Ref module_global(PyObject* module, PyObject* name) {
     PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(module), name);
     if (value == nullptr) {
         if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
         throw_error();
     }
-    return value;
+    return Ref::borrow(value);
 }
 
-PyObject* intern(const char* text) { return check_borrowed(PyUnicode_InternFromString(text)); }
+Kept intern(const char* text) { return Kept(Ref::checked(PyUnicode_InternFromString(text))); }
 
 Ref allocate(PyTypeObject* cls) { return Ref::checked(cls->tp_alloc(cls, 0)); }
 

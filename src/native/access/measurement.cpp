@@ -250,16 +250,24 @@ bool has_text(PyObject* value) { return py::not_equals_none(value) && py::not_eq
 
 PyObject* measurement_str(PyObject* self) {
     return py::guard([&] {
-        Text text;
+        py::Text text;
+        // "[label] value, " for a field that holds text.
+        auto add_field = [&](const char* label, PyObject* value) {
+            if (!has_text(value)) return;
+            text.add(label);
+            text.add_str(value);
+            text.add(", ");
+        };
         py::Ref sample_name = py::get_attr(self, names.sample_name);
-        if (has_text(sample_name.get())) text << "[Sample Name] " << sample_name.get() << ", ";
+        add_field("[Sample Name] ", sample_name.get());
         py::Ref sample_id = py::get_attr(self, names.sample_id);
-        if (has_text(sample_id.get())) text << "[Sample ID] " << sample_id.get() << ", ";
+        add_field("[Sample ID] ", sample_id.get());
         const char* labels[] = {"[#Qual] ", ", [#Quan] ", ", [#DAD] ", ", [#Analog] "};
         const Kind order[] = {qual, quan, dad, analog};
         for (int i = 0; i < kind_count; ++i) {
             py::Ref count = py::call_method(self, kinds[order[i]].counter_key);
-            text << labels[i] << count.get();
+            text.add(labels[i]);
+            text.add_str(count.get());
         }
         return text.finish();
     });

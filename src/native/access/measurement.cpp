@@ -146,13 +146,6 @@ Kind kind_of(PyObject* function_index) {
     return is_ms(detector_type.get()) ? quan : analog;
 }
 
-// The loop bound as range(count) takes it: an integer, none for a negative count.
-Py_ssize_t as_count(PyObject* count) {
-    py::Ref integer = py::Ref::checked(PyNumber_Index(count));
-    Py_ssize_t value = PyLong_AsSsize_t(integer.get());
-    if (value == -1 && PyErr_Occurred()) py::throw_error();
-    return value;
-}
 
 void read_function_index_block(PyObject* self, PyObject* reader) {
     MeasurementObject* measurement = as_measurement(self);
@@ -166,7 +159,7 @@ void read_function_index_block(PyObject* self, PyObject* reader) {
     py::Ref num_functions = py::call_method(reader, names.read_uint16_or_32);
     py::Ref relative_positions = py::call_method(reader, names.read_int64_array);
     py::call_method(reader, names.set_decompressed_buffer);
-    for (Py_ssize_t i = 0, count = as_count(num_functions.get()); i < count; ++i) {
+    for (Py_ssize_t i = 0, count = py::as_ssize(num_functions.get()); i < count; ++i) {
         py::Ref i_object = py::from_size(i);
         py::Ref relative = py::Ref::checked(PyObject_GetItem(relative_positions.get(), i_object.get()));
         py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));

@@ -1,11 +1,12 @@
 #include "access_module.hpp"
 #include "entry.hpp"
+#include "module_slots.hpp"
 #include "types.hpp"
 
 namespace ozra::access {
 namespace {
 
-PyObject* the_module = nullptr;  // borrowed: the module lives as long as the process
+py::Kept the_module;
 
 int access_exec(PyObject* module) {
     return py::guard_int([&] {
@@ -19,16 +20,11 @@ int access_exec(PyObject* module) {
         py::bind_import(module, "ozra_data_access.qual", "DADAnalysis");
         py::bind_import(module, "ozra_data_access.quan", "QuanAnalysis");
         py::bind_import(module, "ozra_data_access.quan", "AnalogAnalysis");
-        the_module = module;
+        the_module = py::Kept(py::Ref::borrow(module));
         add_file_types(module);
         return 0;
     });
 }
-
-PyModuleDef_Slot access_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(access_exec)},
-    {0, nullptr},
-};
 
 PyModuleDef access_module = {
     PyModuleDef_HEAD_INIT,
@@ -36,7 +32,7 @@ PyModuleDef access_module = {
     "Opening Ozra files: the file object and its measurements.",
     0,
     nullptr,
-    access_slots,
+    py::module_slots<access_exec>(),
     nullptr,
     nullptr,
     nullptr,
@@ -44,7 +40,7 @@ PyModuleDef access_module = {
 
 }  // namespace
 
-PyObject* module_name(PyObject* name) { return py::module_global(the_module, name); }
+py::Ref global(PyObject* name) { return py::module_global(the_module, name); }
 
 }  // namespace ozra::access
 

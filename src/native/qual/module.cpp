@@ -1,4 +1,5 @@
 #include "entry.hpp"
+#include "module_slots.hpp"
 #include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
@@ -6,7 +7,7 @@
 namespace ozra::qual {
 namespace {
 
-PyObject* the_module = nullptr;  // borrowed: the module lives as long as the process
+py::Kept the_module;
 
 int qual_exec(PyObject* module) {
     return py::guard_int([&] {
@@ -23,7 +24,7 @@ int qual_exec(PyObject* module) {
         }
         py::Ref sys = py::Ref::checked(PyImport_ImportModule("sys"));
         py::check(PyModule_AddObjectRef(module, "sys", sys.get()));
-        the_module = module;
+        the_module = py::Kept(py::Ref::borrow(module));
         names::intern_all();
         add_condition_types(module);
         add_spectrum_types(module);
@@ -33,18 +34,13 @@ int qual_exec(PyObject* module) {
     });
 }
 
-PyModuleDef_Slot qual_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(qual_exec)},
-    {0, nullptr},
-};
-
 PyModuleDef qual_module = {
     PyModuleDef_HEAD_INIT,
     "ozra_data_access.qual",
     "Qualitative MS analyses, DAD analyses, their spectra, chromatograms and acquisition conditions.",
     0,
     nullptr,
-    qual_slots,
+    py::module_slots<qual_exec>(),
     nullptr,
     nullptr,
     nullptr,
@@ -52,7 +48,7 @@ PyModuleDef qual_module = {
 
 }  // namespace
 
-PyObject* module_name(PyObject* name) { return py::module_global(the_module, name); }
+py::Ref global(PyObject* name) { return py::module_global(the_module, name); }
 
 }  // namespace ozra::qual
 

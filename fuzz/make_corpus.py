@@ -36,7 +36,13 @@ def main():
         primitives.FrameCompressor.compress = lambda self, data: PLAIN_FRAME_HEADER + data
         write_samples(args.directory)
         return
+    # The core fuzzer also reads a body as a frame's content: the samples' frames, uncompressed.
+    frames = []
+    compress = primitives.FrameCompressor.compress
+    primitives.FrameCompressor.compress = lambda self, data: frames.append(bytes(data)) or compress(self, data)
     write_samples(args.directory)
+    for number, content in enumerate(frames):
+        (args.directory / f"frame-{number}.body").write_bytes(content)
     data, _ = ozra_bytes.sample_file()
     (args.directory / "hand-built.ozra").write_bytes(data)
     # The core fuzzer reads a file's body: the spectra behind the header.

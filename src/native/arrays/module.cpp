@@ -4,7 +4,7 @@
 #include "columns.hpp"
 #include "entry.hpp"
 #include "types.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -57,8 +57,8 @@ struct PointFields {
 };
 
 void read_point(PyObject* point, PointFields& fields) {
-    if (Py_TYPE(point) == py::value_types_api().chromatogram_point) {
-        const auto* record = reinterpret_cast<py::ChromatogramPointObject*>(point);
+    if (Py_TYPE(point) == storage::value_types_api().chromatogram_point) {
+        const auto* record = reinterpret_cast<storage::ChromatogramPointObject*>(point);
         fields.values[0] = record->spectrum_index;
         fields.values[1] = record->retention_time;
         fields.values[2] = record->intensity;
@@ -104,12 +104,12 @@ bool split_point_buffer(PyObject* points, Ref& x_out, Ref& intensity_out) {
         PyErr_Clear();
         return false;
     }
-    const bool usable = view.format != nullptr && std::strcmp(view.format, py::point_buffer_format) == 0 &&
-                        view.ndim == 1 && view.itemsize == Py_ssize_t{sizeof(py::Point)} &&
+    const bool usable = view.format != nullptr && std::strcmp(view.format, storage::point_buffer_format) == 0 &&
+                        view.ndim == 1 && view.itemsize == Py_ssize_t{sizeof(storage::Point)} &&
                         (view.strides == nullptr || view.strides[0] == view.itemsize);
     if (usable) {
         const Py_ssize_t count = view.len / view.itemsize;
-        const auto* pairs = static_cast<const py::Point*>(view.buf);
+        const auto* pairs = static_cast<const storage::Point*>(view.buf);
         DoubleColumn x(count), intensity(count);
         for (Py_ssize_t i = 0; i < count; ++i) {
             x[i] = pairs[i].x;
@@ -160,7 +160,7 @@ int arrays_exec(PyObject*) {
         name_retention_time = py::intern("retention_time");
         name_intensity = py::intern("intensity");
         name_x = py::intern("x");
-        py::value_types_api();
+        storage::value_types_api();
         return 0;
     });
 }

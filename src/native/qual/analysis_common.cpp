@@ -4,7 +4,7 @@
 #include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -90,7 +90,7 @@ namespace {
 // interpreter's arithmetic: when some retention time is not a float, or when a
 // record is not the storage layer's own, whose fields never change.
 py::Ref retention_time_table(PyObject* spectra) {
-    const py::ValueTypesApi& storage = py::value_types_api();
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     const Py_ssize_t count = PyList_GET_SIZE(spectra);
     py::Ref table = py::Ref::checked(PyBytes_FromStringAndSize(nullptr, count * static_cast<Py_ssize_t>(sizeof(double))));
     auto* values = reinterpret_cast<double*>(PyBytes_AS_STRING(table.get()));
@@ -199,7 +199,7 @@ Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
 
 ChromatogramPoints::ChromatogramPoints()
     : point_class_(py::Ref::borrow(module_name(names::SpectrumBasedChromatogramPoint))),
-      native_(point_class_.get() == reinterpret_cast<PyObject*>(py::value_types_api().chromatogram_point)) {}
+      native_(point_class_.get() == reinterpret_cast<PyObject*>(storage::value_types_api().chromatogram_point)) {}
 
 py::Ref ChromatogramPoints::make(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity,
                                  PyObject* x) const {
@@ -207,7 +207,7 @@ py::Ref ChromatogramPoints::make(PyObject* spectrum_index, PyObject* retention_t
         // The native class, filled directly as its constructor would. It is made
         // untracked: like a tuple of numbers, a point of numbers can never be part of a
         // cycle, and the collector is told of the others.
-        auto* point = PyObject_GC_New(py::ChromatogramPointObject, py::value_types_api().chromatogram_point);
+        auto* point = PyObject_GC_New(storage::ChromatogramPointObject, storage::value_types_api().chromatogram_point);
         if (point == nullptr) py::throw_error();
         point->spectrum_index = py::Ref::borrow(spectrum_index).release();
         point->retention_time = py::Ref::borrow(retention_time).release();

@@ -1,7 +1,7 @@
 #include "condition_values.hpp"
 
 #include "types.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <cmath>
 
@@ -22,8 +22,8 @@ bool is_plain_number(PyObject* value) {
 
 bool is_plain_value(PyObject* value) {
     if (value == Py_None || PyUnicode_CheckExact(value) || is_plain_number(value)) return true;
-    if (Py_TYPE(value) != py::value_types_api().value_range) return false;
-    const auto* range = reinterpret_cast<const py::ValueRangeObject*>(value);
+    if (Py_TYPE(value) != storage::value_types_api().value_range) return false;
+    const auto* range = reinterpret_cast<const storage::ValueRangeObject*>(value);
     return is_plain_number(range->min) && is_plain_number(range->max);
 }
 

@@ -33,8 +33,8 @@ private:
 // The native ValueRange cannot change, so its ends may be read once; any other
 // range object is asked at every comparison.
 std::optional<FixedWindow> fixed_window(PyObject* range) {
-    if (Py_TYPE(range) != py::value_types_api().value_range) return std::nullopt;
-    const auto* fields = reinterpret_cast<const py::ValueRangeObject*>(range);
+    if (Py_TYPE(range) != storage::value_types_api().value_range) return std::nullopt;
+    const auto* fields = reinterpret_cast<const storage::ValueRangeObject*>(range);
     const std::optional<double> min = exact_double(fields->min);
     const std::optional<double> max = exact_double(fields->max);
     if (!min || !max) return std::nullopt;

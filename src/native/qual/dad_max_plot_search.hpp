@@ -2,7 +2,7 @@
 // window and the mean of the points within the tolerance around it.
 #pragma once
 
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <cstddef>
 #include <limits>
@@ -20,7 +20,7 @@ struct MaxPlotValue {
 // points are taken in increasing wavelength, so both passes stop at the first
 // point past their interval.
 template <class Window>
-MaxPlotValue max_plot_value(const py::Point* points, std::size_t count, Window& window, double tolerance) {
+MaxPlotValue max_plot_value(const storage::Point* points, std::size_t count, Window& window, double tolerance) {
     const double start = -std::numeric_limits<double>::max();
     double base_peak = start;
     double base_x = start;

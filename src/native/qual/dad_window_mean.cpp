@@ -5,7 +5,7 @@
 namespace ozra::qual {
 namespace {
 
-using py::Point;
+using storage::Point;
 
 // The intensity at `t` on the straight line from `a` to `b`.
 double interpolate(const Point& a, const Point& b, double t) {

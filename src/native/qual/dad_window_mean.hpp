@@ -1,7 +1,7 @@
 // The sweep of DADAnalysis.get_chromatogram over one spectrum's points.
 #pragma once
 
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <cstddef>
 #include <optional>
@@ -17,6 +17,6 @@ struct WindowMean {
 // [min, max] that the points cover, and the wavelength of its highest value;
 // nothing when the window misses the spectrum (or the spectrum is empty).
 // The points are taken in increasing wavelength; the sweep stops at the window's end.
-std::optional<WindowMean> window_mean(const py::Point* points, std::size_t count, double min, double max);
+std::optional<WindowMean> window_mean(const storage::Point* points, std::size_t count, double min, double max);
 
 }  // namespace ozra::qual

@@ -7,7 +7,7 @@
 #include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 #include "xic.hpp"
 
 namespace ozra::qual {
@@ -155,7 +155,7 @@ class WholeRunTest {
 public:
     explicit WholeRunTest(PyObject* range)
         : range_(range),
-          known_(range == Py_None || Py_TYPE(range) == py::value_types_api().value_range),
+          known_(range == Py_None || Py_TYPE(range) == storage::value_types_api().value_range),
           whole_run_(range == Py_None) {}
     bool operator()() const { return known_ ? whole_run_ : py::equals_none(range_); }
 

@@ -23,15 +23,15 @@ bool PointsView::take_buffer(PyObject* points) {
         return false;
     }
     holds_buffer_ = true;
-    const bool point_layout = buffer_.ndim == 1 && buffer_.itemsize == sizeof(py::Point) &&
+    const bool point_layout = buffer_.ndim == 1 && buffer_.itemsize == sizeof(storage::Point) &&
                               buffer_.format != nullptr &&
-                              std::strcmp(buffer_.format, py::point_buffer_format) == 0;
+                              std::strcmp(buffer_.format, storage::point_buffer_format) == 0;
     if (!point_layout) {
         PyBuffer_Release(&buffer_);
         holds_buffer_ = false;
         return false;
     }
-    data_ = static_cast<const py::Point*>(buffer_.buf);
+    data_ = static_cast<const storage::Point*>(buffer_.buf);
     size_ = static_cast<std::size_t>(buffer_.shape[0]);
     return true;
 }
@@ -39,19 +39,19 @@ bool PointsView::take_buffer(PyObject* points) {
 void PointsView::copy_records(PyObject* points) {
     const Py_ssize_t count = py::length(points);
     copy_.reserve(static_cast<std::size_t>(count));
-    PyTypeObject* native_point = py::value_types_api().spectrum_point;
+    PyTypeObject* native_point = storage::value_types_api().spectrum_point;
     for (Py_ssize_t j = 0; j < count; ++j) {
         py::Ref point = py::Ref::checked(PySequence_GetItem(points, j));
         if (Py_IS_TYPE(point.get(), native_point)) {
             // The storage layer's own record (the extraction reads fill their lists with
             // these): its doubles are read in place, without a float object per value.
-            const auto* native = reinterpret_cast<const py::SpectrumPointObject*>(point.get());
-            copy_.push_back(py::Point{native->x, native->intensity});
+            const auto* native = reinterpret_cast<const storage::SpectrumPointObject*>(point.get());
+            copy_.push_back(storage::Point{native->x, native->intensity});
             continue;
         }
         const double x = py::as_double(py::get_attr(point.get(), names::x).get());
         const double intensity = py::as_double(py::get_attr(point.get(), names::intensity).get());
-        copy_.push_back(py::Point{x, intensity});
+        copy_.push_back(storage::Point{x, intensity});
     }
     data_ = copy_.data();
     size_ = copy_.size();

@@ -1,7 +1,7 @@
 // A spectrum's points as contiguous (x, intensity) pairs of doubles.
 #pragma once
 
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <cstddef>
 #include <vector>
@@ -20,7 +20,7 @@ public:
     PointsView(const PointsView&) = delete;
     PointsView& operator=(const PointsView&) = delete;
 
-    const py::Point* data() const noexcept { return data_; }
+    const storage::Point* data() const noexcept { return data_; }
     std::size_t size() const noexcept { return size_; }
 
 private:
@@ -29,8 +29,8 @@ private:
 
     Py_buffer buffer_{};
     bool holds_buffer_ = false;
-    std::vector<py::Point> copy_;
-    const py::Point* data_ = nullptr;
+    std::vector<storage::Point> copy_;
+    const storage::Point* data_ = nullptr;
     std::size_t size_ = 0;
 };
 

@@ -4,7 +4,7 @@
 #include "acquisition_condition.hpp"
 #include "analysis_common.hpp"
 #include "names.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 #include "xic_requests.hpp"
 #include "xic_scan.hpp"
 
@@ -48,7 +48,7 @@ std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
 // The spectra with a retention time, a requested condition and a retention time
 // inside the pre-filter, in spectrum order; tested in that order.
 std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests) {
-    const py::ValueTypesApi& storage = py::value_types_api();
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     std::vector<Candidate> candidates;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         PyObject* spectrum_index = PyList_GET_ITEM(spectra, i);

@@ -4,7 +4,7 @@
 #include "entry.hpp"
 #include "names.hpp"
 #include "qual_module.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@ namespace ozra::qual {
 namespace {
 
 bool is_native_range(PyObject* range) {
-    return Py_TYPE(range) == py::value_types_api().value_range;
+    return Py_TYPE(range) == storage::value_types_api().value_range;
 }
 
 // The retention-time pre-filter: the smallest `min` and the largest `max` of the
@@ -98,7 +98,7 @@ void read_window(XicRequest& request) {
 
 RangeTest::RangeTest(py::Ref range) : range_(std::move(range)) {
     if (!is_native_range(range_.get())) return;
-    auto* fields = reinterpret_cast<py::ValueRangeObject*>(range_.get());
+    auto* fields = reinterpret_cast<storage::ValueRangeObject*>(range_.get());
     const auto low = exact_double(fields->min);
     const auto high = exact_double(fields->max);
     if (!low || !high) return;

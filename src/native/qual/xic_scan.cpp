@@ -25,11 +25,11 @@ bool PointBuffer::acquire(PyObject* spectrum) {
     if (!PyObject_CheckBuffer(spectrum)) return false;
     py::check(PyObject_GetBuffer(spectrum, &view_, PyBUF_RECORDS_RO));
     held_ = true;
-    const bool layout = view_.ndim == 1 && view_.itemsize == sizeof(py::Point) && view_.format != nullptr &&
-                        std::strcmp(view_.format, py::point_buffer_format) == 0 &&
-                        (view_.strides == nullptr || view_.strides[0] == sizeof(py::Point));
+    const bool layout = view_.ndim == 1 && view_.itemsize == sizeof(storage::Point) && view_.format != nullptr &&
+                        std::strcmp(view_.format, storage::point_buffer_format) == 0 &&
+                        (view_.strides == nullptr || view_.strides[0] == sizeof(storage::Point));
     if (!layout) return false;
-    points_ = static_cast<const py::Point*>(view_.buf);
+    points_ = static_cast<const storage::Point*>(view_.buf);
     size_ = static_cast<std::size_t>(view_.shape[0]);
     return true;
 }
@@ -38,9 +38,9 @@ PointBuffer::~PointBuffer() {
     if (held_) PyBuffer_Release(&view_);
 }
 
-WindowSum window_sum(const py::Point* points, std::size_t count, double low, double high, double lowest) {
-    const py::Point* end = points + count;
-    const py::Point* peak = std::lower_bound(points, end, low, [](const py::Point& p, double v) { return p.x < v; });
+WindowSum window_sum(const storage::Point* points, std::size_t count, double low, double high, double lowest) {
+    const storage::Point* end = points + count;
+    const storage::Point* peak = std::lower_bound(points, end, low, [](const storage::Point& p, double v) { return p.x < v; });
     double base_peak = lowest;
     WindowSum result;
     for (; peak != end && !(peak->x > high); ++peak) {
@@ -58,7 +58,7 @@ GenericPoints::GenericPoints(PyObject* spectrum, const PointBuffer* buffer) : sp
 const GenericPoints::Peak& GenericPoints::peak(std::size_t k) {
     while (fetched_.size() <= k) {
         if (buffer_ != nullptr) {
-            const py::Point& point = buffer_->points()[fetched_.size()];
+            const storage::Point& point = buffer_->points()[fetched_.size()];
             fetched_.push_back({py::from_double(point.x), py::from_double(point.intensity)});
             continue;
         }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "ref.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 #include "xic_requests.hpp"
 
 #include <cstddef>
@@ -26,19 +26,19 @@ public:
     bool acquire(PyObject* spectrum);
     ~PointBuffer();
 
-    const py::Point* points() const { return points_; }
+    const storage::Point* points() const { return points_; }
     std::size_t size() const { return size_; }
 
 private:
     Py_buffer view_{};
     bool held_ = false;
-    const py::Point* points_ = nullptr;
+    const storage::Point* points_ = nullptr;
     std::size_t size_ = 0;
 };
 
 // The window [low, high] of points in increasing x: a binary search for its first
 // peak, then a linear pass up to its last.
-WindowSum window_sum(const py::Point* points, std::size_t count, double low, double high, double lowest);
+WindowSum window_sum(const storage::Point* points, std::size_t count, double low, double high, double lowest);
 
 // Any sequence of records with `x` and `intensity`: each request's window is scanned
 // from the first peak with the interpreter's comparisons, as written in the rule of the

@@ -17,7 +17,7 @@ int storage_exec(PyObject* module) {
         shared.descriptions = add_description_types(module);
         add_reader_types(module, shared);
         py::Ref capsule = py::Ref::checked(
-            PyCapsule_New(&shared.value_types, py::value_types_capsule_name, nullptr));
+            PyCapsule_New(&shared.value_types, storage::value_types_capsule_name, nullptr));
         py::check(PyModule_AddObjectRef(module, "_value_types_api", capsule.get()));
         return 0;
     });

@@ -98,7 +98,7 @@ struct Names {
 
 double as_bound(PyObject* range, bool lower) {
     if (PyObject_TypeCheck(range, state().value_types.value_range)) {
-        auto* native = reinterpret_cast<py::ValueRangeObject*>(range);
+        auto* native = reinterpret_cast<storage::ValueRangeObject*>(range);
         return py::as_double(lower ? native->min : native->max);
     }
     return py::as_double(py::get_attr(range, lower ? names.min : names.max).get());

@@ -15,7 +15,7 @@ using py::Ref;
 
 // ---- SpectrumPoint ----------------------------------------------------------
 
-using py::SpectrumPointObject;
+using storage::SpectrumPointObject;
 
 PyTypeObject* point_type = nullptr;
 
@@ -134,7 +134,7 @@ int points_getbuffer(PyObject* self, Py_buffer* view, int flags) {
     view->len = Py_SIZE(self) * static_cast<Py_ssize_t>(sizeof(core::PointPair));
     view->readonly = 1;
     view->itemsize = sizeof(core::PointPair);
-    view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(py::point_buffer_format) : nullptr;
+    view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(storage::point_buffer_format) : nullptr;
     view->ndim = 1;
     view->shape = (flags & PyBUF_ND) ? &points->shape : nullptr;
     view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? &points->stride : nullptr;

@@ -5,14 +5,14 @@
 
 #include "ref.hpp"
 #include "spectrum_payload.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <cstddef>
 
 namespace ozra::storage {
 
-static_assert(sizeof(core::PointPair) == sizeof(py::Point) && offsetof(core::PointPair, intensity) ==
-                                                                   offsetof(py::Point, intensity));
+static_assert(sizeof(core::PointPair) == sizeof(storage::Point) && offsetof(core::PointPair, intensity) ==
+                                                                   offsetof(storage::Point, intensity));
 
 // A new points object of `count` points, which the caller fills through `points`.
 py::Ref new_spectrum_points(std::size_t count, core::PointPair** points);

@@ -3,14 +3,14 @@
 
 #include "records.hpp"
 #include "ref.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 namespace ozra::storage {
 
 // What the module's parts share, set once at module initialisation.
 struct StorageState {
     DescriptionTypes descriptions{};
-    py::ValueTypesApi value_types{};
+    storage::ValueTypesApi value_types{};
 };
 
 StorageState& state();
@@ -19,7 +19,7 @@ StorageState& state();
 py::Ref new_value_range(py::Ref min, py::Ref max);
 
 // Each part of the module adds its classes (called in this order at load).
-void add_value_types(PyObject* module, py::ValueTypesApi& api);
+void add_value_types(PyObject* module, storage::ValueTypesApi& api);
 void add_reader_types(PyObject* module, StorageState& state);
 
 }  // namespace ozra::storage

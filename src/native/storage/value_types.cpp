@@ -4,7 +4,7 @@
 #include "args.hpp"
 #include "entry.hpp"
 #include "types.hpp"
-#include "value_types.hpp"
+#include "storage_api.hpp"
 
 #include <structmember.h>
 
@@ -13,9 +13,9 @@
 namespace ozra::storage {
 namespace {
 
-using py::ChromatogramPointObject;
+using storage::ChromatogramPointObject;
 using py::Ref;
-using py::ValueRangeObject;
+using storage::ValueRangeObject;
 
 // ---- ValueRange -------------------------------------------------------------
 
@@ -262,7 +262,7 @@ py::Ref new_value_range(py::Ref min, py::Ref max) {
     return make_value_range(value_range_type, std::move(min), std::move(max));
 }
 
-void add_value_types(PyObject* module, py::ValueTypesApi& api) {
+void add_value_types(PyObject* module, storage::ValueTypesApi& api) {
     value_range_type = py::add_type(module, &value_range_spec);
     chromatogram_point_type = py::add_type(module, &chromatogram_point_spec);
     api.value_range = value_range_type;

@@ -1,11 +1,13 @@
-// The layout of the storage layer's value types, shared so that the public
-// modules can build and read them directly once they have checked that the
-// class bound in their namespace is the native one (see value_types_api()).
+// The storage module's public interface: the layout of its value types, so that
+// the modules above it (access, qual, arrays) can build and read them directly
+// once they have checked that the class bound in their namespace is the native
+// one, and the capsule through which they reach the classes (value_types_api()).
+// CMake's ozra_storage_api target gives this header to those modules.
 #pragma once
 
 #include "ref.hpp"
 
-namespace ozra::py {
+namespace ozra::storage {
 
 struct ValueRangeObject {
     PyObject_HEAD
@@ -49,7 +51,14 @@ struct ValueTypesApi {
 
 inline constexpr const char* value_types_capsule_name = "ozra_data_access._internal._storage._value_types_api";
 
-// The storage layer's native value types (imports the storage module).
-const ValueTypesApi& value_types_api();
+// The storage layer's native value types (imports the storage module once).
+inline const ValueTypesApi& value_types_api() {
+    static const ValueTypesApi* api = nullptr;
+    if (api == nullptr) {
+        api = static_cast<const ValueTypesApi*>(PyCapsule_Import(value_types_capsule_name, 0));
+        if (api == nullptr) py::throw_error();
+    }
+    return *api;
+}
 
-}  // namespace ozra::py
+}  // namespace ozra::storage

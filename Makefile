@@ -13,7 +13,12 @@ demo: setup
 test: setup
 	$(PYTHON) -m pytest -q
 
+# The peers are installed here, not by setup: only the head-to-head benchmark needs them.
+BENCH_PEERS = pyteomics pymzml pyopenms psims matplotlib
+
 bench: setup
+	$(PYTHON) -m pip install --quiet $(BENCH_PEERS)
+	$(PYTHON) benchmarks/peers/run.py
 	$(PYTHON) benchmarks/run_all.py
 
 # Development build: the modules are built beside the sources; use PYTHONPATH=src.

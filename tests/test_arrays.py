@@ -1,6 +1,8 @@
 """The numpy columns of chromatograms and spectrum points against the point lists."""
 
 import math
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -88,3 +90,10 @@ def test_spectrum_columns_equal_the_points(sample):
         # A plain sequence of records gives the same columns.
         records = [points[i] for i in range(len(points))]
         assert all(a.tobytes() == b.tobytes() for a, b in zip(spectrum_arrays(records), (x, intensity)))
+
+
+def test_arrays_import_first():
+    """The module loads the storage layer it reads, whatever was imported before."""
+    code = "from ozra_data_access.arrays import chromatogram_arrays; print(len(chromatogram_arrays([]).x))"
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert done.stdout == "0\n", done.stderr

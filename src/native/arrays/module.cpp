@@ -160,6 +160,8 @@ int arrays_exec(PyObject*) {
         name_retention_time = py::intern("retention_time");
         name_intensity = py::intern("intensity");
         name_x = py::intern("x");
+        // The storage module holds the value types; it may not be loaded yet.
+        py::Ref storage = py::Ref::checked(PyImport_ImportModule("ozra_data_access._internal._storage"));
         storage::value_types_api();
         return 0;
     });

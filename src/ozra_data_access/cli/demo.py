@@ -1,12 +1,25 @@
-"""The `ozra` command: walk an Ozra file, generate a sample and walk it, or convert an mzML file."""
+"""`ozra demo` and `ozra show`: a generated sample walked end to end, or any file walked the same way."""
 
 from __future__ import annotations
 
-import argparse
 import os
+import shutil
 import sys
 import tempfile
 import time
+
+from ozra_data_access.cli.arguments import add_command, add_file
+
+
+def register(commands, common) -> None:
+    parser = add_command(commands, common, "demo", demo, help="generate a sample file and walk it",
+                         description="Generate a sample measurement, print its walk, and remove it again unless "
+                                     "--output-dir names where to keep it.")
+    parser.add_argument("--output-dir", metavar="DIR", help="keep sample.ozra in DIR (default: a temporary folder, "
+                                                            "removed after the walk)")
+    parser.add_argument("--seed", type=int, default=7, help="seed of the generated sample (default 7)")
+    parser = add_command(commands, common, "show", show, help="walk a file: every analysis with a sample of its data")
+    add_file(parser)
 
 
 def walk(path: str, out=None) -> None:
@@ -25,10 +38,7 @@ def walk(path: str, out=None) -> None:
             for q_index in range(measurement.get_qual_analysis_count()):
                 analysis = measurement.get_qual_analysis(q_index)
                 print(f"    MS analysis {analysis}", file=out)
-                for condition in analysis.unique_acquisition_conditions:
-                    tic = analysis.get_tic(condition)
-                    total = sum(point.intensity for point in tic)
-                    print(f"      {condition}: {len(tic)} spectra, summed TIC {total:.4g}", file=out)
+                show_condition_groups(analysis, out)
                 show_spectrum_and_xic(analysis, out)
             for d_index in range(measurement.get_dad_analysis_count()):
                 analysis = measurement.get_dad_analysis(d_index)
@@ -40,6 +50,21 @@ def walk(path: str, out=None) -> None:
             ):
                 if count:
                     print(f"    {count} {kind} analyses", file=out)
+
+
+def show_condition_groups(analysis, out) -> None:
+    """Each condition with its TIC sum; the conditions of an MS level and polarity that has many
+    (one per precursor in DDA runs) on one line."""
+    from ozra_data_access.cli.info import group_key, group_note
+
+    groups: dict[tuple, list] = {}
+    for condition in analysis.unique_acquisition_conditions:
+        groups.setdefault(group_key(condition), []).append(condition)
+    for conditions in groups.values():
+        tics = [analysis.get_tic(condition) for condition in conditions]
+        spectra = sum(len(tic) for tic in tics)
+        total = sum(point.intensity for tic in tics for point in tic)
+        print(f"      {group_note(conditions)}: {spectra} spectra, summed TIC {total:.4g}", file=out)
 
 
 def middle_retention_time(analysis) -> float | None:
@@ -86,59 +111,26 @@ def show_dad_chromatograms(analysis, out) -> None:
                   f"{apex.retention_time:.3f} min ({apex.x:.1f} nm)", file=out)
 
 
-def demo(args: argparse.Namespace) -> int:
-    """Generate a sample file and walk it."""
+def demo(args) -> int:
+    """Generate a sample file, walk it, and remove it unless --output-dir keeps it."""
     from ozra_data_access.samples import write_sample
 
     folder = args.output_dir or tempfile.mkdtemp(prefix="ozra-demo-")
     path = os.path.join(folder, "sample.ozra")
-    started = time.perf_counter()
-    write_sample(path, seed=args.seed)
-    print(f"wrote {path} ({os.path.getsize(path):,} bytes) in {time.perf_counter() - started:.2f} s")
-    walk(path)
+    try:
+        started = time.perf_counter()
+        write_sample(path, seed=args.seed)
+        print(f"wrote {path} ({os.path.getsize(path):,} bytes) in {time.perf_counter() - started:.2f} s")
+        walk(path)
+    finally:
+        if not args.output_dir:
+            shutil.rmtree(folder, ignore_errors=True)
+    print(f"kept {path}" if args.output_dir else f"removed {folder} (keep the sample with --output-dir DIR)",
+          file=sys.stderr)
     return 0
 
 
-def show(args: argparse.Namespace) -> int:
+def show(args) -> int:
     """Walk an existing file."""
-    walk(args.path)
+    walk(args.file)
     return 0
-
-
-def convert(args: argparse.Namespace) -> int:
-    """Convert an mzML file and report what it held."""
-    from ozra_data_access.convert import MzmlConversion
-
-    started = time.perf_counter()
-    conversion = MzmlConversion(args.source, point_encoding=args.point_encoding, intensity_width=args.intensity_width)
-    conversion.write(args.target)
-    print(f"wrote {args.target} ({os.path.getsize(args.target):,} bytes) in {time.perf_counter() - started:.2f} s: "
-          f"{conversion.ms_spectra} MS spectra, {conversion.dad_spectra} DAD spectra, "
-          f"{conversion.quan_traces} quantitative traces, {conversion.analog_traces} analog traces")
-    if conversion.sorted_ids:
-        print(f"{len(conversion.sorted_ids)} spectra or chromatograms had x values out of order and were sorted")
-    for identifier, reason in conversion.skipped_chromatograms:
-        print(f"chromatogram {identifier!r} not stored: {reason}")
-    return 0
-
-
-def main(argv: list[str] | None = None) -> int:
-    """Entry point of the `ozra` command."""
-    parser = argparse.ArgumentParser(prog="ozra", description=__doc__)
-    commands = parser.add_subparsers(dest="command", required=True)
-    demo_parser = commands.add_parser("demo", help="generate a sample file and walk it")
-    demo_parser.add_argument("--output-dir", help="where to write sample.ozra (default: a new temporary folder)")
-    demo_parser.add_argument("--seed", type=int, default=7, help="seed of the generated sample")
-    demo_parser.set_defaults(run=demo)
-    show_parser = commands.add_parser("show", help="walk an Ozra file")
-    show_parser.add_argument("path")
-    show_parser.set_defaults(run=show)
-    convert_parser = commands.add_parser("convert", help="convert an mzML file (.mzML or .mzML.gz) to an Ozra file")
-    convert_parser.add_argument("source")
-    convert_parser.add_argument("target")
-    convert_parser.add_argument("--point-encoding", choices=("zstd", "raw"), default="zstd")
-    convert_parser.add_argument("--intensity-width", type=int, choices=(4, 8), default=None,
-                                help="bytes per stored intensity (default: 4 where that keeps every value, else 8)")
-    convert_parser.set_defaults(run=convert)
-    args = parser.parse_args(argv)
-    return args.run(args)

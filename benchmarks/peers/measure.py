@@ -1,0 +1,46 @@
+"""Wall time, peak memory and the memory-copy ceiling of one call."""
+
+from __future__ import annotations
+
+import time
+
+import numpy as np
+
+
+def _status_kib(field):
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def run_once(call):
+    """(seconds, peak resident memory above the memory before the call in bytes, result).
+
+    The kernel's peak mark (VmHWM) is reset before the call, so the peak is the call's own.
+    """
+    before = _status_kib("VmRSS")
+    try:
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+    except OSError:
+        pass  # no reset: the peak may then be an earlier one
+    start = time.perf_counter()
+    result = call()
+    seconds = time.perf_counter() - start
+    peak = max(0, _status_kib("VmHWM") - before) * 1024
+    return seconds, peak, result
+
+
+def copy_seconds(size):
+    """The best time of three copies of `size` bytes by numpy: the memory-copy ceiling."""
+    count = max(1, size // 8)
+    source = np.ones(count)
+    target = np.empty_like(source)
+    best = float("inf")
+    for _ in range(3):
+        start = time.perf_counter()
+        np.copyto(target, source)
+        best = min(best, time.perf_counter() - start)
+    return best

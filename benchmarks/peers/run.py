@@ -1,0 +1,325 @@
+"""Head to head: this package against pyteomics, pymzml and pyopenms on the same runs (`make bench`).
+
+    PYTHONPATH=src python3 benchmarks/peers/run.py [--spectra 20000] [--points 1000] [--rounds 3]
+
+Reads a generated run (--spectra x --points, MS1 every sixth scan, written as Ozra with raw and
+zstd point encodings and as indexed zlib mzML by psims) and the largest real mzML file of the
+shared data (converted by this package). Each task starts from the file on disk. The first
+round records every reader's result and peak memory, and a peer's time counts only when its
+result equals ours; further rounds are interleaved (each round runs every reader once, in
+turns), and the table gives medians. A peer slower than --cap seconds on a task runs once.
+Writes benchmarks/RESULTS.md and benchmarks/RESULTS.png.
+"""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import gc
+import os
+import pathlib
+import platform
+import statistics
+import subprocess
+import sys
+import time
+import traceback
+from importlib import metadata
+
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(__file__))
+import data  # noqa: E402
+import measure  # noqa: E402
+import readers  # noqa: E402
+import tasks as task_module  # noqa: E402
+
+from ozra_data_access.access import OzraFile  # noqa: E402
+from ozra_data_access.arrays import chromatogram_arrays  # noqa: E402
+
+BENCHMARKS = pathlib.Path(__file__).resolve().parents[1]
+
+
+class OzraAsarray(readers.Ozra):
+    """Ours, with every spectrum's points through numpy.asarray instead of spectrum_view."""
+
+    def points(self):
+        return self.points_asarray()
+
+
+def run_facts(path):
+    """(MS1 points, MS1 spectra, m/z range, retention-time range, points of a list of positions)."""
+    with OzraFile(str(path)) as f:
+        analysis = f.get_measurement(0).get_qual_analysis(0)
+        ms1 = next(c for c in analysis.unique_acquisition_conditions if c.ms_level == 1)
+        tic = analysis.get_tic(ms1)
+        sizes = [len(analysis.get_spectrum(i).get_spectrum_points()) for i in range(analysis.get_spectra_count())]
+        ms1_points = sum(sizes[p.spectrum_index] for p in tic)
+        some = np.asarray(analysis.get_spectrum(tic[len(tic) // 2].spectrum_index).get_spectrum_points())
+        rts = [p.retention_time for p in tic]
+    mz_range = (float(some["x"].min()), float(some["x"].max())) if len(some) else (100.0, 1000.0)
+    return ms1_points, len(tic), mz_range, (min(rts), max(rts)), lambda positions: sum(sizes[i] for i in positions)
+
+
+def make_readers(run):
+    ours = [readers.Ozra(run.ozra["raw"], "ours raw"), readers.Ozra(run.ozra["zstd"], "ours zstd"),
+            readers.Ozra(run.ozra["raw"], "ours raw, numpy inputs", number=np.float64),
+            OzraAsarray(run.ozra["raw"], "ours raw, numpy.asarray")]
+    peers, missing = [], []
+    for peer in readers.PEERS:
+        try:
+            reader = peer(run.mzml)
+            if hasattr(reader, "prepare"):
+                reader.prepare()
+            peers.append(reader)
+        except Exception as error:  # a peer that cannot be installed or read this file is reported
+            missing.append(f"{peer.label}: {error!r}")
+    return ours, peers, missing
+
+
+def readers_of(task, ours, peers):
+    chosen = ours[:2]
+    if task.numpy_inputs:
+        chosen.append(ours[2])
+    if task.asarray_row:
+        chosen.append(ours[3])
+    return chosen + peers
+
+
+def bench_run(run, rounds, cap, rng):
+    ms1_points, ms1_spectra, mz_range, rt_range, random_points = run_facts(run.ozra["raw"])
+    tasks = task_module.build_tasks(run, ms1_points, ms1_spectra, mz_range, rt_range, rng, random_points)
+    ours, peers, missing = make_readers(run)
+    rows = []
+    for task in tasks:
+        chosen = readers_of(task, ours, peers)
+        times = {r.label: [] for r in chosen}
+        memory, failures = {}, {}
+        reference = None
+        for reader in chosen:
+            print(f"  {task.name}: {reader.label} ...", end="", flush=True)
+            try:
+                seconds, peak, result = measure.run_once(lambda: task.call(reader))
+                if reader is ours[0]:
+                    reference = result
+                elif task.check is not None:
+                    task.check(ours[0], reference, reader, result)
+                times[reader.label].append(seconds)
+                memory[reader.label] = peak
+                print(f" {seconds:.3f} s", flush=True)
+            except Exception as error:
+                failures[reader.label] = f"{type(error).__name__}: {str(error)[:200]}"
+                print(" failed:", failures[reader.label], flush=True)
+                if os.environ.get("OZRA_BENCH_DEBUG"):
+                    traceback.print_exc()
+            result = None
+            gc.collect()
+        reference = None
+        gc.collect()
+        for round_number in range(1, rounds):
+            turn = chosen[round_number % len(chosen):] + chosen[:round_number % len(chosen)]
+            for reader in turn:
+                if reader.label in failures or times[reader.label][0] > cap:
+                    continue
+                seconds, _, _ = measure.run_once(lambda: task.call(reader))
+                times[reader.label].append(seconds)
+                gc.collect()
+        rows.append({"task": task, "times": {k: statistics.median(v) for k, v in times.items() if v},
+                     "rounds": {k: len(v) for k, v in times.items()}, "memory": memory, "failures": failures,
+                     "ceiling": measure.copy_seconds(task.size)})
+    return rows, missing
+
+
+def arrays_rows(run, rounds):
+    """chromatogram_arrays against the same four arrays built from the point lists in Python."""
+    from ozra_data_access.common import ValueRange
+    from ozra_data_access.qual import ChromatogramFilterOption
+
+    with OzraFile(str(run.ozra["raw"])) as f:
+        analysis = f.get_measurement(0).get_qual_analysis(0)
+        ms1 = next(c for c in analysis.unique_acquisition_conditions if c.ms_level == 1)
+        tic = analysis.get_tic(ms1)
+        options = [ChromatogramFilterOption(ms1, ValueRange(300.0 + i, 300.5 + i)) for i in range(100)]
+        xics = analysis.get_multiple_xic(options)
+
+    def in_python(points):
+        return (np.array([p.retention_time for p in points], dtype=np.float64),
+                np.array([p.intensity for p in points], dtype=np.float64),
+                np.array([np.nan if p.x is None else p.x for p in points], dtype=np.float64),
+                np.array([p.spectrum_index for p in points], dtype=np.int64))
+
+    rows = []
+    for name, chromatograms in (("TIC", [tic]), ("100-window XIC", xics)):
+        native = [per_call(lambda: [chromatogram_arrays(c) for c in chromatograms]) for _ in range(rounds)]
+        python = [per_call(lambda: [in_python(c) for c in chromatograms]) for _ in range(rounds)]
+        for c in chromatograms:
+            assert all(a.tobytes() == b.tobytes() for a, b in zip(chromatogram_arrays(c), in_python(c)))
+        points = sum(len(c) for c in chromatograms)
+        rows.append((name, points, statistics.median(native), statistics.median(python)))
+    return rows
+
+
+def per_call(call, least=0.2):
+    """Seconds per call of `call`, repeated until the calls take at least `least` seconds."""
+    number, start = 0, time.perf_counter()
+    while time.perf_counter() - start < least:
+        call()
+        number += 1
+    return (time.perf_counter() - start) / number
+
+
+def version(name):
+    try:
+        return metadata.version(name)
+    except metadata.PackageNotFoundError:
+        return "not installed"
+
+
+def machine_lines():
+    cpu = "unknown"
+    try:
+        with open("/proc/cpuinfo") as info:
+            cpu = next(line.split(":", 1)[1].strip() for line in info if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True, text=True,
+                            cwd=BENCHMARKS).stdout.strip() or "unknown"
+    memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30
+    return [
+        f"- machine: {platform.machine()}, {cpu}, {os.cpu_count()} cores, {memory:.0f} GiB; {platform.platform()}",
+        f"- Python {platform.python_version()}; numpy {version('numpy')}; pyteomics {version('pyteomics')}, "
+        f"pymzml {version('pymzml')}, pyopenms {version('pyopenms')}, psims {version('psims')}, "
+        f"lxml {version('lxml')}",
+        f"- ozra_data_access at commit {commit}",
+    ]
+
+
+def seconds_text(value):
+    return "-" if value is None else (f"{value:.3f}" if value >= 0.01 else f"{value * 1e3:.2f} ms")
+
+
+def megabytes(value):
+    return "-" if value is None else f"{value / 2**20:.0f}"
+
+
+def table(run, rows, missing, peer_labels):
+    lines = [f"### {run.name} ({run.spectra:,} spectra, {run.points:,} points)", ""]
+    head = ["task", "ours raw s", "ours zstd s", "ours numpy inputs / asarray s"] + [f"{p} s" for p in peer_labels] + [
+        "fastest peer", "ratio (peer / ours raw)", "ours MB", "fastest peer MB", "copy ceiling s",
+        "ours raw % of ceiling"]
+    lines += ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    for row in rows:
+        t, mem, fail = row["times"], row["memory"], row["failures"]
+        variant = t.get("ours raw, numpy inputs", t.get("ours raw, numpy.asarray"))
+        peer_cells, equal_peers = [], {}
+        for label in peer_labels:
+            if label in fail:
+                peer_cells.append("not equal" if "Assertion" in fail[label] else "failed")
+            elif label in t:
+                runs = row["rounds"][label]
+                peer_cells.append(seconds_text(t[label]) + ("" if runs > 1 else " (1 run)"))
+                equal_peers[label] = t[label]
+            else:
+                peer_cells.append("-")
+        ours = t.get("ours raw")
+        fastest = min(equal_peers, key=equal_peers.get) if equal_peers else None
+        ratio = f"{equal_peers[fastest] / ours:.1f}x" if fastest and ours else "-"
+        ceiling = row["ceiling"]
+        share = f"{100 * ceiling / ours:.0f}%" if ours else "-"
+        lines.append("| " + " | ".join([row["task"].name, seconds_text(ours), seconds_text(t.get("ours zstd")),
+                                        seconds_text(variant), *peer_cells, fastest or "-", ratio,
+                                        megabytes(mem.get("ours raw")),
+                                        megabytes(mem.get(fastest)) if fastest else "-",
+                                        seconds_text(ceiling), share]) + " |")
+    for row in rows:
+        for label, text in row["failures"].items():
+            lines.append(f"\n- {row['task'].name}, {label}: {text}")
+    for text in missing:
+        lines.append(f"\n- not measured: {text}")
+    return lines
+
+
+def plot(results, path):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    figure, axes = plt.subplots(1, len(results), figsize=(7 * len(results), 5.5), squeeze=False)
+    for axis, (run, rows) in zip(axes[0], results):
+        names, ratios = [], []
+        for row in rows:
+            t = row["times"]
+            peers = [t[label] for label in t if not label.startswith("ours") and label not in row["failures"]]
+            if peers and t.get("ours raw"):
+                names.append(row["task"].name)
+                ratios.append(min(peers) / t["ours raw"])
+        axis.barh(names[::-1], ratios[::-1], color="#4477aa")
+        axis.axvline(30, color="#cc3311", linestyle="--", label="goal: 30x")
+        axis.axvline(1, color="black", linewidth=0.8)
+        axis.set_xscale("log")
+        axis.set_xlabel("fastest peer's time / ours (raw), log scale")
+        axis.set_title(run.name)
+        axis.legend(loc="lower right")
+    figure.tight_layout()
+    figure.savefig(path, dpi=110)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--spectra", type=int, default=20_000)
+    parser.add_argument("--points", type=int, default=1_000)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--cap", type=float, default=15.0, help="a peer slower than this (s) on a task runs once")
+    parser.add_argument("--output", type=pathlib.Path, default=BENCHMARKS / "RESULTS.md")
+    parser.add_argument("--no-real", action="store_true", help="the generated run only")
+    args = parser.parse_args()
+    started = datetime.datetime.now(datetime.timezone.utc)
+    load_before = os.getloadavg()
+    rng = np.random.default_rng(11)
+    runs = [data.generated_run(args.spectra, args.points)] + ([] if args.no_real else [data.real_run()])
+    results, sections = [], []
+    peer_labels = [p.label for p in readers.PEERS]
+    for run in runs:
+        print(f"\n{run.name}", flush=True)
+        rows, missing = bench_run(run, args.rounds, args.cap, rng)
+        results.append((run, rows))
+        sections += table(run, rows, missing, peer_labels) + [""]
+    array_rows = arrays_rows(runs[0], args.rounds)
+    finished = datetime.datetime.now(datetime.timezone.utc)
+    load_after = os.getloadavg()
+    image = args.output.with_suffix(".png")
+    plot(results, image)
+    lines = [
+        "# Benchmark results: ozra_data_access against mzML readers",
+        "",
+        f"`make bench` (benchmarks/peers/run.py --spectra {args.spectra} --points {args.points} "
+        f"--rounds {args.rounds}), {started:%Y-%m-%d %H:%M}-{finished:%H:%M} UTC. "
+        f"Load average before/after: {load_before[0]:.1f} / {load_after[0]:.1f} (1 minute).",
+        "",
+        *machine_lines(),
+        "",
+        "Times are medians of interleaved rounds, each task from the file on disk. A peer's time counts",
+        "only when its result equals ours (points bit for bit; sums within 1e-9 relative, as peers add",
+        "in another order; nearest-spectrum positions exactly). Ratio = fastest equal peer / ours raw.",
+        "Memory: the peak resident memory during the task above the memory before it. The copy ceiling",
+        "is numpy copying the bytes the task reads (points, or 16 bytes per spectrum for the TIC and",
+        "look-ups): '% of ceiling' = ceiling time / our time.",
+        "",
+        *sections,
+        "### Arrays from chromatograms (ozra_data_access.arrays) against building them from the point lists",
+        "",
+        "| chromatograms | points | chromatogram_arrays s | Python list comprehensions s | ratio |",
+        "|---|---|---|---|---|",
+        *[f"| {name} | {points:,} | {seconds_text(n)} | {seconds_text(p)} | {p / n:.1f}x |"
+          for name, points, n, p in array_rows],
+        "",
+        f"![ratios]({image.name})",
+        "",
+    ]
+    args.output.write_text("\n".join(lines))
+    print("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()

@@ -5,6 +5,7 @@
 #include "calls.hpp"
 #include "entry.hpp"
 #include "index_range.hpp"
+#include "object_fields.hpp"
 #include "text.hpp"
 #include "types.hpp"
 
@@ -184,9 +185,9 @@ PyObject* measurement_create_instance(PyObject* cls, PyObject* const* args, Py_s
         auto arguments = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         py::Ref instance = py::allocate(py::as_class(cls));
         MeasurementObject* measurement = as_measurement(instance.get());
-        measurement->measurement_index = py::Ref::borrow(arguments[0]).release();
-        measurement->index = py::Ref::borrow(arguments[1]).release();
-        for (PyObject*& list : measurement->lists) list = py::new_list().release();
+        py::set_object_field(measurement->measurement_index, arguments[0]);
+        py::set_object_field(measurement->index, arguments[1]);
+        for (PyObject*& list : measurement->lists) py::set_object_field(list, py::new_list());
         py::Ref reader = py::get_attr(measurement->measurement_index, names.measurement_index_reader);
         py::call_method(instance.get(), names.read, reader.get());
         return instance;
@@ -264,31 +265,6 @@ PyObject* measurement_str(PyObject* self) {
 }
 
 // --- the class -------------------------------------------------------------------------------
-
-int measurement_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    MeasurementObject* measurement = as_measurement(self);
-    Py_VISIT(measurement->measurement_index);
-    Py_VISIT(measurement->index);
-    for (PyObject* list : measurement->lists) Py_VISIT(list);
-    return 0;
-}
-
-int measurement_clear(PyObject* self) {
-    MeasurementObject* measurement = as_measurement(self);
-    Py_CLEAR(measurement->measurement_index);
-    Py_CLEAR(measurement->index);
-    for (PyObject*& list : measurement->lists) Py_CLEAR(list);
-    return 0;
-}
-
-void measurement_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    measurement_clear(self);
-    type->tp_free(self);
-    Py_DECREF(type);
-}
 
 PyMethodDef measurement_methods[] = {
     {"_Measurement__create_instance", py::method_cast(measurement_create_instance), py::fastcall_flags | METH_CLASS,
@@ -379,9 +355,9 @@ void fill_description_properties() {
 
 PyType_Slot measurement_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(measurement_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(measurement_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(measurement_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<MeasurementObject>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<MeasurementObject>)},
+    {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<MeasurementObject>)},
     {Py_tp_str, reinterpret_cast<void*>(measurement_str)},
     {Py_tp_repr, reinterpret_cast<void*>(measurement_str)},
     {Py_tp_methods, measurement_methods},

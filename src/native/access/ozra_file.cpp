@@ -4,6 +4,7 @@
 #include "calls.hpp"
 #include "entry.hpp"
 #include "index_range.hpp"
+#include "object_fields.hpp"
 #include "text.hpp"
 #include "types.hpp"
 
@@ -79,13 +80,13 @@ int file_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         static const py::Parameters parameters("__init__", {"file_path"}, 1);
         PyObject* file_path = py::parse_arguments<1>(parameters, args, kwargs)[0];
         FileObject* file = as_file(self);
-        Py_XSETREF(file->file_path, py::Ref::borrow(file_path).release());
+        py::set_object_field(file->file_path, file_path);
         py::Ref reader_class = global(names.reader_class);
         py::Ref reader = py::call_method(reader_class.get(), names.reader_create_instance, file_path);
-        Py_XSETREF(file->reader, reader.copy().release());
+        py::set_object_field(file->reader, reader.copy());
         py::Ref jump_table_class = global(names.jump_table_class);
         py::Ref jump_table = py::call_method(jump_table_class.get(), names.jump_table_create_instance, reader.get());
-        Py_XSETREF(file->jump_table, jump_table.release());
+        py::set_object_field(file->jump_table, std::move(jump_table));
         return 0;
     });
 }
@@ -182,32 +183,6 @@ PyObject* get_measurement(PyObject* self, PyObject* const* args, Py_ssize_t narg
     });
 }
 
-int file_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    FileObject* file = as_file(self);
-    Py_VISIT(file->file_path);
-    Py_VISIT(file->reader);
-    Py_VISIT(file->jump_table);
-    return 0;
-}
-
-int file_clear(PyObject* self) {
-    FileObject* file = as_file(self);
-    Py_CLEAR(file->file_path);
-    Py_CLEAR(file->reader);
-    Py_CLEAR(file->jump_table);
-    return 0;
-}
-
-void file_dealloc(PyObject* self) {
-    if (PyObject_CallFinalizerFromDealloc(self) < 0) return;  // resurrected by the destructor
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    file_clear(self);
-    type->tp_free(self);
-    Py_DECREF(type);
-}
-
 PyMethodDef file_methods[] = {
     {"__enter__", file_enter, METH_NOARGS,
      "__enter__($self, /)\n--\n\n"
@@ -251,9 +226,9 @@ PyType_Slot file_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(PyType_GenericNew)},
     {Py_tp_init, reinterpret_cast<void*>(file_init)},
     {Py_tp_finalize, reinterpret_cast<void*>(file_finalize)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(file_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(file_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(file_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_finalized_object_fields<FileObject>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<FileObject>)},
+    {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<FileObject>)},
     {Py_tp_str, reinterpret_cast<void*>(file_str)},
     {Py_tp_repr, reinterpret_cast<void*>(file_str)},
     {Py_tp_methods, file_methods},

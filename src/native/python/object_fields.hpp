@@ -32,13 +32,19 @@ inline void clear_fields(PyObject** fields, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) Py_CLEAR(fields[i]);
 }
 
-// tp_dealloc of a collectable heap type (and of its subclasses made in Python).
-inline void dealloc_collectable(PyObject* self, inquiry clear) {
+// Frees an instance of a heap type and drops the reference it holds to its type;
+// the last step of every tp_dealloc (alone, that of a type owning no objects).
+inline void free_instance(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    clear(self);
     type->tp_free(self);
     Py_DECREF(type);
+}
+
+// tp_dealloc of a collectable heap type (and of its subclasses made in Python).
+inline void dealloc_collectable(PyObject* self, inquiry clear) {
+    PyObject_GC_UnTrack(self);
+    clear(self);
+    free_instance(self);
 }
 
 // ---- layouts of PyObject_HEAD followed only by PyObject* fields: their slots -
@@ -64,6 +70,13 @@ int clear_object_fields(PyObject* self) {
 template <class Layout>
 void dealloc_object_fields(PyObject* self) {
     dealloc_collectable(self, clear_object_fields<Layout>);
+}
+
+// The same for a type with a tp_finalize, which may resurrect the instance.
+template <class Layout>
+void dealloc_finalized_object_fields(PyObject* self) {
+    if (PyObject_CallFinalizerFromDealloc(self) < 0) return;  // resurrected by the finalizer
+    dealloc_object_fields<Layout>(self);
 }
 
 // ---- properties and private members ----------------------------------------

@@ -1,6 +1,7 @@
 #include "file_stream.hpp"
 
 #include "args.hpp"
+#include "object_fields.hpp"
 #include "storage_errors.hpp"
 #include "types.hpp"
 
@@ -29,10 +30,8 @@ core::FileSource& open_file(PyObject* self) {
 }
 
 void stream_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
     delete as_stream(self)->file;
-    type->tp_free(self);
-    Py_DECREF(type);
+    py::free_instance(self);
 }
 
 PyObject* stream_closed(PyObject* self, void*) { return Ref::boolean((*as_stream(self)->file)->closed()).release(); }

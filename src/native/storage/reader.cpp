@@ -4,6 +4,7 @@
 #include "args.hpp"
 #include "file_stream.hpp"
 #include "imports.hpp"
+#include "object_fields.hpp"
 #include "storage_errors.hpp"
 #include "types.hpp"
 
@@ -26,11 +27,9 @@ ReaderObject* as_reader(PyObject* self) { return reinterpret_cast<ReaderObject*>
 core::FileReader& file_of(PyObject* self) { return require_native_reader(self, "OzraFileReader").file; }
 
 void reader_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
     delete as_reader(self)->state;
-    Py_CLEAR(as_reader(self)->stream);
-    type->tp_free(self);
-    Py_DECREF(type);
+    py::clear_fields(&as_reader(self)->stream, 1);
+    py::free_instance(self);
 }
 
 // Opens the file; OS errors are raised as the interpreter raises them for open().
@@ -57,7 +56,7 @@ PyObject* reader_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_
         Ref stream = new_file_stream(state->file.file());
         Ref self = py::allocate(type);
         as_reader(self.get())->state = state.release();
-        as_reader(self.get())->stream = stream.release();
+        py::set_object_field(as_reader(self.get())->stream, std::move(stream));
         return self;
     });
 }

@@ -1,6 +1,7 @@
 #include "records.hpp"
 
 #include "entry.hpp"
+#include "object_fields.hpp"
 #include "types.hpp"
 
 #include <structmember.h>
@@ -21,31 +22,21 @@ std::deque<std::string>& kept_strings() {
 }
 const char* keep(std::string text) { return kept_strings().emplace_back(std::move(text)).c_str(); }
 
-Py_ssize_t field_count(PyObject* self) {
-    return (Py_TYPE(self)->tp_basicsize - static_cast<Py_ssize_t>(offsetof(RecordObject, fields))) /
-           static_cast<Py_ssize_t>(sizeof(PyObject*));
+std::size_t field_count(PyObject* self) {
+    return static_cast<std::size_t>(Py_TYPE(self)->tp_basicsize - static_cast<Py_ssize_t>(offsetof(RecordObject, fields))) /
+           sizeof(PyObject*);
 }
 
 int record_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    auto* record = reinterpret_cast<RecordObject*>(self);
-    for (Py_ssize_t i = 0, n = field_count(self); i < n; ++i) Py_VISIT(record->fields[i]);
-    return 0;
+    return py::visit_fields(self, reinterpret_cast<RecordObject*>(self)->fields, field_count(self), visit, arg);
 }
 
 int record_clear(PyObject* self) {
-    auto* record = reinterpret_cast<RecordObject*>(self);
-    for (Py_ssize_t i = 0, n = field_count(self); i < n; ++i) Py_CLEAR(record->fields[i]);
+    py::clear_fields(reinterpret_cast<RecordObject*>(self)->fields, field_count(self));
     return 0;
 }
 
-void record_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    record_clear(self);
-    type->tp_free(self);
-    Py_DECREF(type);
-}
+void record_dealloc(PyObject* self) { py::dealloc_collectable(self, record_clear); }
 
 // The short field names of each record class, in layout order.
 std::vector<std::pair<PyTypeObject*, std::vector<std::string>>>& field_names() {
@@ -91,13 +82,12 @@ PyObject* record_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 py::Ref new_record(PyTypeObject* type) {
     py::Ref record = py::allocate(type);
-    auto* fields = reinterpret_cast<RecordObject*>(record.get())->fields;
-    for (Py_ssize_t i = 0, n = field_count(record.get()); i < n; ++i) fields[i] = py::Ref::none().release();
+    py::set_fields_none(reinterpret_cast<RecordObject*>(record.get())->fields, field_count(record.get()));
     return record;
 }
 
 void set_record_field(PyObject* record, int index, py::Ref value) {
-    Py_SETREF(reinterpret_cast<RecordObject*>(record)->fields[index], value.release());
+    py::set_object_field(reinterpret_cast<RecordObject*>(record)->fields[index], std::move(value));
 }
 
 namespace {

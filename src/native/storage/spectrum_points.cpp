@@ -2,6 +2,7 @@
 
 #include "args.hpp"
 #include "entry.hpp"
+#include "object_fields.hpp"
 #include "types.hpp"
 
 #include <structmember.h>
@@ -32,11 +33,6 @@ PyObject* point_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-void point_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    type->tp_free(self);
-    Py_DECREF(type);
-}
 
 PyObject* point_repr(PyObject* self) {
     return py::guard([&]() -> Ref {
@@ -70,7 +66,7 @@ PyMemberDef point_members[] = {
 
 PyType_Slot point_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(point_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(point_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(py::free_instance)},
     {Py_tp_repr, reinterpret_cast<void*>(point_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(point_richcompare)},
     {Py_tp_hash, reinterpret_cast<void*>(point_hash)},
@@ -98,11 +94,6 @@ PyTypeObject* points_type = nullptr;
 
 SpectrumPointsObject* as_points(PyObject* self) { return reinterpret_cast<SpectrumPointsObject*>(self); }
 
-void points_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    type->tp_free(self);
-    Py_DECREF(type);
-}
 
 Py_ssize_t points_length(PyObject* self) { return Py_SIZE(self); }
 
@@ -144,7 +135,7 @@ int points_getbuffer(PyObject* self, Py_buffer* view, int flags) {
 }
 
 PyType_Slot points_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(points_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(py::free_instance)},
     {Py_tp_repr, reinterpret_cast<void*>(points_repr)},
     {Py_sq_length, reinterpret_cast<void*>(points_length)},
     {Py_sq_item, reinterpret_cast<void*>(points_item)},

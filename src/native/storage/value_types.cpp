@@ -3,6 +3,7 @@
 
 #include "args.hpp"
 #include "entry.hpp"
+#include "object_fields.hpp"
 #include "types.hpp"
 #include "storage_api.hpp"
 
@@ -28,8 +29,8 @@ bool is_plain_number(PyObject* value) { return PyFloat_CheckExact(value) || PyLo
 Ref make_value_range(PyTypeObject* type, Ref min, Ref max) {
     const bool plain = is_plain_number(min.get()) && is_plain_number(max.get());
     Ref self = py::allocate(type);
-    as_range(self.get())->min = min.release();
-    as_range(self.get())->max = max.release();
+    py::set_object_field(as_range(self.get())->min, std::move(min));
+    py::set_object_field(as_range(self.get())->max, std::move(max));
     // A range of plain numbers can never be part of a cycle; one of other
     // number-like objects can, and stays known to the collector.
     if (plain) PyObject_GC_UnTrack(self.get());
@@ -49,27 +50,6 @@ PyObject* value_range_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
         }
         return make_value_range(type, Ref::borrow(parsed[0]), Ref::borrow(parsed[1]));
     });
-}
-
-int value_range_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(as_range(self)->min);
-    Py_VISIT(as_range(self)->max);
-    return 0;
-}
-
-int value_range_clear(PyObject* self) {
-    Py_CLEAR(as_range(self)->min);
-    Py_CLEAR(as_range(self)->max);
-    return 0;
-}
-
-void value_range_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    value_range_clear(self);
-    type->tp_free(self);
-    Py_DECREF(type);
 }
 
 PyObject* value_range_contains_value(PyObject* self, PyObject* value) {
@@ -127,9 +107,9 @@ PyMethodDef value_range_methods[] = {
 
 PyType_Slot value_range_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(value_range_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(value_range_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(value_range_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(value_range_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<ValueRangeObject>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<ValueRangeObject>)},
+    {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<ValueRangeObject>)},
     {Py_tp_str, reinterpret_cast<void*>(value_range_str)},
     {Py_tp_repr, reinterpret_cast<void*>(value_range_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(value_range_richcompare)},
@@ -159,37 +139,12 @@ PyObject* chromatogram_point_new(PyTypeObject* type, PyObject* args, PyObject* k
         auto parsed = py::parse_arguments<4>(parameters, args, kwargs);
         Ref self = py::allocate(type);
         ChromatogramPointObject* point = as_point(self.get());
-        point->spectrum_index = Ref::borrow(parsed[0]).release();
-        point->retention_time = Ref::borrow(parsed[1]).release();
-        point->intensity = Ref::borrow(parsed[2]).release();
-        point->x = Ref::borrow(parsed[3]).release();
+        py::set_object_field(point->spectrum_index, parsed[0]);
+        py::set_object_field(point->retention_time, parsed[1]);
+        py::set_object_field(point->intensity, parsed[2]);
+        py::set_object_field(point->x, parsed[3]);
         return self;
     });
-}
-
-int chromatogram_point_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(as_point(self)->spectrum_index);
-    Py_VISIT(as_point(self)->retention_time);
-    Py_VISIT(as_point(self)->intensity);
-    Py_VISIT(as_point(self)->x);
-    return 0;
-}
-
-int chromatogram_point_clear(PyObject* self) {
-    Py_CLEAR(as_point(self)->spectrum_index);
-    Py_CLEAR(as_point(self)->retention_time);
-    Py_CLEAR(as_point(self)->intensity);
-    Py_CLEAR(as_point(self)->x);
-    return 0;
-}
-
-void chromatogram_point_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    chromatogram_point_clear(self);
-    type->tp_free(self);
-    Py_DECREF(type);
 }
 
 PyObject* chromatogram_point_repr(PyObject* self) {
@@ -239,9 +194,9 @@ PyMemberDef chromatogram_point_members[] = {
 
 PyType_Slot chromatogram_point_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(chromatogram_point_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(chromatogram_point_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(chromatogram_point_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(chromatogram_point_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<ChromatogramPointObject>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<ChromatogramPointObject>)},
+    {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<ChromatogramPointObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(chromatogram_point_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(chromatogram_point_richcompare)},
     {Py_tp_hash, reinterpret_cast<void*>(chromatogram_point_hash)},

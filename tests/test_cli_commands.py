@@ -23,7 +23,7 @@ from ozra_data_access.qual import ChromatogramFilterOption
 
 SOURCE = pathlib.Path(__file__).resolve().parents[1] / "src"
 SOURCES = {"dda": "171103_PMA_TK_QC_04-4to5min.mzML", "switching": "ginkgotoxin-ms-switching_out.mzML",
-           "uv": "uv_test_mini.mzML.gz", "small": "small.mzML"}
+           "uv": "uv_test_mini.mzML.gz", "small": "small.mzML", "srm": "wk_chrom.mzML.gz"}
 
 pytestmark = pytest.mark.skipif(not MZML_FILES, reason="the shared mzML files are not on this machine")
 
@@ -120,6 +120,33 @@ def test_xic_of_many_targets_from_a_csv_file(files, tmp_path):
                     + [["second", "195.0877", *row] for row in point_rows(second)])
 
 
+def test_traces_listed_and_read_as_the_library_reads_them(files):
+    listed = csv_rows(ozra("trace", files["srm"], "--csv", "-").stdout)
+    done = ozra("trace", files["srm"], "--trace", "2", "--trace", "0", "--csv", "-")
+    assert done.returncode == 0, done.stderr
+    with OzraFile(str(files["srm"])) as f:
+        quan = f.get_measurement(0).get_quan_analysis(0)
+        assert [row[4] for row in listed[1:]] == [trace.label for trace in quan.traces]
+        expected = [[str(i), quan.get_trace(i).label, repr(p.x), repr(p.intensity)]
+                    for i in (2, 0) for p in quan.get_trace(i).get_points()]
+    assert csv_rows(done.stdout)[1:] == expected
+
+
+def test_convert_keeps_the_source_and_an_existing_target_unless_forced(tmp_path):
+    source = tmp_path / "run.mzML.gz"
+    source.write_bytes((DATA / SOURCES["uv"]).read_bytes())
+    target = tmp_path / "run.ozra"
+    target.write_bytes(b"keep me")
+    for args in ([source, source], [source, target]):
+        done = ozra("convert", *args)
+        assert done.returncode == 1 and len(done.stderr.splitlines()) == 1, done.stderr
+    assert source.read_bytes() == (DATA / SOURCES["uv"]).read_bytes() and target.read_bytes() == b"keep me"
+    done = ozra("convert", source, target, "--force")
+    assert done.returncode == 0 and done.stderr == ""  # no progress bar when stderr is not a terminal
+    assert "MS analysis 0: 5 spectra" in done.stdout and "DAD analysis 0: 5 spectra" in done.stdout
+    assert ozra("tic", target, "--csv", "-").stdout.count("\n") == 4
+
+
 def test_info_groups_precursor_conditions_and_counts_spectra(files):
     done = ozra("info", files["dda"])
     assert done.returncode == 0, done.stderr
@@ -161,6 +188,7 @@ def test_a_plot_is_a_png(files, tmp_path, args):
     (["xic", "{dda}", "--mz", "138"], 2, "one of the arguments --ppm --da is required"),
     (["xic", "{dda}", "--mz", "x", "--da", "1"], 2, "expected a number, got 'x'"),
     (["dad", "{uv}", "--wavelength", "260:250"], 2, "beyond its end"),
+    (["trace", "{srm}", "--trace", "99"], 1, "no trace 99"),
     (["tic"], 2, "required: FILE"),
     (["nonsense"], 2, "invalid choice"),
 ])
@@ -202,3 +230,26 @@ def test_version_and_help_on_every_argument():
     commands = next(action for action in build_parser()._actions if isinstance(action, argparse._SubParsersAction))
     assert [(name, action.dest) for name, parser in commands.choices.items()
             for action in parser._actions if not action.help] == []
+
+
+def test_verify_reads_every_part_of_an_intact_file(files):
+    done = ozra("verify", files["uv"])
+    assert done.returncode == 0, done.stdout + done.stderr
+    with OzraFile(str(files["uv"])) as f:
+        m = f.get_measurement(0)
+        spectra = m.get_qual_analysis(0).get_spectra_count() + m.get_dad_analysis(0).get_spectra_count()
+    assert "no damage found" in done.stdout and f", {spectra} spectra," in done.stdout
+
+
+@pytest.mark.parametrize("damage, where", [
+    (lambda data: data[:5], "the file header"),
+    (lambda data: data[:len(data) // 2], "the file header and jump table"),
+    (lambda data: data[:-3], "the file header and jump table"),
+    (lambda data: data[:30000] + bytes([data[30000] ^ 0x40]) + data[30001:], "measurement 0, MS analysis 0, spectrum 3"),
+])
+def test_verify_reports_the_first_damage_with_its_offset(files, tmp_path, damage, where):
+    damaged = tmp_path / "damaged.ozra"
+    damaged.write_bytes(damage(files["uv"].read_bytes()))
+    done = ozra("verify", damaged)
+    assert done.returncode == 1
+    assert done.stdout.startswith(f"{damaged}: damaged in {where}") and "byte offset" in done.stdout, done.stdout

@@ -309,7 +309,9 @@ def test_the_command_converts_and_reports(tmp_path, capsys):
         warnings.simplefilter("error")
         assert main(["convert", str(source), str(tmp_path / "run.ozra"), "--intensity-width", "8"]) == 0
     out = capsys.readouterr().out
-    assert "2 MS spectra, 2 DAD spectra, 1 quantitative traces, 1 analog traces" in out
-    assert "2 spectra or chromatograms had x values out of order and were sorted" in out
-    assert "chromatogram 'TIC' not stored: a total ion current chromatogram, rebuilt from the spectra" in out
+    for line in ("MS analysis 0: 2 spectra", "DAD analysis 0: 2 spectra", "quantitative analysis 0: 1 trace",
+                 "analog analysis 0: 1 trace (UV 254)"):
+        assert f"\n  {line}" in out
+    assert "2 spectra or chromatograms had x values out of order and were stored sorted" in out
+    assert "not stored:\n  chromatogram 'TIC': a total ion current chromatogram, rebuilt from the spectra" in out
     assert MzmlConversion(source).write(tmp_path / "again.ozra") == tmp_path / "again.ozra"

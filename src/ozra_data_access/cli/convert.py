@@ -1,17 +1,23 @@
-"""`ozra convert`: an mzML file into an Ozra file."""
+"""`ozra convert`: an mzML file or a vendor folder into an Ozra file, with a progress bar on a terminal."""
 
 from __future__ import annotations
 
 import os
-import time
 
 from ozra_data_access.cli.arguments import add_command
+from ozra_data_access.cli.output import progress_bar
 
 
 def register(commands, common) -> None:
-    parser = add_command(commands, common, "convert", run, help="convert an mzML file (.mzML or .mzML.gz) to an Ozra file")
-    parser.add_argument("source", metavar="IN", help="the file to convert")
+    parser = add_command(commands, common, "convert", run, help="convert mzML or a vendor folder to an Ozra file",
+                         description="Convert an mzML file (.mzML, .mzML.gz), an Agilent .D folder or a Waters .raw "
+                                     "folder into an Ozra file. The target appears only when complete; an existing "
+                                     "target is kept unless --force.")
+    parser.add_argument("source", metavar="IN", help="the mzML file or vendor folder to convert")
     parser.add_argument("target", metavar="OUT", help="the Ozra file to write")
+    parser.add_argument("--force", action="store_true", help="replace OUT if it exists")
+    parser.add_argument("--profile-only", action="store_true",
+                        help="store profile spectra as they are, without picking centroid points")
     parser.add_argument("--point-encoding", choices=("zstd", "raw"), default="zstd",
                         help="how spectrum points are stored (default zstd)")
     parser.add_argument("--intensity-width", type=int, choices=(4, 8), default=None,
@@ -19,18 +25,10 @@ def register(commands, common) -> None:
 
 
 def run(args) -> int:
-    """Convert an mzML file and report what it held."""
-    from ozra_data_access.convert import MzmlConversion
+    from ozra_data_access.convert import convert
 
-    args.file = args.source
-    started = time.perf_counter()
-    conversion = MzmlConversion(args.source, point_encoding=args.point_encoding, intensity_width=args.intensity_width)
-    conversion.write(args.target)
-    print(f"wrote {args.target} ({os.path.getsize(args.target):,} bytes) in {time.perf_counter() - started:.2f} s: "
-          f"{conversion.ms_spectra} MS spectra, {conversion.dad_spectra} DAD spectra, "
-          f"{conversion.quan_traces} quantitative traces, {conversion.analog_traces} analog traces")
-    if conversion.sorted_ids:
-        print(f"{len(conversion.sorted_ids)} spectra or chromatograms had x values out of order and were sorted")
-    for identifier, reason in conversion.skipped_chromatograms:
-        print(f"chromatogram {identifier!r} not stored: {reason}")
+    with progress_bar(f"converting {os.path.basename(os.path.normpath(args.source))}") as progress:
+        report = convert(args.source, args.target, force=args.force, profile_only=args.profile_only,
+                         progress=progress, point_encoding=args.point_encoding, intensity_width=args.intensity_width)
+    print(report)
     return 0

@@ -6,12 +6,13 @@ values to the last bit; a missing value is an empty CSV field and '-' in the tab
 
 from __future__ import annotations
 
+import contextlib
 import csv
 import dataclasses
 import io
 import os
 import sys
-from typing import Any, Sequence
+from typing import Any, Iterator, Sequence
 
 from ozra_data_access.cli.arguments import CommandError
 from ozra_data_access.writer.atomic import atomic_output
@@ -123,3 +124,20 @@ def write_plot(path: str, plot: Plot) -> None:
         raise CommandError(f"{path}: cannot draw a .{suffix} picture; name the file .png")
     with atomic_output(path) as file:
         figure.savefig(file, format=suffix)
+
+
+@contextlib.contextmanager
+def progress_bar(description: str, unit: str = "spectra") -> Iterator:
+    """A `progress(done, total)` callback drawing a bar on stderr when it is a terminal, else None."""
+    if not sys.stderr.isatty():
+        yield None
+        return
+    from tqdm import tqdm
+
+    with tqdm(desc=description, unit=f" {unit}", leave=False, file=sys.stderr) as bar:
+        def progress(done: int, total: int | None) -> None:
+            if total is not None and bar.total != total:
+                bar.total = total
+            bar.update(done - bar.n)
+
+        yield progress

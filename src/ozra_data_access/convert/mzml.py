@@ -52,6 +52,7 @@ from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import vocabulary as cv
 from ozra_data_access.convert.conditions import StoredConditions
 from ozra_data_access.convert.peaks import pick_peaks
+from ozra_data_access.convert.widths import exact_width
 from ozra_data_access.convert.mzml_arrays import MzmlError
 from ozra_data_access.convert.instrument_models import MANUFACTURER_OF_MODEL
 from ozra_data_access.convert.mzml_reader import (
@@ -398,13 +399,7 @@ class MzmlConversion:
 
     def _width(self, intensity: np.ndarray) -> Optional[int]:
         """The stored intensity width of a spectrum: the chosen one, else the narrowest that keeps every value."""
-        if self.intensity_width is not None:
-            return None
-        if intensity.dtype == np.float32:
-            return 4
-        with np.errstate(over="ignore", invalid="ignore"):
-            narrowed = intensity.astype(np.float32).astype(np.float64)
-        return 4 if np.array_equal(narrowed.view(np.int64), intensity.view(np.int64)) else 8
+        return None if self.intensity_width is not None else exact_width(intensity)
 
 
 class _TraceConditions:

@@ -218,6 +218,15 @@ def test_a_condition_index_outside_the_stored_list_is_damage(tmp_path, stored_in
         ob.walk(path)
 
 
+@pytest.mark.parametrize("stored_list", [{"a": 1}, "ab"])
+def test_a_stored_condition_list_that_is_not_a_list_is_damage(tmp_path, stored_list):
+    path = tmp_path / "conditions.ozra"
+    path.write_bytes(ob.one_function_file([ob.spectrum_description(0, condition_index=0)], stored_list))
+    with pytest.raises(OzraFormatError, match=r"expected a list \(tag 8\) or none \(tag 0\) as the stored "
+                                              r"condition list, found a value decoded as (dict|str)"):
+        ob.walk(path)
+
+
 def test_the_function_description_decides_the_check_for_its_block_only(tmp_path):
     """Two functions share no condition count: the second, without a list, accepts any index."""
     builder = ob.FileBuilder()

@@ -2,6 +2,7 @@
 
 import gc
 import math
+from decimal import Decimal
 
 import pytest
 
@@ -27,6 +28,18 @@ def test_text_equality_and_hash():
 def test_bounds_must_be_real_numbers(bounds):
     with pytest.raises(TypeError, match="real numbers"):
         ValueRange(*bounds)
+
+
+@pytest.mark.parametrize("bounds, named", [((math.nan, 301.1), "min"), ((300.0, math.nan), "max"),
+                                           ((Decimal("NaN"), 301), "min"), ((math.nan, math.nan), "min")])
+def test_a_nan_bound_is_refused_by_name(bounds, named):
+    """NaN compares false with everything: as a window it would take in every point on one side."""
+    with pytest.raises(ValueError, match=f"ValueRange {named} must not be NaN"):
+        ValueRange(*bounds)
+
+
+def test_a_reversed_range_is_kept_and_contains_nothing():
+    assert not ValueRange(2.0, 1.0).contains_value(1.5)
 
 
 def test_a_range_in_a_cycle_is_collected():

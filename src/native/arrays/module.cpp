@@ -75,16 +75,14 @@ void read_point(PyObject* point, PointFields& fields) {
 // chromatogram_columns(points) -> (retention_time, intensity, x, spectrum_index)
 PyObject* chromatogram_columns(PyObject*, PyObject* points) {
     return py::guard([&] {
-        Ref sequence = Ref::checked(PySequence_Fast(points, "chromatogram points must be a sequence"));
-        const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+        Ref sequence = py::held_items(points, "chromatogram points must be a sequence");
+        const Py_ssize_t count = PyTuple_GET_SIZE(sequence.get());
         DoubleColumn retention_time(count), intensity(count), x(count);
         IndexColumn spectrum_index(count);
         for (Py_ssize_t i = 0; i < count; ++i) {
-            // The fast sequence holds its items for the loop; attribute reads below
-            // may run Python code, so each item is held by a reference of its own.
-            Ref point = Ref::borrow(PySequence_Fast_GET_ITEM(sequence.get(), i));
+            PyObject* point = PyTuple_GET_ITEM(sequence.get(), i);  // held by the tuple
             PointFields fields;
-            read_point(point.get(), fields);
+            read_point(point, fields);
             spectrum_index[i] = as_column_index(fields.values[0], i);
             retention_time[i] = as_column_double(fields.values[1], i, "retention_time", false);
             intensity[i] = as_column_double(fields.values[2], i, "intensity", false);
@@ -101,7 +99,7 @@ bool split_point_buffer(PyObject* points, Ref& x_out, Ref& intensity_out) {
     if (!PyObject_CheckBuffer(points)) return false;
     Py_buffer view;
     if (PyObject_GetBuffer(points, &view, PyBUF_RECORDS_RO) < 0) {
-        PyErr_Clear();
+        if (!py::clear_layout_refusal()) py::throw_error();
         return false;
     }
     const bool usable = view.format != nullptr && std::strcmp(view.format, storage::point_buffer_format) == 0 &&
@@ -127,13 +125,13 @@ PyObject* spectrum_columns(PyObject*, PyObject* points) {
     return py::guard([&] {
         Ref x_bytes, intensity_bytes;
         if (!split_point_buffer(points, x_bytes, intensity_bytes)) {
-            Ref sequence = Ref::checked(PySequence_Fast(points, "spectrum points must be a sequence"));
-            const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+            Ref sequence = py::held_items(points, "spectrum points must be a sequence");
+            const Py_ssize_t count = PyTuple_GET_SIZE(sequence.get());
             DoubleColumn x(count), intensity(count);
             for (Py_ssize_t i = 0; i < count; ++i) {
-                Ref point = Ref::borrow(PySequence_Fast_GET_ITEM(sequence.get(), i));
-                Ref point_x = py::get_attr(point.get(), name_x);
-                Ref point_intensity = py::get_attr(point.get(), name_intensity);
+                PyObject* point = PyTuple_GET_ITEM(sequence.get(), i);  // held by the tuple
+                Ref point_x = py::get_attr(point, name_x);
+                Ref point_intensity = py::get_attr(point, name_intensity);
                 x[i] = as_column_double(point_x.get(), i, "x", false);
                 intensity[i] = as_column_double(point_intensity.get(), i, "intensity", false);
             }

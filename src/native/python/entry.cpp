@@ -1,8 +1,17 @@
 #include "entry.hpp"
 
 namespace ozra::py {
+namespace {
+
+// Each extension links its own copy of this layer, so this is the one extension's.
+ExceptionTranslator extension_translator = nullptr;
+
+}  // namespace
+
+void set_exception_translator(ExceptionTranslator translator) noexcept { extension_translator = translator; }
 
 void set_error_from_current_exception() noexcept {
+    if (extension_translator != nullptr && extension_translator()) return;
     try {
         throw;
     } catch (const PythonError&) {

@@ -15,6 +15,13 @@ namespace ozra::py {
 // Sets a Python error for the C++ exception being handled (none for PythonError).
 void set_error_from_current_exception() noexcept;
 
+// An extension whose own C++ exceptions have a Python meaning (the storage module:
+// the format layer's errors) installs, once at load, the function that sets that
+// error for the exception being handled, returning false for one it does not know.
+// Every entry point of that extension then raises those errors alike.
+using ExceptionTranslator = bool (*)() noexcept;
+void set_exception_translator(ExceptionTranslator translator) noexcept;
+
 template <class Body>
 PyObject* guard(Body&& body) noexcept {
     try {
@@ -46,6 +53,19 @@ Py_hash_t guard_hash(Body&& body) noexcept {
         return -1;
     }
 }
+
+// The interpreter's recursion guard around native recursion over containers a
+// caller can build (a condition inside its own additional conditions): past the
+// recursion limit the call raises RecursionError instead of exhausting the C stack.
+class RecursionGuard {
+public:
+    explicit RecursionGuard(const char* where) {
+        if (Py_EnterRecursiveCall(where) != 0) throw_error();
+    }
+    ~RecursionGuard() { Py_LeaveRecursiveCall(); }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+};
 
 // Raises `Exception(message)`, the built-in base class, as the public API does.
 [[noreturn]] void raise_exception(const char* message);

@@ -112,6 +112,35 @@ inline bool not_equals_none(PyObject* value) {
     return never_equals_none(value) || not_equals(value, Py_None);
 }
 
+// A sequence's items as a tuple, for a loop that runs Python code: PySequence_Fast
+// hands a list back as it is, and that code could shrink the list and free its items.
+// `message` is the TypeError's text for an object that is not a sequence.
+inline Ref held_items(PyObject* source, const char* message) {
+    Ref sequence = Ref::checked(PySequence_Fast(source, message));
+    if (PyList_Check(sequence.get())) return Ref::checked(PyList_AsTuple(sequence.get()));
+    return sequence;
+}
+
+// After a failed PyObject_GetBuffer: whether the exporter only refused the layout
+// asked for (BufferError; numpy's ValueError for a strided array). That error is
+// cleared and the caller reads the object as a sequence; any other stays set.
+inline bool clear_layout_refusal() {
+    if (!PyErr_ExceptionMatches(PyExc_BufferError) && !PyErr_ExceptionMatches(PyExc_ValueError)) return false;
+    PyErr_Clear();
+    return true;
+}
+
+// list[index] as an owned reference. Python code run since the caller looked at
+// the list may have shrunk it: an index past its end raises IndexError, as
+// `list[index]` would.
+inline Ref list_item(PyObject* list, Py_ssize_t index) {
+    if (index >= PyList_GET_SIZE(list)) {
+        PyErr_SetString(PyExc_IndexError, "list index out of range");
+        throw_error();
+    }
+    return Ref::borrow(PyList_GET_ITEM(list, index));
+}
+
 inline Ref get_attr(PyObject* object, PyObject* name) {
     return Ref::checked(PyObject_GetAttr(object, name));
 }

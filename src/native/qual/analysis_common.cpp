@@ -64,7 +64,8 @@ void read_spectrum_index_block(PyObject* self) {
         for (Py_ssize_t i = 0; i < num_spectra; ++i) {
             py::Ref relative = py::Ref::checked(PySequence_GetItem(profile_positions.get(), i));
             py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
-            py::call_method(PyList_GET_ITEM(spectra.get(), i), names::set_profile_position, absolute.get());
+            py::Ref spectrum_index = py::list_item(spectra.get(), i);  // published: Python code may shrink it
+            py::call_method(spectrum_index.get(), names::set_profile_position, absolute.get());
         }
     }
     py::call_method(reader, names::reset_decompressed_buffer);
@@ -95,9 +96,9 @@ py::Ref retention_time_table(PyObject* spectra) {
     py::Ref table = py::Ref::checked(PyBytes_FromStringAndSize(nullptr, count * static_cast<Py_ssize_t>(sizeof(double))));
     auto* values = reinterpret_cast<double*>(PyBytes_AS_STRING(table.get()));
     for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* spectrum_index = PyList_GET_ITEM(spectra, i);
-        if (Py_TYPE(spectrum_index) != storage.spectrum_index) return py::Ref::none();
-        py::Ref description = description_of(spectrum_index);
+        py::Ref spectrum_index = py::list_item(spectra, i);
+        if (Py_TYPE(spectrum_index.get()) != storage.spectrum_index) return py::Ref::none();
+        py::Ref description = description_of(spectrum_index.get());
         if (Py_TYPE(description.get()) != storage.internal_spectrum_description) return py::Ref::none();
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
         if (rt.get() == Py_None) {
@@ -159,7 +160,8 @@ Py_ssize_t nearest_by_interpreter(PyObject* spectra, PyObject* retention_time, d
     py::Ref min_diff = py::from_double(largest);
     Py_ssize_t target_index = -1;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
+        py::Ref spectrum_index = py::list_item(spectra, i);
+        py::Ref description = description_of(spectrum_index.get());
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
         if (!py::not_equals_none(rt.get())) continue;
         py::Ref difference = py::Ref::checked(PyNumber_Subtract(rt.get(), retention_time));
@@ -180,12 +182,13 @@ bool is_atomic(PyObject* value) {
 
 Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
     AnalysisObject* analysis = as_analysis(self);
-    PyObject* spectra = analysis->spectrum_index_list;
+    // Held: the comparisons below may run Python code that reads the analysis anew.
+    const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
     const double largest = largest_finite_double();
-    if (analysis->retention_times == nullptr) analysis->retention_times = retention_time_table(spectra).release();
+    if (analysis->retention_times == nullptr) analysis->retention_times = retention_time_table(spectra.get()).release();
     const std::optional<double> target = exact_double(retention_time);
     if (!PyTuple_Check(analysis->retention_times) || !target) {
-        return nearest_by_interpreter(spectra, retention_time, largest);
+        return nearest_by_interpreter(spectra.get(), retention_time, largest);
     }
     // Float arithmetic on doubles: what the interpreter would compute, without its objects.
     PyObject* table = PyTuple_GET_ITEM(analysis->retention_times, 0);

@@ -65,6 +65,7 @@ PyObject* compare_conditions(PyObject* self, PyObject* other, int op, PyTypeObje
                              PyObject** (*fields_of)(PyObject*), std::span<const int> compared) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
     return py::guard([&] {
+        const py::RecursionGuard guard(" in comparison");
         bool equal = PyObject_TypeCheck(other, type);
         for (auto field = compared.begin(); equal && field != compared.end(); ++field) {
             equal = !py::not_equals(fields_of(self)[*field], fields_of(other)[*field]);

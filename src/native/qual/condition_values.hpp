@@ -20,7 +20,8 @@ bool equals_true(PyObject* value);
 // str(value), with a trailing ".0" dropped: 80.0 -> "80", 1e+16 stays "1e+16".
 py::Ref voltage_text(PyObject* value);
 
-// Concatenates literal pieces and str() of values into one str.
+// Concatenates literal pieces and str() of values into one str. A text is built
+// under the recursion guard: a condition may hold itself among its additional conditions.
 class Text {
 public:
     explicit Text(PyObject* start);
@@ -30,6 +31,7 @@ public:
     py::Ref finish();
 
 private:
+    py::RecursionGuard guard_{" while getting the str of a condition"};
     py::Ref pieces_;  // a list, joined once at the end
 };
 
@@ -50,12 +52,18 @@ bool is_plain_value(PyObject* value);
 // `accumulate` makes: the interpreter's reduction and the exact integer.
 template <py::HashAccumulator (*accumulate)(PyObject*)>
 Py_hash_t condition_hash(PyObject* self) {
-    return py::guard_hash([&] { return accumulate(self).reduced(); });
+    return py::guard_hash([&] {
+        const py::RecursionGuard guard(" while hashing a condition");
+        return accumulate(self).reduced();
+    });
 }
 
 template <py::HashAccumulator (*accumulate)(PyObject*)>
 PyObject* condition_hash_method(PyObject* self, PyObject*) {
-    return py::guard([&] { return accumulate(self).exact(); });
+    return py::guard([&] {
+        const py::RecursionGuard guard(" while hashing a condition");
+        return accumulate(self).exact();
+    });
 }
 
 }  // namespace ozra::qual

@@ -21,7 +21,11 @@ const NumpyScalarTypes* numpy_scalar_types() {
     py::Ref float64 = py::Ref::steal(PyObject_GetAttrString(numpy.get(), "float64"));
     py::Ref integer = py::Ref::steal(PyObject_GetAttrString(numpy.get(), "integer"));
     if (!float64 || !integer || !PyType_Check(float64.get()) || !PyType_Check(integer.get())) {
-        PyErr_Clear();  // a partly imported or unusual numpy: its values go the interpreter's way
+        // A partly imported or unusual numpy: its values go the interpreter's way.
+        if (PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) py::throw_error();
+            PyErr_Clear();
+        }
         return nullptr;
     }
     types.integer = integer.release();

@@ -43,7 +43,8 @@ py::Ref condition_sort_key(PyObject* condition) {
 py::Ref conditions_from_descriptions(PyObject* spectra) {
     py::Ref unique = py::Ref::checked(PySet_New(nullptr));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
+        py::Ref spectrum_index = py::list_item(spectra, i);
+        py::Ref description = description_of(spectrum_index.get());
         py::Ref condition = new_condition(description.get());
         py::set_attr(description.get(), names::desc_acquisition_condition, condition.get());
         py::check(PySet_Add(unique.get(), condition.get()));
@@ -77,7 +78,8 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         PyList_SET_ITEM(conditions.get(), j, new_condition(record.get()).release());
     }
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
+        py::Ref spectrum_index = py::list_item(spectra, i);
+        py::Ref description = description_of(spectrum_index.get());
         py::Ref stored_index = py::get_attr(description.get(), names::desc_acquisition_condition_index);
         const Py_ssize_t position = PyNumber_AsSsize_t(stored_index.get(), PyExc_IndexError);
         if (position == -1 && PyErr_Occurred()) py::throw_error();
@@ -96,9 +98,9 @@ void settle_acquisition_conditions(PyObject* self) {
     AnalysisObject* analysis = as_analysis(self);
     py::Ref description = qual_description_of(analysis->function_index);
     py::Ref stored = py::get_attr(description.get(), names::unique_acquisition_condition_list);
-    py::Ref conditions = py::equals_none(stored.get())
-                             ? conditions_from_descriptions(analysis->spectrum_index_list)
-                             : conditions_from_stored_list(analysis->spectrum_index_list, stored.get());
+    const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
+    py::Ref conditions = py::equals_none(stored.get()) ? conditions_from_descriptions(spectra.get())
+                                                       : conditions_from_stored_list(spectra.get(), stored.get());
     py::set_object_field(analysis->unique_acquisition_conditions, std::move(conditions));
 }
 
@@ -170,11 +172,12 @@ private:
 // description's summary values; no points are read.
 py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* retention_time_range,
                              PyObject* intensity_field) {
-    PyObject* spectra = as_analysis(self)->spectrum_index_list;
+    const py::Ref spectra = py::Ref::borrow(as_analysis(self)->spectrum_index_list);
     const WholeRunTest whole_run(retention_time_range);
     py::Ref result = py::new_list();
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        py::Ref description = description_of(PyList_GET_ITEM(spectra, i));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra.get()); ++i) {
+        py::Ref spectrum_index = py::list_item(spectra.get(), i);
+        py::Ref description = description_of(spectrum_index.get());
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
         if (!py::not_equals_none(rt.get())) continue;
         py::Ref spectrum_condition = py::get_attr(description.get(), names::desc_acquisition_condition);

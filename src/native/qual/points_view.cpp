@@ -18,8 +18,7 @@ bool PointsView::take_buffer(PyObject* points) {
     if (!PyObject_CheckBuffer(points)) return false;
     if (PyObject_GetBuffer(points, &buffer_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
         // An exporter that cannot give this layout (a strided view, say) is read as a sequence.
-        if (!PyErr_ExceptionMatches(PyExc_BufferError)) py::throw_error();
-        PyErr_Clear();
+        if (!py::clear_layout_refusal()) py::throw_error();
         return false;
     }
     holds_buffer_ = true;

@@ -20,7 +20,7 @@ constexpr std::size_t no_class = static_cast<std::size_t>(-1);
 
 // A spectrum that some request may use, with what the pass needs of its description.
 struct Candidate {
-    PyObject* spectrum_index;  // borrowed from the analysis's list
+    py::Ref spectrum_index;
     py::Ref description;
     py::Ref retention_time;
     py::Ref condition;
@@ -47,12 +47,13 @@ std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
 
 // The spectra with a retention time, a requested condition and a retention time
 // inside the pre-filter, in spectrum order; tested in that order.
-std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests) {
+// Conditions' own __eq__ and __hash__ run here, so the list and its records are held.
+std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
     std::vector<Candidate> candidates;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        PyObject* spectrum_index = PyList_GET_ITEM(spectra, i);
-        py::Ref description = description_of(spectrum_index);
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra.get()); ++i) {
+        py::Ref spectrum_index = py::list_item(spectra.get(), i);
+        py::Ref description = description_of(spectrum_index.get());
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
         if (!py::not_equals_none(rt.get())) continue;
         py::Ref condition = py::get_attr(description.get(), names::desc_acquisition_condition);
@@ -69,12 +70,12 @@ std::vector<Candidate> pre_filter(PyObject* spectra, const XicRequests& requests
         if (!requests.pre_filter.contains(rt.get())) continue;
         py::Ref position;
         py::Ref index;
-        if (Py_TYPE(spectrum_index) == storage.spectrum_index &&
+        if (Py_TYPE(spectrum_index.get()) == storage.spectrum_index &&
             Py_TYPE(description.get()) == storage.internal_spectrum_description) {
-            position = py::get_attr(spectrum_index, names::spectrum_index_position);
+            position = py::get_attr(spectrum_index.get(), names::spectrum_index_position);
             index = py::get_attr(description.get(), names::desc_index);
         }
-        candidates.push_back({spectrum_index, std::move(description), std::move(rt), std::move(condition),
+        candidates.push_back({std::move(spectrum_index), std::move(description), std::move(rt), std::move(condition),
                               std::move(position), std::move(index), plain, found});
     }
     return candidates;
@@ -111,7 +112,7 @@ private:
 
 py::Ref read_points(PyObject* reader, const Candidate& candidate) {
     py::Ref position = candidate.position ? candidate.position.copy()
-                                          : py::get_attr(candidate.spectrum_index, names::spectrum_index_position);
+                                          : py::get_attr(candidate.spectrum_index.get(), names::spectrum_index_position);
     py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
     return py::Ref::checked(PyObject_CallMethodNoArgs(reader, names::read_spectrum));
 }
@@ -154,7 +155,7 @@ py::Ref result_float(double value, PyObject* zero) {
 py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_options) {
     const XicRequests requests = gather_requests(chromatogram_filter_options);
     AnalysisObject* fields = as_analysis(analysis);
-    const std::vector<Candidate> candidates = pre_filter(fields->spectrum_index_list, requests);
+    const std::vector<Candidate> candidates = pre_filter(py::Ref::borrow(fields->spectrum_index_list), requests);
     const std::size_t count = requests.requests.size();
     std::vector<std::vector<py::Ref>> built(count);  // made into lists once complete
 

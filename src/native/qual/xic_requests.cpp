@@ -81,7 +81,9 @@ void read_window(XicRequest& request) {
     if (request.window) request.low_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::min));
     if (request.low_object) request.high_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::max));
     if (!request.high_object) {
-        // Reported by the scan when a peak is compared, as reading it there would.
+        // A missing attribute is reported by the scan when a peak is compared, as
+        // reading it there would; any other error is the caller's at once.
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) py::throw_error();
         PyErr_Clear();
         return;
     }

@@ -1,8 +1,8 @@
 #include "file_stream.hpp"
 
 #include "args.hpp"
+#include "entry.hpp"
 #include "object_fields.hpp"
-#include "storage_errors.hpp"
 #include "types.hpp"
 
 #include <algorithm>
@@ -42,18 +42,18 @@ PyObject* stream_close(PyObject* self, PyObject*) {
 }
 
 PyObject* stream_fileno(PyObject* self, PyObject*) {
-    return storage_guard([&] { return py::from_long(open_file(self).fileno()); });
+    return py::guard([&] { return py::from_long(open_file(self).fileno()); });
 }
 
 PyObject* stream_tell(PyObject* self, PyObject*) {
-    return storage_guard([&] {
+    return py::guard([&] {
         open_file(self);
         return py::from_long(static_cast<long long>(as_stream(self)->position));
     });
 }
 
 PyObject* stream_read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return storage_guard([&]() -> Ref {
+    return py::guard([&]() -> Ref {
         static const py::Parameters parameters("read", {"size"}, 0);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         Py_ssize_t wanted = -1;
@@ -74,7 +74,7 @@ PyObject* stream_read(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 PyObject* stream_seek(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return storage_guard([&]() -> Ref {
+    return py::guard([&]() -> Ref {
         static const py::Parameters parameters("seek", {"pos", "whence"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         const long long offset = PyLong_AsLongLong(parsed[0]);
@@ -107,7 +107,7 @@ PyObject* stream_seek(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 PyObject* stream_enter(PyObject* self, PyObject*) {
-    return storage_guard([&] {
+    return py::guard([&] {
         open_file(self);
         return Ref::borrow(self);
     });

@@ -7,7 +7,7 @@
 #include "description_decoder.hpp"
 #include "reader_object.hpp"
 #include "records.hpp"
-#include "storage_errors.hpp"
+#include "entry.hpp"
 #include "storage_module.hpp"
 #include "types.hpp"
 
@@ -56,7 +56,7 @@ std::vector<std::int64_t> measurement_positions(core::FileReader& file, std::uin
 }
 
 PyObject* jump_table_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return storage_guard([&]() -> Ref {
+    return py::guard([&]() -> Ref {
         static const py::Parameters parameters("_JumpTable__create_instance", {"reader"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         PyObject* reader = parsed[0];
@@ -107,18 +107,24 @@ PyMethodDef jump_table_methods[] = {
 
 // ---- FunctionIndex ----------------------------------------------------------
 
-// The length of the stored condition list of a decoded FunctionDescription, if it has one.
-std::optional<std::uint32_t> stored_condition_count(PyObject* function_description) {
+// The length of the stored condition list of a decoded FunctionDescription, if it
+// has one. The list is a list or none: any other value (a mapping, a string) is damage.
+std::optional<std::uint32_t> stored_condition_count(PyObject* function_description, const core::ByteCursor& cursor,
+                                                    std::size_t record_at) {
     PyObject* qual = record_field(function_description, schema::function_description::qual_description);
     if (!Py_IS_TYPE(qual, state().descriptions[static_cast<int>(RecordKind::qual_description)])) return std::nullopt;
     PyObject* conditions = record_field(qual, schema::qual_description::unique_acquisition_condition_list);
-    if (!PyList_Check(conditions)) return std::nullopt;
+    if (conditions == Py_None) return std::nullopt;
+    if (!PyList_CheckExact(conditions)) {
+        cursor.fail_at(record_at, std::string("expected a list (tag 8) or none (tag 0) as the stored condition "
+                                              "list, found a value decoded as ") + Py_TYPE(conditions)->tp_name);
+    }
     return static_cast<std::uint32_t>(PyList_GET_SIZE(conditions));
 }
 
 PyObject* function_index_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
                                          PyObject* kwnames) {
-    return storage_guard([&]() -> Ref {
+    return py::guard([&]() -> Ref {
         static const py::Parameters parameters("_FunctionIndex__create_instance", {"reader", "position"}, 2);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         ReaderState& reader = require_native_reader(parsed[0], "_FunctionIndex__create_instance()");
@@ -126,8 +132,9 @@ PyObject* function_index_create_instance(PyObject* cls, PyObject* const* args, P
         const std::size_t record_at = cursor.consumed();
         Ref description = decode_record(cursor, RecordKind::function_description);
         // One function's description decides the condition index check of its block's spectra.
+        const auto condition_count = stored_condition_count(description.get(), cursor, record_at);
         const auto position = as_position(parsed[1]);
-        if (position && !reader.file.remember_condition_count(*position, stored_condition_count(description.get()))) {
+        if (position && !reader.file.remember_condition_count(*position, condition_count)) {
             cursor.fail_at(record_at, "expected a spectrum index block of its own, found the block at byte offset " +
                                           std::to_string(*position) +
                                           " named by a function with a different stored condition list");
@@ -171,7 +178,7 @@ void check_condition_index(const core::FileReader& file, const core::ByteCursor&
 
 PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
                                          PyObject* kwnames) {
-    return storage_guard([&]() -> Ref {
+    return py::guard([&]() -> Ref {
         static const py::Parameters parameters("_SpectrumIndex__create_instance", {"reader", "position", "index"}, 3);
         auto parsed = py::parse_arguments<3>(parameters, args, nargs, kwnames);
         ReaderState& reader = require_native_reader(parsed[0], "_SpectrumIndex__create_instance()");
@@ -208,7 +215,7 @@ PyMethodDef spectrum_index_methods[] = {
 // ---- XicInfo ----------------------------------------------------------------
 
 PyObject* xic_info_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return storage_guard([&]() -> Ref {
+    return py::guard([&]() -> Ref {
         static const py::Parameters parameters("_XicInfo__create_instance", {"range"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         Ref info = new_record(py::as_class(cls));

@@ -1,4 +1,5 @@
 #include "entry.hpp"
+#include "storage_errors.hpp"
 #include "storage_module.hpp"
 
 namespace ozra::storage {
@@ -12,6 +13,7 @@ namespace {
 
 int storage_exec(PyObject* module) {
     return py::guard_int([&] {
+        py::set_exception_translator(translate_core_exception);
         StorageState& shared = state();
         add_value_types(module, shared.value_types);
         shared.descriptions = add_description_types(module);

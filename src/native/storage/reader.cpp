@@ -4,8 +4,8 @@
 #include "args.hpp"
 #include "file_stream.hpp"
 #include "imports.hpp"
+#include "entry.hpp"
 #include "object_fields.hpp"
-#include "storage_errors.hpp"
 #include "types.hpp"
 
 #include <structmember.h>
@@ -47,7 +47,7 @@ std::unique_ptr<ReaderState> open_reader(PyObject* file_path) {
 }
 
 PyObject* reader_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return storage_guard([&]() -> Ref {
+    return py::guard([&]() -> Ref {
         static const py::Parameters parameters("_OzraFileReader__create_instance", {"file_path"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         PyTypeObject* type = py::as_class(cls);
@@ -62,7 +62,7 @@ PyObject* reader_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_
 }
 
 PyObject* reader_set_buffer(PyObject* self, PyObject* position) {
-    return storage_guard([&] {
+    return py::guard([&] {
         Ref index = Ref::checked(PyNumber_Index(position));
         int overflow = 0;
         long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
@@ -77,7 +77,7 @@ PyObject* reader_set_buffer(PyObject* self, PyObject* position) {
 }
 
 PyObject* reader_confirm_ozra_symbol(PyObject* self, PyObject* symbol) {
-    return storage_guard([&] {
+    return py::guard([&] {
         core::FileReader& file = file_of(self);
         file.expect_marker(marker_of(symbol));
         return Ref::none();
@@ -85,23 +85,23 @@ PyObject* reader_confirm_ozra_symbol(PyObject* self, PyObject* symbol) {
 }
 
 PyObject* reader_get_absolute_position(PyObject* self, PyObject*) {
-    return storage_guard([&] { return py::from_long(static_cast<long long>(file_of(self).position())); });
+    return py::guard([&] { return py::from_long(static_cast<long long>(file_of(self).position())); });
 }
 
 PyObject* reader_read_uint32(PyObject* self, PyObject*) {
-    return storage_guard([&] { return py::from_long(file_of(self).read_u32()); });
+    return py::guard([&] { return py::from_long(file_of(self).read_u32()); });
 }
 
 PyObject* reader_read_uint16_or_32(PyObject* self, PyObject*) {
-    return storage_guard([&] { return py::from_long(file_of(self).read_count()); });
+    return py::guard([&] { return py::from_long(file_of(self).read_count()); });
 }
 
 PyObject* reader_read_bool(PyObject* self, PyObject*) {
-    return storage_guard([&] { return Ref::boolean(file_of(self).read_bool()); });
+    return py::guard([&] { return Ref::boolean(file_of(self).read_bool()); });
 }
 
 PyObject* reader_read_int64_array(PyObject* self, PyObject*) {
-    return storage_guard([&] {
+    return py::guard([&] {
         const std::vector<std::int64_t>& elements = file_of(self).read_i64_array();
         static_assert(sizeof(long long) == sizeof(std::int64_t));
         return new_array("q", elements.data(), elements.size() * sizeof(std::int64_t));
@@ -109,14 +109,14 @@ PyObject* reader_read_int64_array(PyObject* self, PyObject*) {
 }
 
 PyObject* reader_set_decompressed_buffer(PyObject* self, PyObject*) {
-    return storage_guard([&] {
+    return py::guard([&] {
         file_of(self).enter_frame();
         return Ref::none();
     });
 }
 
 PyObject* reader_reset_decompressed_buffer(PyObject* self, PyObject*) {
-    return storage_guard([&] {
+    return py::guard([&] {
         file_of(self).leave_frame();
         return Ref::none();
     });

@@ -14,7 +14,6 @@ namespace ozra::storage {
 struct ReaderState {
     explicit ReaderState(const std::string& path) : file(path) {}
     core::FileReader file;
-    std::vector<double> wavelengths;        // the last wavelength array converted from a sequence
     std::vector<core::PointPair> points;    // the spectrum of the last multiple-extraction read
 };
 

@@ -6,7 +6,7 @@
 #include "index_records.hpp"
 #include "records.hpp"
 #include "spectrum_points.hpp"
-#include "storage_errors.hpp"
+#include "entry.hpp"
 #include "storage_module.hpp"
 #include "types.hpp"
 
@@ -30,10 +30,11 @@ bool is_double_format(const char* format) {
 
 // A DAD function's wavelengths as contiguous doubles: the memory of a buffer of
 // doubles (array('d'), a float64 numpy array) when the object offers one, else
-// converted from a sequence of numbers into the reader's scratch vector.
+// converted from a sequence of numbers into a vector of its own (the numbers'
+// __float__ may read with the same reader, so no storage of the reader's is used).
 class Wavelengths {
 public:
-    Wavelengths(PyObject* source, std::vector<double>& scratch) {
+    explicit Wavelengths(PyObject* source) {
         if (PyObject_CheckBuffer(source)) {
             if (PyObject_GetBuffer(source, &view_, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) == 0) {
                 if (view_.ndim <= 1 && view_.itemsize == sizeof(double) && is_double_format(view_.format)) {
@@ -43,17 +44,17 @@ public:
                     return;
                 }
                 PyBuffer_Release(&view_);
-            } else {
-                PyErr_Clear();
+            } else if (!py::clear_layout_refusal()) {
+                py::throw_error();
             }
         }
-        Ref sequence = Ref::checked(PySequence_Fast(source, "wavelength_arr must be a sequence of numbers"));
-        const Py_ssize_t n = PySequence_Fast_GET_SIZE(sequence.get());
-        PyObject** items = PySequence_Fast_ITEMS(sequence.get());
-        scratch.resize(static_cast<std::size_t>(n));
-        for (Py_ssize_t i = 0; i < n; ++i) scratch[i] = py::as_double(items[i]);
-        data_ = scratch.data();
-        count_ = scratch.size();
+        Ref sequence = py::held_items(source, "wavelength_arr must be a sequence of numbers");
+        const Py_ssize_t n = PyTuple_GET_SIZE(sequence.get());
+        PyObject** items = &PyTuple_GET_ITEM(sequence.get(), 0);
+        converted_.resize(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) converted_[i] = py::as_double(items[i]);
+        data_ = converted_.data();
+        count_ = converted_.size();
     }
     ~Wavelengths() {
         if (held_) PyBuffer_Release(&view_);
@@ -67,6 +68,7 @@ public:
 private:
     Py_buffer view_{};
     bool held_ = false;
+    std::vector<double> converted_;
     const double* data_ = nullptr;
     std::size_t count_ = 0;
 };
@@ -81,7 +83,7 @@ Ref read_points(ReaderState& state, const Wavelengths* wavelengths) {
 
 // One XicInfo of a multiple-extraction read, its fields resolved before the read.
 struct Extraction {
-    PyObject* xic_info;  // borrowed from the caller's sequence
+    PyObject* xic_info;  // held by the tuple of the read's requests
     double min, max;
     Ref points_list;
 };
@@ -143,18 +145,20 @@ void extract(const std::vector<core::PointPair>& points, const Extraction& extra
 }
 
 Ref read_for_multiple_xic(ReaderState& state, PyObject* xic_infos, const Wavelengths* wavelengths) {
-    Ref sequence = Ref::checked(PySequence_Fast(xic_infos, "xic_infos must be a sequence of XicInfo"));
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+    Ref sequence = py::held_items(xic_infos, "xic_infos must be a sequence of XicInfo");
+    const Py_ssize_t count = PyTuple_GET_SIZE(sequence.get());
     std::vector<Extraction> extractions;
     extractions.reserve(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
-        extractions.push_back(resolve(PySequence_Fast_GET_ITEM(sequence.get(), i)));
+        extractions.push_back(resolve(PyTuple_GET_ITEM(sequence.get(), i)));
     }
     const auto loaded = state.file.load_spectrum(wavelengths ? std::optional(wavelengths->count()) : std::nullopt);
-    state.points.resize(loaded.header.count);
-    core::decode_points(loaded.header, loaded.decoded, wavelengths ? wavelengths->data() : nullptr,
-                        state.points.data());
-    for (const Extraction& extraction : extractions) extract(state.points, extraction);
+    // Taken out of the reader while the lists' own append runs, which may read with it.
+    std::vector<core::PointPair> points = std::move(state.points);
+    points.resize(loaded.header.count);
+    core::decode_points(loaded.header, loaded.decoded, wavelengths ? wavelengths->data() : nullptr, points.data());
+    for (const Extraction& extraction : extractions) extract(points, extraction);
+    state.points = std::move(points);
     return Ref::none();
 }
 
@@ -167,31 +171,31 @@ void prepare_spectrum_reads() {
 }
 
 PyObject* read_spectrum(PyObject* self, PyObject*) {
-    return storage_guard([&] { return read_points(state_of(self), nullptr); });
+    return py::guard([&] { return read_points(state_of(self), nullptr); });
 }
 
 PyObject* read_dad_spectrum(PyObject* self, PyObject* wavelength_arr) {
-    return storage_guard([&] {
+    return py::guard([&] {
         ReaderState& state = state_of(self);
         state.file.require_open();
-        Wavelengths wavelengths(wavelength_arr, state.wavelengths);
+        Wavelengths wavelengths(wavelength_arr);
         return read_points(state, &wavelengths);
     });
 }
 
 PyObject* read_spectrum_for_multiple_xic(PyObject* self, PyObject* xic_infos) {
-    return storage_guard([&] { return read_for_multiple_xic(state_of(self), xic_infos, nullptr); });
+    return py::guard([&] { return read_for_multiple_xic(state_of(self), xic_infos, nullptr); });
 }
 
 PyObject* read_dad_spectrum_for_multiple_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                              PyObject* kwnames) {
-    return storage_guard([&] {
+    return py::guard([&] {
         static const py::Parameters parameters("_OzraFileReader__read_dad_spectrum_for_multiple_xic",
                                                {"xic_infos", "wavelength_arr"}, 2);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         ReaderState& state = state_of(self);
         state.file.require_open();
-        Wavelengths wavelengths(parsed[1], state.wavelengths);
+        Wavelengths wavelengths(parsed[1]);
         return read_for_multiple_xic(state, parsed[0], &wavelengths);
     });
 }

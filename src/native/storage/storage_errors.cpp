@@ -1,10 +1,11 @@
 #include "storage_errors.hpp"
 
+#include "format_error.hpp"
 #include "imports.hpp"
 
 namespace ozra::storage {
 
-void translate_current_exception() {
+bool translate_core_exception() noexcept {
     try {
         throw;
     } catch (const core::FormatError& error) {
@@ -13,8 +14,10 @@ void translate_current_exception() {
         PyErr_SetString(PyExc_ValueError, error.what());
     } catch (const core::UsageError& error) {
         PyErr_SetString(PyExc_ValueError, error.what());
+    } catch (...) {
+        return false;
     }
-    throw py::PythonError{};
+    return true;
 }
 
 }  // namespace ozra::storage

@@ -9,6 +9,7 @@
 
 #include <structmember.h>
 
+#include <cmath>
 #include <cstddef>
 
 namespace ozra::storage {
@@ -25,6 +26,13 @@ PyTypeObject* value_range_type = nullptr;
 ValueRangeObject* as_range(PyObject* self) { return reinterpret_cast<ValueRangeObject*>(self); }
 
 bool is_plain_number(PyObject* value) { return PyFloat_CheckExact(value) || PyLong_CheckExact(value); }
+
+// `value != value`: true of a float NaN and of any other number type's NaN (Decimal's).
+bool is_nan(PyObject* value) {
+    if (PyFloat_Check(value)) return std::isnan(PyFloat_AS_DOUBLE(value));
+    if (PyLong_Check(value)) return false;
+    return py::not_equals(value, value);
+}
 
 Ref make_value_range(PyTypeObject* type, Ref min, Ref max) {
     const bool plain = is_plain_number(min.get()) && is_plain_number(max.get());
@@ -45,6 +53,15 @@ PyObject* value_range_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
             if (!PyNumber_Check(bound) || PyComplex_Check(bound)) {
                 PyErr_Format(PyExc_TypeError, "ValueRange bounds must be real numbers, not %.100s",
                              Py_TYPE(bound)->tp_name);
+                py::throw_error();
+            }
+        }
+        // NaN compares false with everything: a window with a NaN bound would quietly
+        // take in every point on its other side. Ranges decoded from files are kept
+        // as stored (they are made by new_value_range).
+        for (std::size_t i = 0; i < parsed.values.size(); ++i) {
+            if (is_nan(parsed[i])) {
+                PyErr_Format(PyExc_ValueError, "ValueRange %s must not be NaN", i == 0 ? "min" : "max");
                 py::throw_error();
             }
         }

@@ -6,6 +6,7 @@
 #include "entry.hpp"
 #include "index_range.hpp"
 #include "object_fields.hpp"
+#include "storage_api.hpp"
 #include "text.hpp"
 #include "types.hpp"
 
@@ -159,6 +160,7 @@ void read_function_index_block(PyObject* self, PyObject* reader) {
     PyObject* measurement_index =
         py::require_field(measurement->measurement_index, self, "_Measurement__measurement_index");
     py::Ref position = py::get_attr(measurement_index, names.measurement_index_position);
+    const storage::ReaderHold hold(reader);
     py::call_method(reader, names.set_buffer, position.get());
     confirm_symbol(reader, names.begin_symbol);
     py::Ref origin = py::call_method(reader, names.get_absolute_position);

@@ -35,19 +35,24 @@ FileSource::FileSource(const std::string& path) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     fd_ = fd;
     size_ = static_cast<std::uint64_t>(status.st_size);
+    closed_.store(false, std::memory_order_release);
 }
 
-FileSource::~FileSource() { close(); }
+FileSource::~FileSource() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
 void FileSource::close() noexcept {
-    if (fd_ >= 0) {
+    const std::lock_guard<std::mutex> lock(use_);
+    closed_.store(true, std::memory_order_release);
+    if (reads_ == 0 && fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
 }
 
 void FileSource::require_open() const {
-    if (fd_ < 0) throw ClosedFileError();
+    if (closed()) throw ClosedFileError();
 }
 
 int FileSource::fileno() const {
@@ -55,8 +60,26 @@ int FileSource::fileno() const {
     return fd_;
 }
 
-void FileSource::read_exact(std::uint64_t offset, std::size_t length, std::uint8_t* out) const {
+void FileSource::begin_read() {
+    const std::lock_guard<std::mutex> lock(use_);
     require_open();
+    ++reads_;
+}
+
+void FileSource::end_read() noexcept {
+    const std::lock_guard<std::mutex> lock(use_);
+    if (--reads_ == 0 && closed() && fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+void FileSource::read_exact(std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+    begin_read();
+    struct EndRead {
+        FileSource* file;
+        ~EndRead() { file->end_read(); }
+    } end_read_when_done{this};
     std::size_t done = 0;
     while (done < length) {
         const ssize_t got = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));

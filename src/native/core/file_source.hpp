@@ -1,9 +1,17 @@
 // An open Ozra file: a read-only descriptor read with positioned reads (never
 // mapped: a file truncated under a mapping kills the process).
+//
+// Reads may run on several threads while another closes the file: close() marks
+// the file closed at once (reads that start later throw ClosedFileError) and the
+// descriptor itself is closed by whichever comes last, close() or the last read
+// in flight, so that no read ever uses a descriptor number the system has given
+// to another file in the meantime.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace ozra::core {
@@ -20,8 +28,9 @@ public:
 
     // The size when the file was opened; every position is checked against it.
     std::uint64_t size() const noexcept { return size_; }
-    bool closed() const noexcept { return fd_ < 0; }
-    // Closes the descriptor; closing again does nothing.
+    bool closed() const noexcept { return closed_.load(std::memory_order_acquire); }
+    // Marks the file closed and closes the descriptor, or leaves that to the last
+    // read in flight; closing again does nothing.
     void close() noexcept;
     // Throws ClosedFileError once closed.
     void require_open() const;
@@ -29,11 +38,18 @@ public:
 
     // Reads exactly `length` bytes at `offset`. The caller has checked the range
     // against size(); a file that shrank since it was opened is a FormatError.
-    void read_exact(std::uint64_t offset, std::size_t length, std::uint8_t* out) const;
+    void read_exact(std::uint64_t offset, std::size_t length, std::uint8_t* out);
 
 private:
+    // Counts a read in flight; throws ClosedFileError once the file is closed.
+    void begin_read();
+    void end_read() noexcept;
+
     int fd_ = -1;
     std::uint64_t size_ = 0;
+    std::atomic<bool> closed_{true};
+    std::mutex use_;      // guards reads_ and the closing of fd_
+    unsigned reads_ = 0;  // reads in flight
 };
 
 }  // namespace ozra::core

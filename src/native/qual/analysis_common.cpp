@@ -35,6 +35,7 @@ void read_spectrum_index_block(PyObject* self) {
     PyObject* reader = analysis->reader;
 
     py::Ref position = py::get_attr(function_index, names::function_index_position);
+    const storage::ReaderHold hold(reader);
     py::call_method(reader, names::set_buffer, position.get());
     py::call_method(reader, names::confirm_ozra_symbol, block_symbol(names::BEGIN_OF_SPECTRUM_INDEX_BLOCK).get());
     py::Ref origin = py::call_method(reader, names::get_absolute_position);
@@ -73,6 +74,7 @@ void read_spectrum_index_block(PyObject* self) {
 }
 
 py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) {
+    const storage::ReaderHold hold(reader);
     py::call_method(reader, names::set_buffer, position);
     if (wavelengths == nullptr || py::equals_none(wavelengths)) return py::call_method(reader, names::read_spectrum);
     return py::call_method(reader, names::read_dad_spectrum, wavelengths);

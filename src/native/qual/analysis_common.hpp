@@ -40,6 +40,8 @@ class ChromatogramPoints {
 public:
     ChromatogramPoints();
     py::Ref make(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity, PyObject* x) const;
+    // The class is the storage layer's own: making a point calls no Python code.
+    bool native() const noexcept { return native_; }
 
 private:
     py::Ref point_class_;

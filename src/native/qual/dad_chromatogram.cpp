@@ -1,6 +1,7 @@
 // DADAnalysis.get_chromatogram: one window mean per spectrum with a retention time.
 #include "dad_chromatogram.hpp"
 
+#include "allow_threads.hpp"
 #include "dad_walk.hpp"
 #include "dad_window_mean.hpp"
 #include "points_view.hpp"
@@ -21,7 +22,13 @@ py::Ref get_dad_chromatogram(PyObject* analysis, PyObject* extract_wavelength_ra
         std::optional<WindowMean> mean;
         {
             const PointsView view(points.get());
-            mean = window_mean(view.data(), view.size(), min, max);
+            // The storage layer's own points cannot change: no need of the interpreter lock.
+            if (Py_IS_TYPE(points.get(), storage::value_types_api().spectrum_points)) {
+                py::AllowThreads unlocked;
+                mean = window_mean(view.data(), view.size(), min, max);
+            } else {
+                mean = window_mean(view.data(), view.size(), min, max);
+            }
         }
         py::Ref index = py::get_attr(spectrum.description, names::desc_index);
         py::Ref intensity = mean ? py::from_double(mean->intensity) : missed_intensity.copy();

@@ -86,10 +86,13 @@ py::Ref get_max_plot(PyObject* analysis, PyObject* extract_wavelength_range, PyO
     PyObject* reader = as_analysis(analysis)->reader;
     for_each_timed_spectrum(analysis, [&](const TimedSpectrum& spectrum) {
         py::Ref position = py::get_attr(spectrum.spectrum_index, names::spectrum_index_position);
-        py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
-        reset_extraction_record(xic_info.get());
-        py::Ref wavelengths = wavelength_array_of(analysis);
-        read_for_extraction(reader, xic_arr.get(), wavelengths.get());
+        {
+            const storage::ReaderHold hold(reader);
+            py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
+            reset_extraction_record(xic_info.get());
+            py::Ref wavelengths = wavelength_array_of(analysis);
+            read_for_extraction(reader, xic_arr.get(), wavelengths.get());
+        }
 
         MaxPlotValue value;
         {

@@ -2,6 +2,7 @@
 #include "xic.hpp"
 
 #include "acquisition_condition.hpp"
+#include "allow_threads.hpp"
 #include "analysis_common.hpp"
 #include "names.hpp"
 #include "storage_api.hpp"
@@ -113,6 +114,7 @@ private:
 py::Ref read_points(PyObject* reader, const Candidate& candidate) {
     py::Ref position = candidate.position ? candidate.position.copy()
                                           : py::get_attr(candidate.spectrum_index.get(), names::spectrum_index_position);
+    const storage::ReaderHold hold(reader);
     py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
     return py::Ref::checked(PyObject_CallMethodNoArgs(reader, names::read_spectrum));
 }
@@ -150,6 +152,20 @@ py::Ref result_float(double value, PyObject* zero) {
     return py::from_double(value);
 }
 
+py::Ref make_point(const ChromatogramPoints& points, PyObject* index, const Candidate& candidate,
+                   const WindowSum& window, PyObject* zero) {
+    py::Ref sum = result_float(window.sum, zero);
+    py::Ref base_mz = result_float(window.base_mz, zero);
+    return points.make(index, candidate.retention_time.get(), sum.get(), base_mz.get());
+}
+
+// A window of one spectrum whose sum is taken after the spectrum's tests.
+struct DeferredWindow {
+    std::size_t request;
+    double low, high;
+    WindowSum sum;
+};
+
 }  // namespace
 
 py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_options) {
@@ -164,10 +180,17 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
     ConditionTest condition_test(requests);
     RequestsToVisit visit(requests);
     const ChromatogramPoints points;
+    std::vector<DeferredWindow> deferred;
     for (const Candidate& candidate : candidates) {
         py::Ref spectrum = read_points(fields->reader, candidate);
         PointBuffer buffer;
         const bool native = buffer.acquire(spectrum.get());
+        // Windows over the storage layer's own points, whose points are made without a
+        // Python call, are summed after the tests, together, with the interpreter lock
+        // released: nothing another thread does can change them.
+        const bool defer = native && points.native() && candidate.index &&
+                           Py_IS_TYPE(spectrum.get(), storage::value_types_api().spectrum_points);
+        deferred.clear();
         std::optional<GenericPoints> records;
         condition_test.start(candidate);
         visit.start(candidate);
@@ -178,6 +201,10 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
             const XicRequest& request = requests.requests[j];
             if (!condition_test.matches(request.group)) continue;
             if (!request.retention_time.contains(candidate.retention_time.get())) continue;
+            if (defer && request.on_doubles) {
+                deferred.push_back({j, request.low, request.high, {}});
+                continue;
+            }
             WindowSum window;
             if (native && request.on_doubles) {
                 window = window_sum(buffer.points(), buffer.size(), request.low, request.high, lowest);
@@ -186,10 +213,17 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
                 window = records->scan(request, lowest);
             }
             if (!index) index = py::get_attr(candidate.description.get(), names::desc_index);
-            py::Ref sum = result_float(window.sum, zero.get());
-            py::Ref base_mz = result_float(window.base_mz, zero.get());
-            py::Ref point = points.make(index.get(), candidate.retention_time.get(), sum.get(), base_mz.get());
-            built[j].push_back(std::move(point));
+            built[j].push_back(make_point(points, index.get(), candidate, window, zero.get()));
+        }
+        if (deferred.empty()) continue;
+        {
+            py::AllowThreads unlocked;
+            for (DeferredWindow& window : deferred) {
+                window.sum = window_sum(buffer.points(), buffer.size(), window.low, window.high, lowest);
+            }
+        }
+        for (const DeferredWindow& window : deferred) {
+            built[window.request].push_back(make_point(points, index.get(), candidate, window.sum, zero.get()));
         }
     }
     py::Ref results = py::new_list(static_cast<Py_ssize_t>(count));

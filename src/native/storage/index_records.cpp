@@ -60,7 +60,8 @@ PyObject* jump_table_create_instance(PyObject* cls, PyObject* const* args, Py_ss
         static const py::Parameters parameters("_JumpTable__create_instance", {"reader"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         PyObject* reader = parsed[0];
-        core::FileReader& file = require_native_reader(reader, "_JumpTable__create_instance()").file;
+        ReaderUse held(reader, "_JumpTable__create_instance()");
+        core::FileReader& file = held->file;
         const core::FileHeader& header = file.header();
 
         file.set_position(header.jump_table_position);
@@ -127,7 +128,8 @@ PyObject* function_index_create_instance(PyObject* cls, PyObject* const* args, P
     return py::guard([&]() -> Ref {
         static const py::Parameters parameters("_FunctionIndex__create_instance", {"reader", "position"}, 2);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
-        ReaderState& reader = require_native_reader(parsed[0], "_FunctionIndex__create_instance()");
+        ReaderUse held(parsed[0], "_FunctionIndex__create_instance()");
+        ReaderState& reader = *held;
         core::ByteCursor& cursor = reader.file.frame_cursor();
         const std::size_t record_at = cursor.consumed();
         Ref description = decode_record(cursor, RecordKind::function_description);
@@ -181,7 +183,8 @@ PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, P
     return py::guard([&]() -> Ref {
         static const py::Parameters parameters("_SpectrumIndex__create_instance", {"reader", "position", "index"}, 3);
         auto parsed = py::parse_arguments<3>(parameters, args, nargs, kwnames);
-        ReaderState& reader = require_native_reader(parsed[0], "_SpectrumIndex__create_instance()");
+        ReaderUse held(parsed[0], "_SpectrumIndex__create_instance()");
+        ReaderState& reader = *held;
         core::ByteCursor& cursor = reader.file.frame_cursor();
         const std::size_t record_at = cursor.consumed();
         Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);

@@ -24,7 +24,14 @@ PyTypeObject* reader_type = nullptr;
 
 ReaderObject* as_reader(PyObject* self) { return reinterpret_cast<ReaderObject*>(self); }
 
-core::FileReader& file_of(PyObject* self) { return require_native_reader(self, "OzraFileReader").file; }
+// Runs `read(file)` on the reader's file, the reader held by this thread meanwhile.
+template <class Read>
+PyObject* with_file(PyObject* self, Read&& read) {
+    return py::guard([&] {
+        ReaderUse reader(self, "OzraFileReader");
+        return read(reader->file);
+    });
+}
 
 void reader_dealloc(PyObject* self) {
     delete as_reader(self)->state;
@@ -71,53 +78,53 @@ PyObject* reader_set_buffer(PyObject* self, PyObject* position) {
         if (overflow != 0) {
             value = overflow > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
         }
-        file_of(self).set_position(value);
+        ReaderUse reader(self, "OzraFileReader");
+        reader->file.set_position(value);
         return Ref::none();
     });
 }
 
 PyObject* reader_confirm_ozra_symbol(PyObject* self, PyObject* symbol) {
-    return py::guard([&] {
-        core::FileReader& file = file_of(self);
+    return with_file(self, [&](core::FileReader& file) {
         file.expect_marker(marker_of(symbol));
         return Ref::none();
     });
 }
 
 PyObject* reader_get_absolute_position(PyObject* self, PyObject*) {
-    return py::guard([&] { return py::from_long(static_cast<long long>(file_of(self).position())); });
+    return with_file(self, [](core::FileReader& file) { return py::from_long(static_cast<long long>(file.position())); });
 }
 
 PyObject* reader_read_uint32(PyObject* self, PyObject*) {
-    return py::guard([&] { return py::from_long(file_of(self).read_u32()); });
+    return with_file(self, [](core::FileReader& file) { return py::from_long(file.read_u32()); });
 }
 
 PyObject* reader_read_uint16_or_32(PyObject* self, PyObject*) {
-    return py::guard([&] { return py::from_long(file_of(self).read_count()); });
+    return with_file(self, [](core::FileReader& file) { return py::from_long(file.read_count()); });
 }
 
 PyObject* reader_read_bool(PyObject* self, PyObject*) {
-    return py::guard([&] { return Ref::boolean(file_of(self).read_bool()); });
+    return with_file(self, [](core::FileReader& file) { return Ref::boolean(file.read_bool()); });
 }
 
 PyObject* reader_read_int64_array(PyObject* self, PyObject*) {
-    return py::guard([&] {
-        const std::vector<std::int64_t>& elements = file_of(self).read_i64_array();
+    return with_file(self, [](core::FileReader& file) {
+        const std::vector<std::int64_t>& elements = file.read_i64_array();
         static_assert(sizeof(long long) == sizeof(std::int64_t));
         return new_array("q", elements.data(), elements.size() * sizeof(std::int64_t));
     });
 }
 
 PyObject* reader_set_decompressed_buffer(PyObject* self, PyObject*) {
-    return py::guard([&] {
-        file_of(self).enter_frame();
+    return with_file(self, [](core::FileReader& file) {
+        file.enter_frame();
         return Ref::none();
     });
 }
 
 PyObject* reader_reset_decompressed_buffer(PyObject* self, PyObject*) {
-    return py::guard([&] {
-        file_of(self).leave_frame();
+    return with_file(self, [](core::FileReader& file) {
+        file.leave_frame();
         return Ref::none();
     });
 }
@@ -205,15 +212,22 @@ ReaderState* native_reader(PyObject* object) noexcept {
     return as_reader(object)->state;
 }
 
-ReaderState& require_native_reader(PyObject* object, const char* who) {
-    ReaderState* state = native_reader(object);
-    if (state == nullptr) {
+ReaderUse::ReaderUse(PyObject* object, const char* who) : state_(native_reader(object)) {
+    if (state_ == nullptr) {
         PyErr_Format(PyExc_TypeError, "%s needs an OzraFileReader made by _OzraFileReader__create_instance, not %.200s",
                      who, Py_TYPE(object)->tp_name);
         py::throw_error();
     }
-    return *state;
+    state_->lock.acquire();
 }
+
+bool hold_reader(PyObject* object) {
+    ReaderState* state = native_reader(object);
+    if (state != nullptr) state->lock.acquire();
+    return state != nullptr;
+}
+
+void release_reader(PyObject* object) noexcept { native_reader(object)->lock.release(); }
 
 void add_reader_type(PyObject* module) { reader_type = py::add_type(module, &reader_spec); }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "file_reader.hpp"
+#include "reader_lock.hpp"
 #include "ref.hpp"
 
 #include <string>
@@ -15,6 +16,7 @@ struct ReaderState {
     explicit ReaderState(const std::string& path) : file(path) {}
     core::FileReader file;
     std::vector<core::PointPair> points;    // the spectrum of the last multiple-extraction read
+    ReaderLock lock;
 };
 
 struct ReaderObject {
@@ -25,8 +27,29 @@ struct ReaderObject {
 
 // The native state of an OzraFileReader (or subclass) instance, else nullptr.
 ReaderState* native_reader(PyObject* object) noexcept;
-// The same, or TypeError naming `who` when `object` is not a native reader.
-ReaderState& require_native_reader(PyObject* object, const char* who);
+
+// The native state of a reader, held by this thread for the object's life (see
+// ReaderLock); TypeError naming `who` when `object` is not a native reader.
+// The caller keeps `object` alive meanwhile.
+class ReaderUse {
+public:
+    ReaderUse(PyObject* object, const char* who);
+    ~ReaderUse() { state_->lock.release(); }
+    ReaderUse(const ReaderUse&) = delete;
+    ReaderUse& operator=(const ReaderUse&) = delete;
+
+    ReaderState& operator*() const noexcept { return *state_; }
+    ReaderState* operator->() const noexcept { return state_; }
+
+private:
+    ReaderState* state_;
+};
+
+// The hold of one public operation on a reader (the value types capsule's
+// hold_reader/release_reader): true when `object` is a native reader, which is
+// then held until release_reader; false, and nothing held, for any other object.
+bool hold_reader(PyObject* object);
+void release_reader(PyObject* object) noexcept;
 
 void add_reader_type(PyObject* module);
 

@@ -2,6 +2,7 @@
 // multiple-extraction reads that hand each XicInfo the points of its range.
 #include "reader_object.hpp"
 
+#include "allow_threads.hpp"
 #include "args.hpp"
 #include "index_records.hpp"
 #include "records.hpp"
@@ -19,8 +20,6 @@ namespace ozra::storage {
 namespace {
 
 using py::Ref;
-
-ReaderState& state_of(PyObject* self) { return require_native_reader(self, "OzraFileReader"); }
 
 bool is_double_format(const char* format) {
     return format != nullptr && (std::strcmp(format, "d") == 0 || std::strcmp(format, "@d") == 0 ||
@@ -73,11 +72,32 @@ private:
     std::size_t count_ = 0;
 };
 
+// The spectrum at the file position, read and decompressed with the interpreter
+// lock released (the reader is held by this thread).
+core::FileReader::LoadedSpectrum load(ReaderState& state, const Wavelengths* wavelengths) {
+    const std::optional<std::size_t> count = wavelengths ? std::optional(wavelengths->count()) : std::nullopt;
+    py::AllowThreads unlocked;
+    return state.file.load_spectrum(count);
+}
+
+// Decodes the loaded points into `points`. Stored x values decode with the
+// interpreter lock released; a DAD spectrum's x values come from a wavelength
+// buffer that another thread could write to, so it decodes with the lock held.
+void decode(const core::FileReader::LoadedSpectrum& loaded, const Wavelengths* wavelengths, core::PointPair* points) {
+    if (wavelengths != nullptr) {
+        core::decode_points(loaded.header, loaded.decoded, wavelengths->data(), points);
+        return;
+    }
+    py::AllowThreads unlocked;
+    core::decode_points(loaded.header, loaded.decoded, nullptr, points);
+}
+
+// The new points object, which no other thread can see while it is filled.
 Ref read_points(ReaderState& state, const Wavelengths* wavelengths) {
-    const auto loaded = state.file.load_spectrum(wavelengths ? std::optional(wavelengths->count()) : std::nullopt);
+    const auto loaded = load(state, wavelengths);
     core::PointPair* points = nullptr;
     Ref result = new_spectrum_points(loaded.header.count, &points);
-    core::decode_points(loaded.header, loaded.decoded, wavelengths ? wavelengths->data() : nullptr, points);
+    decode(loaded, wavelengths, points);
     return result;
 }
 
@@ -152,11 +172,11 @@ Ref read_for_multiple_xic(ReaderState& state, PyObject* xic_infos, const Wavelen
     for (Py_ssize_t i = 0; i < count; ++i) {
         extractions.push_back(resolve(PyTuple_GET_ITEM(sequence.get(), i)));
     }
-    const auto loaded = state.file.load_spectrum(wavelengths ? std::optional(wavelengths->count()) : std::nullopt);
+    const auto loaded = load(state, wavelengths);
     // Taken out of the reader while the lists' own append runs, which may read with it.
     std::vector<core::PointPair> points = std::move(state.points);
     points.resize(loaded.header.count);
-    core::decode_points(loaded.header, loaded.decoded, wavelengths ? wavelengths->data() : nullptr, points.data());
+    decode(loaded, wavelengths, points.data());
     for (const Extraction& extraction : extractions) extract(points, extraction);
     state.points = std::move(points);
     return Ref::none();
@@ -171,20 +191,26 @@ void prepare_spectrum_reads() {
 }
 
 PyObject* read_spectrum(PyObject* self, PyObject*) {
-    return py::guard([&] { return read_points(state_of(self), nullptr); });
+    return py::guard([&] {
+        ReaderUse reader(self, "OzraFileReader");
+        return read_points(*reader, nullptr);
+    });
 }
 
 PyObject* read_dad_spectrum(PyObject* self, PyObject* wavelength_arr) {
     return py::guard([&] {
-        ReaderState& state = state_of(self);
-        state.file.require_open();
+        ReaderUse reader(self, "OzraFileReader");
+        reader->file.require_open();
         Wavelengths wavelengths(wavelength_arr);
-        return read_points(state, &wavelengths);
+        return read_points(*reader, &wavelengths);
     });
 }
 
 PyObject* read_spectrum_for_multiple_xic(PyObject* self, PyObject* xic_infos) {
-    return py::guard([&] { return read_for_multiple_xic(state_of(self), xic_infos, nullptr); });
+    return py::guard([&] {
+        ReaderUse reader(self, "OzraFileReader");
+        return read_for_multiple_xic(*reader, xic_infos, nullptr);
+    });
 }
 
 PyObject* read_dad_spectrum_for_multiple_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -193,10 +219,10 @@ PyObject* read_dad_spectrum_for_multiple_xic(PyObject* self, PyObject* const* ar
         static const py::Parameters parameters("_OzraFileReader__read_dad_spectrum_for_multiple_xic",
                                                {"xic_infos", "wavelength_arr"}, 2);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
-        ReaderState& state = state_of(self);
-        state.file.require_open();
+        ReaderUse reader(self, "OzraFileReader");
+        reader->file.require_open();
         Wavelengths wavelengths(parsed[1]);
-        return read_for_multiple_xic(state, parsed[0], &wavelengths);
+        return read_for_multiple_xic(*reader, parsed[0], &wavelengths);
     });
 }
 

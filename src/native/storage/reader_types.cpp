@@ -16,6 +16,8 @@ void add_reader_types(PyObject* module, StorageState& state) {
     state.value_types.spectrum_point = spectrum_point_type();
     add_file_stream_type(module);
     add_reader_type(module);
+    state.value_types.hold_reader = hold_reader;
+    state.value_types.release_reader = release_reader;
     state.value_types.spectrum_index = add_index_types(module);
     state.value_types.internal_spectrum_description =
         state.descriptions[static_cast<int>(schema::RecordKind::internal_spectrum_description)];

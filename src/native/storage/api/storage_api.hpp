@@ -47,6 +47,13 @@ struct ValueTypesApi {
     // Records whose fields never change once made (read-only members).
     PyTypeObject* spectrum_index;
     PyTypeObject* internal_spectrum_description;
+    // A public operation that reads spectra holds the file's reader from its
+    // first read to its end, so that no other thread moves the reader between
+    // its set-position and read steps (the reads release the interpreter lock).
+    // hold_reader may wait, with the interpreter lock released; it returns false,
+    // holding nothing, for an object that is not the storage layer's own reader.
+    bool (*hold_reader)(PyObject* reader);
+    void (*release_reader)(PyObject* reader) noexcept;
 };
 
 inline constexpr const char* value_types_capsule_name = "ozra_data_access._internal._storage._value_types_api";
@@ -60,5 +67,23 @@ inline const ValueTypesApi& value_types_api() {
     }
     return *api;
 }
+
+// Holds the file's reader for the scope of one public operation that makes a
+// sequence of reader calls (see ValueTypesApi::hold_reader); nothing for a
+// reader that is not the storage layer's own. Keeps `reader` alive meanwhile.
+class ReaderHold {
+public:
+    explicit ReaderHold(PyObject* reader)
+        : reader_(py::Ref::borrow(reader)), held_(value_types_api().hold_reader(reader)) {}
+    ~ReaderHold() {
+        if (held_) value_types_api().release_reader(reader_.get());
+    }
+    ReaderHold(const ReaderHold&) = delete;
+    ReaderHold& operator=(const ReaderHold&) = delete;
+
+private:
+    py::Ref reader_;
+    bool held_;
+};
 
 }  // namespace ozra::storage

@@ -11,9 +11,9 @@ Parameters::Parameters(const char* function_name, std::initializer_list<const ch
         // Interned once, at a function's first call. Keywords the caller spells as
         // literals are interned too, so pointer equality finds them; when interning
         // fails (no memory), the name is left out and found by comparing text instead.
-        PyObject* interned = PyUnicode_InternFromString(name);
-        if (interned == nullptr) PyErr_Clear();
-        interned_.push_back(interned);
+        Ref interned = Ref::steal(PyUnicode_InternFromString(name));
+        if (!interned) PyErr_Clear();
+        interned_.emplace_back(std::move(interned));
     }
 }
 

@@ -40,7 +40,7 @@ private:
 
     std::string function_name_;
     std::vector<std::string> names_;
-    std::vector<PyObject*> interned_;  // immortal for the process: interned strings kept alive here
+    std::vector<Kept> interned_;  // null where interning failed
     std::size_t required_;
 };
 

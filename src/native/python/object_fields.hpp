@@ -28,8 +28,11 @@ inline int visit_fields(PyObject* self, PyObject* const* fields, std::size_t cou
     return 0;
 }
 
+// Drops a field's value, leaving it NULL.
+inline void clear_field(PyObject*& field) { Py_CLEAR(field); }
+
 inline void clear_fields(PyObject** fields, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) Py_CLEAR(fields[i]);
+    for (std::size_t i = 0; i < count; ++i) clear_field(fields[i]);
 }
 
 // Frees an instance of a heap type and drops the reference it holds to its type;

@@ -1,8 +1,12 @@
-// The one owning reference type and the one "a Python error is set" exception.
+// The one owning reference type, the one type of references kept for the life
+// of the process, and the one "a Python error is set" exception.
 //
 // Rules:
 // - Every owned object lives in a Ref. A Ref is move-only; its destructor
 //   drops the reference, so no path leaks or double-frees.
+// - An object a module uses until the process ends (interned names, imported
+//   classes and members, created types) lives in a Kept, whose reference is
+//   never dropped: dropping it at exit would run after the interpreter is gone.
 // - Borrowed references are plain PyObject* that never outlive their owner.
 // - Every C-API call that can fail is checked: a NULL result goes through
 //   Ref::checked (or check_object), an int result through check(). A failure
@@ -59,6 +63,32 @@ public:
 
 private:
     explicit Ref(PyObject* object) noexcept : object_(object) {}
+    PyObject* object_ = nullptr;
+};
+
+class Kept {
+public:
+    Kept() noexcept = default;
+    explicit Kept(Ref object) noexcept : object_(object.release()) {}
+    Kept(const Kept&) = delete;
+    Kept& operator=(const Kept&) = delete;
+    Kept(Kept&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Kept& operator=(Kept&& other) noexcept {
+        // Moving into a Kept that holds an object keeps that one too: nothing is ever dropped here.
+        object_ = std::exchange(other.object_, nullptr);
+        return *this;
+    }
+
+    // Keeps `object` instead, dropping the object kept so far (while the interpreter runs).
+    void reset(Ref object) noexcept {
+        PyObject* old = std::exchange(object_, object.release());
+        Py_XDECREF(old);
+    }
+
+    PyObject* get() const noexcept { return object_; }
+    operator PyObject*() const noexcept { return object_; }
+
+private:
     PyObject* object_ = nullptr;
 };
 

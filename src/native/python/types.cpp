@@ -11,7 +11,7 @@ PyTypeObject* add_type(PyObject* module, PyType_Spec* spec) {
     Ref type = Ref::checked(PyType_FromModuleAndSpec(module, spec, nullptr));
     const char* dot = strrchr(spec->name, '.');
     check(PyModule_AddObjectRef(module, dot ? dot + 1 : spec->name, type.get()));
-    return reinterpret_cast<PyTypeObject*>(type.release());
+    return reinterpret_cast<PyTypeObject*>(Kept(std::move(type)).get());
 }
 
 namespace {
@@ -51,7 +51,7 @@ PyObject* module_global(PyObject* module, PyObject* name) {
     return value;
 }
 
-PyObject* intern(const char* text) { return check_borrowed(PyUnicode_InternFromString(text)); }
+Kept intern(const char* text) { return Kept(Ref::checked(PyUnicode_InternFromString(text))); }
 
 Ref allocate(PyTypeObject* cls) { return Ref::checked(cls->tp_alloc(cls, 0)); }
 

@@ -27,7 +27,7 @@ void bind_import(PyObject* module, const char* module_name, const char* name);
 PyObject* module_global(PyObject* module, PyObject* name);
 
 // An interned string that lives as long as the process.
-PyObject* intern(const char* text);
+Kept intern(const char* text);
 
 // A bare instance of `cls`, made by the base allocator as object.__new__(cls)
 // does: the class's own refusing __new__ is bypassed.

@@ -62,7 +62,7 @@ struct Names {
     PyObject* acquisition_condition_class = py::intern("InternalAcquisitionCondition");
     PyObject* spectrum_description_class = py::intern("InternalSpectrumDescription");
     PyObject* keys = py::intern("keys");
-    PyObject* one = py::from_long(1).release();  // kept for the life of the process
+    py::Kept one{py::from_long(1)};
 
     // InternalAcquisitionCondition and its core
     PyObject* core = mangled("InternalAcquisitionCondition", "internal_acquisition_core_condition");
@@ -124,7 +124,7 @@ PyObject* level_or_one(PyObject* value) { return py::not_equals_none(value) ? va
 // Appends the family's class whose selector equals the record's type, if any.
 void append_selected(PyObject* list, Family family, PyObject* record, PyObject* type_name) {
     py::Ref type = py::get_attr(record, type_name);
-    const std::vector<PyObject*>& selectors = family_selectors(family);
+    const std::vector<py::Kept>& selectors = family_selectors(family);
     const std::vector<const ConditionType*>& kinds = condition_types(family);
     for (std::size_t i = 0; i < kinds.size(); ++i) {
         if (py::equals(type.get(), selectors[i])) {
@@ -166,7 +166,7 @@ void fill_from_spectrum_description(PyObject* self, PyObject* description) {
     set_field(self, collision_energy, py::get_attr(description, names->collision_energy).get());
     set_field(self, mass_range, py::get_attr(description, names->mass_range).get());
     py::Ref is_profile = py::get_attr(description, names->is_profile);
-    const std::vector<PyObject*>& types = spectrum_types().get();
+    const std::vector<py::Kept>& types = spectrum_types().get();
     const SpectrumType type = is_none(is_profile.get())        ? unknown
                               : equals_true(is_profile.get()) ? profile
                                                                : centroid;
@@ -266,7 +266,7 @@ PyObject* condition_str(PyObject* self) {
         text.add_str(level.get());
 
         py::Ref ion_polarity = public_value(self, polarity);
-        const std::vector<PyObject*>& polarities = polarity_types().get();
+        const std::vector<py::Kept>& polarities = polarity_types().get();
         if (py::equals(ion_polarity.get(), polarities[0])) {
             text.add(names->plus);
         } else if (py::equals(ion_polarity.get(), polarities[1])) {
@@ -281,7 +281,7 @@ PyObject* condition_str(PyObject* self) {
         add_if_not_none(text, names->precursor_range_label, public_value(self, precursor_range).get());
 
         py::Ref type = public_value(self, original_measured_spectrum_type);
-        const std::vector<PyObject*>& types = spectrum_types().get();
+        const std::vector<py::Kept>& types = spectrum_types().get();
         if (py::equals(type.get(), types[profile])) {
             text.add(names->profile_label);
         } else if (py::equals(type.get(), types[centroid])) {
@@ -372,9 +372,9 @@ void add_acquisition_condition_type(PyObject* module) {
 bool is_plain_condition(PyObject* condition) {
     if (Py_TYPE(condition) != the_type) return false;
     // Enumeration members keep the default equality, by identity.
-    const std::vector<PyObject*>& polarities = polarity_types().get();
-    const std::vector<PyObject*>& kinds = spectrum_types().get();
-    auto is_member = [](PyObject* value, const std::vector<PyObject*>& members) {
+    const std::vector<py::Kept>& polarities = polarity_types().get();
+    const std::vector<py::Kept>& kinds = spectrum_types().get();
+    auto is_member = [](PyObject* value, const std::vector<py::Kept>& members) {
         return std::find(members.begin(), members.end(), value) != members.end();
     };
     PyObject* const* fields = fields_of(condition);

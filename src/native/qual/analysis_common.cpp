@@ -2,6 +2,7 @@
 
 #include "exact_numbers.hpp"
 #include "names.hpp"
+#include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
 #include "storage_api.hpp"
@@ -58,8 +59,8 @@ void read_spectrum_index_block(PyObject* self) {
         py::Ref spectrum_index = py::Ref::checked(PyObject_Vectorcall(create.get(), args, 3, nullptr));
         py::append(spectra.get(), spectrum_index.get());
     }
-    Py_XSETREF(analysis->spectrum_index_list, spectra.copy().release());
-    Py_CLEAR(analysis->retention_times);  // made from the records it replaces
+    py::set_object_field(analysis->spectrum_index_list, spectra.copy());
+    py::clear_field(analysis->retention_times);  // made from the records it replaces
 
     if (has_profile) {
         for (Py_ssize_t i = 0; i < num_spectra; ++i) {

@@ -85,7 +85,7 @@ void add_small_condition_types(PyObject* module);
 const std::vector<const ConditionType*>& condition_types(Family family);
 
 // The family's enumeration members selecting each of its types, in the same order.
-const std::vector<PyObject*>& family_selectors(Family family);
+const std::vector<py::Kept>& family_selectors(Family family);
 
 // Whether `value` is an instance of one of the classes (not of a subclass) whose
 // fields are all plain values (condition_values.hpp).

@@ -11,20 +11,17 @@ EnumMembers::EnumMembers(const char* enumeration, std::initializer_list<const ch
 EnumMembers::EnumMembers(const char* enumeration, const std::vector<const char*>& members)
     : enumeration_name_(py::intern(enumeration)) {
     for (const char* member : members) member_names_.push_back(py::intern(member));
-    members_.reserve(member_names_.size());
+    members_.resize(member_names_.size());
 }
 
-const std::vector<PyObject*>& EnumMembers::get() {
+const std::vector<py::Kept>& EnumMembers::get() {
     PyObject* bound = module_name(enumeration_name_);
-    if (bound == enumeration_) return members_;
+    if (bound == enumeration_.get()) return members_;
     std::vector<py::Ref> fetched;
     fetched.reserve(member_names_.size());
     for (PyObject* name : member_names_) fetched.push_back(py::get_attr(bound, name));
-    for (PyObject* member : members_) Py_DECREF(member);
-    members_.clear();
-    for (py::Ref& member : fetched) members_.push_back(member.release());
-    Py_INCREF(bound);
-    Py_XSETREF(enumeration_, bound);
+    for (std::size_t i = 0; i < members_.size(); ++i) members_[i].reset(std::move(fetched[i]));
+    enumeration_.reset(py::Ref::borrow(bound));
     return members_;
 }
 

@@ -17,14 +17,14 @@ public:
     EnumMembers(const char* enumeration, std::initializer_list<const char*> members);
     EnumMembers(const char* enumeration, const std::vector<const char*>& members);
 
-    // The members in the order given (borrowed, valid until the next call).
-    const std::vector<PyObject*>& get();
+    // The members in the order given (valid until the next call).
+    const std::vector<py::Kept>& get();
 
 private:
-    PyObject* enumeration_name_;             // interned
-    std::vector<PyObject*> member_names_;    // interned
-    PyObject* enumeration_ = nullptr;        // owned; never released at exit, when the interpreter is gone
-    std::vector<PyObject*> members_;         // owned, as above
+    py::Kept enumeration_name_;
+    std::vector<py::Kept> member_names_;
+    py::Kept enumeration_;           // the enumeration the members were fetched from
+    std::vector<py::Kept> members_;  // one per name
 };
 
 }  // namespace ozra::qual

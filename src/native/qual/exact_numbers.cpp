@@ -6,13 +6,13 @@ namespace {
 // numpy's float64 and integer classes, once numpy is imported (no value of theirs
 // can exist before). They are kept for the life of the process.
 struct NumpyScalarTypes {
-    PyObject* float64 = nullptr;
-    PyObject* integer = nullptr;
+    py::Kept float64;
+    py::Kept integer;
 };
 
 const NumpyScalarTypes* numpy_scalar_types() {
     static NumpyScalarTypes types;
-    if (types.float64 != nullptr) return &types;
+    if (types.float64.get() != nullptr) return &types;
     py::Ref numpy = py::Ref::steal(PyImport_GetModule(py::Ref::checked(PyUnicode_FromString("numpy")).get()));
     if (!numpy) {
         if (PyErr_Occurred()) py::throw_error();
@@ -28,8 +28,8 @@ const NumpyScalarTypes* numpy_scalar_types() {
         }
         return nullptr;
     }
-    types.integer = integer.release();
-    types.float64 = float64.release();
+    types.integer = py::Kept(std::move(integer));
+    types.float64 = py::Kept(std::move(float64));
     return &types;
 }
 
@@ -54,8 +54,8 @@ std::optional<double> exact_double(PyObject* number) {
     if (!maybe_numpy) return std::nullopt;  // an int subclass
     const NumpyScalarTypes* numpy = numpy_scalar_types();
     if (numpy == nullptr) return std::nullopt;
-    if (Py_TYPE(number) == reinterpret_cast<PyTypeObject*>(numpy->float64)) return PyFloat_AS_DOUBLE(number);
-    if (!PyType_IsSubtype(Py_TYPE(number), reinterpret_cast<PyTypeObject*>(numpy->integer))) return std::nullopt;
+    if (Py_TYPE(number) == reinterpret_cast<PyTypeObject*>(numpy->float64.get())) return PyFloat_AS_DOUBLE(number);
+    if (!PyType_IsSubtype(Py_TYPE(number), reinterpret_cast<PyTypeObject*>(numpy->integer.get()))) return std::nullopt;
     py::Ref integer = py::Ref::checked(PyNumber_Index(number));
     return exact_integer(integer.get());
 }

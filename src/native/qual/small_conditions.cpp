@@ -226,7 +226,7 @@ void add_condition_type(PyObject* module, const ConditionClass& table) {
     kind.table = &table;
     kind.record_class = py::intern(family.record);
     kind.title = py::intern(table.title);
-    kind.voltage_key = table.voltage_key ? py::intern(table.voltage_key) : nullptr;
+    kind.voltage_key = table.voltage_key ? py::intern(table.voltage_key).get() : nullptr;
     kept.parameters = std::make_unique<py::Parameters>(table.name, std::initializer_list<const char*>{table.parameter}, 1);
     kind.parameters = kept.parameters.get();
 
@@ -286,7 +286,7 @@ const std::vector<const ConditionType*>& condition_types(Family family) {
     return types_by_family()[static_cast<std::size_t>(family)];
 }
 
-const std::vector<PyObject*>& family_selectors(Family family) {
+const std::vector<py::Kept>& family_selectors(Family family) {
     return selectors_by_family()[static_cast<std::size_t>(family)]->get();
 }
 

@@ -7,19 +7,15 @@ namespace {
 
 Imports loaded;
 
-// The references live for the process: dropping them at exit would run after
-// the interpreter has gone.
-PyObject* keep(py::Ref object) { return object.release(); }
-
-PyObject* attribute_of_module(const char* module_name, const char* name) {
+py::Kept attribute_of_module(const char* module_name, const char* name) {
     py::Ref module = py::Ref::checked(PyImport_ImportModule(module_name));
-    return keep(py::Ref::checked(PyObject_GetAttrString(module.get(), name)));
+    return py::Kept(py::Ref::checked(PyObject_GetAttrString(module.get(), name)));
 }
 
 // The members of an enumeration class named by the format's tables; ImportError
 // when the class does not hold exactly those members with those values.
-std::vector<PyObject*> members_of(PyObject* enumeration, const schema::EnumerationSchema& expected) {
-    std::vector<PyObject*> members;
+std::vector<py::Kept> members_of(PyObject* enumeration, const schema::EnumerationSchema& expected) {
+    std::vector<py::Kept> members;
     for (const schema::EnumerationMember& entry : expected.members) {
         py::Ref member = py::Ref::checked(PyObject_GetAttrString(enumeration, entry.name));
         py::Ref value = py::Ref::checked(PyObject_GetAttrString(member.get(), "value"));
@@ -30,7 +26,7 @@ std::vector<PyObject*> members_of(PyObject* enumeration, const schema::Enumerati
                          entry.name, number, static_cast<int>(entry.value));
             py::throw_error();
         }
-        members.push_back(keep(std::move(member)));
+        members.emplace_back(std::move(member));
     }
     if (py::length(enumeration) != static_cast<Py_ssize_t>(members.size())) {
         PyErr_Format(PyExc_ImportError, "%s has members the format's tables do not know", expected.class_name);
@@ -51,7 +47,7 @@ void load_imports() {
     py::Ref symbols = py::Ref::checked(PyObject_GetAttrString(
         py::Ref::checked(PyImport_ImportModule(enum_module)).get(), "OzraSymbols"));
     for (std::size_t i = 0; i < core::marker_count; ++i) {
-        loaded.symbols[i] = keep(py::Ref::checked(
+        loaded.symbols[i] = py::Kept(py::Ref::checked(
             PyObject_GetAttrString(symbols.get(), core::marker_name(static_cast<core::Marker>(i)))));
     }
     for (std::size_t i = 0; i < enumeration_count; ++i) {

@@ -14,15 +14,15 @@ namespace ozra::storage {
 using schema::enumeration_count;
 
 struct Imports {
-    PyObject* format_error = nullptr;  // ozra_data_access.exception.OzraFormatError
-    PyObject* array_type = nullptr;    // array.array
+    py::Kept format_error;  // ozra_data_access.exception.OzraFormatError
+    py::Kept array_type;    // array.array
     // OzraSymbols members, in the order of core::Marker.
-    std::array<PyObject*, core::marker_count> symbols{};
+    std::array<py::Kept, core::marker_count> symbols;
     // Per enumeration (index = file number - 1): the members in the order of the format's tables.
-    std::array<std::vector<PyObject*>, enumeration_count> members;
+    std::array<std::vector<py::Kept>, enumeration_count> members;
 };
 
-// Filled by load_imports(); the references are kept for the life of the process.
+// Filled by load_imports().
 const Imports& imports();
 void load_imports();
 

@@ -35,7 +35,7 @@ PyObject* with_file(PyObject* self, Read&& read) {
 
 void reader_dealloc(PyObject* self) {
     delete as_reader(self)->state;
-    py::clear_fields(&as_reader(self)->stream, 1);
+    py::clear_field(as_reader(self)->stream);
     py::free_instance(self);
 }
 

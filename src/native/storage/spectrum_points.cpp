@@ -121,7 +121,7 @@ int points_getbuffer(PyObject* self, Py_buffer* view, int flags) {
     }
     SpectrumPointsObject* points = as_points(self);
     view->buf = points->points;
-    view->obj = Py_NewRef(self);
+    view->obj = py::Ref::borrow(self).release();
     view->len = Py_SIZE(self) * static_cast<Py_ssize_t>(sizeof(core::PointPair));
     view->readonly = 1;
     view->itemsize = sizeof(core::PointPair);

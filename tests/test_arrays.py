@@ -97,3 +97,8 @@ def test_arrays_import_first():
     code = "from ozra_data_access.arrays import chromatogram_arrays; print(len(chromatogram_arrays([]).x))"
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert done.stdout == "0\n", done.stderr
+
+
+def test_empty_max_plot_window_keeps_integers(sample):
+    points = sample.get_dad_analysis(0).get_max_plot(ValueRange(1.0, 2.0), 0.5)
+    assert points and {(type(p.intensity), p.intensity, type(p.x), p.x) for p in points} == {(int, 0, int, -1)}

@@ -49,27 +49,24 @@ std::int64_t as_column_index(PyObject* value, Py_ssize_t position) {
     return result;
 }
 
-// The four fields of one chromatogram point, borrowed from the record or owned
-// when read through attributes.
-struct PointFields {
-    Ref owned[4];
-    PyObject* values[4];
-};
+// One value of a chromatogram point as a double, or as an int64 for the index.
+double point_double(const storage::ChromatogramPointObject* point, int field, Py_ssize_t position, const char* name,
+                    bool none_allowed) {
+    switch (point->kinds[field]) {
+        case storage::PointValueKind::real: return point->values[field].real;
+        case storage::PointValueKind::integer: return static_cast<double>(point->values[field].integer);
+        default: break;
+    }
+    py::Ref value = storage::point_value(point, field);
+    return as_column_double(value.get(), position, name, none_allowed);
+}
 
-void read_point(PyObject* point, PointFields& fields) {
-    if (Py_TYPE(point) == storage::value_types_api().chromatogram_point) {
-        const auto* record = reinterpret_cast<storage::ChromatogramPointObject*>(point);
-        fields.values[0] = record->spectrum_index;
-        fields.values[1] = record->retention_time;
-        fields.values[2] = record->intensity;
-        fields.values[3] = record->x;
-        return;
+std::int64_t point_index(const storage::ChromatogramPointObject* point, Py_ssize_t position) {
+    if (point->kinds[storage::point_spectrum_index] == storage::PointValueKind::integer) {
+        return point->values[storage::point_spectrum_index].integer;
     }
-    PyObject* names[] = {name_spectrum_index, name_retention_time, name_intensity, name_x};
-    for (int i = 0; i < 4; ++i) {
-        fields.owned[i] = py::get_attr(point, names[i]);
-        fields.values[i] = fields.owned[i].get();
-    }
+    py::Ref value = storage::point_value(point, storage::point_spectrum_index);
+    return as_column_index(value.get(), position);
 }
 
 // chromatogram_columns(points) -> (retention_time, intensity, x, spectrum_index)
@@ -79,14 +76,25 @@ PyObject* chromatogram_columns(PyObject*, PyObject* points) {
         const Py_ssize_t count = PyTuple_GET_SIZE(sequence.get());
         DoubleColumn retention_time(count), intensity(count), x(count);
         IndexColumn spectrum_index(count);
+        PyTypeObject* native = storage::value_types_api().chromatogram_point;
         for (Py_ssize_t i = 0; i < count; ++i) {
             PyObject* point = PyTuple_GET_ITEM(sequence.get(), i);  // held by the tuple
-            PointFields fields;
-            read_point(point, fields);
-            spectrum_index[i] = as_column_index(fields.values[0], i);
-            retention_time[i] = as_column_double(fields.values[1], i, "retention_time", false);
-            intensity[i] = as_column_double(fields.values[2], i, "intensity", false);
-            x[i] = as_column_double(fields.values[3], i, "x", true);
+            if (Py_TYPE(point) == native) {
+                const auto* record = reinterpret_cast<const storage::ChromatogramPointObject*>(point);
+                spectrum_index[i] = point_index(record, i);
+                retention_time[i] = point_double(record, storage::point_retention_time, i, "retention_time", false);
+                intensity[i] = point_double(record, storage::point_intensity, i, "intensity", false);
+                x[i] = point_double(record, storage::point_x, i, "x", true);
+                continue;
+            }
+            Ref index = py::get_attr(point, name_spectrum_index);
+            Ref rt = py::get_attr(point, name_retention_time);
+            Ref value = py::get_attr(point, name_intensity);
+            Ref point_x = py::get_attr(point, name_x);
+            spectrum_index[i] = as_column_index(index.get(), i);
+            retention_time[i] = as_column_double(rt.get(), i, "retention_time", false);
+            intensity[i] = as_column_double(value.get(), i, "intensity", false);
+            x[i] = as_column_double(point_x.get(), i, "x", true);
         }
         return Ref::checked(PyTuple_Pack(4, retention_time.release().get(), intensity.release().get(),
                                          x.release().get(), spectrum_index.release().get()));

@@ -177,10 +177,6 @@ Py_ssize_t nearest_by_interpreter(PyObject* spectra, PyObject* retention_time, d
     return target_index;
 }
 
-bool is_atomic(PyObject* value) {
-    return value == Py_None || PyFloat_CheckExact(value) || PyLong_CheckExact(value);
-}
-
 }  // namespace
 
 Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
@@ -207,25 +203,49 @@ ChromatogramPoints::ChromatogramPoints()
     : point_class_(py::Ref::borrow(module_name(names::SpectrumBasedChromatogramPoint))),
       native_(point_class_.get() == reinterpret_cast<PyObject*>(storage::value_types_api().chromatogram_point)) {}
 
+namespace {
+
+// A point of the native class, its values set as its constructor sets them. It is
+// known to the collector only when it keeps an object: a point of numbers, like a
+// tuple of numbers, can never be part of a cycle.
+template <class SetValues>
+py::Ref native_point(SetValues&& set_values) {
+    py::Ref point = storage::new_chromatogram_point(storage::value_types_api().chromatogram_point);
+    auto* values = reinterpret_cast<storage::ChromatogramPointObject*>(point.get());
+    set_values(values);
+    if (storage::point_keeps_objects(values)) PyObject_GC_Track(point.get());
+    return point;
+}
+
+}  // namespace
+
 py::Ref ChromatogramPoints::make(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity,
                                  PyObject* x) const {
     if (native_) {
-        // The native class, filled directly as its constructor would. It is made
-        // untracked: like a tuple of numbers, a point of numbers can never be part of a
-        // cycle, and the collector is told of the others.
-        auto* point = PyObject_GC_New(storage::ChromatogramPointObject, storage::value_types_api().chromatogram_point);
-        if (point == nullptr) py::throw_error();
-        point->spectrum_index = py::Ref::borrow(spectrum_index).release();
-        point->retention_time = py::Ref::borrow(retention_time).release();
-        point->intensity = py::Ref::borrow(intensity).release();
-        point->x = py::Ref::borrow(x).release();
-        if (!is_atomic(spectrum_index) || !is_atomic(retention_time) || !is_atomic(intensity) || !is_atomic(x)) {
-            PyObject_GC_Track(point);
-        }
-        return py::Ref::steal(reinterpret_cast<PyObject*>(point));
+        return native_point([&](storage::ChromatogramPointObject* point) {
+            storage::set_point_value(point, storage::point_spectrum_index, spectrum_index);
+            storage::set_point_value(point, storage::point_retention_time, retention_time);
+            storage::set_point_value(point, storage::point_intensity, intensity);
+            storage::set_point_value(point, storage::point_x, x);
+        });
     }
     PyObject* args[] = {spectrum_index, retention_time, intensity, x};
     return py::Ref::checked(PyObject_Vectorcall(point_class_.get(), args, 4, nullptr));
+}
+
+py::Ref ChromatogramPoints::make(PyObject* spectrum_index, PyObject* retention_time, double intensity,
+                                 double x) const {
+    if (native_) {
+        return native_point([&](storage::ChromatogramPointObject* point) {
+            storage::set_point_value(point, storage::point_spectrum_index, spectrum_index);
+            storage::set_point_value(point, storage::point_retention_time, retention_time);
+            storage::set_point_real(point, storage::point_intensity, intensity);
+            storage::set_point_real(point, storage::point_x, x);
+        });
+    }
+    py::Ref intensity_object = py::from_double(intensity);
+    py::Ref x_object = py::from_double(x);
+    return make(spectrum_index, retention_time, intensity_object.get(), x_object.get());
 }
 
 py::Ref make_chromatogram_point(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity,

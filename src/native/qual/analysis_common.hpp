@@ -40,6 +40,8 @@ class ChromatogramPoints {
 public:
     ChromatogramPoints();
     py::Ref make(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity, PyObject* x) const;
+    // The same with float values, which the native class keeps without making objects.
+    py::Ref make(PyObject* spectrum_index, PyObject* retention_time, double intensity, double x) const;
     // The class is the storage layer's own: making a point calls no Python code.
     bool native() const noexcept { return native_; }
 

@@ -145,18 +145,9 @@ private:
     std::vector<std::size_t> visit_;
 };
 
-// The float of a sum or an m/z; windows without a peak, the common case of targeted
-// work, share one 0.0.
-py::Ref result_float(double value, PyObject* zero) {
-    if (value == 0.0 && !std::signbit(value)) return py::Ref::borrow(zero);
-    return py::from_double(value);
-}
-
 py::Ref make_point(const ChromatogramPoints& points, PyObject* index, const Candidate& candidate,
-                   const WindowSum& window, PyObject* zero) {
-    py::Ref sum = result_float(window.sum, zero);
-    py::Ref base_mz = result_float(window.base_mz, zero);
-    return points.make(index, candidate.retention_time.get(), sum.get(), base_mz.get());
+                   const WindowSum& window) {
+    return points.make(index, candidate.retention_time.get(), window.sum, window.base_mz);
 }
 
 // A window of one spectrum whose sum is taken after the spectrum's tests.
@@ -176,7 +167,6 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
     std::vector<std::vector<py::Ref>> built(count);  // made into lists once complete
 
     const double lowest = -largest_finite_double();
-    const py::Ref zero = py::from_double(0.0);
     ConditionTest condition_test(requests);
     RequestsToVisit visit(requests);
     const ChromatogramPoints points;
@@ -213,7 +203,7 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
                 window = records->scan(request, lowest);
             }
             if (!index) index = py::get_attr(candidate.description.get(), names::desc_index);
-            built[j].push_back(make_point(points, index.get(), candidate, window, zero.get()));
+            built[j].push_back(make_point(points, index.get(), candidate, window));
         }
         if (deferred.empty()) continue;
         {
@@ -223,7 +213,7 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
             }
         }
         for (const DeferredWindow& window : deferred) {
-            built[window.request].push_back(make_point(points, index.get(), candidate, window.sum, zero.get()));
+            built[window.request].push_back(make_point(points, index.get(), candidate, window.sum));
         }
     }
     py::Ref results = py::new_list(static_cast<Py_ssize_t>(count));

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 namespace ozra::storage {
 namespace {
@@ -154,70 +155,130 @@ PyObject* chromatogram_point_new(PyTypeObject* type, PyObject* args, PyObject* k
         static const py::Parameters parameters("SpectrumBasedChromatogramPoint",
                                                {"spectrum_index", "retention_time", "intensity", "x"}, 4);
         auto parsed = py::parse_arguments<4>(parameters, args, kwargs);
-        Ref self = py::allocate(type);
+        Ref self = storage::new_chromatogram_point(type);
         ChromatogramPointObject* point = as_point(self.get());
-        py::set_object_field(point->spectrum_index, parsed[0]);
-        py::set_object_field(point->retention_time, parsed[1]);
-        py::set_object_field(point->intensity, parsed[2]);
-        py::set_object_field(point->x, parsed[3]);
+        for (int field = 0; field < storage::chromatogram_point_fields; ++field) {
+            storage::set_point_value(point, field, parsed[static_cast<std::size_t>(field)]);
+        }
+        if (storage::point_keeps_objects(point)) PyObject_GC_Track(self.get());
         return self;
     });
 }
 
+int chromatogram_point_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    ChromatogramPointObject* point = as_point(self);
+    for (int field = 0; field < storage::chromatogram_point_fields; ++field) {
+        if (point->kinds[field] == storage::PointValueKind::object) Py_VISIT(point->values[field].object);
+    }
+    return 0;
+}
+
+int chromatogram_point_clear(PyObject* self) {
+    ChromatogramPointObject* point = as_point(self);
+    for (int field = 0; field < storage::chromatogram_point_fields; ++field) {
+        if (point->kinds[field] != storage::PointValueKind::object) continue;
+        point->kinds[field] = storage::PointValueKind::none;
+        Py_CLEAR(point->values[field].object);
+    }
+    return 0;
+}
+
+void chromatogram_point_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    chromatogram_point_clear(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// The four values as a tuple of the objects Python reads.
+Ref point_values(PyObject* self) {
+    const ChromatogramPointObject* point = as_point(self);
+    Ref values = Ref::checked(PyTuple_New(storage::chromatogram_point_fields));
+    for (int field = 0; field < storage::chromatogram_point_fields; ++field) {
+        PyTuple_SET_ITEM(values.get(), field, storage::point_value(point, field).release());
+    }
+    return values;
+}
+
 PyObject* chromatogram_point_repr(PyObject* self) {
     return py::guard([&]() -> Ref {
-        ChromatogramPointObject* point = as_point(self);
+        Ref values = point_values(self);
         return Ref::checked(PyUnicode_FromFormat(
             "SpectrumBasedChromatogramPoint(spectrum_index=%R, retention_time=%R, intensity=%R, x=%R)",
-            point->spectrum_index, point->retention_time, point->intensity, point->x));
+            PyTuple_GET_ITEM(values.get(), 0), PyTuple_GET_ITEM(values.get(), 1), PyTuple_GET_ITEM(values.get(), 2),
+            PyTuple_GET_ITEM(values.get(), 3)));
     });
+}
+
+// `a == b` of one field. Two C values of one kind compare as Python compares the
+// numbers they stand for; other pairs are compared through their objects.
+bool field_equals(const ChromatogramPointObject* a, const ChromatogramPointObject* b, int field) {
+    const storage::PointValueKind kind = a->kinds[field];
+    if (kind == b->kinds[field]) {
+        if (kind == storage::PointValueKind::real) return a->values[field].real == b->values[field].real;
+        if (kind == storage::PointValueKind::integer) return a->values[field].integer == b->values[field].integer;
+        if (kind == storage::PointValueKind::none) return true;
+    }
+    Ref left = storage::point_value(a, field);
+    Ref right = storage::point_value(b, field);
+    return py::compare(left.get(), right.get(), Py_EQ);
 }
 
 PyObject* chromatogram_point_richcompare(PyObject* self, PyObject* other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
     return py::guard([&]() -> Ref {
         if (!PyObject_TypeCheck(other, chromatogram_point_type)) return Ref::borrow(Py_NotImplemented);
-        ChromatogramPointObject* a = as_point(self);
-        ChromatogramPointObject* b = as_point(other);
-        const bool equal = py::compare(a->spectrum_index, b->spectrum_index, Py_EQ) &&
-                           py::compare(a->retention_time, b->retention_time, Py_EQ) &&
-                           py::compare(a->intensity, b->intensity, Py_EQ) && py::compare(a->x, b->x, Py_EQ);
+        // Both points are held by the caller; a comparison of objects cannot free them.
+        bool equal = true;
+        for (int field = 0; field < storage::chromatogram_point_fields && equal; ++field) {
+            equal = field_equals(as_point(self), as_point(other), field);
+        }
         return Ref::boolean(op == Py_EQ ? equal : !equal);
     });
 }
 
 Py_hash_t chromatogram_point_hash(PyObject* self) {
     return py::guard_hash([&]() -> Py_hash_t {
-        ChromatogramPointObject* point = as_point(self);
-        Ref fields = Ref::checked(
-            PyTuple_Pack(4, point->spectrum_index, point->retention_time, point->intensity, point->x));
-        const Py_hash_t hash = PyObject_Hash(fields.get());
+        Ref values = point_values(self);
+        const Py_hash_t hash = PyObject_Hash(values.get());
         if (hash == -1) py::throw_error();
         return hash;
     });
 }
 
-PyMemberDef chromatogram_point_members[] = {
-    {"spectrum_index", T_OBJECT, offsetof(ChromatogramPointObject, spectrum_index), READONLY,
-     "The spectrum's index as stored in its description."},
-    {"retention_time", T_OBJECT, offsetof(ChromatogramPointObject, retention_time), READONLY,
-     "The spectrum's retention time."},
-    {"intensity", T_OBJECT, offsetof(ChromatogramPointObject, intensity), READONLY,
-     "The chromatogram's intensity at this spectrum."},
-    {"x", T_OBJECT, offsetof(ChromatogramPointObject, x), READONLY,
-     "The m/z or wavelength that goes with the intensity."},
-    {nullptr, 0, 0, 0, nullptr},
+PyObject* chromatogram_point_get(PyObject* self, void* field) {
+    return py::guard([&] {
+        return storage::point_value(as_point(self), static_cast<int>(reinterpret_cast<std::intptr_t>(field)));
+    });
+}
+
+void* point_field_closure(storage::ChromatogramPointField field) {
+    return reinterpret_cast<void*>(static_cast<std::intptr_t>(field));
+}
+
+PyGetSetDef chromatogram_point_getset[] = {
+    {"spectrum_index", chromatogram_point_get, nullptr, "The spectrum's index as stored in its description.",
+     point_field_closure(storage::point_spectrum_index)},
+    {"retention_time", chromatogram_point_get, nullptr, "The spectrum's retention time.",
+     point_field_closure(storage::point_retention_time)},
+    {"intensity", chromatogram_point_get, nullptr, "The chromatogram's intensity at this spectrum.",
+     point_field_closure(storage::point_intensity)},
+    {"x", chromatogram_point_get, nullptr, "The m/z or wavelength that goes with the intensity.",
+     point_field_closure(storage::point_x)},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot chromatogram_point_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(chromatogram_point_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<ChromatogramPointObject>)},
-    {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<ChromatogramPointObject>)},
-    {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<ChromatogramPointObject>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(chromatogram_point_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(chromatogram_point_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(chromatogram_point_clear)},
     {Py_tp_repr, reinterpret_cast<void*>(chromatogram_point_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(chromatogram_point_richcompare)},
     {Py_tp_hash, reinterpret_cast<void*>(chromatogram_point_hash)},
-    {Py_tp_members, chromatogram_point_members},
+    {Py_tp_getset, chromatogram_point_getset},
     {Py_tp_doc, const_cast<char*>(
         "SpectrumBasedChromatogramPoint(spectrum_index, retention_time, intensity, x)\n--\n\n"
         "One point of a chromatogram, made from one spectrum. Equal when all four values are equal.")},

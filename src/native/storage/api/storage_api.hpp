@@ -7,6 +7,8 @@
 
 #include "ref.hpp"
 
+#include <cmath>
+
 namespace ozra::storage {
 
 struct ValueRangeObject {
@@ -15,13 +17,89 @@ struct ValueRangeObject {
     PyObject* max;
 };
 
+// One chromatogram point: its four values, in constructor order, each kept as a C
+// value when it is a float, an int of 64 bits or None (the Python object is made when
+// the value is read: the same type and value every time), and as the object itself
+// otherwise. A point of C values is one small allocation and unknown to the collector.
+enum ChromatogramPointField { point_spectrum_index, point_retention_time, point_intensity, point_x };
+inline constexpr int chromatogram_point_fields = 4;
+
+enum class PointValueKind : unsigned char { object, real, integer, none };
+
+union PointValue {
+    double real;
+    long long integer;
+    PyObject* object;  // owned
+};
+
 struct ChromatogramPointObject {
     PyObject_HEAD
-    PyObject* spectrum_index;
-    PyObject* retention_time;
-    PyObject* intensity;
-    PyObject* x;
+    PointValue values[chromatogram_point_fields];
+    PointValueKind kinds[chromatogram_point_fields];
 };
+
+inline void set_point_object(ChromatogramPointObject* point, int field, py::Ref value) noexcept {
+    point->values[field].object = value.release();
+    point->kinds[field] = PointValueKind::object;
+}
+
+// NaN stays an object: a float NaN hashes by identity, so a point must keep handing
+// out the one it was given (or made) for its hash to stay the same.
+inline void set_point_real(ChromatogramPointObject* point, int field, double value) {
+    if (std::isnan(value)) return set_point_object(point, field, py::from_double(value));
+    point->values[field].real = value;
+    point->kinds[field] = PointValueKind::real;
+}
+
+// Keeps `value` (borrowed) as a C value when it is one, else takes a reference to it.
+// The point's kinds start as none, so that a point given up half-way is freed cleanly.
+inline void set_point_value(ChromatogramPointObject* point, int field, PyObject* value) noexcept {
+    if (PyFloat_CheckExact(value) && !std::isnan(PyFloat_AS_DOUBLE(value))) {
+        point->values[field].real = PyFloat_AS_DOUBLE(value);
+        point->kinds[field] = PointValueKind::real;
+        return;
+    }
+    if (value == Py_None) {
+        point->kinds[field] = PointValueKind::none;
+        return;
+    }
+    if (PyLong_CheckExact(value)) {
+        int overflow = 0;
+        const long long integer = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (overflow == 0) {  // an exact int cannot fail otherwise
+            point->values[field].integer = integer;
+            point->kinds[field] = PointValueKind::integer;
+            return;
+        }
+    }
+    set_point_object(point, field, py::Ref::borrow(value));
+}
+
+// The value as Python reads it.
+inline py::Ref point_value(const ChromatogramPointObject* point, int field) {
+    switch (point->kinds[field]) {
+        case PointValueKind::real: return py::from_double(point->values[field].real);
+        case PointValueKind::integer: return py::from_long(point->values[field].integer);
+        case PointValueKind::none: return py::Ref::none();
+        case PointValueKind::object: break;
+    }
+    return py::Ref::borrow(point->values[field].object);
+}
+
+// A new point of `type` whose values are all None, for the caller to set.
+inline py::Ref new_chromatogram_point(PyTypeObject* type) {
+    auto* point = PyObject_GC_New(ChromatogramPointObject, type);
+    if (point == nullptr) py::throw_error();
+    for (PointValueKind& kind : point->kinds) kind = PointValueKind::none;
+    return py::Ref::steal(reinterpret_cast<PyObject*>(point));
+}
+
+inline bool point_keeps_objects(const ChromatogramPointObject* point) noexcept {
+    for (PointValueKind kind : point->kinds) {
+        if (kind == PointValueKind::object) return true;
+    }
+    return false;
+}
 
 // One point record of a spectrum, as its indexing and the extraction reads hand it out.
 struct SpectrumPointObject {

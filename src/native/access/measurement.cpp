@@ -2,7 +2,6 @@
 // into four kinds, and the analysis getters that turn them into analyses.
 #include "access_module.hpp"
 #include "args.hpp"
-#include "calls.hpp"
 #include "entry.hpp"
 #include "index_range.hpp"
 #include "object_fields.hpp"

@@ -5,7 +5,7 @@
 namespace ozra::access {
 namespace {
 
-PyObject* the_module = nullptr;  // borrowed: the module lives as long as the process
+py::Kept the_module;
 
 int access_exec(PyObject* module) {
     return py::guard_int([&] {
@@ -19,7 +19,7 @@ int access_exec(PyObject* module) {
         py::bind_import(module, "ozra_data_access.qual", "DADAnalysis");
         py::bind_import(module, "ozra_data_access.quan", "QuanAnalysis");
         py::bind_import(module, "ozra_data_access.quan", "AnalogAnalysis");
-        the_module = module;
+        the_module = py::Kept(py::Ref::borrow(module));
         add_file_types(module);
         return 0;
     });
@@ -44,7 +44,7 @@ PyModuleDef access_module = {
 
 }  // namespace
 
-PyObject* module_name(PyObject* name) { return py::module_global(the_module, name); }
+py::Ref global(PyObject* name) { return py::module_global(the_module, name); }
 
 }  // namespace ozra::access
 

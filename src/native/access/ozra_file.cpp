@@ -1,7 +1,6 @@
 // OzraFile: an open Ozra file, its one reader and jump table, and its measurements.
 #include "access_module.hpp"
 #include "args.hpp"
-#include "calls.hpp"
 #include "entry.hpp"
 #include "index_range.hpp"
 #include "object_fields.hpp"

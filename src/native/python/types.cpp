@@ -42,13 +42,13 @@ void bind_import(PyObject* module, const char* module_name, const char* name) {
     check(PyModule_AddObjectRef(module, name, value.get()));
 }
 
-PyObject* module_global(PyObject* module, PyObject* name) {
+Ref module_global(PyObject* module, PyObject* name) {
     PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(module), name);
     if (value == nullptr) {
         if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
         throw_error();
     }
-    return value;
+    return Ref::borrow(value);
 }
 
 Kept intern(const char* text) { return Kept(Ref::checked(PyUnicode_InternFromString(text))); }

@@ -23,8 +23,9 @@ PyTypeObject* add_type(PyObject* module, PyType_Spec* spec);
 // `from module_name import name`, bound into `module` under the same name.
 void bind_import(PyObject* module, const char* module_name, const char* name);
 
-// The value bound to `name` in `module`'s namespace (borrowed), or NameError.
-PyObject* module_global(PyObject* module, PyObject* name);
+// The value bound to `name` in `module`'s namespace, or NameError. A new
+// reference: rebinding the name while the caller uses the value cannot free it.
+Ref module_global(PyObject* module, PyObject* name);
 
 // An interned string that lives as long as the process.
 Kept intern(const char* text);

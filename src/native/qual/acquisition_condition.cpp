@@ -191,7 +191,7 @@ void fill_from_spectrum_description(PyObject* self, PyObject* description) {
 }
 
 bool is_instance(PyObject* object, PyObject* class_name) {
-    const int result = PyObject_IsInstance(object, module_name(class_name));
+    const int result = PyObject_IsInstance(object, global(class_name).get());
     py::check(result);
     return result != 0;
 }

@@ -16,7 +16,7 @@ namespace ozra::qual {
 namespace {
 
 py::Ref block_symbol(PyObject* member_name) {
-    return py::get_attr(module_name(names::OzraSymbols), member_name);
+    return py::get_attr(global(names::OzraSymbols).get(), member_name);
 }
 
 }  // namespace
@@ -49,7 +49,7 @@ void read_spectrum_index_block(PyObject* self) {
 
     const Py_ssize_t num_spectra = PyLong_AsSsize_t(num_spectra_object.get());
     if (num_spectra == -1 && PyErr_Occurred()) py::throw_error();
-    py::Ref create = py::get_attr(module_name(names::SpectrumIndex), names::spectrum_index_create_instance);
+    py::Ref create = py::get_attr(global(names::SpectrumIndex).get(), names::spectrum_index_create_instance);
     py::Ref spectra = py::new_list();
     for (Py_ssize_t i = 0; i < num_spectra; ++i) {
         py::Ref relative = py::Ref::checked(PySequence_GetItem(positions.get(), i));
@@ -82,7 +82,7 @@ py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wav
 }
 
 double largest_finite_double() {
-    py::Ref float_info = py::get_attr(module_name(names::sys), names::float_info);
+    py::Ref float_info = py::get_attr(global(names::sys).get(), names::float_info);
     return py::as_double(py::get_attr(float_info.get(), names::max).get());
 }
 
@@ -200,7 +200,7 @@ Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
 }
 
 ChromatogramPoints::ChromatogramPoints()
-    : point_class_(py::Ref::borrow(module_name(names::SpectrumBasedChromatogramPoint))),
+    : point_class_(global(names::SpectrumBasedChromatogramPoint)),
       native_(point_class_.get() == reinterpret_cast<PyObject*>(storage::value_types_api().chromatogram_point)) {}
 
 namespace {

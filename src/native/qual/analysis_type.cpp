@@ -63,7 +63,7 @@ PyObject* analysis_get_spectrum(PyObject* self, PyObject* index, const SpectrumK
         const py::Ref spectra = py::Ref::borrow(as_analysis(self)->spectrum_index_list);
         py::check_index(index, py::length(spectra.get()));
         py::Ref spectrum_index = py::Ref::checked(PyObject_GetItem(spectra.get(), index));
-        py::Ref factory = py::get_attr(module_name(kind.class_name), kind.factory_name);
+        py::Ref factory = py::get_attr(global(kind.class_name).get(), kind.factory_name);
         if (kind.with_wavelengths) {
             py::Ref description = qual_description_of(as_analysis(self)->function_index);
             py::Ref wavelengths = py::get_attr(description.get(), names::wavelength_arr);

@@ -48,8 +48,8 @@ py::Ref widened_extraction_record(PyObject* range, PyObject* tolerance) {
     py::Ref low = py::Ref::checked(PyNumber_Subtract(min.get(), tolerance));
     py::Ref high = py::Ref::checked(PyNumber_Add(max.get(), tolerance));
     PyObject* bounds[] = {low.get(), high.get()};
-    py::Ref widened = py::Ref::checked(PyObject_Vectorcall(module_name(names::ValueRange), bounds, 2, nullptr));
-    py::Ref create = py::get_attr(module_name(names::XicInfo), names::xic_info_create_instance);
+    py::Ref widened = py::Ref::checked(PyObject_Vectorcall(global(names::ValueRange).get(), bounds, 2, nullptr));
+    py::Ref create = py::get_attr(global(names::XicInfo).get(), names::xic_info_create_instance);
     return py::Ref::checked(PyObject_CallOneArg(create.get(), widened.get()));
 }
 

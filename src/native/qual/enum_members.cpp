@@ -15,13 +15,13 @@ EnumMembers::EnumMembers(const char* enumeration, const std::vector<const char*>
 }
 
 const std::vector<py::Kept>& EnumMembers::get() {
-    PyObject* bound = module_name(enumeration_name_);
-    if (bound == enumeration_.get()) return members_;
+    py::Ref bound = global(enumeration_name_);
+    if (bound.get() == enumeration_.get()) return members_;
     std::vector<py::Ref> fetched;
     fetched.reserve(member_names_.size());
-    for (PyObject* name : member_names_) fetched.push_back(py::get_attr(bound, name));
+    for (PyObject* name : member_names_) fetched.push_back(py::get_attr(bound.get(), name));
     for (std::size_t i = 0; i < members_.size(); ++i) members_[i].reset(std::move(fetched[i]));
-    enumeration_.reset(py::Ref::borrow(bound));
+    enumeration_.reset(std::move(bound));
     return members_;
 }
 

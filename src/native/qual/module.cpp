@@ -6,7 +6,7 @@
 namespace ozra::qual {
 namespace {
 
-PyObject* the_module = nullptr;  // borrowed: the module lives as long as the process
+py::Kept the_module;
 
 int qual_exec(PyObject* module) {
     return py::guard_int([&] {
@@ -23,7 +23,7 @@ int qual_exec(PyObject* module) {
         }
         py::Ref sys = py::Ref::checked(PyImport_ImportModule("sys"));
         py::check(PyModule_AddObjectRef(module, "sys", sys.get()));
-        the_module = module;
+        the_module = py::Kept(py::Ref::borrow(module));
         names::intern_all();
         add_condition_types(module);
         add_spectrum_types(module);
@@ -52,7 +52,7 @@ PyModuleDef qual_module = {
 
 }  // namespace
 
-PyObject* module_name(PyObject* name) { return py::module_global(the_module, name); }
+py::Ref global(PyObject* name) { return py::module_global(the_module, name); }
 
 }  // namespace ozra::qual
 

@@ -17,8 +17,8 @@ PyObject* spectrum_factory_name = nullptr;
 AnalysisClass qual_analysis_class{"QualAnalysis", nullptr, true};
 
 py::Ref new_condition(PyObject* record) {
-    PyObject* condition_class = module_name(names::AcquisitionCondition);
-    return py::Ref::checked(PyObject_CallOneArg(condition_class, record));
+    py::Ref condition_class = global(names::AcquisitionCondition);
+    return py::Ref::checked(PyObject_CallOneArg(condition_class.get(), record));
 }
 
 // (x.ms_level, polarity key, (x.collision_energy is not None, x.collision_energy)). A

@@ -11,8 +11,8 @@ void add_spectrum_types(PyObject* module);
 void add_ms_analysis_types(PyObject* module);
 void add_dad_analysis_types(PyObject* module);
 
-// A name bound in the module, looked up when a method runs so that a test or a
-// caller can put another object in its place. `name` must be interned.
-PyObject* module_name(PyObject* name);
+// The object bound to `name` in the module, looked up when a method runs so that
+// a test or a caller can put another object in its place. `name` must be interned.
+py::Ref global(PyObject* name);
 
 }  // namespace ozra::qual

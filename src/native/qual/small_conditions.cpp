@@ -121,8 +121,8 @@ void fill(PyObject* self, const ConditionType& kind, PyObject* argument) {
     const std::size_t count = kind.table->fields.size();
     bool from_record = true;
     if (kind.table->accepts_number) {
-        PyObject* record_class = module_name(kind.record_class);
-        const int is_record = PyObject_IsInstance(argument, record_class);
+        py::Ref record_class = global(kind.record_class);
+        const int is_record = PyObject_IsInstance(argument, record_class.get());
         py::check(is_record);
         from_record = is_record != 0;
         if (!from_record) {

@@ -31,9 +31,9 @@ public:
 
     RangeTest build() const {
         if (unlimited_) return RangeTest();
-        PyObject* value_range = module_name(names::ValueRange);
+        py::Ref value_range = global(names::ValueRange);
         PyObject* args[] = {low_.get(), high_.get()};
-        return RangeTest(py::Ref::checked(PyObject_Vectorcall(value_range, args, 2, nullptr)));
+        return RangeTest(py::Ref::checked(PyObject_Vectorcall(value_range.get(), args, 2, nullptr)));
     }
 
 private:

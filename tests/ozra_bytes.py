@@ -306,10 +306,10 @@ def walk(path):
 
 
 def one_function_file(descriptions, conditions=None, spectrum_bytes=None):
-    """A file with one measurement and one MS function whose spectra all share one
-    spectrum's point data (`spectrum_bytes`, by default a small valid one)."""
+    """A file with one measurement and one MS function whose spectra each hold a copy
+    of the same point data (`spectrum_bytes`, by default a small valid one)."""
     b = FileBuilder()
-    shared = b.add(spectrum_bytes if spectrum_bytes is not None else spectrum([1.0, 2.0], [3.0, 4.0]))
-    block = b.add_spectrum_index_block([shared] * len(descriptions), descriptions)
+    data = spectrum_bytes if spectrum_bytes is not None else spectrum([1.0, 2.0], [3.0, 4.0])
+    block = b.add_spectrum_index_block([b.add(data) for _ in descriptions], descriptions)
     functions = b.add_function_index_block([block], [qual_function_description(conditions)])
     return b.build(b.add_jump_table([functions], [measurement_description()]))

@@ -5,6 +5,7 @@ when the file cannot be opened), never a crash, a hang or a huge allocation."""
 import math
 import re
 import os
+import random
 import struct
 
 import pytest
@@ -342,3 +343,31 @@ def test_flipped_bytes_are_format_errors_or_undetectable_raw_values(tmp_path):
                      for m in re.finditer(rb"\{SP:\x00", data)]]
     allowed = set(range(11, 21)).union(*raw_payloads)
     assert set(undetected) <= allowed
+
+
+@pytest.mark.parametrize("layout", ["one spectrum named twice", "profile points named as a spectrum"])
+def test_each_spectrum_of_a_function_is_named_once(tmp_path, layout):
+    """One stored spectrum named S times would cost S decodings per chromatogram."""
+    b = ob.FileBuilder()
+    first, second = b.add(ob.spectrum([1.0], [2.0])), b.add(ob.spectrum([1.0], [2.0]))
+    positions, profiles = ([first, first], None) if layout == "one spectrum named twice" else \
+        ([first, second], [second, 0])
+    block = b.add_spectrum_index_block(positions, [ob.spectrum_description(i) for i in range(len(positions))],
+                                       profile_positions=profiles)
+    functions = b.add_function_index_block([block], [ob.qual_function_description()])
+    path = tmp_path / "amplified.ozra"
+    path.write_bytes(b.build(b.add_jump_table([functions], [ob.measurement_description()])))
+    with pytest.raises(OzraFormatError, match="expected each spectrum of a function at a position of its own"):
+        ob.walk(path)
+
+
+def test_description_frames_decode_no_more_than_64_times_the_file(tmp_path):
+    """A frame may decode to 256 times its stored size, but all description frames
+    together to at most 64 times the file's: their records cost memory by the byte."""
+    rng = random.Random(5)
+    name = "".join(rng.choice("abcdefghij") for _ in range(1500)) + "a" * 150_000
+    b = ob.FileBuilder()
+    path = tmp_path / "descriptions.ozra"
+    path.write_bytes(b.build(b.add_jump_table([], [ob.measurement_description(name)], relative=[0])))
+    with pytest.raises(OzraFormatError, match=r"expected decoded description frames of at most 64 times"):
+        ob.walk(path)

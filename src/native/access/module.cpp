@@ -1,5 +1,6 @@
 #include "access_module.hpp"
 #include "entry.hpp"
+#include "module_slots.hpp"
 #include "types.hpp"
 
 namespace ozra::access {
@@ -25,18 +26,13 @@ int access_exec(PyObject* module) {
     });
 }
 
-PyModuleDef_Slot access_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(access_exec)},
-    {0, nullptr},
-};
-
 PyModuleDef access_module = {
     PyModuleDef_HEAD_INIT,
     "ozra_data_access.access",
     "Opening Ozra files: the file object and its measurements.",
     0,
     nullptr,
-    access_slots,
+    py::module_slots<access_exec>(),
     nullptr,
     nullptr,
     nullptr,

@@ -3,6 +3,7 @@
 // their layout, anything else through its attributes) and returns bytearrays.
 #include "columns.hpp"
 #include "entry.hpp"
+#include "module_slots.hpp"
 #include "types.hpp"
 #include "storage_api.hpp"
 
@@ -173,14 +174,9 @@ int arrays_exec(PyObject*) {
     });
 }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(arrays_exec)},
-    {0, nullptr},
-};
-
 PyModuleDef arrays_module = {
     PyModuleDef_HEAD_INIT, "ozra_data_access._arrays",
-    "The native columns behind ozra_data_access.arrays.", 0, methods, slots, nullptr, nullptr, nullptr,
+    "The native columns behind ozra_data_access.arrays.", 0, methods, py::module_slots<arrays_exec>(), nullptr, nullptr, nullptr,
 };
 
 }  // namespace

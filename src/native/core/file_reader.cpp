@@ -60,6 +60,9 @@ void FileReader::expect_marker(Marker marker) {
     if (marker == Marker::begin_spectrum_index_block) {
         const auto known = condition_counts_.find(static_cast<std::int64_t>(at));
         current_condition_count_ = known == condition_counts_.end() ? std::nullopt : known->second;
+        block_spectra_.emplace();
+    } else if (marker == Marker::end_spectrum_index_block) {
+        block_spectra_.reset();
     } else if (marker == Marker::begin_jump_table || marker == Marker::begin_function_index_block) {
         current_condition_count_.reset();
     }
@@ -127,6 +130,7 @@ void FileReader::enter_frame() {
     file_->read_exact(frame_start, stored, bytes);
     decompressor_.decompress(bytes, stored, frame_start, frame_data_, std::nullopt);
     stored_.shrink_to(kept_buffer_size);
+    description_budget_.charge(frame_offset, frame_data_.size(), file_->size());
     frame_cursor_ = ByteCursor::decompressed(frame_data_.data(), frame_data_.size(), frame_offset);
     frame_offset_ = frame_offset;
     frame_end_ = frame_start + stored;
@@ -175,6 +179,7 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
                           header.offset);
     }
     check_spectrum_sizes(header, file_->size());
+    spectrum_budget_.charge(header.offset, header.decoded_size(), file_->size());
 
     const std::size_t stored_with_marker = std::size_t{header.stored_size} + marker_size;
     expected_spectrum_size_ = spectrum_header_size + stored_with_marker;
@@ -195,6 +200,15 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
     }
     position_ = header.payload_offset() + header.stored_size + marker_size;
     return {header, decoded};
+}
+
+void FileReader::claim_spectrum_position(std::int64_t position) {
+    if (!block_spectra_) return;
+    if (!block_spectra_->insert(position).second) {
+        throw FormatError("expected each spectrum of a function at a position of its own, found a second "
+                          "spectrum index entry naming the spectrum",
+                          static_cast<std::uint64_t>(position));
+    }
 }
 
 bool FileReader::remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count) {

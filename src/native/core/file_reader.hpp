@@ -6,6 +6,7 @@
 
 #include "byte_buffer.hpp"
 #include "byte_cursor.hpp"
+#include "decode_budget.hpp"
 #include "file_header.hpp"
 #include "file_source.hpp"
 #include "primitives.hpp"
@@ -17,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace ozra::core {
@@ -72,6 +74,14 @@ public:
     // BEGIN_OF_SPECTRUM_INDEX_BLOCK marker was confirmed.
     std::optional<std::uint32_t> condition_count() const noexcept { return current_condition_count_; }
 
+    // Notes a spectrum position (of its points or its profile points) named by the
+    // spectrum index block being read: FormatError when the block named it before.
+    void claim_spectrum_position(std::int64_t position);
+
+    // The decoded-data budgets (docs/format.md, "Work a reader does").
+    static constexpr std::uint64_t spectrum_budget_multiple = 256;
+    static constexpr std::uint64_t description_budget_multiple = 64;
+
 private:
     // A cursor over the next bytes of the file, at most `length` of them (fewer
     // only where the file ends).
@@ -99,6 +109,11 @@ private:
 
     std::unordered_map<std::int64_t, std::optional<std::uint32_t>> condition_counts_;
     std::optional<std::uint32_t> current_condition_count_;
+    // The positions named so far by the spectrum index block being read (engaged
+    // between its markers).
+    std::optional<std::unordered_set<std::int64_t>> block_spectra_;
+    DecodeBudget spectrum_budget_{"spectra", spectrum_budget_multiple};
+    DecodeBudget description_budget_{"description frames", description_budget_multiple};
 };
 
 }  // namespace ozra::core

@@ -67,6 +67,20 @@ public:
     RecursionGuard& operator=(const RecursionGuard&) = delete;
 };
 
+// Lets Ctrl-C interrupt a long native loop. The interpreter looks for signals
+// between bytecodes only, so a loop over spectra calls tick() once an iteration,
+// which asks every `stride` iterations (a KeyboardInterrupt is then raised).
+class SignalCheck {
+public:
+    void tick() {
+        if (++count_ % stride == 0 && PyErr_CheckSignals() != 0) throw_error();
+    }
+
+private:
+    static constexpr unsigned stride = 64;
+    unsigned count_ = 0;
+};
+
 // Raises `Exception(message)`, the built-in base class, as the public API does.
 [[noreturn]] void raise_exception(const char* message);
 [[noreturn]] void raise(PyObject* type, const char* message);

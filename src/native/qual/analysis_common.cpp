@@ -1,5 +1,6 @@
 #include "analysis_common.hpp"
 
+#include "entry.hpp"
 #include "exact_numbers.hpp"
 #include "names.hpp"
 #include "object_fields.hpp"
@@ -51,7 +52,9 @@ void read_spectrum_index_block(PyObject* self) {
     if (num_spectra == -1 && PyErr_Occurred()) py::throw_error();
     py::Ref create = py::get_attr(global(names::SpectrumIndex).get(), names::spectrum_index_create_instance);
     py::Ref spectra = py::new_list();
+    py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < num_spectra; ++i) {
+        signals.tick();
         py::Ref relative = py::Ref::checked(PySequence_GetItem(positions.get(), i));
         py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
         py::Ref position_in_list = py::from_size(i);
@@ -162,7 +165,9 @@ Py_ssize_t nearest_by_bisection(const double* values, Py_ssize_t count, double t
 Py_ssize_t nearest_by_interpreter(PyObject* spectra, PyObject* retention_time, double largest) {
     py::Ref min_diff = py::from_double(largest);
     Py_ssize_t target_index = -1;
+    py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        signals.tick();
         py::Ref spectrum_index = py::list_item(spectra, i);
         py::Ref description = description_of(spectrum_index.get());
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "analysis_common.hpp"
+#include "entry.hpp"
 #include "names.hpp"
 
 namespace ozra::qual {
@@ -24,7 +25,9 @@ py::Ref wavelength_array_of(PyObject* analysis);
 template <class Visit>
 void for_each_timed_spectrum(PyObject* analysis, Visit&& visit) {
     py::Ref spectra = py::Ref::borrow(as_analysis(analysis)->spectrum_index_list);
+    py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra.get()); ++i) {
+        signals.tick();
         py::Ref spectrum_index = py::Ref::borrow(PyList_GET_ITEM(spectra.get(), i));
         py::Ref description = description_of(spectrum_index.get());
         py::Ref retention_time = py::get_attr(description.get(), names::desc_retention_time);

@@ -1,4 +1,5 @@
 #include "entry.hpp"
+#include "module_slots.hpp"
 #include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
@@ -33,18 +34,13 @@ int qual_exec(PyObject* module) {
     });
 }
 
-PyModuleDef_Slot qual_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(qual_exec)},
-    {0, nullptr},
-};
-
 PyModuleDef qual_module = {
     PyModuleDef_HEAD_INIT,
     "ozra_data_access.qual",
     "Qualitative MS analyses, DAD analyses, their spectra, chromatograms and acquisition conditions.",
     0,
     nullptr,
-    qual_slots,
+    py::module_slots<qual_exec>(),
     nullptr,
     nullptr,
     nullptr,

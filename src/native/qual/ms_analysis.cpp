@@ -42,7 +42,9 @@ py::Ref condition_sort_key(PyObject* condition) {
 // Each spectrum gets its own condition; the list keeps the first of equal ones, sorted.
 py::Ref conditions_from_descriptions(PyObject* spectra) {
     py::Ref unique = py::Ref::checked(PySet_New(nullptr));
+    py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        signals.tick();
         py::Ref spectrum_index = py::list_item(spectra, i);
         py::Ref description = description_of(spectrum_index.get());
         py::Ref condition = new_condition(description.get());
@@ -77,7 +79,9 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         py::Ref record = py::Ref::checked(PySequence_GetItem(stored, j));
         PyList_SET_ITEM(conditions.get(), j, new_condition(record.get()).release());
     }
+    py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        signals.tick();
         py::Ref spectrum_index = py::list_item(spectra, i);
         py::Ref description = description_of(spectrum_index.get());
         py::Ref stored_index = py::get_attr(description.get(), names::desc_acquisition_condition_index);
@@ -175,7 +179,9 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
     const py::Ref spectra = py::Ref::borrow(as_analysis(self)->spectrum_index_list);
     const WholeRunTest whole_run(retention_time_range);
     py::Ref result = py::new_list();
+    py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra.get()); ++i) {
+        signals.tick();
         py::Ref spectrum_index = py::list_item(spectra.get(), i);
         py::Ref description = description_of(spectrum_index.get());
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);

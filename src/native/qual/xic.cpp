@@ -4,6 +4,7 @@
 #include "acquisition_condition.hpp"
 #include "allow_threads.hpp"
 #include "analysis_common.hpp"
+#include "entry.hpp"
 #include "names.hpp"
 #include "storage_api.hpp"
 #include "xic_requests.hpp"
@@ -52,7 +53,9 @@ std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
 std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
     std::vector<Candidate> candidates;
+    py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra.get()); ++i) {
+        signals.tick();
         py::Ref spectrum_index = py::list_item(spectra.get(), i);
         py::Ref description = description_of(spectrum_index.get());
         py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
@@ -171,7 +174,9 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
     RequestsToVisit visit(requests);
     const ChromatogramPoints points;
     std::vector<DeferredWindow> deferred;
+    py::SignalCheck signals;
     for (const Candidate& candidate : candidates) {
+        signals.tick();
         py::Ref spectrum = read_points(fields->reader, candidate);
         PointBuffer buffer;
         const bool native = buffer.acquire(spectrum.get());

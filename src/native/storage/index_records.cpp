@@ -189,6 +189,7 @@ PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, P
         const std::size_t record_at = cursor.consumed();
         Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);
         check_condition_index(reader.file, cursor, record_at, description.get());
+        if (const auto position = as_position(parsed[1])) reader.file.claim_spectrum_position(*position);
         Ref index = new_record(py::as_class(cls));
         set_record_field(index.get(), field::spectrum_reader, Ref::borrow(parsed[0]));
         set_record_field(index.get(), field::spectrum_position, Ref::borrow(parsed[1]));
@@ -199,8 +200,16 @@ PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, P
 }
 
 PyObject* spectrum_index_set_profile_position(PyObject* self, PyObject* position) {
-    set_record_field(self, field::profile_position, Ref::borrow(position));
-    Py_RETURN_NONE;
+    return py::guard([&] {
+        // Profile points are a spectrum of their own: no other entry of the block may name them.
+        ReaderState* reader = native_reader(record_field(self, field::spectrum_reader));
+        const auto profile_position = as_position(position);
+        if (reader != nullptr && profile_position && *profile_position != 0) {
+            reader->file.claim_spectrum_position(*profile_position);
+        }
+        set_record_field(self, field::profile_position, Ref::borrow(position));
+        return Ref::none();
+    });
 }
 
 PyMethodDef spectrum_index_methods[] = {

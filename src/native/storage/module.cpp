@@ -1,4 +1,5 @@
 #include "entry.hpp"
+#include "module_slots.hpp"
 #include "storage_errors.hpp"
 #include "storage_module.hpp"
 
@@ -25,18 +26,13 @@ int storage_exec(PyObject* module) {
     });
 }
 
-PyModuleDef_Slot storage_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(storage_exec)},
-    {0, nullptr},
-};
-
 PyModuleDef storage_module = {
     PyModuleDef_HEAD_INIT,
     "ozra_data_access._internal._storage",
     "The Ozra file reader, its index and description records, and the native value types.",
     0,
     nullptr,
-    storage_slots,
+    py::module_slots<storage_exec>(),
     nullptr,
     nullptr,
     nullptr,

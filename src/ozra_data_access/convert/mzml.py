@@ -258,7 +258,8 @@ class MzmlConversion:
 
     def _profile(self, spectrum: SpectrumData, where: str) -> None:
         """Profile points go to the profile slot; the centroid points are picked from them, or, with
-        `profile_only`, are the same stored points."""
+        `profile_only`, are a second copy of the profile (the format names each stored point block
+        once)."""
         spectrum.profile_x, spectrum.profile_intensity = spectrum.x, spectrum.intensity
         if self.profile_only:
             return

@@ -166,11 +166,8 @@ class _SpectrumIndex:
         self._positions.append(writer.emit(encode_points(points, encoding, writer.compressor)))
         profile_position = 0
         if self._write_profiles and spectrum.has_profile:
-            if spectrum.profile_x is spectrum.x and spectrum.profile_intensity is spectrum.intensity:
-                profile_position = self._positions[-1]
-            else:
-                profile = PointArrays(spectrum.profile_x, spectrum.profile_intensity, width)
-                profile_position = writer.emit(encode_points(profile, encoding, writer.compressor))
+            profile = PointArrays(spectrum.profile_x, spectrum.profile_intensity, width)
+            profile_position = writer.emit(encode_points(profile, encoding, writer.compressor))
         self._profile_positions.append(profile_position)
         index = position_in_function if spectrum.index is AUTO else spectrum.index
         kind, fields = records.spectrum_description(

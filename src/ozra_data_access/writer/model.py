@@ -125,8 +125,7 @@ class SpectrumData:
 
     Points are given as arrays (anything numpy accepts): ``x`` (m/z, wavelength, or retention
     time for quan and analog traces) and ``intensity`` of the same length, and optionally
-    ``profile_x`` and ``profile_intensity`` (when these are the very objects given as ``x`` and
-    ``intensity``, both slots name one stored copy of the points). In a function with a wavelength array, leave ``x``
+    ``profile_x`` and ``profile_intensity``. In a function with a wavelength array, leave ``x``
     None: the spectrum then stores intensities only. Points are stored as given; the reader
     requires x values that do not decrease.
 

@@ -160,6 +160,16 @@ struct DeferredWindow {
     WindowSum sum;
 };
 
+// From this many windows of one spectrum on, their sums take longer than handing
+// the interpreter lock to a waiting thread and back (see the storage layer's reads).
+constexpr std::size_t released_window_count = 32;
+
+void sum_windows(const PointBuffer& buffer, std::vector<DeferredWindow>& windows, double lowest) {
+    for (DeferredWindow& window : windows) {
+        window.sum = window_sum(buffer.points(), buffer.size(), window.low, window.high, lowest);
+    }
+}
+
 }  // namespace
 
 py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_options) {
@@ -211,11 +221,11 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
             built[j].push_back(make_point(points, index.get(), candidate, window));
         }
         if (deferred.empty()) continue;
-        {
+        if (deferred.size() < released_window_count) {
+            sum_windows(buffer, deferred, lowest);
+        } else {
             py::AllowThreads unlocked;
-            for (DeferredWindow& window : deferred) {
-                window.sum = window_sum(buffer.points(), buffer.size(), window.low, window.high, lowest);
-            }
+            sum_windows(buffer, deferred, lowest);
         }
         for (const DeferredWindow& window : deferred) {
             built[window.request].push_back(make_point(points, index.get(), candidate, window.sum));

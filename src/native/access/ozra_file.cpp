@@ -144,8 +144,12 @@ py::Ref version_text(PyObject* self, PyObject* const (&fields)[3]) {
     py::Ref major = py::get_attr(jump_table.get(), fields[0]);
     py::Ref minor = py::get_attr(jump_table.get(), fields[1]);
     py::Ref revision = py::get_attr(jump_table.get(), fields[2]);
-    Text text;
-    text << major.get() << "." << minor.get() << "." << revision.get();
+    py::Text text;
+    text.add_str(major.get());
+    text.add(".");
+    text.add_str(minor.get());
+    text.add(".");
+    text.add_str(revision.get());
     return text.finish();
 }
 

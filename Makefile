@@ -1,5 +1,9 @@
 # The two commands of a fresh machine: `make demo` and `make test`.
+# PYTHON picks the interpreter; when its installation is externally managed (Debian's python3),
+# everything runs in the virtual environment .venv made from it (scripts/setup.sh).
 PYTHON ?= python3
+export PYTHON
+PY = $(shell scripts/python.sh)
 
 .PHONY: setup demo test bench bench-parts dev
 
@@ -7,23 +11,23 @@ setup:
 	./scripts/setup.sh
 
 demo: setup
-	$(PYTHON) -m ozra_data_access demo
+	$(PY) -m ozra_data_access demo
 
 # The installed package is tested: src/ is not on the path.
 test: setup
-	$(PYTHON) -m pytest -q
+	$(PY) -m pytest -q
 
 # The peers are installed here, not by setup: only the head-to-head benchmark needs them.
 BENCH_PEERS = pyteomics pymzml pyopenms psims matplotlib
 
 # `make bench`: this package against the mzML readers, written to benchmarks/RESULTS.md.
 bench: setup
-	$(PYTHON) -m pip install --quiet $(BENCH_PEERS)
-	$(PYTHON) benchmarks/peers/run.py
+	$(PY) -m pip install --quiet $(BENCH_PEERS)
+	$(PY) benchmarks/peers/run.py
 
 # The benchmarks of single parts (XIC, DAD, conditions, writer...), each printing its table.
 bench-parts: setup
-	$(PYTHON) benchmarks/run_all.py
+	$(PY) benchmarks/run_all.py
 
 # Development build: the modules are built beside the sources; use PYTHONPATH=src.
 dev:

@@ -107,7 +107,7 @@ def dad_row(analysis, m: int, a: int) -> tuple:
 
 def trace_row(analysis, kind: str, m: int, a: int) -> tuple:
     traces = getattr(analysis, "get_trace_count", None)
-    note = f"{traces()} traces" if traces else ""
+    note = f"{traces()} trace{'' if traces() == 1 else 's'}" if traces else ""
     return (m, kind, a, None, None, None, None, None, None, note)
 
 

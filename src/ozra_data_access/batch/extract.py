@@ -50,8 +50,21 @@ def frame(table: str, parts: Sequence[dict[str, Any]] = ()) -> pandas.DataFrame:
         if isinstance(values[0], numpy.ndarray):
             data[name] = numpy.concatenate(values)
         else:
-            data[name] = numpy.repeat(numpy.array(values, dtype=object), lengths)
+            data[name] = _repeated(values, lengths, columns[name])
     return pandas.DataFrame(data).astype(columns)
+
+
+def _repeated(values: list, lengths: list[int], dtype: str) -> Any:
+    """values[i] repeated lengths[i] times, as a column of `dtype`. Text is made by pyarrow from the
+    few distinct values (pandas would convert every repeated Python string)."""
+    if dtype != "string":
+        return numpy.repeat(numpy.array(values, dtype=object), lengths)
+    import pyarrow
+
+    codes, distinct = pandas.factorize(pandas.Series(values, dtype=object), use_na_sentinel=False)
+    indices = pyarrow.array(numpy.repeat(codes.astype(numpy.int32), lengths))
+    text = pyarrow.DictionaryArray.from_arrays(indices, pyarrow.array(list(distinct), pyarrow.string()))
+    return pandas.arrays.ArrowStringArray(text.cast(pyarrow.string()))
 
 
 def row_frame(table: str, rows: Sequence[dict[str, Any]]) -> pandas.DataFrame:
@@ -92,11 +105,12 @@ def file_xics(path: str, targets: Sequence[Target]) -> dict[str, pandas.DataFram
     with OzraFile(path) as ozra_file:
         for m_index, a_index, analysis in _analyses(ozra_file, "qual"):
             requests, owners = [], []
+            conditions = [(condition, str(condition)) for condition in analysis.unique_acquisition_conditions]
             for target in targets:
-                for condition in analysis.unique_acquisition_conditions:
+                for condition, condition_text in conditions:
                     if target.selects(condition):
                         requests.append(_request(condition, target))
-                        owners.append((target.id, str(condition)))
+                        owners.append((target.id, condition_text))
             if not requests:
                 continue
             for (target_id, condition_text), points in zip(owners, analysis.get_multiple_xic(requests)):

@@ -11,11 +11,14 @@ NaN in ``x``.
 
 from __future__ import annotations
 
-from typing import NamedTuple, Sequence
+from typing import TYPE_CHECKING, NamedTuple, Sequence, Union
 
 import numpy
 
 from ozra_data_access import _arrays
+
+if TYPE_CHECKING:
+    from ozra_data_access._internal._storage import SpectrumPoints
 
 __all__ = ["POINT_DTYPE", "ChromatogramArrays", "chromatogram_arrays", "spectrum_arrays", "spectrum_view"]
 
@@ -59,7 +62,7 @@ def spectrum_view(points: object) -> numpy.ndarray:
     return numpy.frombuffer(points, POINT_DTYPE)  # type: ignore[call-overload]
 
 
-def spectrum_arrays(points: Sequence[object]) -> tuple[numpy.ndarray, numpy.ndarray]:
+def spectrum_arrays(points: Union["SpectrumPoints", Sequence[object]]) -> tuple[numpy.ndarray, numpy.ndarray]:
     """``(x, intensity)``: two contiguous float64 arrays of a spectrum's points.
 
     They are copies; ``spectrum_view`` is the zero-copy structured view.

@@ -217,8 +217,12 @@ class QualAnalysis:
 # ---- DAD analyses ---------------------------------------------------------
 
 class _WavelengthRange(Protocol):
-    min: float
-    max: float
+    """Anything with the bounds of a ValueRange (a ValueRange itself, most often)."""
+
+    @property
+    def min(self) -> float: ...
+    @property
+    def max(self) -> float: ...
 
 class DADSpectrum:
     """One absorbance spectrum (intensity over wavelength) of a DAD analysis."""

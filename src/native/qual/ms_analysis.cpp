@@ -304,7 +304,8 @@ void add_ms_analysis_types(PyObject* module) {
         })},
         {Py_tp_doc, const_cast<char*>(
             "One qualitative MS analysis of a measurement: its spectra, their distinct acquisition\n"
-            "conditions, and its chromatograms. Made by Measurement.get_qual_analysis().")},
+            "conditions, and its chromatograms. Made by Measurement.get_qual_analysis().\n"
+            "Not picklable: it reads through its file's open reader (pickle the OzraFile, which pickles as its path).")},
         {0, nullptr},
     };
     PyType_Spec spec = {"ozra_data_access.qual.QualAnalysis", sizeof(AnalysisObject), 0,

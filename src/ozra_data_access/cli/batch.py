@@ -21,7 +21,8 @@ from ozra_data_access.cli.arguments import CommandError, positive_int, value_ran
 def register(commands, common) -> None:
     parser = commands.add_parser("batch", parents=[common], help="run an extraction or conversion over many files on Dask",
                                  description=__doc__.split("\n\n")[0])
-    jobs = parser.add_subparsers(dest="job", required=True, metavar="JOB")
+    jobs = parser.add_subparsers(dest="job", required=True, metavar="JOB",
+                                 help="what to run: xic, tic, dad or convert")
 
     xic = _job(jobs, common, "xic", run_xic, "the XICs of a target table in every file")
     xic.add_argument("--targets", required=True, metavar="CSV",

@@ -83,21 +83,17 @@ constexpr std::size_t released_decode_points = 16384;
 // lock released (the reader is held by this thread) when that takes long.
 core::FileReader::LoadedSpectrum load(ReaderState& state, const Wavelengths* wavelengths) {
     const std::optional<std::size_t> count = wavelengths ? std::optional(wavelengths->count()) : std::nullopt;
-    if (!state.file.expects_costly_spectrum()) return state.file.load_spectrum(count);
-    py::AllowThreads unlocked;
-    return state.file.load_spectrum(count);
+    return py::run_released_if(state.file.expects_costly_spectrum(), [&] { return state.file.load_spectrum(count); });
 }
 
 // Decodes the loaded points into `points`, with the interpreter lock released for
 // large spectra. A DAD spectrum's x values come from a wavelength buffer that
 // another thread could write to, so it always decodes with the lock held.
 void decode(const core::FileReader::LoadedSpectrum& loaded, const Wavelengths* wavelengths, core::PointPair* points) {
-    if (wavelengths != nullptr || loaded.header.count < released_decode_points) {
+    const bool release = wavelengths == nullptr && loaded.header.count >= released_decode_points;
+    py::run_released_if(release, [&] {
         core::decode_points(loaded.header, loaded.decoded, wavelengths ? wavelengths->data() : nullptr, points);
-        return;
-    }
-    py::AllowThreads unlocked;
-    core::decode_points(loaded.header, loaded.decoded, nullptr, points);
+    });
 }
 
 // The new points object, which no other thread can see while it is filled.

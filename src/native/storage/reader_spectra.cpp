@@ -131,7 +131,7 @@ double as_bound(PyObject* range, bool lower) {
 }
 
 Extraction resolve(PyObject* xic_info) {
-    const bool native = Py_IS_TYPE(xic_info, xic_info_type());
+    const bool native = Py_IS_TYPE(xic_info, state().xic_info);
     Ref range = native ? Ref::borrow(record_field(xic_info, field::xic_range)) : py::get_attr(xic_info, names.range);
     const double min = as_bound(range.get(), true);
     const double max = as_bound(range.get(), false);
@@ -149,7 +149,7 @@ void append(PyObject* list, PyObject* item) {
 }
 
 void set_break(PyObject* xic_info, bool value) {
-    if (Py_IS_TYPE(xic_info, xic_info_type())) {
+    if (Py_IS_TYPE(xic_info, state().xic_info)) {
         set_record_field(xic_info, field::is_break_to_read, Ref::boolean(value));
     } else {
         py::set_attr(xic_info, names.is_break_to_read, value ? Py_True : Py_False);

@@ -1,7 +1,7 @@
 # The two commands of a fresh machine: `make demo` and `make test`.
 PYTHON ?= python3
 
-.PHONY: setup demo test bench dev
+.PHONY: setup demo test bench dev sanitize
 
 setup:
 	./scripts/setup.sh
@@ -25,3 +25,8 @@ bench: setup
 dev:
 	cmake -S . -B build/dev -G Ninja -DOZRA_INPLACE=ON -DCMAKE_BUILD_TYPE=Release
 	cmake --build build/dev
+
+# The extensions under AddressSanitizer + UndefinedBehaviorSanitizer, the suite run against
+# them, and a short run of each fuzzer (scripts/sanitize.sh; needs clang for the fuzzers).
+sanitize:
+	PYTHON=$(PYTHON) ./scripts/sanitize.sh

@@ -12,6 +12,14 @@ build=build/sanitize
 site="$build/site"
 flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 
+if ! command -v clang++ >/dev/null; then
+    echo "Installing clang (libFuzzer and its sanitizer runtime, for the fuzzers)..."
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    $SUDO apt-get update -qq
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang
+fi
+
 # The package as sources plus the sanitized modules, apart from the development build.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOZRA_INPLACE=OFF \
     -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_MODULE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null

@@ -238,3 +238,30 @@ def test_peak_summary_takes_the_first_apex_and_the_trapezoid_area(times, intensi
     summary = peak_summary(np.array(times), np.array(intensities))
     got = (summary["points"], summary["apex_retention_time"], summary["apex_intensity"], summary["area"])
     np.testing.assert_array_equal(np.array(got, dtype=float), np.array(expected, dtype=float))
+
+
+def test_the_batch_command_writes_the_tables_and_names_failed_files(runs, tmp_path, capsys):
+    from ozra_data_access.cli import main
+
+    targets = tmp_path / "targets.csv"
+    TARGETS.to_csv(targets, index=False)
+    out = tmp_path / "results.parquet"
+    files = [runs["good"][1], runs["missing"], runs["good"][2]]
+
+    status = main(["batch", "xic", "--targets", str(targets), "--out", str(out), "--quiet", *files])
+
+    captured = capsys.readouterr()
+    assert status == 1
+    assert captured.err.splitlines() == [f"ozra batch xic: {runs['missing']}: FileNotFoundError: "
+                                         f"[Errno 2] No such file or directory: '{runs['missing']}'"]
+    assert "(2 of 3 files)" in captured.out
+    expected = extract_xics(files, TARGETS, scheduler="sync")
+    pandas.testing.assert_frame_equal(pandas.read_parquet(out), expected.chromatograms, check_exact=True,
+                                      check_dtype=False)
+    assert list(pandas.read_parquet(tmp_path / "results.errors.parquet")["file"]) == [runs["missing"]]
+
+    targets.write_text("id,mz\nx,100.0\n")
+    assert main(["batch", "xic", "--targets", str(targets), "--out", str(tmp_path / "again.parquet"),
+                 runs["good"][0]]) == 1
+    assert "targets.csv: target row 1: give exactly one of 'ppm' and 'da'" in capsys.readouterr().err
+    assert not (tmp_path / "again.parquet").exists()

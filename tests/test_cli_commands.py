@@ -14,6 +14,7 @@ import sys
 
 import pytest
 
+import ozra_data_access
 from shared_data import DATA, MZML_FILES
 from ozra_data_access.access import OzraFile
 from ozra_data_access.cli import build_parser
@@ -21,7 +22,9 @@ from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import convert_mzml
 from ozra_data_access.qual import ChromatogramFilterOption
 
-SOURCE = pathlib.Path(__file__).resolve().parents[1] / "src"
+# The child imports the very package this test imports: the built tree under src/ in development,
+# the installed one otherwise.
+PACKAGE_ROOT = pathlib.Path(ozra_data_access.__file__).resolve().parents[1]
 SOURCES = {"dda": "171103_PMA_TK_QC_04-4to5min.mzML", "switching": "ginkgotoxin-ms-switching_out.mzML",
            "uv": "uv_test_mini.mzML.gz", "small": "small.mzML", "srm": "wk_chrom.mzML.gz"}
 
@@ -30,7 +33,7 @@ pytestmark = pytest.mark.skipif(not MZML_FILES, reason="the shared mzML files ar
 
 def ozra(*args, cwd=None, env=None):
     """Runs the command; returns the finished process with text stdout and stderr."""
-    environment = {**os.environ, "PYTHONPATH": str(SOURCE), **(env or {})}
+    environment = {**os.environ, "PYTHONPATH": str(PACKAGE_ROOT), **(env or {})}
     return subprocess.run([sys.executable, "-m", "ozra_data_access", *map(str, args)],
                           capture_output=True, text=True, cwd=cwd, env=environment, timeout=120)
 
@@ -211,7 +214,7 @@ def test_debug_shows_the_traceback(tmp_path):
 
 def test_a_closed_pipe_ends_quietly(files):
     child = subprocess.Popen([sys.executable, "-m", "ozra_data_access", "spectrum", str(files["small"]), "--index", "0"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env={**os.environ, "PYTHONPATH": str(SOURCE)})
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env={**os.environ, "PYTHONPATH": str(PACKAGE_ROOT)})
     child.stdout.readline()
     child.stdout.close()
     assert child.wait(timeout=60) == 141

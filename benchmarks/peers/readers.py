@@ -11,7 +11,7 @@ from __future__ import annotations
 import numpy as np
 
 from ozra_data_access.access import OzraFile
-from ozra_data_access.arrays import chromatogram_arrays, spectrum_view
+from ozra_data_access.arrays import XicMatrix, chromatogram_arrays, spectrum_view
 from ozra_data_access.common import ValueRange
 from ozra_data_access.qual import ChromatogramFilterOption
 
@@ -95,6 +95,15 @@ class Ozra:
                        for (lo, hi), r in zip(windows, ranges)]
             return analysis.get_multiple_xic(options)
 
+    def xic_as_matrix(self, windows, rt_ranges=None):
+        """The same requests through get_xic_matrix (an XicMatrix)."""
+        f, analysis = self._open()
+        with f:
+            condition = self._ms1(analysis)
+            ranges = [None] * len(windows) if rt_ranges is None else [ValueRange(a, b) for a, b in rt_ranges]
+            options = [ChromatogramFilterOption(condition, ValueRange(lo, hi), r) for (lo, hi), r in zip(windows, ranges)]
+            return analysis.get_xic_matrix(options)
+
     def random_spectra(self, positions):
         f, analysis = self._open()
         with f:
@@ -114,6 +123,10 @@ class Ozra:
         with f:
             ms1 = [p.spectrum_index for p in analysis.get_tic(self._ms1(analysis))]
         column = {index: k for k, index in enumerate(ms1)}
+        if isinstance(chromatograms, XicMatrix):  # its columns: a subset of the MS1 spectra
+            matrix = np.full((chromatograms.intensity.shape[0], len(ms1)), np.nan)
+            matrix[:, [column[i] for i in chromatograms.spectrum_index.tolist()]] = chromatograms.intensity
+            return matrix
         matrix = np.zeros((len(chromatograms), len(ms1))) if rt_ranges is None else \
             np.full((len(chromatograms), len(ms1)), np.nan)
         for row, points in enumerate(chromatograms):

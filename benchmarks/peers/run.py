@@ -47,6 +47,13 @@ class OzraAsarray(readers.Ozra):
         return self.points_asarray()
 
 
+class OzraMatrix(readers.Ozra):
+    """Ours, with the XICs through get_xic_matrix instead of the point lists."""
+
+    def xic(self, windows, rt_ranges=None):
+        return self.xic_as_matrix(windows, rt_ranges)
+
+
 def run_facts(path):
     """(MS1 points, MS1 spectra, m/z range, retention-time range, points of a list of positions)."""
     with OzraFile(str(path)) as f:
@@ -64,7 +71,8 @@ def run_facts(path):
 def make_readers(run):
     ours = [readers.Ozra(run.ozra["raw"], "ours raw"), readers.Ozra(run.ozra["zstd"], "ours zstd"),
             readers.Ozra(run.ozra["raw"], "ours raw, numpy inputs", number=np.float64),
-            OzraAsarray(run.ozra["raw"], "ours raw, numpy.asarray")]
+            OzraAsarray(run.ozra["raw"], "ours raw, numpy.asarray"),
+            OzraMatrix(run.ozra["raw"], "ours raw, get_xic_matrix")]
     peers, missing = [], []
     for peer in readers.PEERS:
         try:
@@ -83,6 +91,8 @@ def readers_of(task, ours, peers):
         chosen.append(ours[2])
     if task.asarray_row:
         chosen.append(ours[3])
+    if task.matrix_row:
+        chosen.append(ours[4])
     return chosen + peers
 
 
@@ -204,9 +214,10 @@ def megabytes(value):
 
 def table(run, rows, missing, peer_labels):
     lines = [f"### {run.name} ({run.spectra:,} spectra, {run.points:,} points)", ""]
-    head = ["task", "ours raw s", "ours zstd s", "ours numpy inputs / asarray s"] + [f"{p} s" for p in peer_labels] + [
-        "fastest peer", "ratio (peer / ours raw)", "ours MB", "fastest peer MB", "copy ceiling s",
-        "ours raw % of ceiling"]
+    head = ["task", "ours raw s", "ours zstd s", "ours numpy inputs / asarray s", "ours get_xic_matrix s"] + [
+        f"{p} s" for p in peer_labels] + ["fastest peer", "ratio (peer / ours raw)", "ratio (peer / matrix)",
+                                          "ours MB", "matrix MB", "fastest peer MB", "copy ceiling s",
+                                          "ours raw % of ceiling"]
     lines += ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for row in rows:
         t, mem, fail = row["times"], row["memory"], row["failures"]
@@ -224,11 +235,14 @@ def table(run, rows, missing, peer_labels):
         ours = t.get("ours raw")
         fastest = min(equal_peers, key=equal_peers.get) if equal_peers else None
         ratio = f"{equal_peers[fastest] / ours:.1f}x" if fastest and ours else "-"
+        matrix = t.get("ours raw, get_xic_matrix")
+        matrix_ratio = f"{equal_peers[fastest] / matrix:.1f}x" if fastest and matrix else "-"
         ceiling = row["ceiling"]
         share = f"{100 * ceiling / ours:.0f}%" if ours else "-"
         lines.append("| " + " | ".join([row["task"].name, seconds_text(ours), seconds_text(t.get("ours zstd")),
-                                        seconds_text(variant), *peer_cells, fastest or "-", ratio,
-                                        megabytes(mem.get("ours raw")),
+                                        seconds_text(variant), seconds_text(matrix), *peer_cells, fastest or "-",
+                                        ratio, matrix_ratio, megabytes(mem.get("ours raw")),
+                                        megabytes(mem.get("ours raw, get_xic_matrix")),
                                         megabytes(mem.get(fastest)) if fastest else "-",
                                         seconds_text(ceiling), share]) + " |")
     for row in rows:

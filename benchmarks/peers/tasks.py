@@ -19,6 +19,7 @@ class Task:
     size: int  # bytes the task reads: what the memory-copy ceiling copies
     numpy_inputs: bool = False  # has a row of ours with numpy.float64 inputs
     asarray_row: bool = False  # has a row of ours through numpy.asarray
+    matrix_row: bool = False  # has a row of ours through get_xic_matrix
 
 
 def consume(pairs):
@@ -51,7 +52,7 @@ def same_positions(_, ours, __, other):
 def xic_check(rt_ranges):
     def check(reader, ours, other_reader, other):
         matrix = reader.xic_matrix(ours, rt_ranges)
-        if isinstance(other, list):  # ours again, with other inputs or another encoding
+        if not isinstance(other, np.ndarray):  # ours again: other inputs, encoding or method
             other = other_reader.xic_matrix(other, rt_ranges)
         assert matrix.shape == other.shape, (matrix.shape, other.shape)
         scale = np.nanmax(np.abs(matrix)) if np.isfinite(matrix).any() else 1.0
@@ -87,7 +88,7 @@ def build_tasks(run, ms1_points, ms1_spectra, mz_range, rt_range, rng, random_po
         ranges: Optional[list] = rt_ranges(count) if ranged else None
         name = f"XIC, {count:,} window{'s' if count > 1 else ''}" + (" with RT ranges" if ranged else "")
         tasks.append(Task(name, lambda r, w=w, ranges=ranges: r.xic(w, ranges), xic_check(ranges),
-                          ms1_bytes, numpy_inputs=True))
+                          ms1_bytes, numpy_inputs=True, matrix_row=True))
     tasks.append(Task("1,000 random spectra with points", lambda r: consume(r.random_spectra(positions)), None,
                       random_points(positions) * 16))
     tasks.append(Task("1,000 nearest-spectrum look-ups", lambda r: r.nearest(targets), same_positions,

@@ -11,13 +11,16 @@ NaN in ``x``.
 
 from __future__ import annotations
 
-from typing import NamedTuple, Sequence
+from typing import TYPE_CHECKING, NamedTuple, Sequence, Union
 
 import numpy
 
 from ozra_data_access import _arrays
 
-__all__ = ["POINT_DTYPE", "ChromatogramArrays", "chromatogram_arrays", "spectrum_arrays", "spectrum_view"]
+if TYPE_CHECKING:
+    from ozra_data_access._internal._storage import SpectrumPoints
+
+__all__ = ["POINT_DTYPE", "ChromatogramArrays", "XicMatrix", "chromatogram_arrays", "spectrum_arrays", "spectrum_view"]
 
 POINT_DTYPE = numpy.dtype([("x", "<f8"), ("intensity", "<f8")])
 """The structured dtype of spectrum points: the layout of their buffer."""
@@ -34,6 +37,42 @@ class ChromatogramArrays(NamedTuple):
     """float64: each point's m/z or wavelength, NaN where the point has none."""
     spectrum_index: numpy.ndarray
     """int64: each point's spectrum index as stored in its description."""
+
+
+class XicMatrix(NamedTuple):
+    """The extracted-ion chromatograms of many requests: ``QualAnalysis.get_xic_matrix``.
+
+    The columns are the spectra ``get_multiple_xic`` reads for the requests (those with a
+    retention time, a requested condition and, when every request has a range, a retention
+    time inside their span), in spectrum order. Where request j uses spectrum k,
+    ``intensity[j, k]`` is the intensity of its point in ``get_multiple_xic(...)[j]``, bit
+    for bit; NaN marks a spectrum the request does not use (another condition, outside its
+    retention-time range), and a NaN sum of stored NaN intensities. 10,000 requests over
+    3,000 spectra take 240 MB, against some 80 bytes per point of the point lists.
+    """
+
+    retention_time: numpy.ndarray
+    """float64, one per spectrum."""
+    spectrum_index: numpy.ndarray
+    """int64, one per spectrum: its index as stored in its description."""
+    intensity: numpy.ndarray
+    """float64 of shape (requests, spectra): one row per request, in request order."""
+
+    def row(self, request: int) -> ChromatogramArrays:
+        """The chromatogram of one request, as ``chromatogram_arrays`` gives it without ``x``
+        (NaN), over the spectra it uses."""
+        values = self.intensity[request]
+        used = ~numpy.isnan(values)
+        return ChromatogramArrays(self.retention_time[used], values[used], numpy.full(int(used.sum()), numpy.nan),
+                                  self.spectrum_index[used])
+
+
+def _xic_matrix(retention_time: bytearray, spectrum_index: bytearray, intensity: bytearray,
+                requests: int) -> XicMatrix:
+    """The result of get_xic_matrix from its native columns (stored spectra-major)."""
+    times = numpy.frombuffer(retention_time, numpy.float64)
+    values = numpy.frombuffer(intensity, numpy.float64).reshape(len(times), requests)
+    return XicMatrix(times, numpy.frombuffer(spectrum_index, numpy.int64), values.T)
 
 
 def chromatogram_arrays(points: Sequence[object]) -> ChromatogramArrays:
@@ -59,7 +98,7 @@ def spectrum_view(points: object) -> numpy.ndarray:
     return numpy.frombuffer(points, POINT_DTYPE)  # type: ignore[call-overload]
 
 
-def spectrum_arrays(points: Sequence[object]) -> tuple[numpy.ndarray, numpy.ndarray]:
+def spectrum_arrays(points: Union["SpectrumPoints", Sequence[object]]) -> tuple[numpy.ndarray, numpy.ndarray]:
     """``(x, intensity)``: two contiguous float64 arrays of a spectrum's points.
 
     They are copies; ``spectrum_view`` is the zero-copy structured view.

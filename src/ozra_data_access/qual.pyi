@@ -9,6 +9,7 @@ from ozra_data_access._internal._description import (
     TripleQScanCondition,
 )
 from ozra_data_access._internal._storage import SpectrumPoints
+from ozra_data_access.arrays import XicMatrix
 from ozra_data_access.common import PolarityTypes, SpectrumBasedChromatogramPoint, SpectrumTypes, ValueRange
 
 # ---- Acquisition conditions ------------------------------------------------
@@ -212,13 +213,21 @@ class QualAnalysis:
     def get_multiple_xic(
         self, chromatogram_filter_options: Sequence[ChromatogramFilterOption]
     ) -> list[list[SpectrumBasedChromatogramPoint]]: ...
+    def get_xic_matrix(self, chromatogram_filter_options: Sequence[ChromatogramFilterOption]) -> XicMatrix:
+        """The chromatograms of many requests as numpy arrays: one intensity row per request
+        over the spectra get_multiple_xic reads, NaN where a request does not use a spectrum;
+        the same refusals as get_multiple_xic."""
     def find_nearest_spectrum(self, retention_time: float) -> Spectrum: ...
 
 # ---- DAD analyses ---------------------------------------------------------
 
 class _WavelengthRange(Protocol):
-    min: float
-    max: float
+    """Anything with the bounds of a ValueRange (a ValueRange itself, most often)."""
+
+    @property
+    def min(self) -> float: ...
+    @property
+    def max(self) -> float: ...
 
 class DADSpectrum:
     """One absorbance spectrum (intensity over wavelength) of a DAD analysis."""

@@ -40,6 +40,11 @@ def _acquisition_condition(record):
     return AcquisitionCondition(record)
 
 
+def _not_picklable(self):
+    raise TypeError(f"cannot pickle {type(self).__name__!r} object: it reads through its file's open reader "
+                    "(pickle the OzraFile, which pickles as its path)")
+
+
 class Trace:
     """One trace of a quantitative or analog analysis: intensity over retention time (minutes).
 
@@ -47,12 +52,16 @@ class Trace:
     else its condition's text, else its id in the source); `condition` its acquisition
     condition (quantitative MS traces) or None; `detector_type` and `unit` name what was
     measured, where known. `get_points()` reads its points: x is the retention time.
+    Not picklable: it reads through its file's open reader (pickle the OzraFile, which pickles
+    as its path, and get the trace again).
     """
 
     __slots__ = ("_analysis", "_index", "_spectrum_index", "_condition")
 
     def __init__(self):
         raise Exception("Inaccessible due to protection level")
+
+    __reduce__ = _not_picklable
 
     @classmethod
     def _create(cls, analysis, index, spectrum_index, condition):
@@ -136,12 +145,18 @@ class Trace:
 
 
 class _FunctionAnalysis:
-    """What the quantitative and the analog analysis have in common: a list of traces."""
+    """What the quantitative and the analog analysis have in common: a list of traces.
+
+    Not picklable: an analysis reads through its file's open reader (pickle the OzraFile, which
+    pickles as its path, and get the analysis again).
+    """
 
     _kind = ""
 
     def __init__(self):
         raise Exception("Inaccessible due to protection level")
+
+    __reduce__ = _not_picklable
 
     @classmethod
     def _create(cls, function_index, index):

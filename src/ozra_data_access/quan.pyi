@@ -5,7 +5,6 @@ from typing import Any
 import numpy as np
 
 from ozra_data_access._internal._description import FunctionDescription
-from ozra_data_access._internal._index import FunctionIndex
 from ozra_data_access._internal._storage import SpectrumPoints
 from ozra_data_access.qual import AcquisitionCondition
 
@@ -47,11 +46,5 @@ class _FunctionAnalysis:
 class QuanAnalysis(_FunctionAnalysis):
     """A quantitative (targeted MS) analysis: one trace per monitored reaction or ion."""
 
-    @classmethod
-    def _QuanAnalysis__create_instance(cls, function_index: FunctionIndex, index: int) -> QuanAnalysis: ...
-
 class AnalogAnalysis(_FunctionAnalysis):
     """An analysis of a non-MS, non-qualitative detector: one trace per channel."""
-
-    @classmethod
-    def _AnalogAnalysis__create_instance(cls, function_index: FunctionIndex, index: int) -> AnalogAnalysis: ...

@@ -146,13 +146,6 @@ Kind kind_of(PyObject* function_index) {
     return is_ms(detector_type.get()) ? quan : analog;
 }
 
-// The loop bound as range(count) takes it: an integer, none for a negative count.
-Py_ssize_t as_count(PyObject* count) {
-    py::Ref integer = py::Ref::checked(PyNumber_Index(count));
-    Py_ssize_t value = PyLong_AsSsize_t(integer.get());
-    if (value == -1 && PyErr_Occurred()) py::throw_error();
-    return value;
-}
 
 void read_function_index_block(PyObject* self, PyObject* reader) {
     MeasurementObject* measurement = as_measurement(self);
@@ -166,7 +159,7 @@ void read_function_index_block(PyObject* self, PyObject* reader) {
     py::Ref num_functions = py::call_method(reader, names.read_uint16_or_32);
     py::Ref relative_positions = py::call_method(reader, names.read_int64_array);
     py::call_method(reader, names.set_decompressed_buffer);
-    for (Py_ssize_t i = 0, count = as_count(num_functions.get()); i < count; ++i) {
+    for (Py_ssize_t i = 0, count = py::as_ssize(num_functions.get()); i < count; ++i) {
         py::Ref i_object = py::from_size(i);
         py::Ref relative = py::Ref::checked(PyObject_GetItem(relative_positions.get(), i_object.get()));
         py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
@@ -250,16 +243,24 @@ bool has_text(PyObject* value) { return py::not_equals_none(value) && py::not_eq
 
 PyObject* measurement_str(PyObject* self) {
     return py::guard([&] {
-        Text text;
+        py::Text text;
+        // "[label] value, " for a field that holds text.
+        auto add_field = [&](const char* label, PyObject* value) {
+            if (!has_text(value)) return;
+            text.add(label);
+            text.add_str(value);
+            text.add(", ");
+        };
         py::Ref sample_name = py::get_attr(self, names.sample_name);
-        if (has_text(sample_name.get())) text << "[Sample Name] " << sample_name.get() << ", ";
+        add_field("[Sample Name] ", sample_name.get());
         py::Ref sample_id = py::get_attr(self, names.sample_id);
-        if (has_text(sample_id.get())) text << "[Sample ID] " << sample_id.get() << ", ";
+        add_field("[Sample ID] ", sample_id.get());
         const char* labels[] = {"[#Qual] ", ", [#Quan] ", ", [#DAD] ", ", [#Analog] "};
         const Kind order[] = {qual, quan, dad, analog};
         for (int i = 0; i < kind_count; ++i) {
             py::Ref count = py::call_method(self, kinds[order[i]].counter_key);
-            text << labels[i] << count.get();
+            text.add(labels[i]);
+            text.add_str(count.get());
         }
         return text.finish();
     });
@@ -366,7 +367,8 @@ PyType_Slot measurement_slots[] = {
     {Py_tp_getset, measurement_getset},
     {Py_tp_doc, const_cast<char*>(
                     "One measurement (acquisition) of an Ozra file: its analyses of four kinds (qualitative MS, "
-                    "DAD, quantitative MS, analog) and its descriptive metadata. Made by OzraFile.get_measurement.")},
+                    "DAD, quantitative MS, analog) and its descriptive metadata. Made by OzraFile.get_measurement."
+                    " Not picklable: it reads through its file's open reader (pickle the OzraFile, which pickles as its path).")},
     {0, nullptr},
 };
 

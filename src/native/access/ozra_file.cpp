@@ -144,8 +144,12 @@ py::Ref version_text(PyObject* self, PyObject* const (&fields)[3]) {
     py::Ref major = py::get_attr(jump_table.get(), fields[0]);
     py::Ref minor = py::get_attr(jump_table.get(), fields[1]);
     py::Ref revision = py::get_attr(jump_table.get(), fields[2]);
-    Text text;
-    text << major.get() << "." << minor.get() << "." << revision.get();
+    py::Text text;
+    text.add_str(major.get());
+    text.add(".");
+    text.add_str(minor.get());
+    text.add(".");
+    text.add_str(revision.get());
     return text.finish();
 }
 
@@ -182,6 +186,14 @@ PyObject* get_measurement(PyObject* self, PyObject* const* args, Py_ssize_t narg
     });
 }
 
+// Pickled as its path: unpickling opens the file again.
+PyObject* file_reduce(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        py::Ref path = file_path_of(self);
+        return py::Ref::checked(Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), path.get()));
+    });
+}
+
 PyMethodDef file_methods[] = {
     {"__enter__", file_enter, METH_NOARGS,
      "__enter__($self, /)\n--\n\n"
@@ -206,6 +218,10 @@ PyMethodDef file_methods[] = {
      "get_measurement($self, /, index)\n--\n\n"
      "A new Measurement of the measurement at position `index`, read from the file; OzraException if out of "
      "range."},
+    {"__reduce__", file_reduce, METH_NOARGS,
+     "__reduce__($self, /)\n--\n\n"
+     "Pickles the file as its path: unpickling opens the file at that path again (a relative path from the "
+     "unpickling process's working directory), whether or not this object was closed."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -237,7 +253,9 @@ PyType_Slot file_slots[] = {
                     "OzraFile(file_path)\n--\n\n"
                     "An Ozra file opened for reading. Gives the versions, the measurement "
                     "count and the measurements; close() (or the end of a with block, or destruction) closes it "
-                    "for every object obtained from it.")},
+                    "for every object obtained from it. Pickles as its path and opens again when unpickled; the "
+                    "objects obtained from it (measurements, analyses, spectra) are not picklable: they read "
+                    "through this file's open reader.")},
     {0, nullptr},
 };
 

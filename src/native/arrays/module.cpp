@@ -2,6 +2,7 @@
 // function reads the points natively (the storage layer's own records through
 // their layout, anything else through its attributes) and returns bytearrays.
 #include "columns.hpp"
+#include "args.hpp"
 #include "entry.hpp"
 #include "module_slots.hpp"
 #include "types.hpp"
@@ -45,9 +46,7 @@ double as_column_double(PyObject* value, Py_ssize_t position, const char* field,
 
 std::int64_t as_column_index(PyObject* value, Py_ssize_t position) {
     if (!PyLong_Check(value)) raise_field_error(position, "spectrum_index", "an integer", value);
-    const long long result = PyLong_AsLongLong(value);
-    if (result == -1 && PyErr_Occurred()) py::throw_error();
-    return result;
+    return py::as_long_long(value);
 }
 
 // One value of a chromatogram point as a double, or as an int64 for the index.

@@ -64,6 +64,13 @@ public:
         const std::uint8_t* decoded;
     };
     LoadedSpectrum load_spectrum(std::optional<std::size_t> wavelength_count);
+    // Whether the next load_spectrum() is likely to take long (tens of
+    // microseconds), judged by the last one: it was decompressed, or it was
+    // large. True before the first.
+    bool expects_costly_spectrum() const noexcept {
+        return last_spectrum_compressed_ || expected_spectrum_size_ >= costly_spectrum_size;
+    }
+    static constexpr std::size_t costly_spectrum_size = std::size_t{256} << 10;
 
     // The number of stored acquisition conditions of the function whose
     // spectrum index block lies at `block_position` (nullopt: none stored).
@@ -103,6 +110,7 @@ private:
     std::vector<std::int64_t> i64_elements_;
     ByteBuffer window_;
     std::size_t expected_spectrum_size_ = 0;  // bytes of the last spectrum read, markers included
+    bool last_spectrum_compressed_ = true;
     ByteBuffer stored_;
     ByteBuffer decoded_;
     FrameDecompressor decompressor_;

@@ -2,6 +2,8 @@
 
 #include "entry.hpp"
 
+#include <limits>
+
 namespace ozra::py {
 
 Parameters::Parameters(const char* function_name, std::initializer_list<const char*> names, std::size_t required)
@@ -87,6 +89,37 @@ void Parameters::parse(PyObject* args, PyObject* kwargs, PyObject** out) const {
         stack.push_back(value);
     }
     parse(stack.data(), nargs, kwnames.get(), out);
+}
+
+long long as_long_long(PyObject* value) {
+    const long long result = PyLong_AsLongLong(value);
+    if (result == -1 && PyErr_Occurred()) throw_error();
+    return result;
+}
+
+Py_ssize_t as_ssize(PyObject* value) {
+    Ref integer = Ref::checked(PyNumber_Index(value));
+    const Py_ssize_t result = PyLong_AsSsize_t(integer.get());
+    if (result == -1 && PyErr_Occurred()) throw_error();
+    return result;
+}
+
+long long as_clamped_long_long(PyObject* value) {
+    Ref integer = Ref::checked(PyNumber_Index(value));
+    int overflow = 0;
+    const long long result = PyLong_AsLongLongAndOverflow(integer.get(), &overflow);
+    if (result == -1 && PyErr_Occurred()) throw_error();
+    if (overflow != 0) return overflow > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
+    return result;
+}
+
+std::optional<std::int64_t> as_int64(PyObject* value) {
+    if (!PyLong_Check(value)) return std::nullopt;
+    int overflow = 0;
+    const long long result = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (result == -1 && PyErr_Occurred()) throw_error();
+    if (overflow != 0) return std::nullopt;
+    return result;
 }
 
 }  // namespace ozra::py

@@ -12,7 +12,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,5 +69,16 @@ Arguments<N> parse_arguments(const Parameters& parameters, PyObject* args, PyObj
     parameters.parse(args, kwargs, parsed.values.data());
     return parsed;
 }
+
+// ---- integer arguments: the interpreter's own conversions, errors propagated ----
+
+// An int, or an object with __index__, as a C long long (OverflowError beyond).
+long long as_long_long(PyObject* value);
+// The same as a Py_ssize_t, as range() takes its bound.
+Py_ssize_t as_ssize(PyObject* value);
+// The same, clamped to the long long range instead of overflowing.
+long long as_clamped_long_long(PyObject* value);
+// The value of an int (or int subclass) that fits 64 bits; nullopt for anything else.
+std::optional<std::int64_t> as_int64(PyObject* value);
 
 }  // namespace ozra::py

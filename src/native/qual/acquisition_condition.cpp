@@ -7,6 +7,7 @@
 #include "hashing.hpp"
 #include "enum_members.hpp"
 #include "object_fields.hpp"
+#include "pickling.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
 
@@ -329,11 +330,26 @@ PyGetSetDef condition_properties[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+PyObject* condition_reduce(PyObject* self, PyObject*) {
+    return py::guard([&] { return py::reduce_to_state(self, fields_of(self), field_count); });
+}
+
+PyObject* condition_setstate(PyObject* self, PyObject* state) {
+    return py::guard([&] {
+        py::restore_state(self, fields_of(self), field_count, state);
+        return py::Ref::borrow(Py_None);
+    });
+}
+
 PyMethodDef condition_methods[] = {
     {"__hash__", condition_hash_method<accumulate>, METH_NOARGS | METH_COEXIST,
      "__hash__($self, /)\n--\n\n"
      "The 31-accumulation over the fields in the order of equality, as an unbounded integer;\n"
      "the additional conditions count as the hash of a tuple of them."},
+    {"__reduce__", condition_reduce, METH_NOARGS,
+     "__reduce__($self, /)\n--\n\nPickles the condition by value: its eight fields, restored by __setstate__."},
+    {"__setstate__", condition_setstate, METH_O,
+     "__setstate__($self, state, /)\n--\n\nFills a condition made by __new__ from the fields __reduce__ gave."},
     {nullptr, nullptr, 0, nullptr},
 };
 

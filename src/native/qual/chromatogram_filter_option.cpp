@@ -5,6 +5,7 @@
 #include "condition_values.hpp"
 #include "entry.hpp"
 #include "object_fields.hpp"
+#include "pickling.hpp"
 #include "types.hpp"
 
 #include <array>
@@ -95,6 +96,16 @@ PyGetSetDef option_properties[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+PyObject* option_reduce(PyObject* self, PyObject*) {
+    return py::guard([&] { return py::reduce_to_constructor(self, fields_of(self), field_count); });
+}
+
+PyMethodDef option_methods[] = {
+    {"__reduce__", option_reduce, METH_NOARGS,
+     "__reduce__($self, /)\n--\n\nPickles the request by value: its class called with its three fields."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 }  // namespace
 
 void add_chromatogram_filter_option_type(PyObject* module) {
@@ -107,6 +118,7 @@ void add_chromatogram_filter_option_type(PyObject* module) {
         {Py_tp_str, reinterpret_cast<void*>(option_str)},
         {Py_tp_repr, reinterpret_cast<void*>(option_str)},
         {Py_tp_getset, option_properties},
+        {Py_tp_methods, option_methods},
         {Py_tp_members,
          py::private_members("ChromatogramFilterOption", property_names, offset_of(acquisition_condition))},
         {Py_tp_doc, const_cast<char*>(

@@ -42,23 +42,9 @@ py::Ref voltage_text(PyObject* value) {
     return py::Ref::checked(PyUnicode_Substring(text.get(), 0, length - 2));
 }
 
-Text::Text(PyObject* start) : pieces_(py::new_list()) { add(start); }
-
-void Text::add(PyObject* piece) { py::append(pieces_.get(), piece); }
-
-void Text::add_str(PyObject* value) {
-    py::Ref text = py::str(value);
-    add(text.get());
-}
-
 void Text::add_voltage(PyObject* value) {
     py::Ref text = voltage_text(value);
     add(text.get());
-}
-
-py::Ref Text::finish() {
-    static PyObject* empty = py::intern("");
-    return py::Ref::checked(PyUnicode_Join(empty, pieces_.get()));
 }
 
 PyObject* compare_conditions(PyObject* self, PyObject* other, int op, PyTypeObject* type,

@@ -5,6 +5,7 @@
 #include "entry.hpp"
 #include "hashing.hpp"
 #include "ref.hpp"
+#include "text.hpp"
 
 #include <span>
 
@@ -20,19 +21,16 @@ bool equals_true(PyObject* value);
 // str(value), with a trailing ".0" dropped: 80.0 -> "80", 1e+16 stays "1e+16".
 py::Ref voltage_text(PyObject* value);
 
-// Concatenates literal pieces and str() of values into one str. A text is built
-// under the recursion guard: a condition may hold itself among its additional conditions.
-class Text {
+// The text of a condition, built under the recursion guard: a condition may hold
+// itself among its additional conditions.
+class Text : public py::Text {
 public:
-    explicit Text(PyObject* start);
-    void add(PyObject* piece);          // a str, added as it is
-    void add_str(PyObject* value);      // str(value)
+    explicit Text(PyObject* start) { add(start); }
+    using py::Text::add;
     void add_voltage(PyObject* value);  // voltage_text(value)
-    py::Ref finish();
 
 private:
     py::RecursionGuard guard_{" while getting the str of a condition"};
-    py::Ref pieces_;  // a list, joined once at the end
 };
 
 // The equality of a condition class, as its tp_richcompare: `__eq__` is False

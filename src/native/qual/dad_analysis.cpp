@@ -119,7 +119,8 @@ void add_dad_analysis_types(PyObject* module) {
         })},
         {Py_tp_doc, const_cast<char*>(
             "One diode-array-detector analysis of a measurement: its absorbance spectra, wavelength\n"
-            "chromatograms and max plots. Made by Measurement.get_dad_analysis().")},
+            "chromatograms and max plots. Made by Measurement.get_dad_analysis().\n"
+            "Not picklable: it reads through its file's open reader (pickle the OzraFile, which pickles as its path).")},
         {0, nullptr},
     };
     PyType_Spec spec = {"ozra_data_access.qual.DADAnalysis", sizeof(AnalysisObject), 0,

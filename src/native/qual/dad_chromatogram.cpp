@@ -7,6 +7,13 @@
 #include "points_view.hpp"
 
 namespace ozra::qual {
+namespace {
+
+// From this many points on, a window mean takes longer than handing the interpreter
+// lock to a waiting thread and back (see the storage layer's reads).
+constexpr std::size_t released_mean_points = 16384;
+
+}  // namespace
 
 py::Ref get_dad_chromatogram(PyObject* analysis, PyObject* extract_wavelength_range) {
     py::Ref result = py::new_list();
@@ -22,8 +29,9 @@ py::Ref get_dad_chromatogram(PyObject* analysis, PyObject* extract_wavelength_ra
         std::optional<WindowMean> mean;
         {
             const PointsView view(points.get());
-            // The storage layer's own points cannot change: no need of the interpreter lock.
-            if (Py_IS_TYPE(points.get(), storage::value_types_api().spectrum_points)) {
+            // The storage layer's own points cannot change: a long mean needs no interpreter lock.
+            if (view.size() >= released_mean_points &&
+                Py_IS_TYPE(points.get(), storage::value_types_api().spectrum_points)) {
                 py::AllowThreads unlocked;
                 mean = window_mean(view.data(), view.size(), min, max);
             } else {

@@ -241,6 +241,20 @@ PyObject* qual_get_multiple_xic(PyObject* self, PyObject* const* args, Py_ssize_
     });
 }
 
+// The columns made natively, as the numpy arrays of ozra_data_access.arrays.XicMatrix.
+PyObject* qual_get_xic_matrix(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&] {
+        static const py::Parameters parameters("get_xic_matrix", {"chromatogram_filter_options"}, 1);
+        auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
+        py::Ref columns = get_xic_matrix(self, parsed[0]);
+        py::Ref arrays = py::Ref::checked(PyImport_ImportModule("ozra_data_access.arrays"));
+        static PyObject* build_name = py::intern("_xic_matrix");
+        return py::call_method(arrays.get(), build_name, PyTuple_GET_ITEM(columns.get(), 0),
+                               PyTuple_GET_ITEM(columns.get(), 1), PyTuple_GET_ITEM(columns.get(), 2),
+                               PyTuple_GET_ITEM(columns.get(), 3));
+    });
+}
+
 PyMethodDef qual_methods[] = {
     {"_QualAnalysis__create_instance", py::method_cast(qual_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
@@ -266,6 +280,12 @@ PyMethodDef qual_methods[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "get_multiple_xic(chromatogram_filter_options)\n--\n\n"
      "The extracted-ion chromatograms of several requests, reading each needed spectrum once."},
+    {"get_xic_matrix", py::method_cast(qual_get_xic_matrix), METH_FASTCALL | METH_KEYWORDS,
+     "get_xic_matrix(chromatogram_filter_options)\n--\n\n"
+     "The extracted-ion chromatograms of many requests as numpy arrays (an XicMatrix): the\n"
+     "retention times and spectrum indices of the spectra get_multiple_xic would use, and one\n"
+     "intensity row per request, NaN where the request does not use the spectrum. Row j holds\n"
+     "exactly the intensities of get_multiple_xic(...)[j]; the base-peak m/z is not kept."},
     {"find_nearest_spectrum", py::method_cast(qual_find_nearest_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},
@@ -304,7 +324,8 @@ void add_ms_analysis_types(PyObject* module) {
         })},
         {Py_tp_doc, const_cast<char*>(
             "One qualitative MS analysis of a measurement: its spectra, their distinct acquisition\n"
-            "conditions, and its chromatograms. Made by Measurement.get_qual_analysis().")},
+            "conditions, and its chromatograms. Made by Measurement.get_qual_analysis().\n"
+            "Not picklable: it reads through its file's open reader (pickle the OzraFile, which pickles as its path).")},
         {0, nullptr},
     };
     PyType_Spec spec = {"ozra_data_access.qual.QualAnalysis", sizeof(AnalysisObject), 0,

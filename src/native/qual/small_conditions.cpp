@@ -5,6 +5,7 @@
 #include "hashing.hpp"
 #include "enum_members.hpp"
 #include "object_fields.hpp"
+#include "pickling.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
 
@@ -211,11 +212,26 @@ PyObject* condition_richcompare(PyObject* self, PyObject* other, int op) {
     return compare_conditions(self, other, op, kind.type, condition_fields, kind.compared);
 }
 
+PyObject* condition_reduce(PyObject* self, PyObject*) {
+    return py::guard([&] { return py::reduce_to_state(self, condition_fields(self), field_count(self)); });
+}
+
+PyObject* condition_setstate(PyObject* self, PyObject* state) {
+    return py::guard([&] {
+        py::restore_state(self, condition_fields(self), field_count(self), state);
+        return py::Ref::borrow(Py_None);
+    });
+}
+
 PyMethodDef condition_methods[] = {
     {"__hash__", condition_hash_method<accumulate>, METH_NOARGS | METH_COEXIST,
      "__hash__($self, /)\n--\n\n"
      "The 31-accumulation over the compared fields, as an unbounded integer:\n"
      "start at 1, then 31 * result + (0 for None, else the field's hash) per field."},
+    {"__reduce__", condition_reduce, METH_NOARGS,
+     "__reduce__($self, /)\n--\n\nPickles the condition by value: its fields, restored by __setstate__."},
+    {"__setstate__", condition_setstate, METH_O,
+     "__setstate__($self, state, /)\n--\n\nFills a condition made by __new__ from the fields __reduce__ gave."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -168,7 +168,8 @@ void add_spectrum_types(PyObject* module) {
                           {"index", offsetof(SpectrumObject, index)},
                           {"spectrum_points", offsetof(SpectrumObject, spectrum_points)},
                       }),
-                      "One mass spectrum of a QualAnalysis: its description's values and its points.");
+                      "One mass spectrum of a QualAnalysis: its description's values and its points.\n"
+                      "Not picklable: it reads through its file's open reader (pickle the OzraFile, which pickles as its path).");
     add_spectrum_type(module, "ozra_data_access.qual.DADSpectrum", dad_spectrum_methods,
                       dad_spectrum_getset,
                       py::private_members("DADSpectrum", {
@@ -177,7 +178,8 @@ void add_spectrum_types(PyObject* module) {
                           {"wavelength_arr", offsetof(SpectrumObject, wavelength_arr)},
                           {"spectrum_points", offsetof(SpectrumObject, spectrum_points)},
                       }),
-                      "One absorbance spectrum of a DADAnalysis: its retention time and its points.");
+                      "One absorbance spectrum of a DADAnalysis: its retention time and its points.\n"
+                      "Not picklable: it reads through its file's open reader (pickle the OzraFile, which pickles as its path).");
 }
 
 }  // namespace ozra::qual

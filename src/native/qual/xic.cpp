@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -160,6 +162,16 @@ struct DeferredWindow {
     WindowSum sum;
 };
 
+// From this many windows of one spectrum on, their sums take longer than handing
+// the interpreter lock to a waiting thread and back (see the storage layer's reads).
+constexpr std::size_t released_window_count = 32;
+
+void sum_windows(const PointBuffer& buffer, std::vector<DeferredWindow>& windows, double lowest) {
+    for (DeferredWindow& window : windows) {
+        window.sum = window_sum(buffer.points(), buffer.size(), window.low, window.high, lowest);
+    }
+}
+
 }  // namespace
 
 py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_options) {
@@ -211,11 +223,11 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
             built[j].push_back(make_point(points, index.get(), candidate, window));
         }
         if (deferred.empty()) continue;
-        {
+        if (deferred.size() < released_window_count) {
+            sum_windows(buffer, deferred, lowest);
+        } else {
             py::AllowThreads unlocked;
-            for (DeferredWindow& window : deferred) {
-                window.sum = window_sum(buffer.points(), buffer.size(), window.low, window.high, lowest);
-            }
+            sum_windows(buffer, deferred, lowest);
         }
         for (const DeferredWindow& window : deferred) {
             built[window.request].push_back(make_point(points, index.get(), candidate, window.sum));
@@ -228,6 +240,130 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
         PyList_SET_ITEM(results.get(), j, chromatogram.release());
     }
     return results;
+}
+
+}  // namespace ozra::qual
+
+namespace ozra::qual {
+namespace {
+
+// A request's window over doubles, for the sweep.
+struct SweptWindow {
+    std::size_t request;
+    double low, high;
+};
+
+bool increasing_without_nan(const storage::Point* points, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k) {
+        if (std::isnan(points[k].x) || (k > 0 && points[k].x < points[k - 1].x)) return false;
+    }
+    return true;
+}
+
+// The sums of the windows (sorted by lower bound) into row[request]. Over points in
+// increasing x the first peak of each window follows the previous one's, so one pass
+// finds them all: the same peaks as window_sum's binary search, summed in the same
+// order. Other points are searched window by window.
+void sweep_windows(const storage::Point* points, std::size_t count, const std::vector<SweptWindow>& windows,
+                   double lowest, double* row) {
+    if (!increasing_without_nan(points, count)) {
+        for (const SweptWindow& window : windows) {
+            row[window.request] = window_sum(points, count, window.low, window.high, lowest).sum;
+        }
+        return;
+    }
+    std::size_t first = 0;
+    for (const SweptWindow& window : windows) {
+        while (first < count && points[first].x < window.low) ++first;
+        double sum = 0.0;
+        for (std::size_t k = first; k < count && !(points[k].x > window.high); ++k) sum = sum + points[k].intensity;
+        row[window.request] = sum;
+    }
+}
+
+template <class Value>
+Value* column_data(const py::Ref& bytes) {
+    return reinterpret_cast<Value*>(PyByteArray_AS_STRING(bytes.get()));
+}
+
+py::Ref new_column(std::size_t count, std::size_t item_size) {
+    return py::Ref::checked(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * item_size)));
+}
+
+}  // namespace
+
+py::Ref get_xic_matrix(PyObject* analysis, PyObject* chromatogram_filter_options) {
+    const XicRequests requests = gather_requests(chromatogram_filter_options);
+    AnalysisObject* fields = as_analysis(analysis);
+    const std::vector<Candidate> candidates = pre_filter(py::Ref::borrow(fields->spectrum_index_list), requests);
+    const std::size_t rows = requests.requests.size();
+    const std::size_t columns = candidates.size();
+    if (columns != 0 && rows > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(double) / columns) throw std::bad_alloc();
+
+    // Spectrum by spectrum, so each spectrum fills one contiguous run of the matrix:
+    // laid out as (spectra, requests), handed out transposed.
+    py::Ref intensity = new_column(rows * columns, sizeof(double));
+    py::Ref retention_time = new_column(columns, sizeof(double));
+    py::Ref spectrum_index = new_column(columns, sizeof(long long));
+    double* matrix = column_data<double>(intensity);
+    std::fill(matrix, matrix + rows * columns, std::numeric_limits<double>::quiet_NaN());
+
+    std::vector<SweptWindow> swept;
+    for (std::size_t j = 0; j < rows; ++j) {
+        const XicRequest& request = requests.requests[j];
+        if (request.on_doubles) swept.push_back({j, request.low, request.high});
+    }
+    std::stable_sort(swept.begin(), swept.end(), [](const SweptWindow& a, const SweptWindow& b) { return a.low < b.low; });
+    std::vector<std::size_t> rank(rows);  // each swept request's place in that order
+    for (std::size_t k = 0; k < swept.size(); ++k) rank[swept[k].request] = k;
+    std::vector<SweptWindow> used;  // those a spectrum uses, in the same order
+
+    const double lowest = -largest_finite_double();
+    ConditionTest condition_test(requests);
+    RequestsToVisit visit(requests);
+    for (std::size_t c = 0; c < columns; ++c) {
+        const Candidate& candidate = candidates[c];
+        double* row = matrix + c * rows;
+        column_data<double>(retention_time)[c] = py::as_double(candidate.retention_time.get());
+        py::Ref index = candidate.index ? candidate.index.copy()
+                                        : py::get_attr(candidate.description.get(), names::desc_index);
+        const long long index_value = PyLong_AsLongLong(index.get());
+        if (index_value == -1 && PyErr_Occurred()) py::throw_error();
+        column_data<long long>(spectrum_index)[c] = index_value;
+
+        py::Ref spectrum = read_points(fields->reader, candidate);
+        PointBuffer buffer;
+        const bool native = buffer.acquire(spectrum.get());
+        std::optional<GenericPoints> records;
+        condition_test.start(candidate);
+        visit.start(candidate);
+        used.clear();
+        // The tests and the scans that run Python code go request by request, as for
+        // the point lists, so that the first error met is the same.
+        for (std::size_t k = 0; k < visit.size(); ++k) {
+            const std::size_t j = visit[k];
+            const XicRequest& request = requests.requests[j];
+            if (!condition_test.matches(request.group)) continue;
+            if (!request.retention_time.contains(candidate.retention_time.get())) continue;
+            if (native && request.on_doubles) {
+                used.push_back(swept[rank[j]]);
+                continue;
+            }
+            if (!records) records.emplace(spectrum.get(), native ? &buffer : nullptr);
+            row[j] = records->scan(request, lowest).sum;
+        }
+        if (used.empty()) continue;
+        if (used.size() < swept.size()) {
+            std::sort(used.begin(), used.end(),
+                      [&](const SweptWindow& a, const SweptWindow& b) { return rank[a.request] < rank[b.request]; });
+        } else {
+            used = swept;  // every window, already in order
+        }
+        sweep_windows(buffer.points(), buffer.size(), used, lowest, row);
+    }
+    py::Ref request_count = py::from_size(static_cast<Py_ssize_t>(rows));
+    return py::Ref::checked(
+        PyTuple_Pack(4, retention_time.get(), spectrum_index.get(), intensity.get(), request_count.get()));
 }
 
 }  // namespace ozra::qual

@@ -77,13 +77,8 @@ PyObject* stream_seek(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return py::guard([&]() -> Ref {
         static const py::Parameters parameters("seek", {"pos", "whence"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
-        const long long offset = PyLong_AsLongLong(parsed[0]);
-        if (offset == -1 && PyErr_Occurred()) py::throw_error();
-        long whence = 0;
-        if (parsed[1] != nullptr) {
-            whence = PyLong_AsLong(parsed[1]);
-            if (whence == -1 && PyErr_Occurred()) py::throw_error();
-        }
+        const long long offset = py::as_long_long(parsed[0]);
+        const long long whence = parsed[1] != nullptr ? py::as_long_long(parsed[1]) : 0;
         core::FileSource& file = open_file(self);
         StreamObject* stream = as_stream(self);
         long long base = 0;

@@ -1,5 +1,6 @@
 #include "imports.hpp"
 
+#include "args.hpp"
 #include "entry.hpp"
 
 namespace ozra::storage {
@@ -19,8 +20,7 @@ std::vector<py::Kept> members_of(PyObject* enumeration, const schema::Enumeratio
     for (const schema::EnumerationMember& entry : expected.members) {
         py::Ref member = py::Ref::checked(PyObject_GetAttrString(enumeration, entry.name));
         py::Ref value = py::Ref::checked(PyObject_GetAttrString(member.get(), "value"));
-        const long long number = PyLong_AsLongLong(value.get());
-        if (number == -1 && PyErr_Occurred()) py::throw_error();
+        const long long number = py::as_long_long(value.get());
         if (number != entry.value) {
             PyErr_Format(PyExc_ImportError, "%s.%s is %lld, not %d as the format's tables say", expected.class_name,
                          entry.name, number, static_cast<int>(entry.value));

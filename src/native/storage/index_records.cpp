@@ -23,15 +23,6 @@ using py::Ref;
 PyTypeObject* measurement_index_type = nullptr;
 PyTypeObject* xic_info_class = nullptr;
 
-// The i64 value of an int, or nullopt for anything else (or a value beyond 64 bits).
-std::optional<std::int64_t> as_position(PyObject* position) {
-    if (!PyLong_Check(position)) return std::nullopt;
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(position, &overflow);
-    if (value == -1 && PyErr_Occurred()) py::throw_error();
-    if (overflow != 0) return std::nullopt;
-    return value;
-}
 
 // ---- JumpTable --------------------------------------------------------------
 
@@ -135,7 +126,7 @@ PyObject* function_index_create_instance(PyObject* cls, PyObject* const* args, P
         Ref description = decode_record(cursor, RecordKind::function_description);
         // One function's description decides the condition index check of its block's spectra.
         const auto condition_count = stored_condition_count(description.get(), cursor, record_at);
-        const auto position = as_position(parsed[1]);
+        const auto position = py::as_int64(parsed[1]);
         if (position && !reader.file.remember_condition_count(*position, condition_count)) {
             cursor.fail_at(record_at, "expected a spectrum index block of its own, found the block at byte offset " +
                                           std::to_string(*position) +
@@ -167,9 +158,8 @@ void check_condition_index(const core::FileReader& file, const core::ByteCursor&
     if (!count) return;
     PyObject* index = record_field(description, schema::internal_spectrum_description::acquisition_condition_index);
     if (PyLong_CheckExact(index)) {
-        int overflow = 0;
-        const long long value = PyLong_AsLongLongAndOverflow(index, &overflow);
-        if (overflow == 0 && value >= 0 && value < static_cast<long long>(*count)) return;
+        const std::optional<std::int64_t> value = py::as_int64(index);
+        if (value && *value >= 0 && *value < static_cast<std::int64_t>(*count)) return;
     }
     py::Ref text = py::Ref::checked(PyObject_Repr(index));
     const char* shown = PyUnicode_AsUTF8(text.get());
@@ -189,7 +179,7 @@ PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, P
         const std::size_t record_at = cursor.consumed();
         Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);
         check_condition_index(reader.file, cursor, record_at, description.get());
-        if (const auto position = as_position(parsed[1])) reader.file.claim_spectrum_position(*position);
+        if (const auto position = py::as_int64(parsed[1])) reader.file.claim_spectrum_position(*position);
         Ref index = new_record(py::as_class(cls));
         set_record_field(index.get(), field::spectrum_reader, Ref::borrow(parsed[0]));
         set_record_field(index.get(), field::spectrum_position, Ref::borrow(parsed[1]));
@@ -203,7 +193,7 @@ PyObject* spectrum_index_set_profile_position(PyObject* self, PyObject* position
     return py::guard([&] {
         // Profile points are a spectrum of their own: no other entry of the block may name them.
         ReaderState* reader = native_reader(record_field(self, field::spectrum_reader));
-        const auto profile_position = as_position(position);
+        const auto profile_position = py::as_int64(position);
         if (reader != nullptr && profile_position && *profile_position != 0) {
             reader->file.claim_spectrum_position(*profile_position);
         }

@@ -11,7 +11,6 @@
 #include <structmember.h>
 
 #include <cerrno>
-#include <limits>
 #include <memory>
 #include <system_error>
 
@@ -70,14 +69,8 @@ PyObject* reader_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_
 
 PyObject* reader_set_buffer(PyObject* self, PyObject* position) {
     return py::guard([&] {
-        Ref index = Ref::checked(PyNumber_Index(position));
-        int overflow = 0;
-        long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-        if (value == -1 && PyErr_Occurred()) py::throw_error();
         // A position beyond 64 bits lies outside every file, like its clamped value.
-        if (overflow != 0) {
-            value = overflow > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
-        }
+        const long long value = py::as_clamped_long_long(position);
         ReaderUse reader(self, "OzraFileReader");
         reader->file.set_position(value);
         return Ref::none();

@@ -72,20 +72,28 @@ private:
     std::size_t count_ = 0;
 };
 
-// The spectrum at the file position, read and decompressed with the interpreter
-// lock released (the reader is held by this thread).
+// The interpreter lock is released only around work that takes longer than
+// handing the lock to a waiting thread and back, some 10-20 us of CPU (measured
+// with benchmarks/bench_threads.py: two threads releasing it around each 5,000-point
+// raw decode took 3x the CPU of one thread; decompression, reads of 256 KiB and
+// more, and decodes of 16,384 points and more gain from it).
+constexpr std::size_t released_decode_points = 16384;
+
+// The spectrum at the file position, read and decompressed; with the interpreter
+// lock released (the reader is held by this thread) when that takes long.
 core::FileReader::LoadedSpectrum load(ReaderState& state, const Wavelengths* wavelengths) {
     const std::optional<std::size_t> count = wavelengths ? std::optional(wavelengths->count()) : std::nullopt;
+    if (!state.file.expects_costly_spectrum()) return state.file.load_spectrum(count);
     py::AllowThreads unlocked;
     return state.file.load_spectrum(count);
 }
 
-// Decodes the loaded points into `points`. Stored x values decode with the
-// interpreter lock released; a DAD spectrum's x values come from a wavelength
-// buffer that another thread could write to, so it decodes with the lock held.
+// Decodes the loaded points into `points`, with the interpreter lock released for
+// large spectra. A DAD spectrum's x values come from a wavelength buffer that
+// another thread could write to, so it always decodes with the lock held.
 void decode(const core::FileReader::LoadedSpectrum& loaded, const Wavelengths* wavelengths, core::PointPair* points) {
-    if (wavelengths != nullptr) {
-        core::decode_points(loaded.header, loaded.decoded, wavelengths->data(), points);
+    if (wavelengths != nullptr || loaded.header.count < released_decode_points) {
+        core::decode_points(loaded.header, loaded.decoded, wavelengths ? wavelengths->data() : nullptr, points);
         return;
     }
     py::AllowThreads unlocked;

@@ -4,11 +4,13 @@
 #include "args.hpp"
 #include "entry.hpp"
 #include "object_fields.hpp"
+#include "pickling.hpp"
 #include "types.hpp"
 #include "storage_api.hpp"
 
 #include <structmember.h>
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -117,9 +119,17 @@ PyMemberDef value_range_members[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
+PyObject* value_range_reduce(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        return py::reduce_to_constructor(self, py::object_fields(self), py::object_field_count<ValueRangeObject>);
+    });
+}
+
 PyMethodDef value_range_methods[] = {
     {"contains_value", value_range_contains_value, METH_O,
      "contains_value(value)\n--\n\nWhether min <= value <= max: the range is closed at both ends."},
+    {"__reduce__", value_range_reduce, METH_NOARGS,
+     "__reduce__($self, /)\n--\n\nPickles the range by value: ValueRange(min, max)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -270,6 +280,25 @@ PyGetSetDef chromatogram_point_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+PyObject* chromatogram_point_reduce(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        std::array<py::Ref, storage::chromatogram_point_fields> values;
+        std::array<PyObject*, storage::chromatogram_point_fields> borrowed{};
+        for (int field = 0; field < storage::chromatogram_point_fields; ++field) {
+            values[field] = storage::point_value(as_point(self), field);
+            borrowed[field] = values[field].get();
+        }
+        return py::reduce_to_constructor(self, borrowed.data(), borrowed.size());
+    });
+}
+
+PyMethodDef chromatogram_point_methods[] = {
+    {"__reduce__", chromatogram_point_reduce, METH_NOARGS,
+     "__reduce__($self, /)\n--\n\n"
+     "Pickles the point by value: SpectrumBasedChromatogramPoint(spectrum_index, retention_time, intensity, x)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot chromatogram_point_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(chromatogram_point_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(chromatogram_point_dealloc)},
@@ -279,6 +308,7 @@ PyType_Slot chromatogram_point_slots[] = {
     {Py_tp_richcompare, reinterpret_cast<void*>(chromatogram_point_richcompare)},
     {Py_tp_hash, reinterpret_cast<void*>(chromatogram_point_hash)},
     {Py_tp_getset, chromatogram_point_getset},
+    {Py_tp_methods, chromatogram_point_methods},
     {Py_tp_doc, const_cast<char*>(
         "SpectrumBasedChromatogramPoint(spectrum_index, retention_time, intensity, x)\n--\n\n"
         "One point of a chromatogram, made from one spectrum. Equal when all four values are equal.")},

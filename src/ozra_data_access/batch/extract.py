@@ -38,14 +38,20 @@ TABLE_COLUMNS: dict[str, dict[str, str]] = {
 
 
 def frame(table: str, parts: Sequence[dict[str, Any]] = ()) -> pandas.DataFrame:
-    """A DataFrame of `table` from column dicts, each holding arrays of one length and scalars that
-    are repeated to it."""
+    """A DataFrame of `table` from column dicts, each holding numpy arrays of one length and scalars
+    that are repeated to it; one array per column is made for all parts at once."""
     columns = TABLE_COLUMNS[table]
     if not parts:
         return pandas.DataFrame({name: pandas.Series(dtype=dtype) for name, dtype in columns.items()})
-    pieces = [pandas.DataFrame(part, columns=list(columns)) for part in parts]
-    whole = pandas.concat(pieces, ignore_index=True) if len(pieces) > 1 else pieces[0]
-    return whole.astype(columns)
+    lengths = [next(len(value) for value in part.values() if isinstance(value, numpy.ndarray)) for part in parts]
+    data = {}
+    for name in columns:
+        values = [part[name] for part in parts]
+        if isinstance(values[0], numpy.ndarray):
+            data[name] = numpy.concatenate(values)
+        else:
+            data[name] = numpy.repeat(numpy.array(values, dtype=object), lengths)
+    return pandas.DataFrame(data).astype(columns)
 
 
 def row_frame(table: str, rows: Sequence[dict[str, Any]]) -> pandas.DataFrame:

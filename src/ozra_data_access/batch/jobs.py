@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import os
-from dataclasses import dataclass, field, replace
+from dataclasses import dataclass, field
 from typing import Any, Iterable, Optional, Sequence, Union
 
 import pandas
@@ -60,7 +60,7 @@ def _extract(tasks: list[FileTask], main: str, beside: Optional[str], *, out: Op
                            errors_frame(outcomes))
     output = ParquetOutput(out, ("summary", "errors") if beside else ("errors",), force=force)
     try:
-        tasks = [replace(task, parts={main: output.part(number)}) for number, task in enumerate(tasks)]
+        tasks = [task.writing({main: output.part(number)}) for number, task in enumerate(tasks)]
         outcomes = run_tasks(tasks, client=client, scheduler=scheduler, progress=progress)
         summary = gathered(outcomes, beside) if beside else None
         errors = errors_frame(outcomes)

@@ -4,7 +4,8 @@ from __future__ import annotations
 
 import contextlib
 import sys
-from dataclasses import dataclass, field
+import uuid
+from dataclasses import dataclass
 from typing import Any, Callable, Optional, Sequence
 
 import dask
@@ -19,15 +20,24 @@ LOCAL_SCHEDULERS = ("threads", "processes", "sync", "synchronous", "single-threa
 Work = Callable[..., dict[str, pandas.DataFrame]]
 
 
-@dataclass(frozen=True)
 class FileTask:
     """One unit of work: `work(path, *args)` returns named tables; those named in `parts` are written
-    by the worker to the Parquet file given there and not sent back."""
+    by the worker to the Parquet file given there and not sent back.
 
-    path: str
-    work: Work
-    args: tuple = ()
-    parts: dict[str, str] = field(default_factory=dict)
+    A plain class, not a dataclass: Dask walks into dataclasses (and the targets inside) when it
+    builds a graph, which cost more than the work of a small file."""
+
+    __slots__ = ("path", "work", "args", "parts")
+
+    def __init__(self, path: str, work: Work, args: tuple = (), parts: Optional[dict[str, str]] = None):
+        self.path = path
+        self.work = work
+        self.args = args
+        self.parts = parts or {}
+
+    def writing(self, parts: dict[str, str]) -> "FileTask":
+        """The same work, its tables named in `parts` written to those paths."""
+        return FileTask(self.path, self.work, self.args, parts)
 
 
 @dataclass
@@ -92,7 +102,8 @@ def run_tasks(tasks: Sequence[FileTask], *, client: Any = None, scheduler: Optio
     """
     if client is not None and scheduler is not None:
         raise ValueError("give a client or a scheduler, not both")
-    graph = [dask.delayed(run_task, pure=True)(task) for task in tasks]
+    call = uuid.uuid4().hex  # keys of their own: a cluster keeps the results of earlier calls' keys
+    graph = [dask.delayed(run_task)(task, dask_key_name=f"ozra-file-{number}-{call}") for number, task in enumerate(tasks)]
     if client is not None:
         return _run_on_client(client, graph, tasks, progress)
     if scheduler is None or scheduler in LOCAL_SCHEDULERS:

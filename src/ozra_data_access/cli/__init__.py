@@ -14,7 +14,7 @@ import sys
 from ozra_data_access.cli.arguments import CommandError, Parser, common_options
 
 # The subcommand modules, in the order `ozra --help` lists them.
-COMMANDS = ("info", "chromatograms", "spectrum", "dad", "trace", "convert", "verify", "demo")
+COMMANDS = ("info", "chromatograms", "spectrum", "dad", "trace", "convert", "verify", "batch", "demo")
 
 # 128 + SIGPIPE, what a command killed by a closed pipe reports to the shell.
 CLOSED_PIPE_STATUS = 141

@@ -1,7 +1,7 @@
 # The two commands of a fresh machine: `make demo` and `make test`.
 PYTHON ?= python3
 
-.PHONY: setup demo test bench dev sanitize
+.PHONY: setup demo test bench bench-parts dev sanitize
 
 setup:
 	./scripts/setup.sh
@@ -16,9 +16,13 @@ test: setup
 # The peers are installed here, not by setup: only the head-to-head benchmark needs them.
 BENCH_PEERS = pyteomics pymzml pyopenms psims matplotlib
 
+# `make bench`: this package against the mzML readers, written to benchmarks/RESULTS.md.
 bench: setup
 	$(PYTHON) -m pip install --quiet $(BENCH_PEERS)
 	$(PYTHON) benchmarks/peers/run.py
+
+# The benchmarks of single parts (XIC, DAD, conditions, writer...), each printing its table.
+bench-parts: setup
 	$(PYTHON) benchmarks/run_all.py
 
 # Development build: the modules are built beside the sources; use PYTHONPATH=src.

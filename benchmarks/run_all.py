@@ -1,4 +1,4 @@
-"""Runs every benchmarks/bench_*.py in turn (`make bench`), each in its own interpreter.
+"""Runs every benchmarks/bench_*.py in turn (`make bench-parts`), each in its own interpreter.
 
 Each benchmark prints its own table; a failing one is reported and the others still run.
 """

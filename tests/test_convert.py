@@ -22,6 +22,7 @@ from ozra_data_access.access import OzraFile
 from ozra_data_access.cli import main
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import MzmlConversion, MzmlError, UnsortedPointsWarning, convert_mzml
+from ozra_data_access.convert.peaks import pick_peaks
 
 mzml = pytest.importorskip("pyteomics.mzml")
 
@@ -60,7 +61,7 @@ def reference(name):
             ms.append(dict(
                 rt=rt, mz=mz, intensity=intensity, tic=_cv(s, "MS:1000285"),
                 base=base if None not in base else (intensity[peak], mz[peak]),
-                filter=s["scanList"]["scan"][0].get("filter string"),
+                filter=s["scanList"]["scan"][0].get("filter string"), profile="profile spectrum" in s,
             ))
     with _open(name) as source, mzml.read(source) as reader:
         for c in reader.iterfind("chromatogram"):
@@ -127,8 +128,14 @@ def test_spectra_times_and_points_are_those_pyteomics_reads(converted, opened, n
         stored = analysis.get_spectrum(index)
         points = np.asarray(stored.get_spectrum_points())
         assert stored.retention_time == spectrum["rt"]
-        np.testing.assert_array_equal(points["x"], spectrum["mz"])
-        np.testing.assert_array_equal(points["intensity"], spectrum["intensity"])
+        centroid = (spectrum["mz"], spectrum["intensity"])
+        if spectrum["profile"]:  # the profile kept as read, the centroids picked from it
+            profile = np.asarray(stored.get_profile_spectrum_points())
+            np.testing.assert_array_equal(profile["x"], spectrum["mz"])
+            np.testing.assert_array_equal(profile["intensity"], spectrum["intensity"])
+            centroid = pick_peaks(spectrum["mz"], spectrum["intensity"], "")
+        np.testing.assert_array_equal(points["x"], centroid[0])
+        np.testing.assert_array_equal(points["intensity"], centroid[1])
 
 
 @pytest.mark.parametrize("name", [n for n in FILES if n != "wk_chrom.mzML.gz"])
@@ -223,7 +230,9 @@ def test_a_fixed_intensity_width_stores_every_intensity_with_it(tmp_path, opened
     analysis = ms_analysis(opened(target))
     dtype = np.float32 if width == 4 else np.float64
     for index, spectrum in enumerate(reference("small.mzML")["ms"]):
-        points = np.asarray(analysis.get_spectrum(index).get_spectrum_points())
+        stored = analysis.get_spectrum(index)
+        points = np.asarray(stored.get_profile_spectrum_points() if spectrum["profile"] else
+                            stored.get_spectrum_points())
         np.testing.assert_array_equal(points["intensity"], spectrum["intensity"].astype(dtype))
 
 

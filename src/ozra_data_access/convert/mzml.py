@@ -51,8 +51,12 @@ from ozra_data_access._internal._enum import (
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import vocabulary as cv
 from ozra_data_access.convert.conditions import StoredConditions
+from ozra_data_access.convert.peaks import pick_peaks
+from ozra_data_access.convert.widths import exact_width
 from ozra_data_access.convert.mzml_arrays import MzmlError
+from ozra_data_access.convert.instrument_models import MANUFACTURER_OF_MODEL
 from ozra_data_access.convert.mzml_reader import (
+    USER_PARAM,
     MzmlChromatogram,
     MzmlHeader,
     MzmlReader,
@@ -84,6 +88,16 @@ _NAMED_IN_WARNING = 3
 _DETECTOR_OF_CHROMATOGRAM = {
     "MS:1000812": DetectorTypes.UV,  # absorption chromatogram
     "MS:1000813": DetectorTypes.FLUORESCENCE,  # emission chromatogram
+}
+
+
+#: Per-spectrum terms kept as supplemental properties: key -> (where the term is, accession, type).
+#: "NativeId" (the spectrum's id) and "FilterString" are kept too.
+SPECTRUM_TERMS = {
+    "ChargeState": ("selected ion", "MS:1000041", int),
+    "PrecursorIntensity": ("selected ion", "MS:1000042", float),
+    "IonInjectionTime": ("scan", "MS:1000927", float),  # in milliseconds
+    "PresetScanConfiguration": ("scan", "MS:1000616", int),
 }
 
 
@@ -208,8 +222,7 @@ class MzmlConversion:
             yield spectrum
         conditions.finish()
 
-    def _ms_spectrum(self, item: MzmlSpectrum, positions: dict,
-                     conditions: StoredConditions) -> SpectrumData:
+    def _ms_spectrum(self, item: MzmlSpectrum, positions: dict, conditions: StoredConditions) -> SpectrumData:
         where = f"spectrum {item.id!r}"
         params = item.params
         precursor = item.precursors[0] if item.precursors else None
@@ -219,6 +232,7 @@ class MzmlConversion:
         filter_param = item.scan.get(cv.FILTER_STRING) or params.get(cv.FILTER_STRING)
         if filter_param is not None:
             properties["FilterString"] = filter_param.value
+        _take_terms(properties, item, precursor, where)
         spectrum = SpectrumData(
             retention_time=_retention_time(item, where),
             x=x,
@@ -236,9 +250,21 @@ class MzmlConversion:
             intensity_width=self._width(intensity),
         )
         _take_summary(spectrum, params, where)
+        if spectrum_type == SpectrumTypes.PROFILE:
+            self._profile(spectrum, where)
         spectrum.acquisition_condition_index = conditions.index_of(
             spectrum, None if filter_param is None else filter_param.value)
         return spectrum
+
+    def _profile(self, spectrum: SpectrumData, where: str) -> None:
+        """Profile points go to the profile slot; the centroid points are picked from them, or, with
+        `profile_only`, are a second copy of the profile (the format names each stored point block
+        once)."""
+        spectrum.profile_x, spectrum.profile_intensity = spectrum.x, spectrum.intensity
+        if self.profile_only:
+            return
+        spectrum.x, spectrum.intensity = pick_peaks(spectrum.x, spectrum.intensity, where)
+        self.picked_spectra += 1
 
     def _dad_function(self, items: list) -> FunctionData:
         spectra = []
@@ -374,13 +400,7 @@ class MzmlConversion:
 
     def _width(self, intensity: np.ndarray) -> Optional[int]:
         """The stored intensity width of a spectrum: the chosen one, else the narrowest that keeps every value."""
-        if self.intensity_width is not None:
-            return None
-        if intensity.dtype == np.float32:
-            return 4
-        with np.errstate(over="ignore", invalid="ignore"):
-            narrowed = intensity.astype(np.float32).astype(np.float64)
-        return 4 if np.array_equal(narrowed.view(np.int64), intensity.view(np.int64)) else 8
+        return None if self.intensity_width is not None else exact_width(intensity)
 
 
 class _TraceConditions:
@@ -474,6 +494,17 @@ def _representation(params: Params) -> tuple[SpectrumTypes, Optional[bool]]:
     return SpectrumTypes.UNKNOWN, None
 
 
+def _take_terms(properties: dict, item: MzmlSpectrum, precursor: Optional[Precursor], where: str) -> None:
+    """The per-spectrum terms a user looks for, under the keys of `SPECTRUM_TERMS`."""
+    sources = {"scan": item.scan, "selected ion": {} if precursor is None else precursor.selected_ion}
+    for key, (place, accession, kind) in SPECTRUM_TERMS.items():
+        param = sources[place].get(accession)
+        if param is None:
+            continue
+        number = _value(param, where)
+        properties[key] = int(number) if kind is int and number.is_integer() else number
+
+
 def _take_summary(spectrum: SpectrumData, params: Params, where: str) -> None:
     """The source's total ion current and base peak where it gives them; the writer derives the rest.
     The base peak is taken only as a pair, so its intensity and m/z always describe one peak."""
@@ -558,12 +589,17 @@ def _measurement(header: MzmlHeader, source: PathType, functions: Iterable[Funct
     if serial is not None:
         properties["InstrumentSerialNumber"] = serial.value
     sha1 = file_params.get(cv.SHA1)
-    manufacturer = next((cv.MANUFACTURERS[a] for a in (*instrument, *file_params) if a in cv.MANUFACTURERS), None)
-    model = next((p.name for a, p in instrument.items() if a != cv.INSTRUMENT_SERIAL_NUMBER and not p.value), None)
+    model_term = next((a for a in instrument if a in MANUFACTURER_OF_MODEL), None)
+    model = _first_value(instrument, cv.INSTRUMENT_MODEL, "instrument model") or (
+        None if model_term is None else instrument[model_term].name)
+    manufacturer = MANUFACTURER_OF_MODEL.get(model_term) or next(
+        (cv.MANUFACTURERS[a] for a in file_params if a in cv.MANUFACTURERS), None) or _first_value(
+        instrument, None, "instrument manufacturer", "manufacturer")
+    sample_name = _first_value(header.sample, cv.SAMPLE_NAME, "sample name") or header.sample_name
     return MeasurementData(
         functions=functions,
-        sample_name=header.sample_name or _unescaped_id(header.run_id),
-        sample_id=header.sample_id,
+        sample_name=sample_name or _unescaped_id(header.run_id),
+        sample_id=_unescaped_id(header.sample_id),
         original_file_path=None if source_file is None else _source_path(source_file.location, source_file.name),
         instrument_product_name=model,
         measurement_date_time=header.start_time_stamp,
@@ -572,6 +608,12 @@ def _measurement(header: MzmlHeader, source: PathType, functions: Iterable[Funct
         supplemental_properties=properties,
         hash=None if sha1 is None else sha1.value,
     )
+
+
+def _first_value(params: Params, accession: Optional[str], *user_names: str) -> Optional[str]:
+    """The non-empty value of the cvParam `accession`, else of the first userParam of one of the names."""
+    keys = ([accession] if accession else []) + [USER_PARAM + name for name in user_names]
+    return next((params[k].value for k in keys if k in params and params[k].value), None)
 
 
 def _unescaped_id(identifier: Optional[str]) -> Optional[str]:

@@ -33,8 +33,11 @@ class Param(NamedTuple):
     unit_name: Optional[str]
 
 
-#: The cvParams of an element (and of the groups it refers to), by accession.
+#: The cvParams of an element (and of the groups it refers to), by accession; its userParams by
+#: USER_PARAM + name.
 Params = dict
+
+USER_PARAM = "userParam:"
 
 
 class Array(NamedTuple):
@@ -97,6 +100,7 @@ class MzmlHeader:
     source_file: Optional[SourceFile] = None
     sample_id: Optional[str] = None
     sample_name: Optional[str] = None
+    sample: Params = field(default_factory=dict)
     instrument: Params = field(default_factory=dict)
 
 
@@ -108,6 +112,7 @@ class _Tags:
             return "/".join(namespace + part for part in path.split("/"))
 
         self.cv_param = q("cvParam")
+        self.user_param = q("userParam")
         self.group_ref = q("referenceableParamGroupRef")
         self.spectrum = q("spectrum")
         self.chromatogram = q("chromatogram")
@@ -204,7 +209,8 @@ class MzmlReader:
                     header.run_id = element.get("id")
                     header.start_time_stamp = element.get("startTimeStamp")
                     header.source_file = _chosen(source_files, element.get("defaultSourceFileRef"))
-                    header.sample_id, header.sample_name = _chosen(samples, element.get("sampleRef")) or (None, None)
+                    header.sample_id, header.sample_name, header.sample = (
+                        _chosen(samples, element.get("sampleRef")) or (None, None, {}))
                     header.instrument = _chosen(instruments, element.get("defaultInstrumentConfigurationRef")) or {}
                     return header
             elif local == "referenceableParamGroup":
@@ -213,7 +219,7 @@ class MzmlReader:
                 source_files[element.get("id")] = SourceFile(
                     element.get("id"), element.get("name"), element.get("location"), self._params(element))
             elif local == "sample":
-                samples[element.get("id")] = (element.get("id"), element.get("name"))
+                samples[element.get("id")] = (element.get("id"), element.get("name"), self._params(element))
             elif local == "instrumentConfiguration":
                 instruments[element.get("id")] = self._params(element)
         raise MzmlError(f"{self.source}: the file has no <run> element")
@@ -226,6 +232,10 @@ class MzmlReader:
                 a = child.attrib
                 params[a.get("accession")] = Param(a.get("value", ""), a.get("name", ""), a.get("unitAccession"),
                                                    a.get("unitName"))
+            elif child.tag == tags.user_param:
+                a = child.attrib
+                params[USER_PARAM + a.get("name", "")] = Param(a.get("value", ""), a.get("name", ""),
+                                                              a.get("unitAccession"), a.get("unitName"))
             elif child.tag == tags.group_ref:
                 group = self._groups.get(child.get("ref"))
                 if group is None:

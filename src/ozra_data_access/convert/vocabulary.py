@@ -122,20 +122,16 @@ DETECTOR_CHROMATOGRAMS = {
 
 # Instruments and source files.
 INSTRUMENT_SERIAL_NUMBER = "MS:1000529"
+INSTRUMENT_MODEL = "MS:1000031"  # the generic term, whose value names the model
+SAMPLE_NAME = "MS:1000002"
 SHA1 = "MS:1000569"
 THERMO_NATIVE_ID_FORMAT = "MS:1000768"
 THERMO_RAW_FORMAT = "MS:1000563"
-#: Who made the instrument, from its generic model term or from the format of its raw file.
+#: Who made the instrument, from the format of its raw file (models: instrument_models.py).
 MANUFACTURERS = {
-    "MS:1000483": "Thermo Fisher Scientific",  # Thermo Fisher Scientific instrument model
     "MS:1000563": "Thermo Fisher Scientific",  # Thermo RAW format
-    "MS:1000121": "SCIEX",  # SCIEX instrument model
     "MS:1000562": "SCIEX",  # ABI WIFF format
-    "MS:1000126": "Waters",  # Waters instrument model
     "MS:1000526": "Waters",  # Waters raw format
-    "MS:1000490": "Agilent",  # Agilent instrument model
     "MS:1001509": "Agilent",  # Agilent MassHunter format
-    "MS:1000124": "Shimadzu",  # Shimadzu instrument model
-    "MS:1000122": "Bruker Daltonics",  # Bruker Daltonics instrument model
     "MS:1000815": "Bruker Daltonics",  # Bruker BAF format
 }

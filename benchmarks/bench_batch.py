@@ -1,6 +1,7 @@
 """Many runs at once: the XICs of a target table over a cohort, serially, on threads, on a cluster.
 
     PYTHONPATH=src python3 benchmarks/bench_batch.py [--runs 200] [--targets 100] [--scans 600] [--points 200]
+                                                     [--folder DIR]
 
 Writes --runs sample runs (samples.write_sample: six scan modes, DAD, profile and centroid points,
 zstd) and a table of --targets targets (10 ppm, a third with a retention-time window), then
@@ -13,7 +14,8 @@ times the same extraction (batch.extract_xics: long table and summary as pandas 
 
 Speed-up = serial time / time; parallel efficiency = speed-up / cores. Per-file figures (seconds,
 bytes read, result rows) are what docs/scaling.md scales up. The load average before and after is
-printed: the machine may be shared.
+printed: the machine may be shared. With --folder the runs are kept there and reused by the next
+call with the same sizes (write once, time again).
 """
 
 import argparse
@@ -56,14 +58,18 @@ def main():
     parser.add_argument("--targets", type=int, default=100)
     parser.add_argument("--scans", type=int, default=600)
     parser.add_argument("--points", type=int, default=200)
+    parser.add_argument("--folder", help="keep the runs here and reuse them (default: a temporary folder)")
     args = parser.parse_args()
     cores = os.cpu_count()
     import distributed
 
-    with tempfile.TemporaryDirectory() as folder:
-        paths = [os.path.join(folder, f"run{i:04d}.ozra") for i in range(args.runs)]
+    with tempfile.TemporaryDirectory() as temporary:
+        folder = args.folder or temporary
+        os.makedirs(folder, exist_ok=True)
+        paths = [os.path.join(folder, f"run{i:04d}-{args.scans}x{args.points}.ozra") for i in range(args.runs)]
         for seed, path in enumerate(paths):
-            write_sample(path, scans=args.scans, points_per_spectrum=args.points, seed=seed, traces=False)
+            if not os.path.exists(path):
+                write_sample(path, scans=args.scans, points_per_spectrum=args.points, seed=seed, traces=False)
         size = sum(os.path.getsize(path) for path in paths) / len(paths)
         targets = read_targets(make_targets(args.targets))
         print(f"cores {cores}, load average before {os.getloadavg()[0]:.2f}")
@@ -74,16 +80,16 @@ def main():
         serial, tables = timed("serial loop", lambda: [file_xics(path, targets) for path in paths], args.runs, cores)
         timed("local threads", lambda: extract_xics(paths, targets), args.runs, cores, serial)
         with distributed.LocalCluster(n_workers=cores, threads_per_worker=1, processes=True,
-                                      dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+                                      dashboard_address=":0") as cluster, distributed.Client(cluster) as client:
             client.run(lambda: __import__("ozra_data_access.batch"))  # imports are not the work
             timed(f"LocalCluster, {cores} workers", lambda: extract_xics(paths, targets, client=client),
                   args.runs, cores, serial)
-            out = os.path.join(folder, "results.parquet")
+            out = os.path.join(temporary, "results.parquet")
             timed(f"LocalCluster, {cores} workers, Parquet written by the workers",
                   lambda: extract_xics(paths, targets, client=client, out=out), args.runs, cores, serial)
         rows = sum(len(t["xic"]) for t in tables) / len(tables)
-        print(f"per run: {size / 1e6:.1f} MB, {rows:,.0f} result rows "
-              f"({rows * 80 / 1e6:.2f} MB as a DataFrame), {serial / args.runs * 1000:.1f} ms serial")
+        memory = sum(t["xic"].memory_usage(deep=True).sum() for t in tables) / len(tables)
+        print(f"per run: {size / 1e6:.1f} MB, {rows:,.0f} result rows ({memory / 1e6:.2f} MB as a DataFrame)")
         print(f"load average after {os.getloadavg()[0]:.2f}")
 
 

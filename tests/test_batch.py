@@ -57,7 +57,7 @@ def runs(tmp_path_factory):
 def client():
     """A real cluster: a scheduler and two worker processes of one thread each."""
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as connected:
+                                  dashboard_address=":0") as cluster, distributed.Client(cluster) as connected:
         yield connected
 
 

@@ -230,9 +230,16 @@ def test_demo_says_where_it_wrote_and_leaves_nothing(tmp_path):
 
 def test_version_and_help_on_every_argument():
     assert ozra("--version").stdout.startswith("ozra ")
-    commands = next(action for action in build_parser()._actions if isinstance(action, argparse._SubParsersAction))
-    assert [(name, action.dest) for name, parser in commands.choices.items()
-            for action in parser._actions if not action.help] == []
+
+    def without_help(parser, prefix):
+        for action in parser._actions:
+            if not action.help:
+                yield prefix, action.dest
+            if isinstance(action, argparse._SubParsersAction):
+                for name, child in action.choices.items():
+                    yield from without_help(child, f"{prefix} {name}")
+
+    assert list(without_help(build_parser(), "ozra")) == []
 
 
 def test_verify_reads_every_part_of_an_intact_file(files):

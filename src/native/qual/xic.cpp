@@ -359,7 +359,14 @@ py::Ref get_xic_matrix(PyObject* analysis, PyObject* chromatogram_filter_options
         } else {
             used = swept;  // every window, already in order
         }
-        sweep_windows(buffer.points(), buffer.size(), used, lowest, row);
+        // The storage layer's own points and a matrix not handed out yet: no other thread reaches them.
+        if (used.size() >= released_window_count &&
+            Py_IS_TYPE(spectrum.get(), storage::value_types_api().spectrum_points)) {
+            py::AllowThreads unlocked;
+            sweep_windows(buffer.points(), buffer.size(), used, lowest, row);
+        } else {
+            sweep_windows(buffer.points(), buffer.size(), used, lowest, row);
+        }
     }
     py::Ref request_count = py::from_size(static_cast<Py_ssize_t>(rows));
     return py::Ref::checked(

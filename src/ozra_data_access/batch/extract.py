@@ -50,8 +50,21 @@ def frame(table: str, parts: Sequence[dict[str, Any]] = ()) -> pandas.DataFrame:
         if isinstance(values[0], numpy.ndarray):
             data[name] = numpy.concatenate(values)
         else:
-            data[name] = numpy.repeat(numpy.array(values, dtype=object), lengths)
+            data[name] = _repeated(values, lengths, columns[name])
     return pandas.DataFrame(data).astype(columns)
+
+
+def _repeated(values: list, lengths: list[int], dtype: str) -> Any:
+    """values[i] repeated lengths[i] times, as a column of `dtype`. Text is made by pyarrow from the
+    few distinct values (pandas would convert every repeated Python string)."""
+    if dtype != "string":
+        return numpy.repeat(numpy.array(values, dtype=object), lengths)
+    import pyarrow
+
+    codes, distinct = pandas.factorize(pandas.Series(values, dtype=object), use_na_sentinel=False)
+    indices = pyarrow.array(numpy.repeat(codes.astype(numpy.int32), lengths))
+    text = pyarrow.DictionaryArray.from_arrays(indices, pyarrow.array(list(distinct), pyarrow.string()))
+    return pandas.arrays.ArrowStringArray(text.cast(pyarrow.string()))
 
 
 def row_frame(table: str, rows: Sequence[dict[str, Any]]) -> pandas.DataFrame:
@@ -62,18 +75,12 @@ def row_frame(table: str, rows: Sequence[dict[str, Any]]) -> pandas.DataFrame:
     return pandas.DataFrame(list(rows), columns=list(columns)).astype(columns)
 
 
-def _qual_analyses(ozra_file: OzraFile) -> Iterator[tuple[int, int, Any]]:
+def _analyses(ozra_file: OzraFile, kind: str) -> Iterator[tuple[int, int, Any]]:
+    """(measurement index, analysis index, analysis) of every `kind` ("qual" or "dad") analysis."""
     for m_index in range(ozra_file.get_measurement_count()):
         measurement = ozra_file.get_measurement(m_index)
-        for a_index in range(measurement.get_qual_analysis_count()):
-            yield m_index, a_index, measurement.get_qual_analysis(a_index)
-
-
-def _dad_analyses(ozra_file: OzraFile) -> Iterator[tuple[int, int, Any]]:
-    for m_index in range(ozra_file.get_measurement_count()):
-        measurement = ozra_file.get_measurement(m_index)
-        for a_index in range(measurement.get_dad_analysis_count()):
-            yield m_index, a_index, measurement.get_dad_analysis(a_index)
+        for a_index in range(getattr(measurement, f"get_{kind}_analysis_count")()):
+            yield m_index, a_index, getattr(measurement, f"get_{kind}_analysis")(a_index)
 
 
 def _request(condition: Any, target: Target) -> ChromatogramFilterOption:
@@ -96,13 +103,14 @@ def file_xics(path: str, targets: Sequence[Target]) -> dict[str, pandas.DataFram
     summaries: list[dict[str, Any]] = []
     found = set()
     with OzraFile(path) as ozra_file:
-        for m_index, a_index, analysis in _qual_analyses(ozra_file):
+        for m_index, a_index, analysis in _analyses(ozra_file, "qual"):
             requests, owners = [], []
+            conditions = [(condition, str(condition)) for condition in analysis.unique_acquisition_conditions]
             for target in targets:
-                for condition in analysis.unique_acquisition_conditions:
+                for condition, condition_text in conditions:
                     if target.selects(condition):
                         requests.append(_request(condition, target))
-                        owners.append((target.id, str(condition)))
+                        owners.append((target.id, condition_text))
             if not requests:
                 continue
             for (target_id, condition_text), points in zip(owners, analysis.get_multiple_xic(requests)):
@@ -125,7 +133,7 @@ def file_chromatograms(path: str, kinds: Sequence[str] = ("TIC", "BPC")) -> dict
     """The TIC and/or BPC of every acquisition condition of every MS analysis of the file."""
     rows = []
     with OzraFile(path) as ozra_file:
-        for m_index, a_index, analysis in _qual_analyses(ozra_file):
+        for m_index, a_index, analysis in _analyses(ozra_file, "qual"):
             for condition in analysis.unique_acquisition_conditions:
                 for kind in kinds:
                     points = analysis.get_tic(condition) if kind == "TIC" else analysis.get_bpc(condition)
@@ -141,7 +149,7 @@ def file_dad_chromatograms(path: str, windows: Sequence[tuple[float, float]]) ->
     """The chromatogram of each wavelength window (min, max in nm) of every DAD analysis of the file."""
     rows = []
     with OzraFile(path) as ozra_file:
-        for m_index, a_index, analysis in _dad_analyses(ozra_file):
+        for m_index, a_index, analysis in _analyses(ozra_file, "dad"):
             for low, high in windows:
                 columns = chromatogram_arrays(analysis.get_chromatogram(ValueRange(low, high)))
                 rows.append({"file": path, "measurement": m_index, "analysis": a_index,

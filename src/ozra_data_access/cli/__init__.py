@@ -28,7 +28,7 @@ def build_parser() -> Parser:
     parser = Parser(prog="ozra", description="Look into Ozra files: chromatograms, spectra, conversion, checks.")
     parser.add_argument("--version", action="version", version=f"ozra {__version__}")
     parser.add_argument("--debug", action="store_true", help="show the full traceback of an error")
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND", help="the command to run")
     common = common_options()
     for name in COMMANDS:
         importlib.import_module(f"{__name__}.{name}").register(commands, common)

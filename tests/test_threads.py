@@ -90,7 +90,8 @@ def long_run(tmp_path_factory):
 def test_close_from_another_thread_during_a_long_read_raises_in_the_reader(long_run):
     ozra_file = OzraFile(long_run)
     analysis = ozra_file.get_measurement(0).get_qual_analysis(0)
-    request = ChromatogramFilterOption(analysis.unique_acquisition_conditions[0], ValueRange(100.0, 1000.0))
+    requests = [ChromatogramFilterOption(condition, ValueRange(50.0, 1000.0))
+                for condition in analysis.unique_acquisition_conditions]  # every spectrum of the run
     started = threading.Event()
 
     def close_soon():
@@ -103,7 +104,7 @@ def test_close_from_another_thread_during_a_long_read_raises_in_the_reader(long_
     # The closer runs only while the extraction has the interpreter lock released: if the lock were
     # held throughout, the extraction would finish before close() and return its points.
     with pytest.raises(ValueError, match="I/O operation on closed file"):
-        analysis.get_xic(request)
+        analysis.get_multiple_xic(requests)
     closer.join()
     with pytest.raises(ValueError, match="I/O operation on closed file"):
         analysis.get_spectrum(0).get_spectrum_points()

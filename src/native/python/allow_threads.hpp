@@ -20,4 +20,13 @@ private:
     PyThreadState* state_;
 };
 
+// Runs `work()`, with the interpreter lock released when `release` is true
+// (the caller has judged the work long enough and its memory out of reach).
+template <class Work>
+decltype(auto) run_released_if(bool release, Work&& work) {
+    if (!release) return work();
+    AllowThreads unlocked;
+    return work();
+}
+
 }  // namespace ozra::py

@@ -30,13 +30,9 @@ py::Ref get_dad_chromatogram(PyObject* analysis, PyObject* extract_wavelength_ra
         {
             const PointsView view(points.get());
             // The storage layer's own points cannot change: a long mean needs no interpreter lock.
-            if (view.size() >= released_mean_points &&
-                Py_IS_TYPE(points.get(), storage::value_types_api().spectrum_points)) {
-                py::AllowThreads unlocked;
-                mean = window_mean(view.data(), view.size(), min, max);
-            } else {
-                mean = window_mean(view.data(), view.size(), min, max);
-            }
+            const bool release = view.size() >= released_mean_points &&
+                                 Py_IS_TYPE(points.get(), storage::value_types_api().spectrum_points);
+            mean = py::run_released_if(release, [&] { return window_mean(view.data(), view.size(), min, max); });
         }
         py::Ref index = py::get_attr(spectrum.description, names::desc_index);
         py::Ref intensity = mean ? py::from_double(mean->intensity) : missed_intensity.copy();

@@ -223,12 +223,8 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
             built[j].push_back(make_point(points, index.get(), candidate, window));
         }
         if (deferred.empty()) continue;
-        if (deferred.size() < released_window_count) {
-            sum_windows(buffer, deferred, lowest);
-        } else {
-            py::AllowThreads unlocked;
-            sum_windows(buffer, deferred, lowest);
-        }
+        py::run_released_if(deferred.size() >= released_window_count,
+                            [&] { sum_windows(buffer, deferred, lowest); });
         for (const DeferredWindow& window : deferred) {
             built[window.request].push_back(make_point(points, index.get(), candidate, window.sum));
         }
@@ -362,13 +358,9 @@ py::Ref get_xic_matrix(PyObject* analysis, PyObject* chromatogram_filter_options
             used = swept;  // every window, already in order
         }
         // The storage layer's own points and a matrix not handed out yet: no other thread reaches them.
-        if (used.size() >= released_window_count &&
-            Py_IS_TYPE(spectrum.get(), storage::value_types_api().spectrum_points)) {
-            py::AllowThreads unlocked;
-            sweep_windows(buffer.points(), buffer.size(), used, lowest, row);
-        } else {
-            sweep_windows(buffer.points(), buffer.size(), used, lowest, row);
-        }
+        const bool release = used.size() >= released_window_count &&
+                             Py_IS_TYPE(spectrum.get(), storage::value_types_api().spectrum_points);
+        py::run_released_if(release, [&] { sweep_windows(buffer.points(), buffer.size(), used, lowest, row); });
     }
     py::Ref request_count = py::from_size(static_cast<Py_ssize_t>(rows));
     return py::Ref::checked(

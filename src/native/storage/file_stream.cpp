@@ -1,4 +1,5 @@
 #include "file_stream.hpp"
+#include "storage_module.hpp"
 
 #include "args.hpp"
 #include "entry.hpp"
@@ -19,7 +20,6 @@ struct StreamObject {
     std::uint64_t position;
 };
 
-PyTypeObject* stream_type = nullptr;
 
 StreamObject* as_stream(PyObject* self) { return reinterpret_cast<StreamObject*>(self); }
 
@@ -151,12 +151,12 @@ PyType_Spec stream_spec = {"ozra_data_access._internal._storage.OzraFileStream",
 }  // namespace
 
 py::Ref new_file_stream(std::shared_ptr<core::FileSource> file) {
-    Ref stream = py::allocate(stream_type);
+    Ref stream = py::allocate(state().stream);
     as_stream(stream.get())->file = new std::shared_ptr<core::FileSource>(std::move(file));
     as_stream(stream.get())->position = 0;
     return stream;
 }
 
-void add_file_stream_type(PyObject* module) { stream_type = py::add_type(module, &stream_spec); }
+void add_file_stream_type(PyObject* module) { state().stream = py::add_type(module, &stream_spec); }
 
 }  // namespace ozra::storage

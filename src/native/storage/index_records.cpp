@@ -20,8 +20,6 @@ namespace {
 
 using py::Ref;
 
-PyTypeObject* measurement_index_type = nullptr;
-PyTypeObject* xic_info_class = nullptr;
 
 
 // ---- JumpTable --------------------------------------------------------------
@@ -63,7 +61,7 @@ PyObject* jump_table_create_instance(PyObject* cls, PyObject* const* args, Py_ss
         file.enter_frame();
         Ref measurements = py::new_list(count);
         for (std::uint32_t i = 0; i < count; ++i) {
-            Ref index = new_record(measurement_index_type);
+            Ref index = new_record(state().measurement_index);
             set_record_field(index.get(), field::measurement_reader, Ref::borrow(reader));
             set_record_field(index.get(), field::measurement_position, py::from_long(positions[i]));
             set_record_field(index.get(), field::measurement_description,
@@ -238,8 +236,6 @@ PyMethodDef xic_info_methods[] = {
 
 }  // namespace
 
-PyTypeObject* xic_info_type() noexcept { return xic_info_class; }
-
 PyTypeObject* add_index_types(PyObject* module) {
     add_record_type(module, {"JumpTable",
                              {"num_measurements", "measurement_index_list", "major_version", "minor_version",
@@ -248,7 +244,7 @@ PyTypeObject* add_index_types(PyObject* module) {
                              jump_table_methods,
                              "The jump table of a file: the format and converter versions and one\n"
                              "MeasurementIndex per measurement."});
-    measurement_index_type = add_record_type(
+    state().measurement_index = add_record_type(
         module, {"MeasurementIndex",
                  {"reader", "position", "measurement_description"},
                  {},
@@ -264,7 +260,7 @@ PyTypeObject* add_index_types(PyObject* module) {
                              {},
                              spectrum_index_methods,
                              "Where a spectrum's points (and profile points; 0 for none) lie, with its description."});
-    xic_info_class = add_record_type(
+    state().xic_info = add_record_type(
         module, {"XicInfo",
                  {"range", "is_break_to_read", "spectrum_point", "xic"},
                  {"is_break_to_read"},

@@ -17,9 +17,6 @@ enum SpectrumIndex : int { spectrum_reader, spectrum_position, profile_position,
 enum XicInfo : int { xic_range, is_break_to_read, spectrum_point, xic };
 }  // namespace field
 
-// The XicInfo class (borrowed; set by add_index_types).
-PyTypeObject* xic_info_type() noexcept;
-
 // Adds the index record classes; returns the SpectrumIndex class.
 PyTypeObject* add_index_types(PyObject* module);
 

@@ -1,5 +1,6 @@
 // OzraFileReader: opening a file and the block-level reads the index records use.
 #include "reader_object.hpp"
+#include "storage_module.hpp"
 
 #include "args.hpp"
 #include "file_stream.hpp"
@@ -19,7 +20,6 @@ namespace {
 
 using py::Ref;
 
-PyTypeObject* reader_type = nullptr;
 
 ReaderObject* as_reader(PyObject* self) { return reinterpret_cast<ReaderObject*>(self); }
 
@@ -57,7 +57,7 @@ PyObject* reader_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_
         static const py::Parameters parameters("_OzraFileReader__create_instance", {"file_path"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         PyTypeObject* type = py::as_class(cls);
-        if (!PyType_IsSubtype(type, reader_type)) py::raise(PyExc_TypeError, "not a subclass of OzraFileReader");
+        if (!PyType_IsSubtype(type, state().reader)) py::raise(PyExc_TypeError, "not a subclass of OzraFileReader");
         std::unique_ptr<ReaderState> state = open_reader(parsed[0]);
         Ref stream = new_file_stream(state->file.file());
         Ref self = py::allocate(type);
@@ -201,7 +201,7 @@ PyType_Spec reader_spec = {"ozra_data_access._internal._storage.OzraFileReader",
 }  // namespace
 
 ReaderState* native_reader(PyObject* object) noexcept {
-    if (!PyObject_TypeCheck(object, reader_type)) return nullptr;
+    if (!PyObject_TypeCheck(object, state().reader)) return nullptr;
     return as_reader(object)->state;
 }
 
@@ -222,6 +222,6 @@ bool hold_reader(PyObject* object) {
 
 void release_reader(PyObject* object) noexcept { native_reader(object)->lock.release(); }
 
-void add_reader_type(PyObject* module) { reader_type = py::add_type(module, &reader_spec); }
+void add_reader_type(PyObject* module) { state().reader = py::add_type(module, &reader_spec); }
 
 }  // namespace ozra::storage

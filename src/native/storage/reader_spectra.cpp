@@ -83,21 +83,17 @@ constexpr std::size_t released_decode_points = 16384;
 // lock released (the reader is held by this thread) when that takes long.
 core::FileReader::LoadedSpectrum load(ReaderState& state, const Wavelengths* wavelengths) {
     const std::optional<std::size_t> count = wavelengths ? std::optional(wavelengths->count()) : std::nullopt;
-    if (!state.file.expects_costly_spectrum()) return state.file.load_spectrum(count);
-    py::AllowThreads unlocked;
-    return state.file.load_spectrum(count);
+    return py::run_released_if(state.file.expects_costly_spectrum(), [&] { return state.file.load_spectrum(count); });
 }
 
 // Decodes the loaded points into `points`, with the interpreter lock released for
 // large spectra. A DAD spectrum's x values come from a wavelength buffer that
 // another thread could write to, so it always decodes with the lock held.
 void decode(const core::FileReader::LoadedSpectrum& loaded, const Wavelengths* wavelengths, core::PointPair* points) {
-    if (wavelengths != nullptr || loaded.header.count < released_decode_points) {
+    const bool release = wavelengths == nullptr && loaded.header.count >= released_decode_points;
+    py::run_released_if(release, [&] {
         core::decode_points(loaded.header, loaded.decoded, wavelengths ? wavelengths->data() : nullptr, points);
-        return;
-    }
-    py::AllowThreads unlocked;
-    core::decode_points(loaded.header, loaded.decoded, nullptr, points);
+    });
 }
 
 // The new points object, which no other thread can see while it is filled.
@@ -135,7 +131,7 @@ double as_bound(PyObject* range, bool lower) {
 }
 
 Extraction resolve(PyObject* xic_info) {
-    const bool native = Py_IS_TYPE(xic_info, xic_info_type());
+    const bool native = Py_IS_TYPE(xic_info, state().xic_info);
     Ref range = native ? Ref::borrow(record_field(xic_info, field::xic_range)) : py::get_attr(xic_info, names.range);
     const double min = as_bound(range.get(), true);
     const double max = as_bound(range.get(), false);
@@ -153,7 +149,7 @@ void append(PyObject* list, PyObject* item) {
 }
 
 void set_break(PyObject* xic_info, bool value) {
-    if (Py_IS_TYPE(xic_info, xic_info_type())) {
+    if (Py_IS_TYPE(xic_info, state().xic_info)) {
         set_record_field(xic_info, field::is_break_to_read, Ref::boolean(value));
     } else {
         py::set_attr(xic_info, names.is_break_to_read, value ? Py_True : Py_False);

@@ -12,8 +12,7 @@ namespace ozra::storage {
 void add_reader_types(PyObject* module, StorageState& state) {
     load_imports();
     prepare_spectrum_reads();
-    state.value_types.spectrum_points = add_spectrum_point_types(module);
-    state.value_types.spectrum_point = spectrum_point_type();
+    add_spectrum_point_types(module);
     add_file_stream_type(module);
     add_reader_type(module);
     state.value_types.hold_reader = hold_reader;

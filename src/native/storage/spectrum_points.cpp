@@ -1,4 +1,5 @@
 #include "spectrum_points.hpp"
+#include "storage_module.hpp"
 
 #include "args.hpp"
 #include "entry.hpp"
@@ -18,7 +19,6 @@ using py::Ref;
 
 using storage::SpectrumPointObject;
 
-PyTypeObject* point_type = nullptr;
 
 SpectrumPointObject* as_point(PyObject* self) { return reinterpret_cast<SpectrumPointObject*>(self); }
 
@@ -43,7 +43,7 @@ PyObject* point_repr(PyObject* self) {
 }
 
 PyObject* point_richcompare(PyObject* self, PyObject* other, int op) {
-    if ((op != Py_EQ && op != Py_NE) || !PyObject_TypeCheck(other, point_type)) Py_RETURN_NOTIMPLEMENTED;
+    if ((op != Py_EQ && op != Py_NE) || !PyObject_TypeCheck(other, state().value_types.spectrum_point)) Py_RETURN_NOTIMPLEMENTED;
     const bool equal = as_point(self)->x == as_point(other)->x &&
                        as_point(self)->intensity == as_point(other)->intensity;
     return Ref::boolean(op == Py_EQ ? equal : !equal).release();
@@ -90,7 +90,6 @@ struct SpectrumPointsObject {
 
 constexpr Py_ssize_t points_header_size = offsetof(SpectrumPointsObject, points);
 
-PyTypeObject* points_type = nullptr;
 
 SpectrumPointsObject* as_points(PyObject* self) { return reinterpret_cast<SpectrumPointsObject*>(self); }
 
@@ -163,7 +162,7 @@ py::Ref new_spectrum_points(std::size_t count, core::PointPair** points) {
     void* memory = PyObject_Malloc(static_cast<std::size_t>(points_header_size) + count * sizeof(core::PointPair));
     if (memory == nullptr) throw std::bad_alloc();
     Ref self = Ref::steal(reinterpret_cast<PyObject*>(
-        PyObject_InitVar(static_cast<PyVarObject*>(memory), points_type, size)));
+        PyObject_InitVar(static_cast<PyVarObject*>(memory), state().value_types.spectrum_points, size)));
     SpectrumPointsObject* object = as_points(self.get());
     object->shape = size;
     object->stride = sizeof(core::PointPair);
@@ -172,18 +171,15 @@ py::Ref new_spectrum_points(std::size_t count, core::PointPair** points) {
 }
 
 py::Ref new_spectrum_point(double x, double intensity) {
-    Ref point = py::allocate(point_type);
+    Ref point = py::allocate(state().value_types.spectrum_point);
     as_point(point.get())->x = x;
     as_point(point.get())->intensity = intensity;
     return point;
 }
 
-PyTypeObject* spectrum_point_type() noexcept { return point_type; }
-
-PyTypeObject* add_spectrum_point_types(PyObject* module) {
-    point_type = py::add_type(module, &point_spec);
-    points_type = py::add_type(module, &points_spec);
-    return points_type;
+void add_spectrum_point_types(PyObject* module) {
+    state().value_types.spectrum_point = py::add_type(module, &point_spec);
+    state().value_types.spectrum_points = py::add_type(module, &points_spec);
 }
 
 }  // namespace ozra::storage

@@ -19,9 +19,7 @@ py::Ref new_spectrum_points(std::size_t count, core::PointPair** points);
 // A new SpectrumPoint record.
 py::Ref new_spectrum_point(double x, double intensity);
 
-// Creates both classes; returns the SpectrumPoints class.
-PyTypeObject* add_spectrum_point_types(PyObject* module);
-// The SpectrumPoint class (borrowed; set by add_spectrum_point_types).
-PyTypeObject* spectrum_point_type() noexcept;
+// Creates both classes (kept in the module state).
+void add_spectrum_point_types(PyObject* module);
 
 }  // namespace ozra::storage

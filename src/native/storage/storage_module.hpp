@@ -7,10 +7,15 @@
 
 namespace ozra::storage {
 
-// What the module's parts share, set once at module initialisation.
+// The module's one state, set once at module initialisation: its classes (those
+// the capsule hands out among them) and, in imports.hpp, the objects it imports.
 struct StorageState {
-    DescriptionTypes descriptions{};
     storage::ValueTypesApi value_types{};
+    DescriptionTypes descriptions{};
+    PyTypeObject* reader = nullptr;
+    PyTypeObject* stream = nullptr;
+    PyTypeObject* measurement_index = nullptr;
+    PyTypeObject* xic_info = nullptr;
 };
 
 StorageState& state();

@@ -24,8 +24,6 @@ using storage::ValueRangeObject;
 
 // ---- ValueRange -------------------------------------------------------------
 
-PyTypeObject* value_range_type = nullptr;
-
 ValueRangeObject* as_range(PyObject* self) { return reinterpret_cast<ValueRangeObject*>(self); }
 
 bool is_plain_number(PyObject* value) { return PyFloat_CheckExact(value) || PyLong_CheckExact(value); }
@@ -97,7 +95,7 @@ PyObject* value_range_repr(PyObject* self) {
 PyObject* value_range_richcompare(PyObject* self, PyObject* other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
     return py::guard([&]() -> Ref {
-        if (!PyObject_TypeCheck(other, value_range_type)) return Ref::borrow(Py_NotImplemented);
+        if (!PyObject_TypeCheck(other, state().value_types.value_range)) return Ref::borrow(Py_NotImplemented);
         const bool equal = py::compare(as_range(self)->min, as_range(other)->min, Py_EQ) &&
                            py::compare(as_range(self)->max, as_range(other)->max, Py_EQ);
         return Ref::boolean(op == Py_EQ ? equal : !equal);
@@ -155,8 +153,6 @@ PyType_Spec value_range_spec = {"ozra_data_access._internal._storage.ValueRange"
                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, value_range_slots};
 
 // ---- SpectrumBasedChromatogramPoint ----------------------------------------
-
-PyTypeObject* chromatogram_point_type = nullptr;
 
 ChromatogramPointObject* as_point(PyObject* self) { return reinterpret_cast<ChromatogramPointObject*>(self); }
 
@@ -239,7 +235,7 @@ bool field_equals(const ChromatogramPointObject* a, const ChromatogramPointObjec
 PyObject* chromatogram_point_richcompare(PyObject* self, PyObject* other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
     return py::guard([&]() -> Ref {
-        if (!PyObject_TypeCheck(other, chromatogram_point_type)) return Ref::borrow(Py_NotImplemented);
+        if (!PyObject_TypeCheck(other, state().value_types.chromatogram_point)) return Ref::borrow(Py_NotImplemented);
         // Both points are held by the caller; a comparison of objects cannot free them.
         bool equal = true;
         for (int field = 0; field < storage::chromatogram_point_fields && equal; ++field) {
@@ -322,14 +318,12 @@ PyType_Spec chromatogram_point_spec = {"ozra_data_access._internal._storage.Spec
 }  // namespace
 
 py::Ref new_value_range(py::Ref min, py::Ref max) {
-    return make_value_range(value_range_type, std::move(min), std::move(max));
+    return make_value_range(state().value_types.value_range, std::move(min), std::move(max));
 }
 
 void add_value_types(PyObject* module, storage::ValueTypesApi& api) {
-    value_range_type = py::add_type(module, &value_range_spec);
-    chromatogram_point_type = py::add_type(module, &chromatogram_point_spec);
-    api.value_range = value_range_type;
-    api.chromatogram_point = chromatogram_point_type;
+    api.value_range = py::add_type(module, &value_range_spec);
+    api.chromatogram_point = py::add_type(module, &chromatogram_point_spec);
 }
 
 }  // namespace ozra::storage

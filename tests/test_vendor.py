@@ -124,3 +124,14 @@ def test_a_folder_rainbow_cannot_read_is_refused(tmp_path):
     with pytest.raises(ConversionError, match="empty.D: "):
         convert(tmp_path / "empty.D", tmp_path / "empty.ozra")
     assert not (tmp_path / "empty.ozra").exists()
+
+
+def test_runs_converted_in_threads_at_once_each_keep_their_points(run_path, tmp_path):
+    from concurrent.futures import ThreadPoolExecutor
+
+    names = ["orange.D", "blue.raw", "orange.D"]
+    with ThreadPoolExecutor(3) as pool:
+        reports = list(pool.map(lambda job: convert(run_path(job[1]), tmp_path / f"{job[0]}.ozra"), enumerate(names)))
+    assert [r.analyses[0] for r in reports] == ["MS analysis 0: 469 spectra, 1 condition",
+                                                "MS analysis 0: 725 spectra, 1 condition",
+                                                "MS analysis 0: 469 spectra, 1 condition"]

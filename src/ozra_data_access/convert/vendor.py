@@ -29,6 +29,7 @@ from __future__ import annotations
 import contextlib
 import os
 import re
+import threading
 from typing import Callable, Iterator, Optional
 
 import numpy as np
@@ -59,6 +60,9 @@ _ANALOG_DETECTORS = {
 _TRACE_MODES = ("MRM", "SIR")
 
 _VENDOR_RECORDS = {"Waters": VendorSpecificAdditionalConditionTypes.WATERS_MASS_LYNX}
+
+#: Held while rainbow-api's binning function is wrapped: reads in other threads wait.
+_WRAP_LOCK = threading.Lock()
 
 
 def convert_vendor_folder(source: str, target: str, report: ConversionReport, *,
@@ -94,7 +98,8 @@ def _decoded_pairs() -> Iterator[dict]:
     """The (keys, values, pairs per scan) that rainbow-api decodes, by the matrix it bins them into.
 
     rainbow-api hands out binned matrices only; its parsers call one binning function with the
-    decoded pairs, which is wrapped here for the length of one read to keep them as well.
+    decoded pairs, which is wrapped here for the length of one read to keep them as well (one
+    read at a time in a process, so that threads converting at once each keep their own).
     """
     from rainbow import _binning
     from rainbow.agilent import chemstation
@@ -109,14 +114,15 @@ def _decoded_pairs() -> Iterator[dict]:
                               np.asarray(pair_counts, dtype=np.int64))
         return ylabels, data
 
-    modules = [m for m in (chemstation, masslynx) if getattr(m, "bin_datapairs", None) is original]
-    for module in modules:
-        module.bin_datapairs = keeping
-    try:
-        yield captured
-    finally:
+    with _WRAP_LOCK:
+        modules = [m for m in (chemstation, masslynx) if getattr(m, "bin_datapairs", None) is original]
         for module in modules:
-            module.bin_datapairs = original
+            module.bin_datapairs = keeping
+        try:
+            yield captured
+        finally:
+            for module in modules:
+                module.bin_datapairs = original
 
 
 class _Run:

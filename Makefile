@@ -5,7 +5,7 @@ PYTHON ?= python3
 export PYTHON
 PY = $(shell scripts/python.sh)
 
-.PHONY: setup demo test bench bench-parts dev
+.PHONY: setup demo test bench bench-parts dev sanitize
 
 setup:
 	./scripts/setup.sh
@@ -33,3 +33,8 @@ bench-parts: setup
 dev:
 	cmake -S . -B build/dev -G Ninja -DOZRA_INPLACE=ON -DCMAKE_BUILD_TYPE=Release
 	cmake --build build/dev
+
+# The extensions under AddressSanitizer + UndefinedBehaviorSanitizer, the suite run against
+# them, and a short run of each fuzzer (scripts/sanitize.sh; needs clang for the fuzzers).
+sanitize:
+	PYTHON=$(PYTHON) ./scripts/sanitize.sh

@@ -317,7 +317,9 @@ py::Ref get_xic_matrix(PyObject* analysis, PyObject* chromatogram_filter_options
     const double lowest = -largest_finite_double();
     ConditionTest condition_test(requests);
     RequestsToVisit visit(requests);
+    py::SignalCheck signals;
     for (std::size_t c = 0; c < columns; ++c) {
+        signals.tick();
         const Candidate& candidate = candidates[c];
         double* row = matrix + c * rows;
         column_data<double>(retention_time)[c] = py::as_double(candidate.retention_time.get());

@@ -5,7 +5,7 @@ PYTHON ?= python3
 export PYTHON
 PY = $(shell scripts/python.sh)
 
-.PHONY: setup demo test bench bench-parts dev sanitize
+.PHONY: setup demo test bench bench-peers bench-parts dev sanitize
 
 setup:
 	./scripts/setup.sh
@@ -20,8 +20,11 @@ test: setup
 # The peers are installed here, not by setup: only the head-to-head benchmark needs them.
 BENCH_PEERS = pyteomics pymzml pyopenms psims matplotlib
 
-# `make bench`: this package against the mzML readers, written to benchmarks/RESULTS.md.
-bench: setup
+# `make bench`: this package against the mzML readers (written to benchmarks/RESULTS.md), then
+# the benchmarks of single parts.
+bench: bench-peers bench-parts
+
+bench-peers: setup
 	$(PY) -m pip install --quiet $(BENCH_PEERS)
 	$(PY) benchmarks/peers/run.py
 

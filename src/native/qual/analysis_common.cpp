@@ -5,6 +5,7 @@
 #include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
+#include "spectrum_walk.hpp"
 #include "types.hpp"
 #include "storage_api.hpp"
 
@@ -165,20 +166,14 @@ Py_ssize_t nearest_by_bisection(const double* values, Py_ssize_t count, double t
 Py_ssize_t nearest_by_interpreter(PyObject* spectra, PyObject* retention_time, double largest) {
     py::Ref min_diff = py::from_double(largest);
     Py_ssize_t target_index = -1;
-    py::SignalCheck signals;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        signals.tick();
-        py::Ref spectrum_index = py::list_item(spectra, i);
-        py::Ref description = description_of(spectrum_index.get());
-        py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
-        if (!py::not_equals_none(rt.get())) continue;
-        py::Ref difference = py::Ref::checked(PyNumber_Subtract(rt.get(), retention_time));
+    for_each_timed_spectrum(spectra, differs_from_none, [&](const TimedSpectrum& spectrum) {
+        py::Ref difference = py::Ref::checked(PyNumber_Subtract(spectrum.retention_time, retention_time));
         py::Ref diff = py::Ref::checked(PyNumber_Absolute(difference.get()));
         if (py::compare(diff.get(), min_diff.get(), Py_LT)) {
             min_diff = std::move(diff);
-            target_index = i;
+            target_index = spectrum.position;
         }
-    }
+    });
     return target_index;
 }
 

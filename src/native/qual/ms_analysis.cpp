@@ -6,6 +6,7 @@
 #include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
+#include "spectrum_walk.hpp"
 #include "types.hpp"
 #include "storage_api.hpp"
 #include "xic.hpp"
@@ -179,25 +180,20 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
     const py::Ref spectra = py::Ref::borrow(as_analysis(self)->spectrum_index_list);
     const WholeRunTest whole_run(retention_time_range);
     py::Ref result = py::new_list();
-    py::SignalCheck signals;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra.get()); ++i) {
-        signals.tick();
-        py::Ref spectrum_index = py::list_item(spectra.get(), i);
-        py::Ref description = description_of(spectrum_index.get());
-        py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
-        if (!py::not_equals_none(rt.get())) continue;
-        py::Ref spectrum_condition = py::get_attr(description.get(), names::desc_acquisition_condition);
-        if (!py::equals(spectrum_condition.get(), condition)) continue;
+    for_each_timed_spectrum(spectra.get(), differs_from_none, [&](const TimedSpectrum& spectrum) {
+        PyObject* description = spectrum.description;
+        py::Ref spectrum_condition = py::get_attr(description, names::desc_acquisition_condition);
+        if (!py::equals(spectrum_condition.get(), condition)) return;
         if (!whole_run()) {
             py::Ref inside = py::Ref::checked(
-                PyObject_CallMethodOneArg(retention_time_range, names::contains_value, rt.get()));
-            if (!py::is_true(inside.get())) continue;
+                PyObject_CallMethodOneArg(retention_time_range, names::contains_value, spectrum.retention_time));
+            if (!py::is_true(inside.get())) return;
         }
-        py::Ref index = py::get_attr(description.get(), names::desc_index);
-        py::Ref intensity = py::get_attr(description.get(), intensity_field);
-        py::Ref mz = py::get_attr(description.get(), names::desc_base_peak_mz);
-        py::append(result.get(), make_chromatogram_point(index.get(), rt.get(), intensity.get(), mz.get()).get());
-    }
+        py::Ref index = py::get_attr(description, names::desc_index);
+        py::Ref intensity = py::get_attr(description, intensity_field);
+        py::Ref mz = py::get_attr(description, names::desc_base_peak_mz);
+        py::append(result.get(), make_chromatogram_point(index.get(), spectrum.retention_time, intensity.get(), mz.get()).get());
+    });
     return result;
 }
 

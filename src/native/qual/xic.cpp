@@ -6,6 +6,7 @@
 #include "analysis_common.hpp"
 #include "entry.hpp"
 #include "names.hpp"
+#include "spectrum_walk.hpp"
 #include "storage_api.hpp"
 #include "xic_requests.hpp"
 #include "xic_scan.hpp"
@@ -55,25 +56,22 @@ std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
 std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
     std::vector<Candidate> candidates;
-    py::SignalCheck signals;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra.get()); ++i) {
-        signals.tick();
-        py::Ref spectrum_index = py::list_item(spectra.get(), i);
-        py::Ref description = description_of(spectrum_index.get());
-        py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
-        if (!py::not_equals_none(rt.get())) continue;
+    for_each_timed_spectrum(spectra.get(), differs_from_none, [&](const TimedSpectrum& spectrum) {
+        py::Ref spectrum_index = py::Ref::borrow(spectrum.spectrum_index);
+        py::Ref description = py::Ref::borrow(spectrum.description);
+        py::Ref rt = py::Ref::borrow(spectrum.retention_time);
         py::Ref condition = py::get_attr(description.get(), names::desc_acquisition_condition);
         const bool plain = is_plain_condition(condition.get());
         std::size_t found = no_class;
         if (plain && requests.all_plain) {
             found = equal_class(condition.get(), requests);
-            if (found == no_class) continue;
+            if (found == no_class) return;
         } else {
             const int requested = PySet_Contains(requests.conditions.get(), condition.get());
             py::check(requested);
-            if (!requested) continue;
+            if (!requested) return;
         }
-        if (!requests.pre_filter.contains(rt.get())) continue;
+        if (!requests.pre_filter.contains(rt.get())) return;
         py::Ref position;
         py::Ref index;
         if (Py_TYPE(spectrum_index.get()) == storage.spectrum_index &&
@@ -83,7 +81,7 @@ std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) 
         }
         candidates.push_back({std::move(spectrum_index), std::move(description), std::move(rt), std::move(condition),
                               std::move(position), std::move(index), plain, found});
-    }
+    });
     return candidates;
 }
 

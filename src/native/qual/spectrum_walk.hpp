@@ -1,0 +1,38 @@
+// The walk over an analysis's spectra that the chromatograms, the XIC pre-filter and
+// the nearest-spectrum search share.
+#pragma once
+
+#include "analysis_common.hpp"
+#include "entry.hpp"
+#include "names.hpp"
+
+namespace ozra::qual {
+
+// One spectrum that has a retention time; the pointers are borrowed for the visit.
+struct TimedSpectrum {
+    Py_ssize_t position;  // in the spectrum index list
+    PyObject* spectrum_index;
+    PyObject* description;
+    PyObject* retention_time;
+};
+
+// Calls visit(TimedSpectrum) for each spectrum of `spectra` (the spectrum index list)
+// whose retention time passes has_time, in list order; Ctrl-C interrupts the walk.
+// has_time is the caller's own test: the MS and the DAD rules ask None differently.
+template <class HasTime, class Visit>
+void for_each_timed_spectrum(PyObject* spectra, HasTime&& has_time, Visit&& visit) {
+    py::SignalCheck signals;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        signals.tick();
+        py::Ref spectrum_index = py::list_item(spectra, i);
+        py::Ref description = description_of(spectrum_index.get());
+        py::Ref retention_time = py::get_attr(description.get(), names::desc_retention_time);
+        if (!has_time(retention_time.get())) continue;
+        visit(TimedSpectrum{i, spectrum_index.get(), description.get(), retention_time.get()});
+    }
+}
+
+// The MS analyses' test: `retention_time != None`, as the interpreter evaluates it.
+inline bool differs_from_none(PyObject* retention_time) { return py::not_equals_none(retention_time); }
+
+}  // namespace ozra::qual

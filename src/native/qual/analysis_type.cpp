@@ -83,10 +83,8 @@ PyObject* analysis_find_nearest_spectrum(PyObject* self, PyObject* retention_tim
 }
 
 py::Ref analysis_text_start(PyObject* self) {
-    static PyObject* index_name = py::intern("index");
-    static PyObject* count_name = py::intern("get_spectra_count");
-    py::Ref index = py::str(py::get_attr(self, index_name).get());
-    py::Ref count = py::str(py::Ref::checked(PyObject_CallMethodNoArgs(self, count_name)).get());
+    py::Ref index = py::str(py::get_attr(self, state().names.index).get());
+    py::Ref count = py::str(py::Ref::checked(PyObject_CallMethodNoArgs(self, state().names.get_spectra_count)).get());
     return py::Ref::checked(PyUnicode_FromFormat("[%U] %U spectra", index.get(), count.get()));
 }
 

@@ -126,9 +126,8 @@ PyObject* qual_read(PyObject* self, PyObject*) {
 
 PyObject* qual_str(PyObject* self) {
     return py::guard([&] {
-        static PyObject* conditions_name = py::intern("unique_acquisition_conditions");
         py::Ref start = analysis_text_start(self);
-        const Py_ssize_t count = py::length(py::get_attr(self, conditions_name).get());
+        const Py_ssize_t count = py::length(py::get_attr(self, state().names.unique_acquisition_conditions).get());
         return py::Ref::checked(PyUnicode_FromFormat("%U, %zd spectrum conditions", start.get(), count));
     });
 }
@@ -243,8 +242,7 @@ PyObject* qual_get_xic_matrix(PyObject* self, PyObject* const* args, Py_ssize_t 
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         py::Ref columns = get_xic_matrix(self, parsed[0]);
         py::Ref arrays = py::Ref::checked(PyImport_ImportModule("ozra_data_access.arrays"));
-        static PyObject* build_name = py::intern("_xic_matrix");
-        return py::call_method(arrays.get(), build_name, PyTuple_GET_ITEM(columns.get(), 0),
+        return py::call_method(arrays.get(), state().names.xic_matrix, PyTuple_GET_ITEM(columns.get(), 0),
                                PyTuple_GET_ITEM(columns.get(), 1), PyTuple_GET_ITEM(columns.get(), 2),
                                PyTuple_GET_ITEM(columns.get(), 3));
     });

@@ -86,6 +86,18 @@ struct QualNames {
     py::Kept acquisition_condition = py::intern("acquisition_condition");
     py::Kept extract_mz_range = py::intern("extract_mz_range");
     py::Kept retention_time_range = py::intern("retention_time_range");
+
+    // Attributes and texts of str() and of the XIC matrix.
+    py::Kept index = py::intern("index");
+    py::Kept get_spectra_count = py::intern("get_spectra_count");
+    py::Kept get_spectrum_points = py::intern("get_spectrum_points");
+    py::Kept unique_acquisition_conditions = py::intern("unique_acquisition_conditions");
+    py::Kept xic_matrix = py::intern("_xic_matrix");
+    py::Kept condition_label = py::intern("[AcquisitionCondition] ");
+    py::Kept mz_range_label = py::intern(", [Extract m/z Range] ");
+    py::Kept time_range_label = py::intern(", [Retention Time Range] ");
+    py::Kept point_zero_suffix = py::intern(".0");
+    py::Kept empty_text = py::intern("");
 };
 
 }  // namespace ozra::qual

@@ -77,10 +77,8 @@ PyObject* get_profile_spectrum_points(PyObject* self, PyObject*) {
 
 PyObject* spectrum_str(PyObject* self) {
     return py::guard([&] {
-        static PyObject* index_name = py::intern("index");
-        static PyObject* points_name = py::intern("get_spectrum_points");
-        py::Ref index = py::str(py::get_attr(self, index_name).get());
-        py::Ref points = py::Ref::checked(PyObject_CallMethodNoArgs(self, points_name));
+        py::Ref index = py::str(py::get_attr(self, state().names.index).get());
+        py::Ref points = py::Ref::checked(PyObject_CallMethodNoArgs(self, state().names.get_spectrum_points));
         return py::Ref::checked(PyUnicode_FromFormat("[%U] %zd points", index.get(), py::length(points.get())));
     });
 }

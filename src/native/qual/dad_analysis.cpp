@@ -4,7 +4,6 @@
 #include "dad_chromatogram.hpp"
 #include "entry.hpp"
 #include "gc_pause.hpp"
-#include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
@@ -34,7 +33,7 @@ PyObject* dad_get_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return py::guard([&] {
         static const py::Parameters parameters("get_spectrum", {"index"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
-        const SpectrumKind kind{names::DADSpectrum, dad_spectrum_factory_name, true};
+        const SpectrumKind kind{state().names.DADSpectrum, dad_spectrum_factory_name, true};
         return py::Ref::checked(analysis_get_spectrum(self, parsed[0], kind));
     });
 }

@@ -1,10 +1,15 @@
 #include "entry.hpp"
 #include "module_slots.hpp"
-#include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
 
 namespace ozra::qual {
+
+QualState& state() {
+    static QualState shared;
+    return shared;
+}
+
 namespace {
 
 py::Kept the_module;
@@ -25,7 +30,7 @@ int qual_exec(PyObject* module) {
         py::Ref sys = py::Ref::checked(PyImport_ImportModule("sys"));
         py::check(PyModule_AddObjectRef(module, "sys", sys.get()));
         the_module = py::Kept(py::Ref::borrow(module));
-        names::intern_all();
+        state();  // interns its names while the module loads
         add_condition_types(module);
         add_spectrum_types(module);
         add_ms_analysis_types(module);

@@ -143,11 +143,10 @@ void fill(PyObject* self, const ConditionType& kind, PyObject* argument) {
 }
 
 bool is_shown(Shown shown, PyObject* value) {
-    static PyObject* empty = py::intern("");
     switch (shown) {
         case Shown::unless_none: return !is_none(value);
         case Shown::if_not_none: return py::not_equals_none(value);
-        case Shown::if_nonempty_text: return py::not_equals_none(value) && py::not_equals(value, empty);
+        case Shown::if_nonempty_text: return py::not_equals_none(value) && py::not_equals(value, state().names.empty_text);
         case Shown::always: return true;
     }
     return true;

@@ -6,13 +6,11 @@
 namespace ozra::qual {
 
 QualState& state() {
-    static QualState shared;
+    static QualState& shared = *new QualState();
     return shared;
 }
 
 namespace {
-
-py::Kept the_module;
 
 int qual_exec(PyObject* module) {
     return py::guard_int([&] {
@@ -29,8 +27,7 @@ int qual_exec(PyObject* module) {
         }
         py::Ref sys = py::Ref::checked(PyImport_ImportModule("sys"));
         py::check(PyModule_AddObjectRef(module, "sys", sys.get()));
-        the_module = py::Kept(py::Ref::borrow(module));
-        state();  // interns its names while the module loads
+        state().module = py::Kept(py::Ref::borrow(module));
         add_condition_types(module);
         add_spectrum_types(module);
         add_ms_analysis_types(module);
@@ -53,7 +50,7 @@ PyModuleDef qual_module = {
 
 }  // namespace
 
-py::Ref global(PyObject* name) { return py::module_global(the_module, name); }
+py::Ref global(PyObject* name) { return py::module_global(state().module, name); }
 
 }  // namespace ozra::qual
 

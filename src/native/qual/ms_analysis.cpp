@@ -13,9 +13,6 @@
 namespace ozra::qual {
 namespace {
 
-PyObject* spectrum_factory_name = nullptr;
-AnalysisClass qual_analysis_class{"QualAnalysis", nullptr, true};
-
 py::Ref new_condition(PyObject* record) {
     py::Ref condition_class = global(state().names.AcquisitionCondition);
     return py::Ref::checked(PyObject_CallOneArg(condition_class.get(), record));
@@ -114,7 +111,9 @@ void read_analysis(PyObject* self) {
 }
 
 PyObject* qual_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard([&] { return create_analysis(cls, args, nargs, kwnames, qual_analysis_class); });
+    return py::guard([&] {
+        return create_analysis(cls, args, nargs, kwnames, {"QualAnalysis", state().names.qual_analysis_read, true});
+    });
 }
 
 PyObject* qual_read(PyObject* self, PyObject*) {
@@ -140,7 +139,7 @@ PyObject* qual_get_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t na
     return py::guard([&] {
         static const py::Parameters parameters("get_spectrum", {"index"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
-        const SpectrumKind kind{state().names.Spectrum, spectrum_factory_name, false};
+        const SpectrumKind kind{state().names.Spectrum, state().names.spectrum_create_instance, false};
         return py::Ref::checked(analysis_get_spectrum(self, parsed[0], kind));
     });
 }
@@ -297,8 +296,6 @@ PyGetSetDef qual_getset[] = {
 }  // namespace
 
 void add_ms_analysis_types(PyObject* module) {
-    spectrum_factory_name = py::intern("_Spectrum__create_instance");
-    qual_analysis_class.read_name = py::intern("_QualAnalysis__read");
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<AnalysisObject>)},

@@ -87,6 +87,12 @@ struct QualNames {
     py::Kept extract_mz_range = py::intern("extract_mz_range");
     py::Kept retention_time_range = py::intern("retention_time_range");
 
+    // The classes' own private methods.
+    py::Kept qual_analysis_read = py::intern("_QualAnalysis__read");
+    py::Kept dad_analysis_read = py::intern("_DADAnalysis__read");
+    py::Kept spectrum_create_instance = py::intern("_Spectrum__create_instance");
+    py::Kept dad_spectrum_create_instance = py::intern("_DADSpectrum__create_instance");
+
     // Attributes and texts of str() and of the XIC matrix.
     py::Kept index = py::intern("index");
     py::Kept get_spectra_count = py::intern("get_spectra_count");

@@ -4,7 +4,6 @@
 #include "args.hpp"
 #include "entry.hpp"
 #include "gc_pause.hpp"
-#include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "spectrum_walk.hpp"
@@ -18,11 +17,8 @@
 namespace ozra::qual {
 namespace {
 
-PyObject* spectrum_factory_name = nullptr;
-AnalysisClass qual_analysis_class{"QualAnalysis", nullptr, true};
-
 py::Ref new_condition(PyObject* record) {
-    py::Ref condition_class = global(names::AcquisitionCondition);
+    py::Ref condition_class = global(state().names.AcquisitionCondition);
     return py::Ref::checked(PyObject_CallOneArg(condition_class.get(), record));
 }
 
@@ -30,16 +26,16 @@ py::Ref new_condition(PyObject* record) {
 // condition without polarity has the key (0,), which sorts before the (1, value) of
 // every polarity at the same MS level.
 py::Ref condition_sort_key(PyObject* condition) {
-    py::Ref ms_level = py::get_attr(condition, names::ms_level);
-    py::Ref polarity = py::get_attr(condition, names::polarity);
+    py::Ref ms_level = py::get_attr(condition, state().names.ms_level);
+    py::Ref polarity = py::get_attr(condition, state().names.polarity);
     py::Ref polarity_key;
     if (polarity.get() == Py_None) {
         polarity_key = py::Ref::checked(Py_BuildValue("(i)", 0));
     } else {
-        py::Ref value = py::get_attr(polarity.get(), names::value);
+        py::Ref value = py::get_attr(polarity.get(), state().names.value);
         polarity_key = py::Ref::checked(Py_BuildValue("(iO)", 1, value.get()));
     }
-    py::Ref energy = py::get_attr(condition, names::collision_energy);
+    py::Ref energy = py::get_attr(condition, state().names.collision_energy);
     py::Ref energy_key = py::Ref::checked(Py_BuildValue("(OO)", energy.get() != Py_None ? Py_True : Py_False, energy.get()));
     return py::Ref::checked(PyTuple_Pack(3, ms_level.get(), polarity_key.get(), energy_key.get()));
 }
@@ -49,7 +45,7 @@ py::Ref condition_sort_key(PyObject* condition) {
 py::Ref settle_own_condition(PyObject* spectrum_index, PyObject* unique) {
     py::Ref description = description_of(spectrum_index);
     py::Ref condition = new_condition(description.get());
-    py::set_attr(description.get(), names::desc_acquisition_condition, condition.get());
+    py::set_attr(description.get(), state().names.desc_acquisition_condition, condition.get());
     py::check(PySet_Add(unique, condition.get()));
     return condition;
 }
@@ -121,7 +117,7 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         if (!stored_index) {
             summary = nullptr;
             description = description_of(spectrum_index.get());
-            stored_index = py::get_attr(description.get(), names::desc_acquisition_condition_index);
+            stored_index = py::get_attr(description.get(), state().names.desc_acquisition_condition_index);
         }
         const Py_ssize_t position = PyNumber_AsSsize_t(stored_index.get(), PyExc_IndexError);
         if (position == -1 && PyErr_Occurred()) py::throw_error();
@@ -135,7 +131,7 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         if (summary) {
             storage.set_pending_condition(spectrum_index.get(), condition, storage::PendingCondition::object);
         } else {
-            py::set_attr(description.get(), names::desc_acquisition_condition, condition);
+            py::set_attr(description.get(), state().names.desc_acquisition_condition, condition);
         }
     }
     return conditions;
@@ -204,7 +200,7 @@ void settle_waiting_conditions(PyObject* self) {
 void settle_acquisition_conditions(PyObject* self) {
     AnalysisObject* analysis = as_analysis(self);
     py::Ref description = qual_description_of(analysis->function_index);
-    py::Ref stored = py::get_attr(description.get(), names::unique_acquisition_condition_list);
+    py::Ref stored = py::get_attr(description.get(), state().names.unique_acquisition_condition_list);
     const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
     py::clear_field(analysis->conditions_settler);
     if (!py::equals_none(stored.get())) {
@@ -223,7 +219,9 @@ void read_analysis(PyObject* self) {
 }
 
 PyObject* qual_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard([&] { return create_analysis(cls, args, nargs, kwnames, qual_analysis_class); });
+    return py::guard([&] {
+        return create_analysis(cls, args, nargs, kwnames, {"QualAnalysis", state().names.qual_analysis_read, true});
+    });
 }
 
 PyObject* qual_read(PyObject* self, PyObject*) {
@@ -235,9 +233,8 @@ PyObject* qual_read(PyObject* self, PyObject*) {
 
 PyObject* qual_str(PyObject* self) {
     return py::guard([&] {
-        static PyObject* conditions_name = py::intern("unique_acquisition_conditions");
         py::Ref start = analysis_text_start(self);
-        const Py_ssize_t count = py::length(py::get_attr(self, conditions_name).get());
+        const Py_ssize_t count = py::length(py::get_attr(self, state().names.unique_acquisition_conditions).get());
         return py::Ref::checked(PyUnicode_FromFormat("%U, %zd spectrum conditions", start.get(), count));
     });
 }
@@ -258,7 +255,7 @@ PyObject* qual_get_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t na
     return py::guard([&] {
         static const py::Parameters parameters("get_spectrum", {"index"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
-        const SpectrumKind kind{names::Spectrum, spectrum_factory_name, false};
+        const SpectrumKind kind{state().names.Spectrum, state().names.spectrum_create_instance, false};
         return py::Ref::checked(analysis_get_spectrum(self, parsed[0], kind));
     });
 }
@@ -298,16 +295,16 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
     py::Ref result = py::new_list();
     for_each_timed_spectrum(spectra.get(), differs_from_none, [&](const TimedSpectrum& spectrum) {
         PyObject* description = spectrum.description;
-        py::Ref spectrum_condition = py::get_attr(description, names::desc_acquisition_condition);
+        py::Ref spectrum_condition = py::get_attr(description, state().names.desc_acquisition_condition);
         if (!py::equals(spectrum_condition.get(), condition)) return;
         if (!whole_run()) {
             py::Ref inside = py::Ref::checked(
-                PyObject_CallMethodOneArg(retention_time_range, names::contains_value, spectrum.retention_time));
+                PyObject_CallMethodOneArg(retention_time_range, state().names.contains_value, spectrum.retention_time));
             if (!py::is_true(inside.get())) return;
         }
-        py::Ref index = py::get_attr(description, names::desc_index);
+        py::Ref index = py::get_attr(description, state().names.desc_index);
         py::Ref intensity = py::get_attr(description, intensity_field);
-        py::Ref mz = py::get_attr(description, names::desc_base_peak_mz);
+        py::Ref mz = py::get_attr(description, state().names.desc_base_peak_mz);
         py::append(result.get(), make_chromatogram_point(index.get(), spectrum.retention_time, intensity.get(), mz.get()).get());
     });
     return result;
@@ -318,7 +315,7 @@ PyObject* qual_get_tic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         static const py::Parameters parameters("get_tic", {"acquisition_condition", "retention_time_range"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         const py::GcPause pause;
-        return summary_chromatogram(self, parsed[0], parsed.or_none(1), names::desc_current_total_ion);
+        return summary_chromatogram(self, parsed[0], parsed.or_none(1), state().names.desc_current_total_ion);
     });
 }
 
@@ -327,7 +324,7 @@ PyObject* qual_get_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         static const py::Parameters parameters("get_bpc", {"acquisition_condition", "retention_time_range"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         const py::GcPause pause;
-        return summary_chromatogram(self, parsed[0], parsed.or_none(1), names::desc_base_peak_intensity);
+        return summary_chromatogram(self, parsed[0], parsed.or_none(1), state().names.desc_base_peak_intensity);
     });
 }
 
@@ -360,8 +357,7 @@ PyObject* qual_get_xic_matrix(PyObject* self, PyObject* const* args, Py_ssize_t 
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         py::Ref columns = get_xic_matrix(self, parsed[0]);
         py::Ref arrays = py::Ref::checked(PyImport_ImportModule("ozra_data_access.arrays"));
-        static PyObject* build_name = py::intern("_xic_matrix");
-        return py::call_method(arrays.get(), build_name, PyTuple_GET_ITEM(columns.get(), 0),
+        return py::call_method(arrays.get(), state().names.xic_matrix, PyTuple_GET_ITEM(columns.get(), 0),
                                PyTuple_GET_ITEM(columns.get(), 1), PyTuple_GET_ITEM(columns.get(), 2),
                                PyTuple_GET_ITEM(columns.get(), 3));
     });
@@ -418,8 +414,6 @@ PyGetSetDef qual_getset[] = {
 }  // namespace
 
 void add_ms_analysis_types(PyObject* module) {
-    spectrum_factory_name = py::intern("_Spectrum__create_instance");
-    qual_analysis_class.read_name = py::intern("_QualAnalysis__read");
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<AnalysisObject>)},

@@ -5,7 +5,7 @@
 #include "allow_threads.hpp"
 #include "analysis_common.hpp"
 #include "entry.hpp"
-#include "names.hpp"
+#include "qual_module.hpp"
 #include "spectrum_walk.hpp"
 #include "storage_api.hpp"
 #include "xic_requests.hpp"
@@ -60,7 +60,7 @@ std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) 
         py::Ref spectrum_index = py::Ref::borrow(spectrum.spectrum_index);
         py::Ref description = py::Ref::borrow(spectrum.description);
         py::Ref rt = py::Ref::borrow(spectrum.retention_time);
-        py::Ref condition = py::get_attr(description.get(), names::desc_acquisition_condition);
+        py::Ref condition = py::get_attr(description.get(), state().names.desc_acquisition_condition);
         const bool plain = is_plain_condition(condition.get());
         std::size_t found = no_class;
         if (plain && requests.all_plain) {
@@ -76,8 +76,8 @@ std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) 
         py::Ref index;
         if (Py_TYPE(spectrum_index.get()) == storage.spectrum_index &&
             Py_TYPE(description.get()) == storage.internal_spectrum_description) {
-            position = py::get_attr(spectrum_index.get(), names::spectrum_index_position);
-            index = py::get_attr(description.get(), names::desc_index);
+            position = py::get_attr(spectrum_index.get(), state().names.spectrum_index_position);
+            index = py::get_attr(description.get(), state().names.desc_index);
         }
         candidates.push_back({std::move(spectrum_index), std::move(description), std::move(rt), std::move(condition),
                               std::move(position), std::move(index), plain, found});
@@ -116,10 +116,10 @@ private:
 
 py::Ref read_points(PyObject* reader, const Candidate& candidate) {
     py::Ref position = candidate.position ? candidate.position.copy()
-                                          : py::get_attr(candidate.spectrum_index.get(), names::spectrum_index_position);
+                                          : py::get_attr(candidate.spectrum_index.get(), state().names.spectrum_index_position);
     const storage::ReaderHold hold(reader);
-    py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
-    return py::Ref::checked(PyObject_CallMethodNoArgs(reader, names::read_spectrum));
+    py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, state().names.set_buffer, position.get()));
+    return py::Ref::checked(PyObject_CallMethodNoArgs(reader, state().names.read_spectrum));
 }
 
 // The requests a spectrum is tested against, in request order: all of them, or, when
@@ -217,7 +217,7 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
                 if (!records) records.emplace(spectrum.get(), native ? &buffer : nullptr);
                 window = records->scan(request, lowest);
             }
-            if (!index) index = py::get_attr(candidate.description.get(), names::desc_index);
+            if (!index) index = py::get_attr(candidate.description.get(), state().names.desc_index);
             built[j].push_back(make_point(points, index.get(), candidate, window));
         }
         if (deferred.empty()) continue;
@@ -322,7 +322,7 @@ py::Ref get_xic_matrix(PyObject* analysis, PyObject* chromatogram_filter_options
         double* row = matrix + c * rows;
         column_data<double>(retention_time)[c] = py::as_double(candidate.retention_time.get());
         py::Ref index = candidate.index ? candidate.index.copy()
-                                        : py::get_attr(candidate.description.get(), names::desc_index);
+                                        : py::get_attr(candidate.description.get(), state().names.desc_index);
         const long long index_value = PyLong_AsLongLong(index.get());
         if (index_value == -1 && PyErr_Occurred()) py::throw_error();
         column_data<long long>(spectrum_index)[c] = index_value;

@@ -1,5 +1,5 @@
-"""Writes the fuzzers' seed files: small samples (raw double and zstd single-precision
-points, with and without condition lists) and the reader tests' hand-built file. With --plain,
+"""Writes the fuzzers' seed files: small samples (raw double, zstd and zstd-shuffle
+single-precision points, with and without condition lists) and the reader tests' hand-built file. With --plain,
 the samples' frames hold their content uncompressed, as the plain_file_fuzzer
 reads them.
 
@@ -18,7 +18,7 @@ PLAIN_FRAME_HEADER = b"\x28\xb5\x2f\xfd\x04"
 
 
 def write_samples(out):
-    for encoding in ("raw", "zstd"):
+    for encoding in ("raw", "zstd", "zstd-shuffle"):
         for condition_list in (True, False):
             write_sample(out / f"sample-{encoding}-{'conditions' if condition_list else 'fields'}.ozra",
                          scans=6, points_per_spectrum=4, dad_spectra=2, wavelengths=5, compounds=2, seed=1,
@@ -47,7 +47,9 @@ def main():
     (args.directory / "hand-built.ozra").write_bytes(data)
     # The core fuzzer reads a file's body: the spectra behind the header.
     spectra = ozra_bytes.spectrum([1.0, 2.0], [3.0, 4.0]) + ozra_bytes.spectrum(
-        None, [0.5, 0.25], x_stored=False, compressed=True, width=4)
+        None, [0.5, 0.25], x_stored=False, compressed=True, width=4) + ozra_bytes.spectrum(
+        [100.0, 100.5, 101.25], [7.0, 0.0, 9.5], shuffled=True) + ozra_bytes.spectrum(
+        None, [0.5, 0.25], x_stored=False, shuffled=True, width=4)
     (args.directory / "spectra.body").write_bytes(spectra)
 
 

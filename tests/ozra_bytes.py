@@ -131,17 +131,31 @@ def qual_function_description(conditions=None, wavelengths=None, detector=_enum.
     return Record("FunctionDescription", True, Record("QualDescription", detector, {}, conditions, wavelengths), None)
 
 
-def spectrum(xs, intensities, *, compressed=False, width=8, x_stored=True, count_override=None, stored_size=None):
-    """BEGIN_OF_SPECTRUM, the header, the payload, END_OF_SPECTRUM."""
+def spectrum(xs, intensities, *, compressed=False, shuffled=False, width=8, x_stored=True, count_override=None,
+             stored_size=None):
+    """BEGIN_OF_SPECTRUM, the header, the payload, END_OF_SPECTRUM; `shuffled` stores the
+    zstd-shuffle encoding (compressed, x as bit-pattern differences, values byte-shuffled)."""
     n = len(intensities)
-    payload = struct.pack(f"<{n}d", *xs) if x_stored else b""
-    payload += struct.pack(f"<{n}{'f' if width == 4 else 'd'}", *intensities)
-    if compressed:
+    intensity_format = f"<{n}{'f' if width == 4 else 'd'}"
+    if shuffled:
+        bits = struct.unpack(f"<{n}Q", struct.pack(f"<{n}d", *xs)) if x_stored else None
+        payload = _planes(struct.pack(f"<{n}Q", *((b - a) % 2**64 for a, b in zip((0,) + bits, bits))), 8) \
+            if x_stored else b""
+        payload += _planes(struct.pack(intensity_format, *intensities), width)
+    else:
+        payload = struct.pack(f"<{n}d", *xs) if x_stored else b""
+        payload += struct.pack(intensity_format, *intensities)
+    if compressed or shuffled:
         payload = compress(payload)
-    header = struct.pack("<BBBBII", int(compressed), 0 if x_stored else 1, width, 0,
+    header = struct.pack("<BBBBII", 2 if shuffled else int(compressed), 0 if x_stored else 1, width, 0,
                          n if count_override is None else count_override,
                          len(payload) if stored_size is None else stored_size)
     return marker(_enum.OzraSymbols.BEGIN_OF_SPECTRUM) + header + payload + marker(_enum.OzraSymbols.END_OF_SPECTRUM)
+
+
+def _planes(values, width):
+    """Byte 0 of every value, then byte 1 of every value, and so on."""
+    return b"".join(values[byte::width] for byte in range(width))
 
 
 class FileBuilder:
@@ -289,7 +303,7 @@ def walk(path):
             walked = []
             for function, spectra in functions_with_spectra(reader, measurement):
                 qual = function._FunctionIndex__function_description._FunctionDescription__qual_description
-                wavelengths = qual._QualDescription__wavelength_arr
+                wavelengths = qual._QualDescription__wavelength_arr if qual is not None else None  # quan: none
                 points = []
                 for index in spectra:
                     reader._OzraFileReader__set_buffer(index._SpectrumIndex__position)

@@ -110,14 +110,23 @@ def points(data, position):
     c.marker(b"{SP:")
     encoding, x_flag, width, reserved, n, size = c.unpack("BBBBII")
     payload = c.take(size)
-    if encoding == 1:
+    if encoding in (1, 2):
         payload = zstandard.ZstdDecompressor().decompress(payload)
     c.marker(b":SP}")
     x_size = 8 * n if x_flag == 0 else 0
     assert reserved == 0 and len(payload) == x_size + n * width
     x = np.frombuffer(payload[:x_size], "<f8") if x_flag == 0 else None
     intensity = np.frombuffer(payload[x_size:], {4: "<f4", 8: "<f8"}[width])
+    if encoding == 2:  # byte planes; x as differences of bit patterns
+        x = None if x is None else np.cumsum(unshuffled(payload[:x_size], "<u8")).view("<f8")
+        intensity = unshuffled(payload[x_size:], intensity.dtype)
     return {"encoding": encoding, "width": width}, x, intensity
+
+
+def unshuffled(planes, dtype):
+    """Values from their byte planes: byte 0 of every value, then byte 1 of every value, ..."""
+    width = np.dtype(dtype).itemsize
+    return np.frombuffer(planes, np.uint8).reshape(width, -1).T.copy().view(dtype).ravel()
 
 
 def spectrum_index_block(data, position):

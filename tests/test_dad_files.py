@@ -15,9 +15,9 @@ from ozra_data_access.qual import DADSpectrum
 from ozra_data_access.writer import FunctionData, SpectrumData
 
 # How the points are stored: x from the function's wavelength array or with each spectrum,
-# raw or zstd, float32 or float64 intensities.
+# raw, zstd or zstd-shuffle, float32 or float64 intensities.
 STORAGE = [pytest.param(with_array, encoding, width, id=f"{'array' if with_array else 'x'}-{encoding}-f{8 * width}")
-           for with_array in (True, False) for encoding in ("raw", "zstd") for width in (4, 8)]
+           for with_array in (True, False) for encoding in ("raw", "zstd", "zstd-shuffle") for width in (4, 8)]
 
 
 def dad_function(x, y, retention_times, with_array, **storage):

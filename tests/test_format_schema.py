@@ -84,6 +84,17 @@ def test_writer_numbers_tags_kinds_and_enumerations_as_the_schema():
         e["class"]: e["number"] for e in SCHEMA["enumerations"]}
 
 
+def test_writer_and_command_line_name_the_schema_point_encodings():
+    from ozra_data_access.cli import build_parser
+    from ozra_data_access.writer.model import POINT_ENCODINGS
+
+    # The writer stores each encoding as its position in POINT_ENCODINGS.
+    assert list(POINT_ENCODINGS) == [e["value"] for e in sorted(SCHEMA["point_encodings"], key=lambda e: e["number"])]
+    convert = build_parser()._subparsers._group_actions[0].choices["convert"]
+    (option,) = [action for action in convert._actions if "--point-encoding" in action.option_strings]
+    assert sorted(option.choices) == sorted(POINT_ENCODINGS)
+
+
 @pytest.mark.parametrize("enumeration", SCHEMA["enumerations"], ids=lambda e: e["class"])
 def test_enumeration_members_as_the_schema(enumeration):
     members = [[member.name, member.value] for member in getattr(_enum, enumeration["class"])]

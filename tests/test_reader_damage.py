@@ -273,10 +273,17 @@ def patched(data, offset, byte):
 
 
 GOOD = ob.spectrum([1.0, 2.0], [3.0, 4.0])
+SHUFFLED = ob.spectrum([1.0, 2.0], [3.0, 4.0], shuffled=True)
+
+
+def with_payload(spectrum, payload):
+    """The spectrum with another stored payload (and its size)."""
+    return spectrum[:12] + struct.pack("<I", len(payload)) + payload + spectrum[-4:]
 
 
 @pytest.mark.parametrize("spectrum, message", [
-    (patched(GOOD, 4, 2), r"^expected the spectrum encoding 0 \(raw\) or 1 \(zstd\), found 2 at byte offset 33$"),
+    (patched(GOOD, 4, 3), r"^expected the spectrum encoding 0 \(raw\), 1 \(zstd\) or 2 \(zstd-shuffle\), found 3 at byte "
+                          r"offset 33$"),
     (patched(GOOD, 5, 2), r"expected the x flag 0 \(stored\) or 1 \(not stored\), found 2 at byte offset 34$"),
     (patched(GOOD, 6, 2), r"expected the intensity width 4 or 8, found 2 at byte offset 35$"),
     (patched(GOOD, 7, 1), r"expected the reserved byte 0, found 1 at byte offset 36$"),
@@ -294,6 +301,14 @@ GOOD = ob.spectrum([1.0, 2.0], [3.0, 4.0])
     (ob.spectrum([math.nan, 1.0], [3.0, 4.0], compressed=True), r"x values in non-decreasing order, found nan at "
                                                                 r"point 0"),
     (ob.spectrum(None, [3.0, 4.0], x_stored=False), r"with stored x values"),
+    # zstd-shuffle: the frame's rules, then the order of the x values its differences give.
+    (ob.spectrum([1.0, 2.0], [3.0, 4.0], shuffled=True, count_override=3), r"declaring 48 decompressed bytes, found 32"),
+    (with_payload(SHUFFLED, SHUFFLED[16:-9]), r"expected a complete zstd frame in the \d+ stored bytes"),
+    (with_payload(SHUFFLED, SHUFFLED[16:-5] + bytes([SHUFFLED[-5] ^ 1])), r"an undamaged zstd frame \(zstd: .*checksum"),
+    (ob.spectrum([2.0, 1.0], [3.0, 4.0], shuffled=True), r"x values in non-decreasing order, found 1 at point 1 after "
+                                                         r"2 at byte offset 29$"),
+    (ob.spectrum([1.0, -1.0], [3.0, 4.0], shuffled=True), r"found -1 at point 1 after 1 at byte offset 29$"),
+    (ob.spectrum([1.0, math.nan], [3.0, 4.0], shuffled=True), r"found nan at point 1 after 1 at byte offset 29$"),
     (GOOD[:14], r"the spectrum's stored size \(4 bytes\), but the file ends after 2 more at byte offset 41$"),
 ])
 def test_damaged_spectra_are_refused(open_file, spectrum, message):

@@ -183,7 +183,7 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
 
     const std::size_t stored_with_marker = std::size_t{header.stored_size} + marker_size;
     expected_spectrum_size_ = spectrum_header_size + stored_with_marker;
-    last_spectrum_compressed_ = header.compressed;
+    last_spectrum_compressed_ = header.compressed();
     const std::uint8_t* stored = window_.data() + spectrum_header_size;
     if (window.consumed() + window.remaining() < expected_spectrum_size_) {
         std::uint8_t* rest = stored_.reserve(stored_with_marker);
@@ -195,7 +195,7 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
     read_marker(end, Marker::end_spectrum);
 
     const std::uint8_t* decoded = stored;
-    if (header.compressed) {
+    if (header.compressed()) {
         decompressor_.decompress(stored, header.stored_size, header.payload_offset(), decoded_, header.decoded_size());
         decoded = decoded_.data();
     }

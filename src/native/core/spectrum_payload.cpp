@@ -1,6 +1,7 @@
 #include "spectrum_payload.hpp"
 
 #include "primitives.hpp"
+#include "shuffled_points.hpp"
 #include "zstd_frame.hpp"
 
 #include <algorithm>
@@ -13,6 +14,16 @@ namespace {
 
 [[noreturn]] void fail(const SpectrumHeader& header, const std::string& what) {
     throw FormatError("expected " + what, header.offset);
+}
+
+// "0 (raw), 1 (zstd) or 2 (...)", from the format's table.
+std::string known_encodings() {
+    std::string text;
+    for (unsigned number = 0; number <= schema::last_point_encoding; ++number) {
+        if (number > 0) text += number == schema::last_point_encoding ? " or " : ", ";
+        text += std::to_string(number) + " (" + schema::point_encoding_names[number] + ")";
+    }
+    return text;
 }
 
 std::string number(double value) {
@@ -29,11 +40,11 @@ SpectrumHeader read_spectrum_header(ByteCursor& cursor) {
     read_marker(cursor, Marker::begin_spectrum);
     const std::size_t encoding_at = cursor.consumed();
     const std::uint8_t encoding = cursor.u8("the spectrum's encoding");
-    if (encoding > 1) {
-        cursor.fail_at(encoding_at, "expected the spectrum encoding 0 (raw) or 1 (zstd), found " +
+    if (encoding > schema::last_point_encoding) {
+        cursor.fail_at(encoding_at, "expected the spectrum encoding " + known_encodings() + ", found " +
                                         std::to_string(encoding));
     }
-    header.compressed = encoding == 1;
+    header.encoding = static_cast<schema::PointEncoding>(encoding);
     const std::size_t x_at = cursor.consumed();
     const std::uint8_t x_flag = cursor.u8("the spectrum's x flag");
     if (x_flag > 1) {
@@ -63,11 +74,11 @@ void check_spectrum_sizes(const SpectrumHeader& header, std::uint64_t file_size)
                           header.payload_offset());
     }
     const std::uint64_t decoded = header.decoded_size();
-    if (!header.compressed && decoded != header.stored_size) {
+    if (!header.compressed() && decoded != header.stored_size) {
         fail(header, "a raw payload of " + std::to_string(decoded) + " bytes for " + std::to_string(header.count) +
                          " points, found a stored size of " + std::to_string(header.stored_size));
     }
-    if (header.compressed && decoded > max_compression_ratio * header.stored_size) {
+    if (header.compressed() && decoded > max_compression_ratio * header.stored_size) {
         fail(header, "at most " + std::to_string(max_compression_ratio) + " times the " +
                          std::to_string(header.stored_size) + " stored bytes for " + std::to_string(header.count) +
                          " points of " + std::to_string(decoded) + " bytes");
@@ -101,8 +112,10 @@ void decode_points(const SpectrumHeader& header, const std::uint8_t* decoded, co
     const std::size_t n = header.count;
     const std::uint8_t* xs = header.x_stored ? decoded : nullptr;
     const std::uint8_t* intensities = header.x_stored ? decoded + 8 * n : decoded;
-    const bool ordered = header.intensity_width == 8 ? fill_points<double>(n, xs, wavelengths, intensities, out)
-                                                     : fill_points<float>(n, xs, wavelengths, intensities, out);
+    const bool ordered = header.encoding == schema::PointEncoding::zstd_shuffle
+                             ? fill_shuffled_points(header, decoded, wavelengths, out)
+                         : header.intensity_width == 8 ? fill_points<double>(n, xs, wavelengths, intensities, out)
+                                                       : fill_points<float>(n, xs, wavelengths, intensities, out);
     if (ordered) return;
     for (std::size_t i = 0; i < n; ++i) {
         // Written so that a NaN fails too.

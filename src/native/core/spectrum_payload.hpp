@@ -3,6 +3,7 @@
 #pragma once
 
 #include "byte_cursor.hpp"
+#include "format_schema.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,14 +22,16 @@ inline constexpr std::size_t spectrum_header_size = 16;
 
 struct SpectrumHeader {
     std::uint64_t offset = 0;  // of the BEGIN_OF_SPECTRUM marker
-    bool compressed = false;
+    schema::PointEncoding encoding = schema::PointEncoding::raw;
     bool x_stored = true;
     unsigned intensity_width = 8;
     std::uint32_t count = 0;
     std::uint32_t stored_size = 0;
 
+    bool compressed() const noexcept { return encoding != schema::PointEncoding::raw; }
     std::uint64_t payload_offset() const noexcept { return offset + spectrum_header_size; }
-    // Bytes of the payload once decompressed: all x values (if stored), then all intensities.
+    // Bytes of the payload once decompressed: all x values (if stored), then all
+    // intensities (each part transformed, same size, in zstd-shuffle).
     std::uint64_t decoded_size() const noexcept {
         return std::uint64_t{count} * ((x_stored ? 8 : 0) + intensity_width);
     }
@@ -42,7 +45,7 @@ SpectrumHeader read_spectrum_header(ByteCursor& cursor);
 // the frame ratio bound less. `file_size` bounds the payload and end marker.
 void check_spectrum_sizes(const SpectrumHeader& header, std::uint64_t file_size);
 
-// Writes the header.count points of the decoded payload into `out`; x comes
+// Writes the header.count points of the decompressed payload into `out`; x comes
 // from the payload when stored, else from `wavelengths` (header.count values).
 // The x values must not decrease (a NaN is refused too).
 void decode_points(const SpectrumHeader& header, const std::uint8_t* decoded, const double* wavelengths,

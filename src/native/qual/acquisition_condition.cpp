@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <string>
 
 namespace ozra::qual {
 namespace {
@@ -44,8 +43,6 @@ struct AcquisitionConditionObject {
     PyObject* fields[field_count];
 };
 
-PyTypeObject* the_type = nullptr;
-
 PyObject** fields_of(PyObject* self) { return reinterpret_cast<AcquisitionConditionObject*>(self)->fields; }
 
 constexpr Py_ssize_t offset_of(Field field) {
@@ -54,73 +51,12 @@ constexpr Py_ssize_t offset_of(Field field) {
 
 void set_field(PyObject* self, Field field, PyObject* value) { py::set_object_field(fields_of(self)[field], value); }
 
-PyObject* mangled(const char* owner, const char* name) {
-    return py::intern((std::string("_") + owner + "__" + name).c_str());
-}
+AcquisitionConditionState& condition_state() { return state().acquisition_condition; }
 
-// Interned names, made once at load.
-struct Names {
-    PyObject* acquisition_condition_class = py::intern("InternalAcquisitionCondition");
-    PyObject* spectrum_description_class = py::intern("InternalSpectrumDescription");
-    PyObject* keys = py::intern("keys");
-    py::Kept one{py::from_long(1)};
-
-    // InternalAcquisitionCondition and its core
-    PyObject* core = mangled("InternalAcquisitionCondition", "internal_acquisition_core_condition");
-    PyObject* condition_precursor_range = mangled("InternalAcquisitionCondition", "precursor_range");
-    PyObject* condition_precursor_value = mangled("InternalAcquisitionCondition", "precursor_value");
-    PyObject* core_ms_level = mangled("InternalAcquisitionCoreCondition", "ms_level");
-    PyObject* core_polarity = mangled("InternalAcquisitionCoreCondition", "polarity");
-    PyObject* core_collision_energy = mangled("InternalAcquisitionCoreCondition", "collision_energy");
-    PyObject* core_mass_range = mangled("InternalAcquisitionCoreCondition", "mass_range");
-    PyObject* core_spectrum_type = mangled("InternalAcquisitionCoreCondition", "original_measured_spectrum_type");
-    PyObject* core_vendor = mangled("InternalAcquisitionCoreCondition", "vendor_specific_additional_condition");
-    PyObject* core_triple_q = mangled("InternalAcquisitionCoreCondition", "triple_q_scan_condition");
-    PyObject* vendor_type = mangled("VendorSpecificAdditionalCondition", "type");
-    PyObject* triple_q_type = mangled("TripleQScanCondition", "type");
-
-    // InternalSpectrumDescription
-    PyObject* ms_level = mangled("InternalSpectrumDescription", "ms_level");
-    PyObject* polarity = mangled("InternalSpectrumDescription", "polarity");
-    PyObject* collision_energy = mangled("InternalSpectrumDescription", "collision_energy");
-    PyObject* mass_range = mangled("InternalSpectrumDescription", "mass_range");
-    PyObject* is_profile = mangled("InternalSpectrumDescription", "is_profile_spectrum_measured");
-    PyObject* precursor_range = mangled("InternalSpectrumDescription", "precursor_range");
-    PyObject* precursor_value = mangled("InternalSpectrumDescription", "precursor_value");
-    PyObject* cone_voltage = mangled("InternalSpectrumDescription", "cone_voltage");
-    PyObject* supplemental_properties = mangled("InternalSpectrumDescription", "supplemental_properties");
-
-    // Text
-    PyObject* ms = py::intern("MS");
-    PyObject* plus = py::intern("+");
-    PyObject* minus = py::intern("-");
-    PyObject* both = py::intern("+/-");
-    PyObject* mass_range_label = py::intern(", [Mass Range] ");
-    PyObject* collision_energy_label = py::intern(", [Collision Energy] ");
-    PyObject* precursor_value_label = py::intern(", [Precursor Value] ");
-    PyObject* precursor_range_label = py::intern(", [Precursor Range] ");
-    PyObject* profile_label = py::intern(", [Original Measured Spectrum Type] Profile");
-    PyObject* centroid_label = py::intern(", [Original Measured Spectrum Type] Centroid");
-    PyObject* separator = py::intern("; ");
-
-    std::array<PyObject*, field_count> properties{};
-};
-
-Names* names = nullptr;  // made at load, kept for the life of the process
-
-EnumMembers& spectrum_types() {
-    static EnumMembers members("SpectrumTypes", {"UNKNOWN", "PROFILE", "CENTROID"});
-    return members;
-}
 enum SpectrumType : int { unknown, profile, centroid };
 
-EnumMembers& polarity_types() {
-    static EnumMembers members("PolarityTypes", {"POSITIVE", "NEGATIVE", "BOTH"});
-    return members;
-}
-
 // `value if value != None else 1`
-PyObject* level_or_one(PyObject* value) { return py::not_equals_none(value) ? value : names->one; }
+PyObject* level_or_one(PyObject* value) { return py::not_equals_none(value) ? value : condition_state().one; }
 
 // Appends the family's class whose selector equals the record's type, if any.
 void append_selected(PyObject* list, Family family, PyObject* record, PyObject* type_name) {
@@ -137,21 +73,27 @@ void append_selected(PyObject* list, Family family, PyObject* record, PyObject* 
 }
 
 void fill_from_stored_condition(PyObject* self, PyObject* stored) {
-    py::Ref core = py::get_attr(stored, names->core);
-    py::Ref level = py::get_attr(core.get(), names->core_ms_level);
+    const AcquisitionConditionState& names = condition_state();
+    py::Ref core = py::get_attr(stored, names.core);
+    py::Ref level = py::get_attr(core.get(), names.core_ms_level);
     set_field(self, ms_level, level_or_one(level.get()));
-    set_field(self, polarity, py::get_attr(core.get(), names->core_polarity).get());
-    set_field(self, collision_energy, py::get_attr(core.get(), names->core_collision_energy).get());
-    set_field(self, mass_range, py::get_attr(core.get(), names->core_mass_range).get());
-    set_field(self, original_measured_spectrum_type, py::get_attr(core.get(), names->core_spectrum_type).get());
-    set_field(self, precursor_range, py::get_attr(stored, names->condition_precursor_range).get());
-    set_field(self, precursor_value, py::get_attr(stored, names->condition_precursor_value).get());
+    set_field(self, polarity, py::get_attr(core.get(), names.core_polarity).get());
+    set_field(self, collision_energy, py::get_attr(core.get(), names.core_collision_energy).get());
+    set_field(self, mass_range, py::get_attr(core.get(), names.core_mass_range).get());
+    py::Ref spectrum_type = py::get_attr(core.get(), names.core_spectrum_type);
+    set_field(self, original_measured_spectrum_type, spectrum_type.get());
+    set_field(self, precursor_range, py::get_attr(stored, names.condition_precursor_range).get());
+    set_field(self, precursor_value, py::get_attr(stored, names.condition_precursor_value).get());
 
     PyObject* list = fields_of(self)[additional_conditions];
-    py::Ref vendor = py::get_attr(core.get(), names->core_vendor);
-    if (py::not_equals_none(vendor.get())) append_selected(list, Family::vendor_specific, vendor.get(), names->vendor_type);
-    py::Ref triple_q = py::get_attr(core.get(), names->core_triple_q);
-    if (py::not_equals_none(triple_q.get())) append_selected(list, Family::triple_q_scan, triple_q.get(), names->triple_q_type);
+    py::Ref vendor = py::get_attr(core.get(), names.core_vendor);
+    if (py::not_equals_none(vendor.get())) {
+        append_selected(list, Family::vendor_specific, vendor.get(), names.vendor_type);
+    }
+    py::Ref triple_q = py::get_attr(core.get(), names.core_triple_q);
+    if (py::not_equals_none(triple_q.get())) {
+        append_selected(list, Family::triple_q_scan, triple_q.get(), names.triple_q_type);
+    }
 }
 
 bool has_key(PyObject* keys, PyObject* key) {
@@ -161,27 +103,28 @@ bool has_key(PyObject* keys, PyObject* key) {
 }
 
 void fill_from_spectrum_description(PyObject* self, PyObject* description) {
-    py::Ref level = py::get_attr(description, names->ms_level);
+    AcquisitionConditionState& names = condition_state();
+    py::Ref level = py::get_attr(description, names.ms_level);
     set_field(self, ms_level, level_or_one(level.get()));
-    set_field(self, polarity, py::get_attr(description, names->polarity).get());
-    set_field(self, collision_energy, py::get_attr(description, names->collision_energy).get());
-    set_field(self, mass_range, py::get_attr(description, names->mass_range).get());
-    py::Ref is_profile = py::get_attr(description, names->is_profile);
-    const std::vector<py::Kept>& types = spectrum_types().get();
+    set_field(self, polarity, py::get_attr(description, names.polarity).get());
+    set_field(self, collision_energy, py::get_attr(description, names.collision_energy).get());
+    set_field(self, mass_range, py::get_attr(description, names.mass_range).get());
+    py::Ref is_profile = py::get_attr(description, names.is_profile);
+    const std::vector<py::Kept>& types = names.spectrum_types.get();
     const SpectrumType type = is_none(is_profile.get())        ? unknown
                               : equals_true(is_profile.get()) ? profile
                                                                : centroid;
     set_field(self, original_measured_spectrum_type, types[type]);
-    set_field(self, precursor_range, py::get_attr(description, names->precursor_range).get());
-    set_field(self, precursor_value, py::get_attr(description, names->precursor_value).get());
+    set_field(self, precursor_range, py::get_attr(description, names.precursor_range).get());
+    set_field(self, precursor_value, py::get_attr(description, names.precursor_value).get());
 
-    py::Ref voltage = py::get_attr(description, names->cone_voltage);
+    py::Ref voltage = py::get_attr(description, names.cone_voltage);
     if (!py::not_equals_none(voltage.get())) return;
-    py::Ref properties = py::get_attr(description, names->supplemental_properties);
+    py::Ref properties = py::get_attr(description, names.supplemental_properties);
     // For a dict, `key in d.keys()` is `key in d`; anything else is asked for its keys.
     py::Ref keys = PyDict_CheckExact(properties.get())
                        ? std::move(properties)
-                       : py::Ref::checked(PyObject_CallMethodNoArgs(properties.get(), names->keys));
+                       : py::Ref::checked(PyObject_CallMethodNoArgs(properties.get(), names.keys));
     for (const ConditionType* kind : condition_types(Family::vendor_specific)) {
         if (kind->voltage_key && has_key(keys.get(), kind->voltage_key)) {
             py::Ref condition = make_condition(*kind, voltage.get());
@@ -200,9 +143,9 @@ bool is_instance(PyObject* object, PyObject* class_name) {
 void fill(PyObject* self, PyObject* argument) {
     py::Ref list = py::new_list();
     set_field(self, additional_conditions, list.get());
-    if (is_instance(argument, names->acquisition_condition_class)) {
+    if (is_instance(argument, condition_state().acquisition_condition_class)) {
         fill_from_stored_condition(self, argument);
-    } else if (is_instance(argument, names->spectrum_description_class)) {
+    } else if (is_instance(argument, condition_state().spectrum_description_class)) {
         fill_from_spectrum_description(self, argument);
     } else {
         PyErr_Format(PyExc_TypeError,
@@ -220,7 +163,7 @@ py::Ref new_instance(PyTypeObject* type) {
 }
 
 py::Ref public_value(PyObject* self, Field field) {
-    return py::public_value(self, the_type, fields_of(self)[field], names->properties[field]);
+    return py::public_value(self, condition_state().type, fields_of(self)[field], condition_state().properties[field]);
 }
 
 void add_if_not_none(Text& text, PyObject* label, PyObject* value) {
@@ -262,31 +205,32 @@ int condition_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* condition_str(PyObject* self) {
     return py::guard([&] {
-        Text text(names->ms);
+        AcquisitionConditionState& names = condition_state();
+        Text text(names.ms);
         py::Ref level = public_value(self, ms_level);
         text.add_str(level.get());
 
         py::Ref ion_polarity = public_value(self, polarity);
-        const std::vector<py::Kept>& polarities = polarity_types().get();
+        const std::vector<py::Kept>& polarities = names.polarity_types.get();
         if (py::equals(ion_polarity.get(), polarities[0])) {
-            text.add(names->plus);
+            text.add(names.plus);
         } else if (py::equals(ion_polarity.get(), polarities[1])) {
-            text.add(names->minus);
+            text.add(names.minus);
         } else if (py::equals(ion_polarity.get(), polarities[2])) {
-            text.add(names->both);
+            text.add(names.both);
         }
 
-        add_if_not_none(text, names->mass_range_label, public_value(self, mass_range).get());
-        add_if_not_none(text, names->collision_energy_label, public_value(self, collision_energy).get());
-        add_if_not_none(text, names->precursor_value_label, public_value(self, precursor_value).get());
-        add_if_not_none(text, names->precursor_range_label, public_value(self, precursor_range).get());
+        add_if_not_none(text, names.mass_range_label, public_value(self, mass_range).get());
+        add_if_not_none(text, names.collision_energy_label, public_value(self, collision_energy).get());
+        add_if_not_none(text, names.precursor_value_label, public_value(self, precursor_value).get());
+        add_if_not_none(text, names.precursor_range_label, public_value(self, precursor_range).get());
 
         py::Ref type = public_value(self, original_measured_spectrum_type);
-        const std::vector<py::Kept>& types = spectrum_types().get();
+        const std::vector<py::Kept>& types = names.spectrum_types.get();
         if (py::equals(type.get(), types[profile])) {
-            text.add(names->profile_label);
+            text.add(names.profile_label);
         } else if (py::equals(type.get(), types[centroid])) {
-            text.add(names->centroid_label);
+            text.add(names.centroid_label);
         }
 
         py::Ref conditions = public_value(self, additional_conditions);
@@ -294,7 +238,7 @@ PyObject* condition_str(PyObject* self) {
             const Py_ssize_t count = py::length(conditions.get());
             for (Py_ssize_t i = 0; i < count; ++i) {
                 py::Ref condition = py::Ref::checked(PySequence_GetItem(conditions.get(), i));
-                text.add(names->separator);
+                text.add(names.separator);
                 text.add_str(condition.get());
             }
         }
@@ -303,7 +247,7 @@ PyObject* condition_str(PyObject* self) {
 }
 
 PyObject* condition_richcompare(PyObject* self, PyObject* other, int op) {
-    return compare_conditions(self, other, op, the_type, fields_of, all_fields);
+    return compare_conditions(self, other, op, condition_state().type, fields_of, all_fields);
 }
 
 PyGetSetDef condition_properties[] = {
@@ -356,8 +300,9 @@ PyMethodDef condition_methods[] = {
 }  // namespace
 
 void add_acquisition_condition_type(PyObject* module) {
-    if (names == nullptr) names = new Names();
-    for (int field = 0; field < field_count; ++field) names->properties[field] = py::intern(field_names[field]);
+    AcquisitionConditionState& shared = condition_state();
+    shared.properties.clear();
+    for (const char* name : field_names) shared.properties.push_back(py::intern(name));
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(condition_new)},
         {Py_tp_init, reinterpret_cast<void*>(condition_init)},
@@ -382,14 +327,14 @@ void add_acquisition_condition_type(PyObject* module) {
     };
     PyType_Spec spec = {"ozra_data_access.qual.AcquisitionCondition", sizeof(AcquisitionConditionObject), 0,
                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, slots};
-    the_type = py::add_type(module, &spec);
+    shared.type = py::add_type(module, &spec);
 }
 
 bool is_plain_condition(PyObject* condition) {
-    if (Py_TYPE(condition) != the_type) return false;
+    if (Py_TYPE(condition) != condition_state().type) return false;
     // Enumeration members keep the default equality, by identity.
-    const std::vector<py::Kept>& polarities = polarity_types().get();
-    const std::vector<py::Kept>& kinds = spectrum_types().get();
+    const std::vector<py::Kept>& polarities = condition_state().polarity_types.get();
+    const std::vector<py::Kept>& kinds = condition_state().spectrum_types.get();
     auto is_member = [](PyObject* value, const std::vector<py::Kept>& members) {
         return std::find(members.begin(), members.end(), value) != members.end();
     };

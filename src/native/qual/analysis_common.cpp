@@ -2,7 +2,6 @@
 
 #include "entry.hpp"
 #include "exact_numbers.hpp"
-#include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "spectrum_walk.hpp"
@@ -18,18 +17,18 @@ namespace ozra::qual {
 namespace {
 
 py::Ref block_symbol(PyObject* member_name) {
-    return py::get_attr(global(names::OzraSymbols).get(), member_name);
+    return py::get_attr(global(state().names.OzraSymbols).get(), member_name);
 }
 
 }  // namespace
 
 py::Ref qual_description_of(PyObject* function_index) {
-    py::Ref function_description = py::get_attr(function_index, names::function_description);
-    return py::get_attr(function_description.get(), names::qual_description);
+    py::Ref function_description = py::get_attr(function_index, state().names.function_description);
+    return py::get_attr(function_description.get(), state().names.qual_description);
 }
 
 py::Ref description_of(PyObject* spectrum_index) {
-    return py::get_attr(spectrum_index, names::spectrum_index_description);
+    return py::get_attr(spectrum_index, state().names.spectrum_index_description);
 }
 
 void read_spectrum_index_block(PyObject* self) {
@@ -37,21 +36,21 @@ void read_spectrum_index_block(PyObject* self) {
     PyObject* function_index = analysis->function_index;
     PyObject* reader = analysis->reader;
 
-    py::Ref position = py::get_attr(function_index, names::function_index_position);
+    py::Ref position = py::get_attr(function_index, state().names.function_index_position);
     const storage::ReaderHold hold(reader);
-    py::call_method(reader, names::set_buffer, position.get());
-    py::call_method(reader, names::confirm_ozra_symbol, block_symbol(names::BEGIN_OF_SPECTRUM_INDEX_BLOCK).get());
-    py::Ref origin = py::call_method(reader, names::get_absolute_position);
-    py::Ref num_spectra_object = py::call_method(reader, names::read_uint32);
-    const bool has_profile = py::is_true(py::call_method(reader, names::read_bool).get());
-    py::Ref positions = py::call_method(reader, names::read_int64_array);
+    py::call_method(reader, state().names.set_buffer, position.get());
+    py::call_method(reader, state().names.confirm_ozra_symbol, block_symbol(state().names.BEGIN_OF_SPECTRUM_INDEX_BLOCK).get());
+    py::Ref origin = py::call_method(reader, state().names.get_absolute_position);
+    py::Ref num_spectra_object = py::call_method(reader, state().names.read_uint32);
+    const bool has_profile = py::is_true(py::call_method(reader, state().names.read_bool).get());
+    py::Ref positions = py::call_method(reader, state().names.read_int64_array);
     py::Ref profile_positions;
-    if (has_profile) profile_positions = py::call_method(reader, names::read_int64_array);
-    py::call_method(reader, names::set_decompressed_buffer);
+    if (has_profile) profile_positions = py::call_method(reader, state().names.read_int64_array);
+    py::call_method(reader, state().names.set_decompressed_buffer);
 
     const Py_ssize_t num_spectra = PyLong_AsSsize_t(num_spectra_object.get());
     if (num_spectra == -1 && PyErr_Occurred()) py::throw_error();
-    py::Ref create = py::get_attr(global(names::SpectrumIndex).get(), names::spectrum_index_create_instance);
+    py::Ref create = py::get_attr(global(state().names.SpectrumIndex).get(), state().names.spectrum_index_create_instance);
     py::Ref spectra = py::new_list();
     py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < num_spectra; ++i) {
@@ -71,23 +70,23 @@ void read_spectrum_index_block(PyObject* self) {
             py::Ref relative = py::Ref::checked(PySequence_GetItem(profile_positions.get(), i));
             py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
             py::Ref spectrum_index = py::list_item(spectra.get(), i);  // published: Python code may shrink it
-            py::call_method(spectrum_index.get(), names::set_profile_position, absolute.get());
+            py::call_method(spectrum_index.get(), state().names.set_profile_position, absolute.get());
         }
     }
-    py::call_method(reader, names::reset_decompressed_buffer);
-    py::call_method(reader, names::confirm_ozra_symbol, block_symbol(names::END_OF_SPECTRUM_INDEX_BLOCK).get());
+    py::call_method(reader, state().names.reset_decompressed_buffer);
+    py::call_method(reader, state().names.confirm_ozra_symbol, block_symbol(state().names.END_OF_SPECTRUM_INDEX_BLOCK).get());
 }
 
 py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) {
     const storage::ReaderHold hold(reader);
-    py::call_method(reader, names::set_buffer, position);
-    if (wavelengths == nullptr || py::equals_none(wavelengths)) return py::call_method(reader, names::read_spectrum);
-    return py::call_method(reader, names::read_dad_spectrum, wavelengths);
+    py::call_method(reader, state().names.set_buffer, position);
+    if (wavelengths == nullptr || py::equals_none(wavelengths)) return py::call_method(reader, state().names.read_spectrum);
+    return py::call_method(reader, state().names.read_dad_spectrum, wavelengths);
 }
 
 double largest_finite_double() {
-    py::Ref float_info = py::get_attr(global(names::sys).get(), names::float_info);
-    return py::as_double(py::get_attr(float_info.get(), names::max).get());
+    py::Ref float_info = py::get_attr(global(state().names.sys).get(), state().names.float_info);
+    return py::as_double(py::get_attr(float_info.get(), state().names.max).get());
 }
 
 namespace {
@@ -105,9 +104,17 @@ py::Ref retention_time_table(PyObject* spectra) {
     for (Py_ssize_t i = 0; i < count; ++i) {
         py::Ref spectrum_index = py::list_item(spectra, i);
         if (Py_TYPE(spectrum_index.get()) != storage.spectrum_index) return py::Ref::none();
+        // A description not built yet is not built for its retention time.
+        if (const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index.get())) {
+            switch (summary->kind(storage::SpectrumSummary::retention_time)) {
+                case storage::StoredKind::none: values[i] = std::numeric_limits<double>::quiet_NaN(); continue;
+                case storage::StoredKind::real: values[i] = summary->real(storage::SpectrumSummary::retention_time); continue;
+                default: return py::Ref::none();
+            }
+        }
         py::Ref description = description_of(spectrum_index.get());
         if (Py_TYPE(description.get()) != storage.internal_spectrum_description) return py::Ref::none();
-        py::Ref rt = py::get_attr(description.get(), names::desc_retention_time);
+        py::Ref rt = py::get_attr(description.get(), state().names.desc_retention_time);
         if (rt.get() == Py_None) {
             values[i] = std::numeric_limits<double>::quiet_NaN();
         } else if (PyFloat_CheckExact(rt.get())) {
@@ -200,7 +207,7 @@ Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
 }
 
 ChromatogramPoints::ChromatogramPoints()
-    : point_class_(global(names::SpectrumBasedChromatogramPoint)),
+    : point_class_(global(state().names.SpectrumBasedChromatogramPoint)),
       native_(point_class_.get() == reinterpret_cast<PyObject*>(storage::value_types_api().chromatogram_point)) {}
 
 namespace {

@@ -4,7 +4,6 @@
 #include "entry.hpp"
 #include "gc_pause.hpp"
 #include "index_range.hpp"
-#include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
 
@@ -33,7 +32,7 @@ py::Ref create_analysis(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, 
     AnalysisObject* fields = as_analysis(analysis.get());
     fields->function_index = py::Ref::borrow(parsed[0]).release();
     fields->index = py::Ref::borrow(parsed[1]).release();
-    fields->reader = py::get_attr(fields->function_index, names::function_index_reader).release();
+    fields->reader = py::get_attr(fields->function_index, state().names.function_index_reader).release();
     const py::GcPause pause;
     // Through the instance, so that a subclass's own `__read` is the one that runs.
     py::Ref::checked(PyObject_CallMethodNoArgs(analysis.get(), analysis_class.read_name));
@@ -50,7 +49,7 @@ PyObject* analysis_index(PyObject* self, void*) { return py::Ref::borrow(as_anal
 PyObject* analysis_supplemental_properties(PyObject* self, void*) {
     return py::guard([&] {
         py::Ref description = qual_description_of(as_analysis(self)->function_index);
-        return py::get_attr(description.get(), names::qual_supplemental_properties);
+        return py::get_attr(description.get(), state().names.qual_supplemental_properties);
     });
 }
 
@@ -66,7 +65,7 @@ PyObject* analysis_get_spectrum(PyObject* self, PyObject* index, const SpectrumK
         py::Ref factory = py::get_attr(global(kind.class_name).get(), kind.factory_name);
         if (kind.with_wavelengths) {
             py::Ref description = qual_description_of(as_analysis(self)->function_index);
-            py::Ref wavelengths = py::get_attr(description.get(), names::wavelength_arr);
+            py::Ref wavelengths = py::get_attr(description.get(), state().names.wavelength_arr);
             PyObject* args[] = {spectrum_index.get(), index, wavelengths.get()};
             return py::Ref::checked(PyObject_Vectorcall(factory.get(), args, 3, nullptr));
         }
@@ -79,15 +78,13 @@ PyObject* analysis_find_nearest_spectrum(PyObject* self, PyObject* retention_tim
     return py::guard([&] {
         const Py_ssize_t position = nearest_spectrum_position(self, retention_time);
         py::Ref index = py::from_size(position);
-        return py::Ref::checked(PyObject_CallMethodOneArg(self, names::get_spectrum, index.get()));
+        return py::Ref::checked(PyObject_CallMethodOneArg(self, state().names.get_spectrum, index.get()));
     });
 }
 
 py::Ref analysis_text_start(PyObject* self) {
-    static PyObject* index_name = py::intern("index");
-    static PyObject* count_name = py::intern("get_spectra_count");
-    py::Ref index = py::str(py::get_attr(self, index_name).get());
-    py::Ref count = py::str(py::Ref::checked(PyObject_CallMethodNoArgs(self, count_name)).get());
+    py::Ref index = py::str(py::get_attr(self, state().names.index).get());
+    py::Ref count = py::str(py::Ref::checked(PyObject_CallMethodNoArgs(self, state().names.get_spectra_count)).get());
     return py::Ref::checked(PyUnicode_FromFormat("[%U] %U spectra", index.get(), count.get()));
 }
 

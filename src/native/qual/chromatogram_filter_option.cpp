@@ -6,6 +6,7 @@
 #include "entry.hpp"
 #include "object_fields.hpp"
 #include "pickling.hpp"
+#include "qual_module.hpp"
 #include "types.hpp"
 
 #include <array>
@@ -55,17 +56,14 @@ int option_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 // Read from the fields, not through the properties.
 PyObject* option_str(PyObject* self) {
     return py::guard([&] {
-        static PyObject* condition_label = py::intern("[AcquisitionCondition] ");
-        static PyObject* mz_range_label = py::intern(", [Extract m/z Range] ");
-        static PyObject* time_range_label = py::intern(", [Retention Time Range] ");
         PyObject** fields = fields_of(self);
         const bool without_time_range = is_none(fields[retention_time_range]);
-        Text text(condition_label);
+        Text text(state().names.condition_label);
         text.add_str(fields[acquisition_condition]);
-        text.add(mz_range_label);
+        text.add(state().names.mz_range_label);
         text.add_str(fields[extract_mz_range]);
         if (!without_time_range) {
-            text.add(time_range_label);
+            text.add(state().names.time_range_label);
             text.add_str(fields[retention_time_range]);
         }
         return text.finish();

@@ -6,8 +6,14 @@
 #pragma once
 
 #include "args.hpp"
+#include "enum_members.hpp"
 #include "ref.hpp"
 
+#include <array>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace ozra::qual {
@@ -51,22 +57,45 @@ struct ConditionClass {
 };
 
 // The table, in the order the family's selectors are tested.
-const std::vector<ConditionClass>& condition_classes();
+std::vector<ConditionClass> condition_class_table();
 
 // A class of the table made into a type, with what its methods need at hand.
 struct ConditionType {
     const ConditionClass* table;
     PyTypeObject* type;
     const py::Parameters* parameters;
-    PyObject* record_class;             // interned name of the record class, bound in the module
-    PyObject* title;                    // str
-    std::vector<PyObject*> sources;     // interned mangled record field names, one per field
-    std::vector<PyObject*> properties;  // interned property names, one per field
-    std::vector<PyObject*> first_labels;  // ": [label] " per field
-    std::vector<PyObject*> next_labels;   // ", [label] " per field
-    std::vector<int> compared;          // indexes of the fields in equality and hash
-    int voltage = -1;                   // index of the field a bare number fills, or -1
-    PyObject* voltage_key = nullptr;    // str or nullptr
+    py::Kept record_class;               // interned name of the record class, bound in the module
+    py::Kept title;                      // str
+    std::vector<py::Kept> sources;       // interned mangled record field names, one per field
+    std::vector<py::Kept> properties;    // interned property names, one per field
+    std::vector<py::Kept> first_labels;  // ": [label] " per field
+    std::vector<py::Kept> next_labels;   // ", [label] " per field
+    std::vector<int> compared;           // indexes of the fields in equality and hash
+    int voltage = -1;                    // index of the field a bare number fills, or -1
+    py::Kept voltage_key;                // str, or empty
+};
+
+// What the interpreter keeps pointing to for one type: names, property tables,
+// spec, argument parser.
+struct ConditionTypeStorage {
+    std::deque<std::string> strings;
+    std::vector<PyGetSetDef> properties;
+    std::vector<PyType_Slot> slots;
+    PyType_Spec spec{};
+    std::unique_ptr<py::Parameters> parameters;
+
+    const char* keep(std::string text) { return strings.emplace_back(std::move(text)).c_str(); }
+};
+
+// The small condition classes of the module's state (qual_module.hpp): the table,
+// the types made from it at load and what they point to, and the family
+// enumerations' selectors. Deques, so that a type's entry never moves.
+struct SmallConditionRegistry {
+    const std::vector<ConditionClass> table = condition_class_table();
+    std::deque<ConditionType> types;
+    std::deque<ConditionTypeStorage> storage;
+    std::array<std::vector<const ConditionType*>, 2> types_by_family;  // index: Family
+    std::array<std::optional<EnumMembers>, 2> selectors_by_family;      // made with the first types
 };
 
 // Instances of every small condition class share this layout.

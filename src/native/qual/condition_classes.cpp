@@ -3,11 +3,10 @@
 
 namespace ozra::qual {
 
-const std::vector<ConditionClass>& condition_classes() {
+std::vector<ConditionClass> condition_class_table() {
     using enum Family;
     using enum Shown;
-    // Never destroyed: the types point into it for the life of the process.
-    static const auto* table = new std::vector<ConditionClass>{
+    return {
         // ---- vendor-specific source settings, in the order of VendorSpecificAdditionalConditionTypes
         {"AgilentMassHunterCondition", "argument", vendor_specific, "AGILENT_MASS_HUNTER", true,
          "FragmentorVoltage", "Agilent|MassHunter",
@@ -89,7 +88,6 @@ const std::vector<ConditionClass>& condition_classes() {
          "A neutral gain scan: Q1 and Q3 scan together, offset by the gained neutral's m/z.\n"
          "Read from a TripleQScanCondition record."},
     };
-    return *table;
 }
 
 }  // namespace ozra::qual

@@ -1,17 +1,12 @@
 #include "condition_values.hpp"
 
-#include "types.hpp"
+#include "qual_module.hpp"
 #include "storage_api.hpp"
 
 #include <cmath>
 
 namespace ozra::qual {
 namespace {
-
-PyObject* point_zero_suffix() {
-    static PyObject* suffix = py::intern(".0");
-    return suffix;
-}
 
 bool is_plain_number(PyObject* value) {
     if (PyFloat_CheckExact(value)) return !std::isnan(PyFloat_AS_DOUBLE(value));
@@ -36,7 +31,7 @@ bool equals_true(PyObject* value) {
 py::Ref voltage_text(PyObject* value) {
     py::Ref text = py::str(value);
     const Py_ssize_t length = PyUnicode_GET_LENGTH(text.get());
-    const Py_ssize_t ends_with = PyUnicode_Tailmatch(text.get(), point_zero_suffix(), 0, length, 1);
+    const Py_ssize_t ends_with = PyUnicode_Tailmatch(text.get(), state().names.point_zero_suffix, 0, length, 1);
     if (ends_with < 0) py::throw_error();
     if (ends_with == 0) return text;
     return py::Ref::checked(PyUnicode_Substring(text.get(), 0, length - 2));

@@ -4,7 +4,6 @@
 #include "dad_chromatogram.hpp"
 #include "entry.hpp"
 #include "gc_pause.hpp"
-#include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
@@ -12,11 +11,10 @@
 namespace ozra::qual {
 namespace {
 
-PyObject* dad_spectrum_factory_name = nullptr;
-AnalysisClass dad_analysis_class{"DADAnalysis", nullptr, false};
-
 PyObject* dad_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard([&] { return create_analysis(cls, args, nargs, kwnames, dad_analysis_class); });
+    return py::guard([&] {
+        return create_analysis(cls, args, nargs, kwnames, {"DADAnalysis", state().names.dad_analysis_read, false});
+    });
 }
 
 PyObject* dad_read(PyObject* self, PyObject*) {
@@ -34,7 +32,7 @@ PyObject* dad_get_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return py::guard([&] {
         static const py::Parameters parameters("get_spectrum", {"index"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
-        const SpectrumKind kind{names::DADSpectrum, dad_spectrum_factory_name, true};
+        const SpectrumKind kind{state().names.DADSpectrum, state().names.dad_spectrum_create_instance, true};
         return py::Ref::checked(analysis_get_spectrum(self, parsed[0], kind));
     });
 }
@@ -100,8 +98,6 @@ PyGetSetDef dad_getset[] = {
 }  // namespace
 
 void add_dad_analysis_types(PyObject* module) {
-    dad_spectrum_factory_name = py::intern("_DADSpectrum__create_instance");
-    dad_analysis_class.read_name = py::intern("_DADAnalysis__read");
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<AnalysisObject>)},

@@ -18,8 +18,8 @@ namespace {
 class RangeWindow {
 public:
     explicit RangeWindow(PyObject* range) : range_(range) {}
-    bool below(double x) const { return compare_with_bound(x, names::min, Py_LT); }
-    bool above(double x) const { return compare_with_bound(x, names::max, Py_GT); }
+    bool below(double x) const { return compare_with_bound(x, state().names.min, Py_LT); }
+    bool above(double x) const { return compare_with_bound(x, state().names.max, Py_GT); }
 
 private:
     bool compare_with_bound(double x, PyObject* bound_name, int op) const {
@@ -43,29 +43,29 @@ std::optional<FixedWindow> fixed_window(PyObject* range) {
 
 // XicInfo.__create_instance(ValueRange(r.min - tol, r.max + tol)).
 py::Ref widened_extraction_record(PyObject* range, PyObject* tolerance) {
-    py::Ref min = py::get_attr(range, names::min);
-    py::Ref max = py::get_attr(range, names::max);
+    py::Ref min = py::get_attr(range, state().names.min);
+    py::Ref max = py::get_attr(range, state().names.max);
     py::Ref low = py::Ref::checked(PyNumber_Subtract(min.get(), tolerance));
     py::Ref high = py::Ref::checked(PyNumber_Add(max.get(), tolerance));
     PyObject* bounds[] = {low.get(), high.get()};
-    py::Ref widened = py::Ref::checked(PyObject_Vectorcall(global(names::ValueRange).get(), bounds, 2, nullptr));
-    py::Ref create = py::get_attr(global(names::XicInfo).get(), names::xic_info_create_instance);
+    py::Ref widened = py::Ref::checked(PyObject_Vectorcall(global(state().names.ValueRange).get(), bounds, 2, nullptr));
+    py::Ref create = py::get_attr(global(state().names.XicInfo).get(), state().names.xic_info_create_instance);
     return py::Ref::checked(PyObject_CallOneArg(create.get(), widened.get()));
 }
 
 // Readies the record for the next read: no early stop, no points.
 void reset_extraction_record(PyObject* xic_info) {
-    py::set_attr(xic_info, names::xic_info_is_break_to_read, Py_False);
-    py::Ref points = py::get_attr(xic_info, names::xic_info_spectrum_point);
-    py::Ref::checked(PyObject_CallMethodNoArgs(points.get(), names::clear));
+    py::set_attr(xic_info, state().names.xic_info_is_break_to_read, Py_False);
+    py::Ref points = py::get_attr(xic_info, state().names.xic_info_spectrum_point);
+    py::Ref::checked(PyObject_CallMethodNoArgs(points.get(), state().names.clear));
 }
 
 void read_for_extraction(PyObject* reader, PyObject* xic_arr, PyObject* wavelengths) {
     if (py::equals_none(wavelengths)) {
-        py::Ref::checked(PyObject_CallMethodOneArg(reader, names::read_spectrum_for_multiple_xic, xic_arr));
+        py::Ref::checked(PyObject_CallMethodOneArg(reader, state().names.read_spectrum_for_multiple_xic, xic_arr));
     } else {
         PyObject* args[] = {reader, xic_arr, wavelengths};
-        py::Ref::checked(PyObject_VectorcallMethod(names::read_dad_spectrum_for_multiple_xic, args,
+        py::Ref::checked(PyObject_VectorcallMethod(state().names.read_dad_spectrum_for_multiple_xic, args,
                                                    3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     }
 }
@@ -85,10 +85,10 @@ py::Ref get_max_plot(PyObject* analysis, PyObject* extract_wavelength_range, PyO
     py::Ref no_wavelength = py::from_long(-1);
     PyObject* reader = as_analysis(analysis)->reader;
     for_each_timed_spectrum(analysis, [&](const TimedSpectrum& spectrum) {
-        py::Ref position = py::get_attr(spectrum.spectrum_index, names::spectrum_index_position);
+        py::Ref position = py::get_attr(spectrum.spectrum_index, state().names.spectrum_index_position);
         {
             const storage::ReaderHold hold(reader);
-            py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
+            py::Ref::checked(PyObject_CallMethodOneArg(reader, state().names.set_buffer, position.get()));
             reset_extraction_record(xic_info.get());
             py::Ref wavelengths = wavelength_array_of(analysis);
             read_for_extraction(reader, xic_arr.get(), wavelengths.get());
@@ -96,7 +96,7 @@ py::Ref get_max_plot(PyObject* analysis, PyObject* extract_wavelength_range, PyO
 
         MaxPlotValue value;
         {
-            py::Ref points = py::get_attr(xic_info.get(), names::xic_info_spectrum_point);
+            py::Ref points = py::get_attr(xic_info.get(), state().names.xic_info_spectrum_point);
             const PointsView view(points.get());
             value = fixed ? max_plot_value(view.data(), view.size(), *fixed, tolerance)
                           : max_plot_value(view.data(), view.size(), asked, tolerance);
@@ -104,12 +104,12 @@ py::Ref get_max_plot(PyObject* analysis, PyObject* extract_wavelength_range, PyO
         py::Ref intensity = value.count > 0 ? py::from_double(value.sum / static_cast<double>(value.count))
                                             : no_intensity.copy();
         py::Ref wavelength = value.found ? py::from_double(value.wavelength) : no_wavelength.copy();
-        py::Ref index = py::get_attr(spectrum.description, names::desc_index);
+        py::Ref index = py::get_attr(spectrum.description, state().names.desc_index);
         py::Ref point = make_chromatogram_point(index.get(), spectrum.retention_time, intensity.get(), wavelength.get());
-        py::Ref chromatogram = py::get_attr(xic_info.get(), names::xic_info_xic);
+        py::Ref chromatogram = py::get_attr(xic_info.get(), state().names.xic_info_xic);
         py::append(chromatogram.get(), point.get());
     });
-    return py::get_attr(xic_info.get(), names::xic_info_xic);
+    return py::get_attr(xic_info.get(), state().names.xic_info_xic);
 }
 
 }  // namespace ozra::qual

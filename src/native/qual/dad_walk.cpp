@@ -9,7 +9,7 @@ bool lacks_retention_time(PyObject* retention_time) {
 
 py::Ref wavelength_array_of(PyObject* analysis) {
     py::Ref qual_description = qual_description_of(as_analysis(analysis)->function_index);
-    return py::get_attr(qual_description.get(), names::wavelength_arr);
+    return py::get_attr(qual_description.get(), state().names.wavelength_arr);
 }
 
 }  // namespace ozra::qual

@@ -1,17 +1,12 @@
 #include "exact_numbers.hpp"
 
+#include "qual_module.hpp"
+
 namespace ozra::qual {
 namespace {
 
-// numpy's float64 and integer classes, once numpy is imported (no value of theirs
-// can exist before). They are kept for the life of the process.
-struct NumpyScalarTypes {
-    py::Kept float64;
-    py::Kept integer;
-};
-
 const NumpyScalarTypes* numpy_scalar_types() {
-    static NumpyScalarTypes types;
+    NumpyScalarTypes& types = state().numpy_scalar_types;
     if (types.float64.get() != nullptr) return &types;
     py::Ref numpy = py::Ref::steal(PyImport_GetModule(py::Ref::checked(PyUnicode_FromString("numpy")).get()));
     if (!numpy) {

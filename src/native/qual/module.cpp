@@ -1,13 +1,16 @@
 #include "entry.hpp"
 #include "module_slots.hpp"
-#include "names.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
 
 namespace ozra::qual {
-namespace {
 
-py::Kept the_module;
+QualState& state() {
+    static QualState& shared = *new QualState();
+    return shared;
+}
+
+namespace {
 
 int qual_exec(PyObject* module) {
     return py::guard_int([&] {
@@ -24,8 +27,7 @@ int qual_exec(PyObject* module) {
         }
         py::Ref sys = py::Ref::checked(PyImport_ImportModule("sys"));
         py::check(PyModule_AddObjectRef(module, "sys", sys.get()));
-        the_module = py::Kept(py::Ref::borrow(module));
-        names::intern_all();
+        state().module = py::Kept(py::Ref::borrow(module));
         add_condition_types(module);
         add_spectrum_types(module);
         add_ms_analysis_types(module);
@@ -48,7 +50,7 @@ PyModuleDef qual_module = {
 
 }  // namespace
 
-py::Ref global(PyObject* name) { return py::module_global(the_module, name); }
+py::Ref global(PyObject* name) { return py::module_global(state().module, name); }
 
 }  // namespace ozra::qual
 

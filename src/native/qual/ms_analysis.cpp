@@ -1,9 +1,9 @@
 // QualAnalysis: one qualitative MS analysis, its spectra, conditions, TIC and BPC.
+#include "acquisition_condition.hpp"
 #include "analysis_type.hpp"
 #include "args.hpp"
 #include "entry.hpp"
 #include "gc_pause.hpp"
-#include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "spectrum_walk.hpp"
@@ -11,14 +11,14 @@
 #include "storage_api.hpp"
 #include "xic.hpp"
 
+#include <string>
+#include <unordered_map>
+
 namespace ozra::qual {
 namespace {
 
-PyObject* spectrum_factory_name = nullptr;
-AnalysisClass qual_analysis_class{"QualAnalysis", nullptr, true};
-
 py::Ref new_condition(PyObject* record) {
-    py::Ref condition_class = global(names::AcquisitionCondition);
+    py::Ref condition_class = global(state().names.AcquisitionCondition);
     return py::Ref::checked(PyObject_CallOneArg(condition_class.get(), record));
 }
 
@@ -26,31 +26,53 @@ py::Ref new_condition(PyObject* record) {
 // condition without polarity has the key (0,), which sorts before the (1, value) of
 // every polarity at the same MS level.
 py::Ref condition_sort_key(PyObject* condition) {
-    py::Ref ms_level = py::get_attr(condition, names::ms_level);
-    py::Ref polarity = py::get_attr(condition, names::polarity);
+    py::Ref ms_level = py::get_attr(condition, state().names.ms_level);
+    py::Ref polarity = py::get_attr(condition, state().names.polarity);
     py::Ref polarity_key;
     if (polarity.get() == Py_None) {
         polarity_key = py::Ref::checked(Py_BuildValue("(i)", 0));
     } else {
-        py::Ref value = py::get_attr(polarity.get(), names::value);
+        py::Ref value = py::get_attr(polarity.get(), state().names.value);
         polarity_key = py::Ref::checked(Py_BuildValue("(iO)", 1, value.get()));
     }
-    py::Ref energy = py::get_attr(condition, names::collision_energy);
+    py::Ref energy = py::get_attr(condition, state().names.collision_energy);
     py::Ref energy_key = py::Ref::checked(Py_BuildValue("(OO)", energy.get() != Py_None ? Py_True : Py_False, energy.get()));
     return py::Ref::checked(PyTuple_Pack(3, ms_level.get(), polarity_key.get(), energy_key.get()));
 }
 
+// The spectrum's own condition, made from its description and set there; the set
+// keeps the first of equal ones.
+py::Ref settle_own_condition(PyObject* spectrum_index, PyObject* unique) {
+    py::Ref description = description_of(spectrum_index);
+    py::Ref condition = new_condition(description.get());
+    py::set_attr(description.get(), state().names.desc_acquisition_condition, condition.get());
+    py::check(PySet_Add(unique, condition.get()));
+    return condition;
+}
+
 // Each spectrum gets its own condition; the list keeps the first of equal ones, sorted.
+// A description not built yet whose condition is told by its values (a condition key)
+// equal to an earlier one's gets its condition when it is built, made like that one:
+// an equal condition, which the set would not have kept, so the set is the same.
 py::Ref conditions_from_descriptions(PyObject* spectra) {
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     py::Ref unique = py::Ref::checked(PySet_New(nullptr));
+    std::unordered_map<std::string, py::Ref> made;  // the plain condition made first for each key
+    std::string key;
     py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         signals.tick();
         py::Ref spectrum_index = py::list_item(spectra, i);
-        py::Ref description = description_of(spectrum_index.get());
-        py::Ref condition = new_condition(description.get());
-        py::set_attr(description.get(), names::desc_acquisition_condition, condition.get());
-        py::check(PySet_Add(unique.get(), condition.get()));
+        if (!storage.condition_key(spectrum_index.get(), key)) {
+            settle_own_condition(spectrum_index.get(), unique.get());
+            continue;
+        }
+        if (const auto found = made.find(key); found != made.end()) {
+            storage.set_pending_condition(spectrum_index.get(), found->second.get(), storage::PendingCondition::made_like);
+            continue;
+        }
+        py::Ref condition = settle_own_condition(spectrum_index.get(), unique.get());
+        if (is_plain_condition(condition.get())) made.emplace(key, std::move(condition));
     }
     // Sorting (key, position-in-set-order, condition) is the stable sort by key.
     py::Ref decorated = py::new_list();
@@ -80,12 +102,23 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         py::Ref record = py::Ref::checked(PySequence_GetItem(stored, j));
         PyList_SET_ITEM(conditions.get(), j, new_condition(record.get()).release());
     }
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         signals.tick();
         py::Ref spectrum_index = py::list_item(spectra, i);
-        py::Ref description = description_of(spectrum_index.get());
-        py::Ref stored_index = py::get_attr(description.get(), names::desc_acquisition_condition_index);
+        // A description not built yet gets the condition when it is built.
+        const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index.get());
+        py::Ref description;
+        py::Ref stored_index;
+        if (summary) {
+            stored_index = summary->object(storage::SpectrumSummary::acquisition_condition_index);
+        }
+        if (!stored_index) {
+            summary = nullptr;
+            description = description_of(spectrum_index.get());
+            stored_index = py::get_attr(description.get(), state().names.desc_acquisition_condition_index);
+        }
         const Py_ssize_t position = PyNumber_AsSsize_t(stored_index.get(), PyExc_IndexError);
         if (position == -1 && PyErr_Occurred()) py::throw_error();
         // Never counted from the end: a negative index is as wrong as one past the end.
@@ -94,19 +127,90 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
                          i, position, count);
             py::throw_error();
         }
-        py::set_attr(description.get(), names::desc_acquisition_condition, PyList_GET_ITEM(conditions.get(), position));
+        PyObject* condition = PyList_GET_ITEM(conditions.get(), position);
+        if (summary) {
+            storage.set_pending_condition(spectrum_index.get(), condition, storage::PendingCondition::object);
+        } else {
+            py::set_attr(description.get(), state().names.desc_acquisition_condition, condition);
+        }
     }
     return conditions;
+}
+
+// ---- conditions settled on their first use -----------------------------------
+//
+// When every spectrum's description is not built yet and tells its condition by
+// its values (so that making the conditions cannot fail), the conditions are made
+// on their first use: the unique list read, a chromatogram, a description built.
+// The same walk makes them then, over the same records, so they are the same.
+
+bool conditions_can_wait(PyObject* spectra) {
+    const storage::ValueTypesApi& storage = storage::value_types_api();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        const storage::SpectrumSummary* summary = storage.pending_summary(PyList_GET_ITEM(spectra, i));
+        if (summary == nullptr || !summary->condition_keyed) return false;
+    }
+    return true;
+}
+
+// The settler's cell: [analysis, spectra] until it runs, then [None, None].
+void settle_cell(PyObject* cell) {
+    py::Ref analysis = py::list_item(cell, 0);
+    if (analysis.get() == Py_None) return;  // settled, or settling (a description built by the walk)
+    py::Ref spectra = py::list_item(cell, 1);
+    for (Py_ssize_t i = 0; i < 2; ++i) py::check(PyList_SetItem(cell, i, py::Ref::none().release()));
+    py::Ref conditions = conditions_from_descriptions(spectra.get());
+    AnalysisObject* fields = as_analysis(analysis.get());
+    // A list read again since has its own settler.
+    if (fields->conditions_settler == nullptr || PyCFunction_GET_SELF(fields->conditions_settler) != cell) return;
+    py::clear_field(fields->conditions_settler);
+    py::set_object_field(fields->unique_acquisition_conditions, std::move(conditions));
+}
+
+PyObject* run_settler(PyObject* cell, PyObject*) {
+    return py::guard([&] {
+        settle_cell(cell);
+        return py::Ref::none();
+    });
+}
+
+PyMethodDef settler_method = {"settle_acquisition_conditions", run_settler, METH_NOARGS, nullptr};
+
+void wait_for_first_use(PyObject* self, PyObject* spectra) {
+    const storage::ValueTypesApi& storage = storage::value_types_api();
+    py::Ref cell = py::Ref::checked(PyList_New(2));
+    PyList_SET_ITEM(cell.get(), 0, py::Ref::borrow(self).release());
+    PyList_SET_ITEM(cell.get(), 1, py::Ref::borrow(spectra).release());
+    py::Ref settler = py::Ref::checked(PyCFunction_New(&settler_method, cell.get()));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        storage.set_pending_condition(PyList_GET_ITEM(spectra, i), settler.get(), storage::PendingCondition::settle);
+    }
+    AnalysisObject* analysis = as_analysis(self);
+    py::set_object_field(analysis->conditions_settler, std::move(settler));
+    py::set_object_field(analysis->unique_acquisition_conditions, py::new_list());  // never handed out
+}
+
+// Makes the conditions now if they wait for their first use.
+void settle_waiting_conditions(PyObject* self) {
+    if (as_analysis(self)->conditions_settler == nullptr) return;
+    const py::Ref settler = py::Ref::borrow(as_analysis(self)->conditions_settler);
+    py::Ref::checked(PyObject_CallNoArgs(settler.get()));
 }
 
 void settle_acquisition_conditions(PyObject* self) {
     AnalysisObject* analysis = as_analysis(self);
     py::Ref description = qual_description_of(analysis->function_index);
-    py::Ref stored = py::get_attr(description.get(), names::unique_acquisition_condition_list);
+    py::Ref stored = py::get_attr(description.get(), state().names.unique_acquisition_condition_list);
     const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
-    py::Ref conditions = py::equals_none(stored.get()) ? conditions_from_descriptions(spectra.get())
-                                                       : conditions_from_stored_list(spectra.get(), stored.get());
-    py::set_object_field(analysis->unique_acquisition_conditions, std::move(conditions));
+    py::clear_field(analysis->conditions_settler);
+    if (!py::equals_none(stored.get())) {
+        py::set_object_field(analysis->unique_acquisition_conditions,
+                             conditions_from_stored_list(spectra.get(), stored.get()));
+    } else if (conditions_can_wait(spectra.get())) {
+        wait_for_first_use(self, spectra.get());
+    } else {
+        py::set_object_field(analysis->unique_acquisition_conditions, conditions_from_descriptions(spectra.get()));
+    }
 }
 
 void read_analysis(PyObject* self) {
@@ -115,7 +219,9 @@ void read_analysis(PyObject* self) {
 }
 
 PyObject* qual_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard([&] { return create_analysis(cls, args, nargs, kwnames, qual_analysis_class); });
+    return py::guard([&] {
+        return create_analysis(cls, args, nargs, kwnames, {"QualAnalysis", state().names.qual_analysis_read, true});
+    });
 }
 
 PyObject* qual_read(PyObject* self, PyObject*) {
@@ -127,22 +233,29 @@ PyObject* qual_read(PyObject* self, PyObject*) {
 
 PyObject* qual_str(PyObject* self) {
     return py::guard([&] {
-        static PyObject* conditions_name = py::intern("unique_acquisition_conditions");
         py::Ref start = analysis_text_start(self);
-        const Py_ssize_t count = py::length(py::get_attr(self, conditions_name).get());
+        const Py_ssize_t count = py::length(py::get_attr(self, state().names.unique_acquisition_conditions).get());
         return py::Ref::checked(PyUnicode_FromFormat("%U, %zd spectrum conditions", start.get(), count));
     });
 }
 
 PyObject* qual_unique_acquisition_conditions(PyObject* self, void*) {
-    return py::Ref::borrow(as_analysis(self)->unique_acquisition_conditions).release();
+    return py::guard([&] {
+        settle_waiting_conditions(self);
+        return py::Ref::borrow(as_analysis(self)->unique_acquisition_conditions);
+    });
+}
+
+int refuse_setting(PyObject*, PyObject*, void*) {
+    PyErr_SetString(PyExc_AttributeError, "readonly attribute");
+    return -1;
 }
 
 PyObject* qual_get_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guard([&] {
         static const py::Parameters parameters("get_spectrum", {"index"}, 1);
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
-        const SpectrumKind kind{names::Spectrum, spectrum_factory_name, false};
+        const SpectrumKind kind{state().names.Spectrum, state().names.spectrum_create_instance, false};
         return py::Ref::checked(analysis_get_spectrum(self, parsed[0], kind));
     });
 }
@@ -182,16 +295,16 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
     py::Ref result = py::new_list();
     for_each_timed_spectrum(spectra.get(), differs_from_none, [&](const TimedSpectrum& spectrum) {
         PyObject* description = spectrum.description;
-        py::Ref spectrum_condition = py::get_attr(description, names::desc_acquisition_condition);
+        py::Ref spectrum_condition = py::get_attr(description, state().names.desc_acquisition_condition);
         if (!py::equals(spectrum_condition.get(), condition)) return;
         if (!whole_run()) {
             py::Ref inside = py::Ref::checked(
-                PyObject_CallMethodOneArg(retention_time_range, names::contains_value, spectrum.retention_time));
+                PyObject_CallMethodOneArg(retention_time_range, state().names.contains_value, spectrum.retention_time));
             if (!py::is_true(inside.get())) return;
         }
-        py::Ref index = py::get_attr(description, names::desc_index);
+        py::Ref index = py::get_attr(description, state().names.desc_index);
         py::Ref intensity = py::get_attr(description, intensity_field);
-        py::Ref mz = py::get_attr(description, names::desc_base_peak_mz);
+        py::Ref mz = py::get_attr(description, state().names.desc_base_peak_mz);
         py::append(result.get(), make_chromatogram_point(index.get(), spectrum.retention_time, intensity.get(), mz.get()).get());
     });
     return result;
@@ -202,7 +315,7 @@ PyObject* qual_get_tic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         static const py::Parameters parameters("get_tic", {"acquisition_condition", "retention_time_range"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         const py::GcPause pause;
-        return summary_chromatogram(self, parsed[0], parsed.or_none(1), names::desc_current_total_ion);
+        return summary_chromatogram(self, parsed[0], parsed.or_none(1), state().names.desc_current_total_ion);
     });
 }
 
@@ -211,7 +324,7 @@ PyObject* qual_get_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         static const py::Parameters parameters("get_bpc", {"acquisition_condition", "retention_time_range"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         const py::GcPause pause;
-        return summary_chromatogram(self, parsed[0], parsed.or_none(1), names::desc_base_peak_intensity);
+        return summary_chromatogram(self, parsed[0], parsed.or_none(1), state().names.desc_base_peak_intensity);
     });
 }
 
@@ -244,8 +357,7 @@ PyObject* qual_get_xic_matrix(PyObject* self, PyObject* const* args, Py_ssize_t 
         auto parsed = py::parse_arguments<1>(parameters, args, nargs, kwnames);
         py::Ref columns = get_xic_matrix(self, parsed[0]);
         py::Ref arrays = py::Ref::checked(PyImport_ImportModule("ozra_data_access.arrays"));
-        static PyObject* build_name = py::intern("_xic_matrix");
-        return py::call_method(arrays.get(), build_name, PyTuple_GET_ITEM(columns.get(), 0),
+        return py::call_method(arrays.get(), state().names.xic_matrix, PyTuple_GET_ITEM(columns.get(), 0),
                                PyTuple_GET_ITEM(columns.get(), 1), PyTuple_GET_ITEM(columns.get(), 2),
                                PyTuple_GET_ITEM(columns.get(), 3));
     });
@@ -294,14 +406,14 @@ PyGetSetDef qual_getset[] = {
      "The function's supplemental properties, as stored.", nullptr},
     {"unique_acquisition_conditions", qual_unique_acquisition_conditions, nullptr,
      "The distinct acquisition conditions of the analysis (the list itself).", nullptr},
+    {"_QualAnalysis__unique_acquisition_conditions", qual_unique_acquisition_conditions, refuse_setting, nullptr,
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 }  // namespace
 
 void add_ms_analysis_types(PyObject* module) {
-    spectrum_factory_name = py::intern("_Spectrum__create_instance");
-    qual_analysis_class.read_name = py::intern("_QualAnalysis__read");
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<AnalysisObject>)},
@@ -316,7 +428,6 @@ void add_ms_analysis_types(PyObject* module) {
             {"index", offsetof(AnalysisObject, index)},
             {"reader", offsetof(AnalysisObject, reader)},
             {"spectrum_index_list", offsetof(AnalysisObject, spectrum_index_list)},
-            {"unique_acquisition_conditions", offsetof(AnalysisObject, unique_acquisition_conditions)},
         })},
         {Py_tp_doc, const_cast<char*>(
             "One qualitative MS analysis of a measurement: its spectra, their distinct acquisition\n"

@@ -1,6 +1,6 @@
 #include "points_view.hpp"
 
-#include "names.hpp"
+#include "qual_module.hpp"
 
 #include <cstring>
 
@@ -48,8 +48,8 @@ void PointsView::copy_records(PyObject* points) {
             copy_.push_back(storage::Point{native->x, native->intensity});
             continue;
         }
-        const double x = py::as_double(py::get_attr(point.get(), names::x).get());
-        const double intensity = py::as_double(py::get_attr(point.get(), names::intensity).get());
+        const double x = py::as_double(py::get_attr(point.get(), state().names.x).get());
+        const double intensity = py::as_double(py::get_attr(point.get(), state().names.intensity).get());
         copy_.push_back(storage::Point{x, intensity});
     }
     data_ = copy_.data();

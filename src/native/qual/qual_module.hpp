@@ -1,9 +1,27 @@
 // The extension module ozra_data_access.qual: MS and DAD analyses and conditions.
 #pragma once
 
+#include "acquisition_condition.hpp"
+#include "condition_class.hpp"
+#include "exact_numbers.hpp"
+#include "names.hpp"
 #include "ref.hpp"
 
 namespace ozra::qual {
+
+// The module's one state, made when the module is first loaded and never destroyed:
+// the interpreter's types point into it until the process ends. Everything the module
+// keeps is here: its module object, interned names, created types, the enumeration
+// members and numpy classes it has fetched.
+struct QualState {
+    py::Kept module;
+    QualNames names;
+    AcquisitionConditionState acquisition_condition;
+    SmallConditionRegistry small_conditions;
+    NumpyScalarTypes numpy_scalar_types;
+};
+
+QualState& state();
 
 // Each part adds its classes to the module at load, in this order.
 void add_condition_types(PyObject* module);

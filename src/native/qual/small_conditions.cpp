@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <string>
 
@@ -24,47 +23,14 @@ struct FamilyNames {
     const char* enumeration;
 };
 
-const FamilyNames& names_of(Family family) {
-    static const std::array<FamilyNames, 2> names = {{
-        {"VendorSpecificAdditionalCondition", "VendorSpecificAdditionalConditionTypes"},
-        {"TripleQScanCondition", "TripleQScanTypes"},
-    }};
-    return names[static_cast<std::size_t>(family)];
-}
+constexpr std::array<FamilyNames, 2> family_names = {{
+    {"VendorSpecificAdditionalCondition", "VendorSpecificAdditionalConditionTypes"},
+    {"TripleQScanCondition", "TripleQScanTypes"},
+}};
 
-// What the interpreter keeps pointing to for the life of the process: names,
-// property tables, specs, argument parsers.
-struct TypeStorage {
-    std::deque<std::string> strings;
-    std::vector<PyGetSetDef> properties;
-    std::vector<PyType_Slot> slots;
-    PyType_Spec spec{};
-    std::unique_ptr<py::Parameters> parameters;
+const FamilyNames& names_of(Family family) { return family_names[static_cast<std::size_t>(family)]; }
 
-    const char* keep(std::string text) { return strings.emplace_back(std::move(text)).c_str(); }
-};
-
-// The registries live as long as the process: they are never destroyed, so no
-// type is left pointing into freed memory while the process shuts down.
-std::deque<ConditionType>& registry() {
-    static auto* types = new std::deque<ConditionType>();
-    return *types;
-}
-
-std::deque<TypeStorage>& storage() {
-    static auto* kept = new std::deque<TypeStorage>();
-    return *kept;
-}
-
-std::array<std::vector<const ConditionType*>, 2>& types_by_family() {
-    static auto* types = new std::array<std::vector<const ConditionType*>, 2>();
-    return *types;
-}
-
-std::array<EnumMembers*, 2>& selectors_by_family() {
-    static std::array<EnumMembers*, 2> selectors{};
-    return selectors;
-}
+SmallConditionRegistry& registry() { return state().small_conditions; }
 
 ConditionObject* as_condition(PyObject* self) { return reinterpret_cast<ConditionObject*>(self); }
 
@@ -83,10 +49,10 @@ Py_ssize_t field_offset(std::size_t index) {
 
 // The class of the table that `type` is or derives from.
 const ConditionType& kind_of(PyTypeObject* type) {
-    for (const ConditionType& kind : registry()) {
+    for (const ConditionType& kind : registry().types) {
         if (kind.type == type) return kind;
     }
-    for (const ConditionType& kind : registry()) {
+    for (const ConditionType& kind : registry().types) {
         if (PyType_IsSubtype(type, kind.type)) return kind;
     }
     py::raise(PyExc_TypeError, "not a condition class");
@@ -143,11 +109,10 @@ void fill(PyObject* self, const ConditionType& kind, PyObject* argument) {
 }
 
 bool is_shown(Shown shown, PyObject* value) {
-    static PyObject* empty = py::intern("");
     switch (shown) {
         case Shown::unless_none: return !is_none(value);
         case Shown::if_not_none: return py::not_equals_none(value);
-        case Shown::if_nonempty_text: return py::not_equals_none(value) && py::not_equals(value, empty);
+        case Shown::if_nonempty_text: return py::not_equals_none(value) && py::not_equals(value, state().names.empty_text);
         case Shown::always: return true;
     }
     return true;
@@ -236,13 +201,13 @@ PyMethodDef condition_methods[] = {
 };
 
 void add_condition_type(PyObject* module, const ConditionClass& table) {
-    TypeStorage& kept = storage().emplace_back();
-    ConditionType& kind = registry().emplace_back();
+    ConditionTypeStorage& kept = registry().storage.emplace_back();
+    ConditionType& kind = registry().types.emplace_back();
     const FamilyNames& family = names_of(table.family);
     kind.table = &table;
     kind.record_class = py::intern(family.record);
     kind.title = py::intern(table.title);
-    kind.voltage_key = table.voltage_key ? py::intern(table.voltage_key).get() : nullptr;
+    if (table.voltage_key) kind.voltage_key = py::intern(table.voltage_key);
     kept.parameters = std::make_unique<py::Parameters>(table.name, std::initializer_list<const char*>{table.parameter}, 1);
     kind.parameters = kept.parameters.get();
 
@@ -282,32 +247,33 @@ void add_condition_type(PyObject* module, const ConditionClass& table) {
         static_cast<int>(field_offset(table.fields.size())), 0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, kept.slots.data()};
     kind.type = py::add_type(module, &kept.spec);
-    types_by_family()[static_cast<std::size_t>(table.family)].push_back(&kind);
+    registry().types_by_family[static_cast<std::size_t>(table.family)].push_back(&kind);
 }
 
 }  // namespace
 
 void add_small_condition_types(PyObject* module) {
-    for (auto& types : types_by_family()) types.clear();
-    for (const ConditionClass& table : condition_classes()) add_condition_type(module, table);
+    SmallConditionRegistry& shared = registry();
+    for (auto& types : shared.types_by_family) types.clear();
+    for (const ConditionClass& table : shared.table) add_condition_type(module, table);
     for (Family family : {Family::vendor_specific, Family::triple_q_scan}) {
         std::vector<const char*> selectors;
         for (const ConditionType* kind : condition_types(family)) selectors.push_back(kind->table->selector);
-        EnumMembers*& members = selectors_by_family()[static_cast<std::size_t>(family)];
-        if (members == nullptr) members = new EnumMembers(names_of(family).enumeration, selectors);
+        std::optional<EnumMembers>& members = shared.selectors_by_family[static_cast<std::size_t>(family)];
+        if (!members) members.emplace(names_of(family).enumeration, selectors);
     }
 }
 
 const std::vector<const ConditionType*>& condition_types(Family family) {
-    return types_by_family()[static_cast<std::size_t>(family)];
+    return registry().types_by_family[static_cast<std::size_t>(family)];
 }
 
 const std::vector<py::Kept>& family_selectors(Family family) {
-    return selectors_by_family()[static_cast<std::size_t>(family)]->get();
+    return registry().selectors_by_family[static_cast<std::size_t>(family)]->get();
 }
 
 bool is_plain_small_condition(PyObject* value) {
-    for (const ConditionType& kind : registry()) {
+    for (const ConditionType& kind : registry().types) {
         if (Py_TYPE(value) != kind.type) continue;
         PyObject* const* fields = condition_fields(value);
         return std::all_of(fields, fields + kind.table->fields.size(), is_plain_value);

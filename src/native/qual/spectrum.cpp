@@ -3,7 +3,6 @@
 #include "analysis_common.hpp"
 #include "args.hpp"
 #include "entry.hpp"
-#include "names.hpp"
 #include "object_fields.hpp"
 #include "qual_module.hpp"
 #include "types.hpp"
@@ -50,7 +49,7 @@ PyObject* dad_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t n
 
 // Reads the spectrum at `position` through the record's reader.
 py::Ref read_points_at(PyObject* spectrum_index, PyObject* position, PyObject* wavelengths) {
-    py::Ref reader = py::get_attr(spectrum_index, names::spectrum_index_reader);
+    py::Ref reader = py::get_attr(spectrum_index, state().names.spectrum_index_reader);
     return read_spectrum_points(reader.get(), position, wavelengths);
 }
 
@@ -58,7 +57,7 @@ PyObject* get_spectrum_points(PyObject* self, PyObject*) {
     return py::guard([&] {
         SpectrumObject* spectrum = as_spectrum(self);
         if (py::equals_none(spectrum->spectrum_points)) {
-            py::Ref position = py::get_attr(spectrum->spectrum_index, names::spectrum_index_position);
+            py::Ref position = py::get_attr(spectrum->spectrum_index, state().names.spectrum_index_position);
             py::set_object_field(spectrum->spectrum_points,
                                  read_points_at(spectrum->spectrum_index, position.get(), spectrum->wavelength_arr));
         }
@@ -69,7 +68,7 @@ PyObject* get_spectrum_points(PyObject* self, PyObject*) {
 PyObject* get_profile_spectrum_points(PyObject* self, PyObject*) {
     return py::guard([&] {
         SpectrumObject* spectrum = as_spectrum(self);
-        py::Ref position = py::get_attr(spectrum->spectrum_index, names::spectrum_index_profile_position);
+        py::Ref position = py::get_attr(spectrum->spectrum_index, state().names.spectrum_index_profile_position);
         py::Ref zero = py::from_long(0);
         if (py::equals(position.get(), zero.get())) py::raise_exception("No profile spectrum");
         return read_points_at(spectrum->spectrum_index, position.get(), nullptr);
@@ -78,21 +77,20 @@ PyObject* get_profile_spectrum_points(PyObject* self, PyObject*) {
 
 PyObject* spectrum_str(PyObject* self) {
     return py::guard([&] {
-        static PyObject* index_name = py::intern("index");
-        static PyObject* points_name = py::intern("get_spectrum_points");
-        py::Ref index = py::str(py::get_attr(self, index_name).get());
-        py::Ref points = py::Ref::checked(PyObject_CallMethodNoArgs(self, points_name));
+        py::Ref index = py::str(py::get_attr(self, state().names.index).get());
+        py::Ref points = py::Ref::checked(PyObject_CallMethodNoArgs(self, state().names.get_spectrum_points));
         return py::Ref::checked(PyUnicode_FromFormat("[%U] %zd points", index.get(), py::length(points.get())));
     });
 }
 
 PyObject* spectrum_index_property(PyObject* self, void*) { return py::Ref::borrow(as_spectrum(self)->index).release(); }
 
-// A property returning the description field whose interned name is `closure`.
-PyObject* description_property(PyObject* self, void* closure) {
+// A property returning the description field whose interned name is `field`.
+template <py::Kept QualNames::*field>
+PyObject* description_property(PyObject* self, void*) {
     return py::guard([&] {
         py::Ref description = description_of(as_spectrum(self)->spectrum_index);
-        return py::get_attr(description.get(), *static_cast<PyObject**>(closure));
+        return py::get_attr(description.get(), state().names.*field);
     });
 }
 
@@ -118,24 +116,27 @@ PyMethodDef dad_spectrum_methods[] = {
 
 PyGetSetDef spectrum_getset[] = {
     {"index", spectrum_index_property, nullptr, "The spectrum's position in its analysis.", nullptr},
-    {"acquisition_condition", description_property, nullptr, "The spectrum's AcquisitionCondition.",
-     &names::desc_acquisition_condition},
-    {"precursor_index", description_property, nullptr, "The index of the precursor spectrum, as stored.",
-     &names::desc_precursor_index},
-    {"retention_time", description_property, nullptr, "The retention time, or None.", &names::desc_retention_time},
-    {"product_indices", description_property, nullptr, "The indices of the product spectra, as stored.",
-     &names::desc_product_indices},
-    {"spectrum_type", description_property, nullptr, "The stored spectrum type.", &names::desc_spectrum_type},
-    {"supplemental_properties", description_property, nullptr, "The spectrum's supplemental properties.",
-     &names::desc_supplemental_properties},
+    {"acquisition_condition", description_property<&QualNames::desc_acquisition_condition>, nullptr,
+     "The spectrum's AcquisitionCondition.", nullptr},
+    {"precursor_index", description_property<&QualNames::desc_precursor_index>, nullptr,
+     "The index of the precursor spectrum, as stored.", nullptr},
+    {"retention_time", description_property<&QualNames::desc_retention_time>, nullptr,
+     "The retention time, or None.", nullptr},
+    {"product_indices", description_property<&QualNames::desc_product_indices>, nullptr,
+     "The indices of the product spectra, as stored.", nullptr},
+    {"spectrum_type", description_property<&QualNames::desc_spectrum_type>, nullptr, "The stored spectrum type.",
+     nullptr},
+    {"supplemental_properties", description_property<&QualNames::desc_supplemental_properties>, nullptr,
+     "The spectrum's supplemental properties.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyGetSetDef dad_spectrum_getset[] = {
     {"index", spectrum_index_property, nullptr, "The spectrum's position in its analysis.", nullptr},
-    {"retention_time", description_property, nullptr, "The retention time, or None.", &names::desc_retention_time},
-    {"supplemental_properties", description_property, nullptr, "The spectrum's supplemental properties.",
-     &names::desc_supplemental_properties},
+    {"retention_time", description_property<&QualNames::desc_retention_time>, nullptr,
+     "The retention time, or None.", nullptr},
+    {"supplemental_properties", description_property<&QualNames::desc_supplemental_properties>, nullptr,
+     "The spectrum's supplemental properties.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -4,7 +4,7 @@
 
 #include "analysis_common.hpp"
 #include "entry.hpp"
-#include "names.hpp"
+#include "qual_module.hpp"
 
 namespace ozra::qual {
 
@@ -26,7 +26,7 @@ void for_each_timed_spectrum(PyObject* spectra, HasTime&& has_time, Visit&& visi
         signals.tick();
         py::Ref spectrum_index = py::list_item(spectra, i);
         py::Ref description = description_of(spectrum_index.get());
-        py::Ref retention_time = py::get_attr(description.get(), names::desc_retention_time);
+        py::Ref retention_time = py::get_attr(description.get(), state().names.desc_retention_time);
         if (!has_time(retention_time.get())) continue;
         visit(TimedSpectrum{i, spectrum_index.get(), description.get(), retention_time.get()});
     }

@@ -5,7 +5,7 @@
 #include "allow_threads.hpp"
 #include "analysis_common.hpp"
 #include "entry.hpp"
-#include "names.hpp"
+#include "qual_module.hpp"
 #include "storage_api.hpp"
 #include "xic_pass.hpp"
 
@@ -131,7 +131,7 @@ py::Ref get_multiple_xic(PyObject* analysis, PyObject* chromatogram_filter_optio
         py::Ref index = candidate.index.copy();
         const std::vector<SweptWindow>& windows = pass.test(
             candidate, spectrum.get(), native ? &buffer : nullptr, sweep, [&](std::size_t j, const WindowSum& window) {
-                if (!index) index = py::get_attr(candidate.description.get(), names::desc_index);
+                if (!index) index = py::get_attr(candidate.description.get(), state().names.desc_index);
                 made.add(j, points.make(index.get(), candidate.retention_time.get(), window.sum, window.base_mz));
             });
         if (windows.empty()) continue;
@@ -179,7 +179,7 @@ py::Ref get_xic_matrix(PyObject* analysis, PyObject* chromatogram_filter_options
         double* row = matrix + c * rows;
         column_data<double>(retention_time)[c] = py::as_double(candidate.retention_time.get());
         py::Ref index = candidate.index ? candidate.index.copy()
-                                        : py::get_attr(candidate.description.get(), names::desc_index);
+                                        : py::get_attr(candidate.description.get(), state().names.desc_index);
         const long long index_value = PyLong_AsLongLong(index.get());
         if (index_value == -1 && PyErr_Occurred()) py::throw_error();
         column_data<long long>(spectrum_index)[c] = index_value;

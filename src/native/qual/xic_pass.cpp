@@ -2,7 +2,7 @@
 
 #include "acquisition_condition.hpp"
 #include "entry.hpp"
-#include "names.hpp"
+#include "qual_module.hpp"
 #include "spectrum_walk.hpp"
 
 #include <algorithm>
@@ -31,7 +31,7 @@ std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) 
         py::Ref spectrum_index = py::Ref::borrow(spectrum.spectrum_index);
         py::Ref description = py::Ref::borrow(spectrum.description);
         py::Ref rt = py::Ref::borrow(spectrum.retention_time);
-        py::Ref condition = py::get_attr(description.get(), names::desc_acquisition_condition);
+        py::Ref condition = py::get_attr(description.get(), state().names.desc_acquisition_condition);
         const bool plain = is_plain_condition(condition.get());
         std::size_t found = no_class;
         if (plain && requests.all_plain) {
@@ -47,8 +47,8 @@ std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) 
         py::Ref index;
         if (Py_TYPE(spectrum_index.get()) == storage.spectrum_index &&
             Py_TYPE(description.get()) == storage.internal_spectrum_description) {
-            position = py::get_attr(spectrum_index.get(), names::spectrum_index_position);
-            index = py::get_attr(description.get(), names::desc_index);
+            position = py::get_attr(spectrum_index.get(), state().names.spectrum_index_position);
+            index = py::get_attr(description.get(), state().names.desc_index);
         }
         candidates.push_back({std::move(spectrum_index), std::move(description), std::move(rt), std::move(condition),
                               std::move(position), std::move(index), plain, found});
@@ -126,11 +126,11 @@ XicPass::XicPass(PyObject* analysis, PyObject* chromatogram_filter_options)
 
 py::Ref XicPass::read_points(const Candidate& candidate) const {
     py::Ref position = candidate.position ? candidate.position.copy()
-                                          : py::get_attr(candidate.spectrum_index.get(), names::spectrum_index_position);
+                                          : py::get_attr(candidate.spectrum_index.get(), state().names.spectrum_index_position);
     PyObject* reader = fields_->reader;
     const storage::ReaderHold hold(reader);
-    py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, names::set_buffer, position.get()));
-    return py::Ref::checked(PyObject_CallMethodNoArgs(reader, names::read_spectrum));
+    py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, state().names.set_buffer, position.get()));
+    return py::Ref::checked(PyObject_CallMethodNoArgs(reader, state().names.read_spectrum));
 }
 
 bool XicPass::takes_every_request(const Candidate& candidate) const {

@@ -2,7 +2,6 @@
 
 #include "acquisition_condition.hpp"
 #include "entry.hpp"
-#include "names.hpp"
 #include "qual_module.hpp"
 #include "storage_api.hpp"
 
@@ -22,8 +21,8 @@ bool is_native_range(PyObject* range) {
 class PreFilterBounds {
 public:
     void fold(PyObject* range) {
-        py::Ref low = py::get_attr(range, names::min);
-        py::Ref high = py::get_attr(range, names::max);
+        py::Ref low = py::get_attr(range, state().names.min);
+        py::Ref high = py::get_attr(range, state().names.max);
         if (!low_ || py::compare(low_.get(), low.get(), Py_GT)) low_ = std::move(low);
         if (!high_ || py::compare(high_.get(), high.get(), Py_LT)) high_ = std::move(high);
     }
@@ -31,7 +30,7 @@ public:
 
     RangeTest build() const {
         if (unlimited_) return RangeTest();
-        py::Ref value_range = global(names::ValueRange);
+        py::Ref value_range = global(state().names.ValueRange);
         PyObject* args[] = {low_.get(), high_.get()};
         return RangeTest(py::Ref::checked(PyObject_Vectorcall(value_range.get(), args, 2, nullptr)));
     }
@@ -77,9 +76,9 @@ private:
 };
 
 void read_window(XicRequest& request) {
-    request.window = py::Ref::steal(PyObject_GetAttr(request.option.get(), names::extract_mz_range));
-    if (request.window) request.low_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::min));
-    if (request.low_object) request.high_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), names::max));
+    request.window = py::Ref::steal(PyObject_GetAttr(request.option.get(), state().names.extract_mz_range));
+    if (request.window) request.low_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), state().names.min));
+    if (request.low_object) request.high_object = py::Ref::steal(PyObject_GetAttr(request.window.get(), state().names.max));
     if (!request.high_object) {
         // A missing attribute is reported by the scan when a peak is compared, as
         // reading it there would; any other error is the caller's at once.
@@ -115,7 +114,7 @@ bool RangeTest::contains(PyObject* value) const {
         const double v = PyFloat_AS_DOUBLE(value);
         return low_ <= v && v <= high_;
     }
-    py::Ref inside = py::Ref::checked(PyObject_CallMethodOneArg(range_.get(), names::contains_value, value));
+    py::Ref inside = py::Ref::checked(PyObject_CallMethodOneArg(range_.get(), state().names.contains_value, value));
     return py::is_true(inside.get());
 }
 
@@ -159,10 +158,10 @@ XicRequests gather_requests(PyObject* options) {
         py::Ref position = py::from_size(i);
         py::Ref option = py::Ref::checked(PyObject_GetItem(options, position.get()));
         if (py::equals_none(option.get())) py::raise_exception("element of chromatogram_filter_options should not be null");
-        py::Ref condition = py::get_attr(option.get(), names::acquisition_condition);
+        py::Ref condition = py::get_attr(option.get(), state().names.acquisition_condition);
         if (py::equals_none(condition.get())) py::raise_exception("acquisition_condition should not be null");
         py::check(PySet_Add(gathered.conditions.get(), condition.get()));
-        py::Ref range = py::get_attr(option.get(), names::retention_time_range);
+        py::Ref range = py::get_attr(option.get(), state().names.retention_time_range);
         const bool no_range = py::equals_none(range.get());
         if (no_range) {
             pre_filter.drop();

@@ -1,6 +1,6 @@
 #include "xic_scan.hpp"
 
-#include "names.hpp"
+#include "qual_module.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -55,7 +55,7 @@ const GenericPoints::Peak& GenericPoints::peak(std::size_t k) {
         }
         py::Ref position = py::from_size(static_cast<Py_ssize_t>(fetched_.size()));
         py::Ref record = py::Ref::checked(PyObject_GetItem(spectrum_, position.get()));
-        Peak fetched{py::get_attr(record.get(), names::x), py::get_attr(record.get(), names::intensity)};
+        Peak fetched{py::get_attr(record.get(), state().names.x), py::get_attr(record.get(), state().names.intensity)};
         fetched_.push_back(std::move(fetched));
     }
     return fetched_[k];
@@ -71,10 +71,10 @@ WindowSum GenericPoints::scan(const XicRequest& request, double lowest) {
     WindowSum result;
     for (std::size_t k = 0; k < *size_; ++k) {
         const Peak& p = peak(k);
-        if (!window) window = py::get_attr(request.option.get(), names::extract_mz_range);
-        if (!low) low = py::get_attr(window.get(), names::min);
+        if (!window) window = py::get_attr(request.option.get(), state().names.extract_mz_range);
+        if (!low) low = py::get_attr(window.get(), state().names.min);
         if (less(p.x.get(), low.get())) continue;
-        if (!high) high = py::get_attr(window.get(), names::max);
+        if (!high) high = py::get_attr(window.get(), state().names.max);
         if (greater(p.x.get(), high.get())) break;
         const bool higher = PyFloat_CheckExact(p.intensity.get()) ? base_peak_value < PyFloat_AS_DOUBLE(p.intensity.get())
                                                                    : less(base_peak.get(), p.intensity.get());

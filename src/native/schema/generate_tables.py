@@ -4,7 +4,7 @@ build from, and the tables of docs/format.md.
     python3 generate_tables.py format_schema.json --header OUT.hpp
     python3 generate_tables.py format_schema.json --docs docs/format.md
 
-The build runs the first; the second rewrites the three tables of docs/format.md
+The build runs the first; the second rewrites the four tables of docs/format.md
 in place (tests/test_format_schema.py fails while they differ).
 """
 
@@ -24,6 +24,7 @@ def load(path: Path = SCHEMA_PATH) -> dict:
     _check_numbering([t["tag"] for t in schema["tags"]], 0, "tag")
     _check_numbering([e["number"] for e in schema["enumerations"]], 1, "enumeration number")
     _check_numbering([r["kind"] for r in schema["records"]], 1, "record kind")
+    _check_numbering([e["number"] for e in schema["point_encodings"]], 0, "point encoding")
     for record in schema["records"]:
         fields = record["fields"]
         if len(set(fields)) != len(fields):
@@ -50,10 +51,10 @@ def _cpp_string(text: str) -> str:
 
 
 def render_header(schema: dict) -> str:
-    """The C++ header: tags, enumerations and records as constant tables (plain C++)."""
+    """The C++ header: tags, enumerations, point encodings and records as constant tables (plain C++)."""
     out = [
         "// Generated from src/native/schema/format_schema.json by generate_tables.py at build time.",
-        "// The records, value tags and enumerations of the format, as constant tables.",
+        "// The records, value tags, enumerations and point encodings of the format, as constant tables.",
         "#pragma once",
         "",
         "#include <array>",
@@ -94,6 +95,15 @@ def render_header(schema: dict) -> str:
         f"inline constexpr std::array<EnumerationSchema, enumeration_count> enumerations{{{{",
         *(f"    {{{_cpp_string(e['class'])}, {e['name']}_members}}," for e in schema["enumerations"]),
         "}};",
+        "",
+        "// How a spectrum's point data is stored, numbered as in the file.",
+        "enum class PointEncoding : std::uint8_t {",
+        *(f"    {e['name']} = {e['number']}," for e in schema["point_encodings"]),
+        "};",
+        f"inline constexpr std::uint8_t last_point_encoding = {schema['point_encodings'][-1]['number']};",
+        "// Indexed by encoding number: the name a writer takes.",
+        "inline constexpr const char* point_encoding_names[] = {"
+        + ", ".join(_cpp_string(e["value"]) for e in schema["point_encodings"]) + "};",
         "",
         "// The first byte of a record.",
         "enum class RecordKind : std::uint8_t {",
@@ -145,7 +155,7 @@ def render_header(schema: dict) -> str:
 
 
 def render_docs_tables(schema: dict) -> list[str]:
-    """docs/format.md's tables of records, tags and enumerations, in that order."""
+    """docs/format.md's tables of records, tags, enumerations and point encodings, in that order."""
     records = ["| kind | record | stored fields, in order |", "|---|---|---|"]
     records += [f"| {r['kind']} | {r['class']} | {', '.join(stored_fields(r))} |" for r in schema["records"]]
     tags = ["| tag | value | payload | decoded as |", "|---|---|---|---|"]
@@ -155,7 +165,9 @@ def render_docs_tables(schema: dict) -> list[str]:
         f"| {e['number']} | `{e['class']}` | {', '.join(f'{name} {value}' for name, value in e['members'])} |"
         for e in schema["enumerations"]
     ]
-    return ["\n".join(table) + "\n" for table in (records, tags, enumerations)]
+    encodings = ["| encoding | name | stored payload |", "|---|---|---|"]
+    encodings += [f"| {e['number']} | `{e['value']}` | {e['stored']} |" for e in schema["point_encodings"]]
+    return ["\n".join(table) + "\n" for table in (records, tags, enumerations, encodings)]
 
 
 def rewrite_docs(schema: dict, path: Path) -> None:

@@ -10,8 +10,14 @@
 #include "format_schema.hpp"
 #include "ref.hpp"
 
+#include <structmember.h>
+
 #include <array>
+#include <deque>
 #include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace ozra::storage {
 
@@ -28,6 +34,20 @@ struct RecordLayout {
     const char* doc = nullptr;
 };
 
+// What the record classes keep for the life of the process, in the module's state
+// (storage_module.hpp): the names, member tables, slots and specs the interpreter
+// points into (deques, so that nothing moves), and each class's short field names
+// in layout order, for its keyword constructor.
+struct RecordRegistry {
+    std::deque<std::string> strings;
+    std::deque<std::vector<PyMemberDef>> members;
+    std::deque<std::vector<PyType_Slot>> slots;
+    std::deque<PyType_Spec> specs;
+    std::vector<std::pair<PyTypeObject*, std::vector<std::string>>> field_names;
+
+    const char* keep(std::string text) { return strings.emplace_back(std::move(text)).c_str(); }
+};
+
 // Creates the record class and binds it in the module.
 PyTypeObject* add_record_type(PyObject* module, const RecordLayout& layout);
 
@@ -42,6 +62,10 @@ inline PyObject* record_field(PyObject* record, int index) {
 }
 // Replaces a field, taking over the reference.
 void set_record_field(PyObject* record, int index, py::Ref value);
+
+// Sets the fields of a new record named by keyword arguments (`names`: the short
+// field names in layout order); TypeError for positional arguments and unknown names.
+void set_keyword_fields(PyObject* record, const std::vector<std::string>& names, PyObject* args, PyObject* kwargs);
 
 // The description record classes (those of the format's records), indexed by record kind.
 using DescriptionTypes = std::array<PyTypeObject*, schema::last_record_kind + 1>;

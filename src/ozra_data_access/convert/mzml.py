@@ -115,7 +115,8 @@ def convert_mzml(
 ) -> PathType:
     """Converts the mzML file `source` (.mzML or .mzML.gz) into the Ozra file `target`; returns `target`.
 
-    `point_encoding` ("zstd" or "raw") is the encoding of the stored points. `intensity_width`
+    `point_encoding` ("zstd", "zstd-shuffle" or "raw"; see docs/format.md) is the encoding of
+    the stored points. `intensity_width`
     None keeps every intensity exactly (4 bytes where a spectrum's values all are float32,
     else 8); 4 or 8 stores every intensity with that width. `progress` is called with the
     number of spectra written so far (see :func:`ozra_data_access.writer.write_file`).

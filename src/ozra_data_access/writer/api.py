@@ -15,12 +15,11 @@ from ozra_data_access.writer.model import (
     AUTO,
     LaterIndex,
     INTENSITY_WIDTHS,
-    POINT_ENCODINGS,
     FunctionData,
     MeasurementData,
     SpectrumData,
 )
-from ozra_data_access.writer.points import PointArrays, encode_points
+from ozra_data_access.writer.points import PointArrays, check_point_encoding, encode_points
 from ozra_data_access.writer.primitives import FrameCompressor
 from ozra_data_access.writer.values import encode_record, encode_value
 
@@ -47,7 +46,8 @@ def write_file(
 ) -> PathType:
     """Writes `measurements` as an Ozra file at `path` and returns `path`.
 
-    `point_encoding` ("raw" or "zstd") and `intensity_width` (4 for float32, 8 for float64)
+    `point_encoding` ("raw", "zstd" or "zstd-shuffle": see POINT_ENCODINGS) and `intensity_width`
+    (4 for float32, 8 for float64)
     apply to every spectrum whose function and own settings do not choose otherwise.
     `compression_level` is zstd's level for the point data and description frames.
     `converter_version` is stored as the version of the program that wrote the file;
@@ -68,8 +68,7 @@ def write_file(
 
 
 def _check_point_choice(encoding: Optional[str], width: Optional[int]) -> None:
-    if encoding is not None and encoding not in POINT_ENCODINGS:
-        raise ValueError(f"point encoding is 'raw' or 'zstd', not {encoding!r}")
+    check_point_encoding(encoding)
     if width is not None and width not in INTENSITY_WIDTHS:
         raise ValueError(f"intensity width is 4 or 8 bytes, not {width!r}")
 

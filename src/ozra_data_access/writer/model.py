@@ -47,8 +47,11 @@ class LaterIndex:
     def __init__(self) -> None:
         self.value: Optional[int] = None
 
-#: The encoding of point data: "raw" (plain little-endian numbers) or "zstd" (one zstd frame).
-POINT_ENCODINGS = ("raw", "zstd")
+#: The encodings of point data, each stored as its position here: "raw" (plain little-endian
+#: numbers), "zstd" (one zstd frame of them) and "zstd-shuffle" (one zstd frame of the x values
+#: delta-coded and every value byte-shuffled: smaller and read as fast, but readers older than
+#: this encoding refuse its spectra).
+POINT_ENCODINGS = ("raw", "zstd", "zstd-shuffle")
 #: The widths an intensity can be stored with: 4 (float32) or 8 (float64).
 INTENSITY_WIDTHS = (4, 8)
 
@@ -159,7 +162,7 @@ class SpectrumData:
     precursor_value: Any = None
     is_profile_spectrum_measured: Any = AUTO
     cone_voltage: Any = None
-    #: "raw" or "zstd" for this spectrum's points; None takes the function's choice.
+    #: One of POINT_ENCODINGS for this spectrum's points; None takes the function's choice.
     point_encoding: Optional[str] = None
     #: 4 or 8 bytes per intensity for this spectrum; None takes the function's choice.
     intensity_width: Optional[int] = None
@@ -196,7 +199,7 @@ class FunctionData:
     #: The wavelengths of a DAD function's spectra, stored as a float array, or None.
     wavelengths: Any = None
     has_profile: Optional[bool] = None
-    #: "raw" or "zstd" for the points of this function; None takes the file's choice.
+    #: One of POINT_ENCODINGS for the points of this function; None takes the file's choice.
     point_encoding: Optional[str] = None
     #: 4 or 8 bytes per intensity in this function; None takes the file's choice.
     intensity_width: Optional[int] = None

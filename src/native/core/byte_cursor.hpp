@@ -38,6 +38,9 @@ public:
     }
 
     std::size_t consumed() const noexcept { return position_; }
+    // All the bytes of the cursor, read or not.
+    const std::uint8_t* data() const noexcept { return data_; }
+    std::size_t size() const noexcept { return size_; }
     std::size_t remaining() const noexcept { return size_ - position_; }
     bool at_end() const noexcept { return position_ == size_; }
     // Absolute file offset of the byte at `position` (for file bytes).

@@ -104,6 +104,14 @@ py::Ref retention_time_table(PyObject* spectra) {
     for (Py_ssize_t i = 0; i < count; ++i) {
         py::Ref spectrum_index = py::list_item(spectra, i);
         if (Py_TYPE(spectrum_index.get()) != storage.spectrum_index) return py::Ref::none();
+        // A description not built yet is not built for its retention time.
+        if (const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index.get())) {
+            switch (summary->kind(storage::SpectrumSummary::retention_time)) {
+                case storage::StoredKind::none: values[i] = std::numeric_limits<double>::quiet_NaN(); continue;
+                case storage::StoredKind::real: values[i] = summary->real(storage::SpectrumSummary::retention_time); continue;
+                default: return py::Ref::none();
+            }
+        }
         py::Ref description = description_of(spectrum_index.get());
         if (Py_TYPE(description.get()) != storage.internal_spectrum_description) return py::Ref::none();
         py::Ref rt = py::get_attr(description.get(), state().names.desc_retention_time);

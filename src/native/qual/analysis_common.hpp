@@ -14,6 +14,7 @@ struct AnalysisObject {
     PyObject* spectrum_index_list;
     PyObject* unique_acquisition_conditions;  // MS analyses only
     PyObject* retention_times;                // see nearest_spectrum_position
+    PyObject* conditions_settler;             // while the conditions wait for their first use (ms_analysis.cpp)
 };
 
 inline AnalysisObject* as_analysis(PyObject* self) { return reinterpret_cast<AnalysisObject*>(self); }

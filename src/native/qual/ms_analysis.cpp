@@ -1,4 +1,5 @@
 // QualAnalysis: one qualitative MS analysis, its spectra, conditions, TIC and BPC.
+#include "acquisition_condition.hpp"
 #include "analysis_type.hpp"
 #include "args.hpp"
 #include "entry.hpp"
@@ -9,6 +10,9 @@
 #include "types.hpp"
 #include "storage_api.hpp"
 #include "xic.hpp"
+
+#include <string>
+#include <unordered_map>
 
 namespace ozra::qual {
 namespace {
@@ -36,17 +40,39 @@ py::Ref condition_sort_key(PyObject* condition) {
     return py::Ref::checked(PyTuple_Pack(3, ms_level.get(), polarity_key.get(), energy_key.get()));
 }
 
+// The spectrum's own condition, made from its description and set there; the set
+// keeps the first of equal ones.
+py::Ref settle_own_condition(PyObject* spectrum_index, PyObject* unique) {
+    py::Ref description = description_of(spectrum_index);
+    py::Ref condition = new_condition(description.get());
+    py::set_attr(description.get(), state().names.desc_acquisition_condition, condition.get());
+    py::check(PySet_Add(unique, condition.get()));
+    return condition;
+}
+
 // Each spectrum gets its own condition; the list keeps the first of equal ones, sorted.
+// A description not built yet whose condition is told by its values (a condition key)
+// equal to an earlier one's gets its condition when it is built, made like that one:
+// an equal condition, which the set would not have kept, so the set is the same.
 py::Ref conditions_from_descriptions(PyObject* spectra) {
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     py::Ref unique = py::Ref::checked(PySet_New(nullptr));
+    std::unordered_map<std::string, py::Ref> made;  // the plain condition made first for each key
+    std::string key;
     py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         signals.tick();
         py::Ref spectrum_index = py::list_item(spectra, i);
-        py::Ref description = description_of(spectrum_index.get());
-        py::Ref condition = new_condition(description.get());
-        py::set_attr(description.get(), state().names.desc_acquisition_condition, condition.get());
-        py::check(PySet_Add(unique.get(), condition.get()));
+        if (!storage.condition_key(spectrum_index.get(), key)) {
+            settle_own_condition(spectrum_index.get(), unique.get());
+            continue;
+        }
+        if (const auto found = made.find(key); found != made.end()) {
+            storage.set_pending_condition(spectrum_index.get(), found->second.get(), storage::PendingCondition::made_like);
+            continue;
+        }
+        py::Ref condition = settle_own_condition(spectrum_index.get(), unique.get());
+        if (is_plain_condition(condition.get())) made.emplace(key, std::move(condition));
     }
     // Sorting (key, position-in-set-order, condition) is the stable sort by key.
     py::Ref decorated = py::new_list();
@@ -76,12 +102,23 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         py::Ref record = py::Ref::checked(PySequence_GetItem(stored, j));
         PyList_SET_ITEM(conditions.get(), j, new_condition(record.get()).release());
     }
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         signals.tick();
         py::Ref spectrum_index = py::list_item(spectra, i);
-        py::Ref description = description_of(spectrum_index.get());
-        py::Ref stored_index = py::get_attr(description.get(), state().names.desc_acquisition_condition_index);
+        // A description not built yet gets the condition when it is built.
+        const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index.get());
+        py::Ref description;
+        py::Ref stored_index;
+        if (summary) {
+            stored_index = summary->object(storage::SpectrumSummary::acquisition_condition_index);
+        }
+        if (!stored_index) {
+            summary = nullptr;
+            description = description_of(spectrum_index.get());
+            stored_index = py::get_attr(description.get(), state().names.desc_acquisition_condition_index);
+        }
         const Py_ssize_t position = PyNumber_AsSsize_t(stored_index.get(), PyExc_IndexError);
         if (position == -1 && PyErr_Occurred()) py::throw_error();
         // Never counted from the end: a negative index is as wrong as one past the end.
@@ -90,9 +127,74 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
                          i, position, count);
             py::throw_error();
         }
-        py::set_attr(description.get(), state().names.desc_acquisition_condition, PyList_GET_ITEM(conditions.get(), position));
+        PyObject* condition = PyList_GET_ITEM(conditions.get(), position);
+        if (summary) {
+            storage.set_pending_condition(spectrum_index.get(), condition, storage::PendingCondition::object);
+        } else {
+            py::set_attr(description.get(), state().names.desc_acquisition_condition, condition);
+        }
     }
     return conditions;
+}
+
+// ---- conditions settled on their first use -----------------------------------
+//
+// When every spectrum's description is not built yet and tells its condition by
+// its values (so that making the conditions cannot fail), the conditions are made
+// on their first use: the unique list read, a chromatogram, a description built.
+// The same walk makes them then, over the same records, so they are the same.
+
+bool conditions_can_wait(PyObject* spectra) {
+    const storage::ValueTypesApi& storage = storage::value_types_api();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        const storage::SpectrumSummary* summary = storage.pending_summary(PyList_GET_ITEM(spectra, i));
+        if (summary == nullptr || !summary->condition_keyed) return false;
+    }
+    return true;
+}
+
+// The settler's cell: [analysis, spectra] until it runs, then [None, None].
+void settle_cell(PyObject* cell) {
+    py::Ref analysis = py::list_item(cell, 0);
+    if (analysis.get() == Py_None) return;  // settled, or settling (a description built by the walk)
+    py::Ref spectra = py::list_item(cell, 1);
+    for (Py_ssize_t i = 0; i < 2; ++i) py::check(PyList_SetItem(cell, i, py::Ref::none().release()));
+    py::Ref conditions = conditions_from_descriptions(spectra.get());
+    AnalysisObject* fields = as_analysis(analysis.get());
+    // A list read again since has its own settler.
+    if (fields->conditions_settler == nullptr || PyCFunction_GET_SELF(fields->conditions_settler) != cell) return;
+    py::clear_field(fields->conditions_settler);
+    py::set_object_field(fields->unique_acquisition_conditions, std::move(conditions));
+}
+
+PyObject* run_settler(PyObject* cell, PyObject*) {
+    return py::guard([&] {
+        settle_cell(cell);
+        return py::Ref::none();
+    });
+}
+
+PyMethodDef settler_method = {"settle_acquisition_conditions", run_settler, METH_NOARGS, nullptr};
+
+void wait_for_first_use(PyObject* self, PyObject* spectra) {
+    const storage::ValueTypesApi& storage = storage::value_types_api();
+    py::Ref cell = py::Ref::checked(PyList_New(2));
+    PyList_SET_ITEM(cell.get(), 0, py::Ref::borrow(self).release());
+    PyList_SET_ITEM(cell.get(), 1, py::Ref::borrow(spectra).release());
+    py::Ref settler = py::Ref::checked(PyCFunction_New(&settler_method, cell.get()));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        storage.set_pending_condition(PyList_GET_ITEM(spectra, i), settler.get(), storage::PendingCondition::settle);
+    }
+    AnalysisObject* analysis = as_analysis(self);
+    py::set_object_field(analysis->conditions_settler, std::move(settler));
+    py::set_object_field(analysis->unique_acquisition_conditions, py::new_list());  // never handed out
+}
+
+// Makes the conditions now if they wait for their first use.
+void settle_waiting_conditions(PyObject* self) {
+    if (as_analysis(self)->conditions_settler == nullptr) return;
+    const py::Ref settler = py::Ref::borrow(as_analysis(self)->conditions_settler);
+    py::Ref::checked(PyObject_CallNoArgs(settler.get()));
 }
 
 void settle_acquisition_conditions(PyObject* self) {
@@ -100,9 +202,15 @@ void settle_acquisition_conditions(PyObject* self) {
     py::Ref description = qual_description_of(analysis->function_index);
     py::Ref stored = py::get_attr(description.get(), state().names.unique_acquisition_condition_list);
     const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
-    py::Ref conditions = py::equals_none(stored.get()) ? conditions_from_descriptions(spectra.get())
-                                                       : conditions_from_stored_list(spectra.get(), stored.get());
-    py::set_object_field(analysis->unique_acquisition_conditions, std::move(conditions));
+    py::clear_field(analysis->conditions_settler);
+    if (!py::equals_none(stored.get())) {
+        py::set_object_field(analysis->unique_acquisition_conditions,
+                             conditions_from_stored_list(spectra.get(), stored.get()));
+    } else if (conditions_can_wait(spectra.get())) {
+        wait_for_first_use(self, spectra.get());
+    } else {
+        py::set_object_field(analysis->unique_acquisition_conditions, conditions_from_descriptions(spectra.get()));
+    }
 }
 
 void read_analysis(PyObject* self) {
@@ -132,7 +240,15 @@ PyObject* qual_str(PyObject* self) {
 }
 
 PyObject* qual_unique_acquisition_conditions(PyObject* self, void*) {
-    return py::Ref::borrow(as_analysis(self)->unique_acquisition_conditions).release();
+    return py::guard([&] {
+        settle_waiting_conditions(self);
+        return py::Ref::borrow(as_analysis(self)->unique_acquisition_conditions);
+    });
+}
+
+int refuse_setting(PyObject*, PyObject*, void*) {
+    PyErr_SetString(PyExc_AttributeError, "readonly attribute");
+    return -1;
 }
 
 PyObject* qual_get_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -290,6 +406,8 @@ PyGetSetDef qual_getset[] = {
      "The function's supplemental properties, as stored.", nullptr},
     {"unique_acquisition_conditions", qual_unique_acquisition_conditions, nullptr,
      "The distinct acquisition conditions of the analysis (the list itself).", nullptr},
+    {"_QualAnalysis__unique_acquisition_conditions", qual_unique_acquisition_conditions, refuse_setting, nullptr,
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -310,7 +428,6 @@ void add_ms_analysis_types(PyObject* module) {
             {"index", offsetof(AnalysisObject, index)},
             {"reader", offsetof(AnalysisObject, reader)},
             {"spectrum_index_list", offsetof(AnalysisObject, spectrum_index_list)},
-            {"unique_acquisition_conditions", offsetof(AnalysisObject, unique_acquisition_conditions)},
         })},
         {Py_tp_doc, const_cast<char*>(
             "One qualitative MS analysis of a measurement: its spectra, their distinct acquisition\n"

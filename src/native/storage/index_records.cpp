@@ -1,6 +1,5 @@
-// The index records and XicInfo. Their factories decode straight from the
-// native reader's state: SpectrumIndex creation runs once per spectrum when an
-// analysis opens, so it makes no attribute lookups.
+// The index records (SpectrumIndex: spectrum_index.cpp) and XicInfo. Their
+// factories decode straight from the native reader's state.
 #include "index_records.hpp"
 
 #include "args.hpp"
@@ -147,71 +146,6 @@ PyMethodDef function_index_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-// ---- SpectrumIndex ----------------------------------------------------------
-
-// In a function with a stored condition list, a spectrum's condition index must name an entry.
-void check_condition_index(const core::FileReader& file, const core::ByteCursor& cursor, std::size_t record_at,
-                           PyObject* description) {
-    const std::optional<std::uint32_t> count = file.condition_count();
-    if (!count) return;
-    PyObject* index = record_field(description, schema::internal_spectrum_description::acquisition_condition_index);
-    if (PyLong_CheckExact(index)) {
-        const std::optional<std::int64_t> value = py::as_int64(index);
-        if (value && *value >= 0 && *value < static_cast<std::int64_t>(*count)) return;
-    }
-    py::Ref text = py::Ref::checked(PyObject_Repr(index));
-    const char* shown = PyUnicode_AsUTF8(text.get());
-    if (shown == nullptr) py::throw_error();
-    cursor.fail_at(record_at, "expected an acquisition_condition_index from 0 to " + std::to_string(*count) +
-                                  " - 1 (the function's stored conditions), found " + shown);
-}
-
-PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
-                                         PyObject* kwnames) {
-    return py::guard([&]() -> Ref {
-        static const py::Parameters parameters("_SpectrumIndex__create_instance", {"reader", "position", "index"}, 3);
-        auto parsed = py::parse_arguments<3>(parameters, args, nargs, kwnames);
-        ReaderUse held(parsed[0], "_SpectrumIndex__create_instance()");
-        ReaderState& reader = *held;
-        core::ByteCursor& cursor = reader.file.frame_cursor();
-        const std::size_t record_at = cursor.consumed();
-        Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);
-        check_condition_index(reader.file, cursor, record_at, description.get());
-        if (const auto position = py::as_int64(parsed[1])) reader.file.claim_spectrum_position(*position);
-        Ref index = new_record(py::as_class(cls));
-        set_record_field(index.get(), field::spectrum_reader, Ref::borrow(parsed[0]));
-        set_record_field(index.get(), field::spectrum_position, Ref::borrow(parsed[1]));
-        set_record_field(index.get(), field::profile_position, py::from_long(0));
-        set_record_field(index.get(), field::spectrum_description, std::move(description));
-        return index;
-    });
-}
-
-PyObject* spectrum_index_set_profile_position(PyObject* self, PyObject* position) {
-    return py::guard([&] {
-        // Profile points are a spectrum of their own: no other entry of the block may name them.
-        ReaderState* reader = native_reader(record_field(self, field::spectrum_reader));
-        const auto profile_position = py::as_int64(position);
-        if (reader != nullptr && profile_position && *profile_position != 0) {
-            reader->file.claim_spectrum_position(*profile_position);
-        }
-        set_record_field(self, field::profile_position, Ref::borrow(position));
-        return Ref::none();
-    });
-}
-
-PyMethodDef spectrum_index_methods[] = {
-    {"_SpectrumIndex__create_instance", py::method_cast(spectrum_index_create_instance),
-     METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "_SpectrumIndex__create_instance(reader, position, index)\n--\n\n"
-     "Decodes the next InternalSpectrumDescription from the reader's decompressed data; position is\n"
-     "the absolute position of the spectrum's points, index its place in the function (not stored:\n"
-     "the description carries the stored index). The profile position starts at 0 (none)."},
-    {"_SpectrumIndex__set_profile_position", spectrum_index_set_profile_position, METH_O,
-     "_SpectrumIndex__set_profile_position(position)\n--\n\nSets the absolute position of the profile points."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
 // ---- XicInfo ----------------------------------------------------------------
 
 PyObject* xic_info_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -236,7 +170,7 @@ PyMethodDef xic_info_methods[] = {
 
 }  // namespace
 
-PyTypeObject* add_index_types(PyObject* module) {
+void add_index_types(PyObject* module) {
     add_record_type(module, {"JumpTable",
                              {"num_measurements", "measurement_index_list", "major_version", "minor_version",
                               "revision_version", "major_lib_version", "minor_lib_version", "revision_lib_version"},
@@ -255,11 +189,6 @@ PyTypeObject* add_index_types(PyObject* module) {
                              {},
                              function_index_methods,
                              "Where a function's spectrum index block lies, with the function's description."});
-    PyTypeObject* spectrum_index_class = add_record_type(module, {"SpectrumIndex",
-                             {"reader", "position", "profile_position", "spectrum_description"},
-                             {},
-                             spectrum_index_methods,
-                             "Where a spectrum's points (and profile points; 0 for none) lie, with its description."});
     state().xic_info = add_record_type(
         module, {"XicInfo",
                  {"range", "is_break_to_read", "spectrum_point", "xic"},
@@ -267,7 +196,6 @@ PyTypeObject* add_index_types(PyObject* module) {
                  xic_info_methods,
                  "One extraction window of a multiple-extraction read: the range, the points the read\n"
                  "found in it, and the chromatogram its caller builds."});
-    return spectrum_index_class;
 }
 
 }  // namespace ozra::storage

@@ -1,4 +1,4 @@
-// The index records (JumpTable, MeasurementIndex, FunctionIndex, SpectrumIndex)
+// The index records (JumpTable, MeasurementIndex, FunctionIndex)
 // and XicInfo, with their factories.
 #pragma once
 
@@ -13,11 +13,10 @@ enum JumpTable : int {
 };
 enum MeasurementIndex : int { measurement_reader, measurement_position, measurement_description };
 enum FunctionIndex : int { function_reader, function_position, function_description };
-enum SpectrumIndex : int { spectrum_reader, spectrum_position, profile_position, spectrum_description };
 enum XicInfo : int { xic_range, is_break_to_read, spectrum_point, xic };
 }  // namespace field
 
-// Adds the index record classes; returns the SpectrumIndex class.
-PyTypeObject* add_index_types(PyObject* module);
+// Adds the index record classes but SpectrumIndex (spectrum_index.hpp).
+void add_index_types(PyObject* module);
 
 }  // namespace ozra::storage

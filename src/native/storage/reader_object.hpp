@@ -17,6 +17,9 @@ struct ReaderState {
     core::FileReader file;
     std::vector<core::PointPair> points;    // the spectrum of the last multiple-extraction read
     ReaderLock lock;
+    // The description frame last read by SpectrumIndex records, which share it (spectrum_index.cpp).
+    py::Ref description_frame;
+    std::uint64_t description_frame_at = 0;
 };
 
 struct ReaderObject {

@@ -4,6 +4,7 @@
 #include "imports.hpp"
 #include "index_records.hpp"
 #include "reader_object.hpp"
+#include "spectrum_index.hpp"
 #include "spectrum_points.hpp"
 #include "storage_module.hpp"
 
@@ -17,7 +18,8 @@ void add_reader_types(PyObject* module, StorageState& state) {
     add_reader_type(module);
     state.value_types.hold_reader = hold_reader;
     state.value_types.release_reader = release_reader;
-    state.value_types.spectrum_index = add_index_types(module);
+    add_index_types(module);
+    state.value_types.spectrum_index = add_spectrum_index_type(module, state.value_types);
     state.value_types.internal_spectrum_description =
         state.descriptions[static_cast<int>(schema::RecordKind::internal_spectrum_description)];
 }

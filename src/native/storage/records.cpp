@@ -54,26 +54,8 @@ const std::vector<std::string>& field_names_of(PyTypeObject* type) {
 // Record(**fields): keyword arguments of the short field names, the rest None.
 PyObject* record_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::guard([&]() -> py::Ref {
-        if (PyTuple_GET_SIZE(args) != 0) {
-            PyErr_Format(PyExc_TypeError, "%s() takes keyword arguments only", type->tp_name);
-            py::throw_error();
-        }
         py::Ref record = new_record(type);
-        if (kwargs == nullptr) return record;
-        const std::vector<std::string>& names = field_names_of(type);
-        PyObject *key, *value;
-        Py_ssize_t position = 0;
-        while (PyDict_Next(kwargs, &position, &key, &value)) {
-            const char* name = PyUnicode_AsUTF8(key);
-            if (name == nullptr) py::throw_error();
-            int index = 0;
-            while (index < static_cast<int>(names.size()) && names[index] != name) ++index;
-            if (index == static_cast<int>(names.size())) {
-                PyErr_Format(PyExc_TypeError, "'%s' is an invalid keyword argument for %s()", name, type->tp_name);
-                py::throw_error();
-            }
-            set_record_field(record.get(), index, py::Ref::borrow(value));
-        }
+        set_keyword_fields(record.get(), field_names_of(type), args, kwargs);
         return record;
     });
 }
@@ -84,6 +66,28 @@ py::Ref new_record(PyTypeObject* type) {
     py::Ref record = py::allocate(type);
     py::set_fields_none(reinterpret_cast<RecordObject*>(record.get())->fields, field_count(record.get()));
     return record;
+}
+
+void set_keyword_fields(PyObject* record, const std::vector<std::string>& names, PyObject* args, PyObject* kwargs) {
+    PyTypeObject* type = Py_TYPE(record);
+    if (PyTuple_GET_SIZE(args) != 0) {
+        PyErr_Format(PyExc_TypeError, "%s() takes keyword arguments only", type->tp_name);
+        py::throw_error();
+    }
+    if (kwargs == nullptr) return;
+    PyObject *key, *value;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(kwargs, &position, &key, &value)) {
+        const char* name = PyUnicode_AsUTF8(key);
+        if (name == nullptr) py::throw_error();
+        int index = 0;
+        while (index < static_cast<int>(names.size()) && names[index] != name) ++index;
+        if (index == static_cast<int>(names.size())) {
+            PyErr_Format(PyExc_TypeError, "'%s' is an invalid keyword argument for %s()", name, type->tp_name);
+            py::throw_error();
+        }
+        set_record_field(record, index, py::Ref::borrow(value));
+    }
 }
 
 void set_record_field(PyObject* record, int index, py::Ref value) {

@@ -12,6 +12,8 @@
 
 #include <array>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 namespace ozra::storage {
 
@@ -42,6 +44,10 @@ inline PyObject* record_field(PyObject* record, int index) {
 }
 // Replaces a field, taking over the reference.
 void set_record_field(PyObject* record, int index, py::Ref value);
+
+// Sets the fields of a new record named by keyword arguments (`names`: the short
+// field names in layout order); TypeError for positional arguments and unknown names.
+void set_keyword_fields(PyObject* record, const std::vector<std::string>& names, PyObject* args, PyObject* kwargs);
 
 // The description record classes (those of the format's records), indexed by record kind.
 using DescriptionTypes = std::array<PyTypeObject*, schema::last_record_kind + 1>;

@@ -8,6 +8,7 @@
 #include "ref.hpp"
 
 #include <cmath>
+#include <string>
 
 namespace ozra::storage {
 
@@ -117,6 +118,57 @@ struct Point {
 // The struct format every points buffer offers.
 inline constexpr const char* point_buffer_format = "T{d:x:d:intensity:}";
 
+// A number of a spectrum description kept as C data: the kind of object the
+// description holds for it (other: neither None, an int nor a float) and its value.
+enum class StoredKind : unsigned char { none, integer, real, other };
+
+union StoredValue {
+    long long integer;
+    double real;
+};
+
+// The fields of a spectrum description that the walks over an analysis read: what a
+// storage layer's SpectrumIndex record keeps until its description is built.
+struct SpectrumSummary {
+    enum Field : int {
+        index,
+        retention_time,
+        acquisition_condition_index,
+        current_total_ion,
+        base_peak_intensity,
+        base_peak_mz,
+        field_count,
+    };
+    StoredKind kinds[field_count];
+    // The acquisition condition made from the description is told by its values
+    // (ValueTypesApi::condition_key succeeds).
+    bool condition_keyed;
+    StoredValue values[field_count];
+
+    StoredKind kind(Field field) const noexcept { return kinds[field]; }
+    double real(Field field) const noexcept { return values[field].real; }
+    long long integer(Field field) const noexcept { return values[field].integer; }
+    // The object the description holds for the field (a new one; equal in type and
+    // value); an empty reference for other.
+    py::Ref object(Field field) const {
+        switch (kinds[field]) {
+            case StoredKind::none: return py::Ref::none();
+            case StoredKind::integer: return py::from_long(values[field].integer);
+            case StoredKind::real: return py::from_double(values[field].real);
+            case StoredKind::other: break;
+        }
+        return py::Ref();
+    }
+};
+
+// How a SpectrumIndex record's description gets its acquisition_condition when built.
+enum class PendingCondition : unsigned char {
+    none,       // stays None
+    object,     // the object given
+    made_like,  // a new object of the given object's class, made from the description
+    settle,     // the object given is called first (no arguments): it sets what the record gets
+};
+
 struct ValueTypesApi {
     PyTypeObject* value_range;
     PyTypeObject* chromatogram_point;
@@ -132,6 +184,23 @@ struct ValueTypesApi {
     // holding nothing, for an object that is not the storage layer's own reader.
     bool (*hold_reader)(PyObject* reader);
     void (*release_reader)(PyObject* reader) noexcept;
+    // A SpectrumIndex record made from a file builds its description on first read.
+    // Until then (for a record of class spectrum_index only) the functions below
+    // answer from C data, without building it; pending_summary returns null once
+    // the description is built, or for any other record.
+    const SpectrumSummary* (*pending_summary)(PyObject* spectrum_index) noexcept;
+    // The values that decide the acquisition condition made from the description
+    // (ms_level, polarity, collision_energy, mass_range, precursor_range,
+    // precursor_value, is_profile_spectrum_measured) as bytes: descriptions of equal
+    // keys make equal conditions. False when the description is built, or when its
+    // condition may hold something else (a cone voltage, a NaN, a value that is not
+    // None, a number, a boolean, an enumeration member or a range of numbers).
+    bool (*condition_key)(PyObject* spectrum_index, std::string& key);
+    // What the description's acquisition_condition becomes when it is built (see
+    // PendingCondition): set on a record whose description is not built yet; handed
+    // out (borrowed, null for none) by pending_condition until then.
+    void (*set_pending_condition)(PyObject* spectrum_index, PyObject* object, PendingCondition kind);
+    PyObject* (*pending_condition)(PyObject* spectrum_index, PendingCondition* kind) noexcept;
 };
 
 inline constexpr const char* value_types_capsule_name = "ozra_data_access._internal._storage._value_types_api";

@@ -1,0 +1,167 @@
+#include "description_check.hpp"
+
+#include "format_schema.hpp"
+#include "tagged_values.hpp"
+#include "utf8.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+namespace ozra::storage {
+namespace {
+
+namespace spectrum = schema::internal_spectrum_description;
+
+// A value as its tag and, for a number, boolean, enumeration member or range of
+// numbers, the bits that tell it from others of its tag.
+struct CheckedValue {
+    std::uint8_t tag = schema::none_tag;
+    bool top = false;  // the record being checked (not one nested in it)
+    std::uint8_t bound_tags[2] = {};
+    std::uint64_t bits[2] = {};
+};
+
+std::uint64_t bits_of(double value) noexcept {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+bool is_nan_bits(std::uint8_t tag, std::uint64_t bits) noexcept {
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return tag == schema::float_tag && std::isnan(value);
+}
+
+// A Builder of core::TaggedDecoder that keeps the fields of the outermost record.
+struct CheckedValues {
+    using Value = CheckedValue;
+
+    std::array<CheckedValue, std::size(schema::internal_spectrum_description_fields)> fields{};
+    bool record_made = false;
+
+    static Value scalar(std::uint8_t tag, std::uint64_t bits) {
+        Value value;
+        value.tag = tag;
+        value.bits[0] = bits;
+        return value;
+    }
+
+    Value none() { return {}; }
+    Value integer(std::int64_t value) { return scalar(schema::integer_tag, static_cast<std::uint64_t>(value)); }
+    Value real(double value) { return scalar(schema::float_tag, bits_of(value)); }
+    Value boolean(bool value) { return scalar(schema::boolean_tag, value); }
+    std::optional<Value> string(const char* utf8, std::size_t size) {
+        if (!core::is_valid_utf8(utf8, size)) return std::nullopt;
+        return scalar(schema::string_tag, 0);
+    }
+    Value range(Value min, Value max) {
+        Value value;
+        value.tag = schema::range_tag;
+        value.bound_tags[0] = min.tag;
+        value.bound_tags[1] = max.tag;
+        value.bits[0] = min.bits[0];
+        value.bits[1] = max.bits[0];
+        return value;
+    }
+    Value enumeration(std::uint8_t number, std::int32_t value) {
+        return scalar(schema::enumeration_tag, (std::uint64_t{number} << 32) | static_cast<std::uint32_t>(value));
+    }
+    Value mapping() { return scalar(schema::mapping_tag, 0); }
+    void add_pair(Value&, Value, Value) {}
+    Value list(std::uint32_t) { return scalar(schema::list_tag, 0); }
+    void set_item(Value&, std::uint32_t, Value) {}
+    Value float_array(const std::uint8_t*, std::uint32_t) { return scalar(schema::float_array_tag, 0); }
+    Value record(schema::RecordKind) {
+        Value value = scalar(schema::record_tag, 0);
+        value.top = !record_made;
+        record_made = true;
+        return value;
+    }
+    void set_field(Value& record, int position, Value value) {
+        if (record.top) fields[static_cast<std::size_t>(position)] = value;
+    }
+};
+
+CheckedValues check(core::ByteCursor& cursor) {
+    CheckedValues values;
+    core::TaggedDecoder<CheckedValues>(cursor, values).record(schema::RecordKind::internal_spectrum_description);
+    return values;
+}
+
+void keep_number(SpectrumSummary& summary, SpectrumSummary::Field field, const CheckedValue& value) {
+    StoredKind& kind = summary.kinds[field];
+    switch (value.tag) {
+        case schema::none_tag: kind = StoredKind::none; break;
+        case schema::integer_tag:
+            kind = StoredKind::integer;
+            summary.values[field].integer = static_cast<long long>(value.bits[0]);
+            break;
+        case schema::float_tag:
+            kind = StoredKind::real;
+            std::memcpy(&summary.values[field].real, &value.bits[0], sizeof(double));
+            break;
+        default: kind = StoredKind::other; break;
+    }
+}
+
+// Values whose equal bits make equal objects: never NaN, and nothing made anew
+// with contents of its own (strings compare equal, but they are not needed here).
+bool keyable(const CheckedValue& value) {
+    switch (value.tag) {
+        case schema::none_tag:
+        case schema::integer_tag:
+        case schema::boolean_tag:
+        case schema::enumeration_tag: return true;
+        case schema::float_tag: return !is_nan_bits(value.tag, value.bits[0]);
+        case schema::range_tag:
+            return !is_nan_bits(value.bound_tags[0], value.bits[0]) && !is_nan_bits(value.bound_tags[1], value.bits[1]);
+        default: return false;
+    }
+}
+
+constexpr int condition_fields[] = {spectrum::ms_level,        spectrum::polarity,       spectrum::collision_energy,
+                                    spectrum::mass_range,      spectrum::precursor_range, spectrum::precursor_value,
+                                    spectrum::is_profile_spectrum_measured};
+
+// Whether the values tell the condition; its key appended to `key` when given.
+bool condition_key_of(const CheckedValues& values, std::string* key) {
+    // A cone voltage adds a condition decided by the supplemental properties' keys.
+    if (values.fields[spectrum::cone_voltage].tag != schema::none_tag) return false;
+    for (int position : condition_fields) {
+        const CheckedValue& value = values.fields[position];
+        if (!keyable(value)) return false;
+        if (key == nullptr) continue;
+        key->push_back(static_cast<char>(value.tag));
+        key->append(reinterpret_cast<const char*>(value.bound_tags), sizeof value.bound_tags);
+        key->append(reinterpret_cast<const char*>(value.bits), sizeof value.bits);
+    }
+    return true;
+}
+
+}  // namespace
+
+SpectrumSummary check_spectrum_description(core::ByteCursor& cursor) {
+    const CheckedValues values = check(cursor);
+    SpectrumSummary summary{};
+    const std::pair<SpectrumSummary::Field, int> kept[] = {
+        {SpectrumSummary::index, spectrum::index},
+        {SpectrumSummary::retention_time, spectrum::retention_time},
+        {SpectrumSummary::acquisition_condition_index, spectrum::acquisition_condition_index},
+        {SpectrumSummary::current_total_ion, spectrum::current_total_ion},
+        {SpectrumSummary::base_peak_intensity, spectrum::base_peak_intensity},
+        {SpectrumSummary::base_peak_mz, spectrum::base_peak_mz},
+    };
+    for (const auto& [field, position] : kept) keep_number(summary, field, values.fields[position]);
+    summary.condition_keyed = condition_key_of(values, nullptr);
+    return summary;
+}
+
+bool spectrum_condition_key(core::ByteCursor& cursor, std::string& key) {
+    key.clear();
+    return condition_key_of(check(cursor), &key);
+}
+
+}  // namespace ozra::storage

@@ -1,0 +1,316 @@
+// SpectrumIndex records. An analysis makes one per spectrum when it opens, and most
+// descriptions are never read (a random access, a TIC, a nearest-spectrum look-up
+// read a few numbers or none): a record made from a file checks its description
+// where it lies in the frame, exactly as decoding it would, keeps the numbers the
+// walks read, and builds the description's objects on first read, from its own
+// copy of the frame (shared by the block's records), so a file closed since makes
+// no difference.
+#include "spectrum_index.hpp"
+
+#include "args.hpp"
+#include "description_check.hpp"
+#include "description_decoder.hpp"
+#include "entry.hpp"
+#include "object_fields.hpp"
+#include "reader_object.hpp"
+#include "records.hpp"
+#include "storage_module.hpp"
+#include "types.hpp"
+
+#include <structmember.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ozra::storage {
+namespace {
+
+using py::Ref;
+
+enum Field : int { reader_field, position_field, profile_position_field, description_field, field_count };
+
+// The record's fields first, as in every record (record_field and set_record_field
+// reach them), then what builds the description while `fields[description_field]` is null.
+struct SpectrumIndexObject {
+    PyObject_HEAD
+    PyObject* fields[field_count];
+    PyObject* frame;      // bytes: the decompressed frame holding the description
+    PyObject* condition;  // see ValueTypesApi::set_pending_condition
+    std::uint32_t offset;  // of the description in the frame
+    PendingCondition condition_kind;
+    SpectrumSummary summary;
+};
+
+PyTypeObject* the_type = nullptr;
+
+SpectrumIndexObject* as_index(PyObject* self) { return reinterpret_cast<SpectrumIndexObject*>(self); }
+
+bool is_pending(const SpectrumIndexObject* index) { return index->fields[description_field] == nullptr && index->frame; }
+
+const std::vector<std::string>& field_names() {
+    static const std::vector<std::string> names{"reader", "position", "profile_position", "spectrum_description"};
+    return names;
+}
+
+// ---- the description, built on first read -----------------------------------
+
+core::ByteCursor description_cursor(const SpectrumIndexObject* index) {
+    // Checked when the record was made: no error can come from these bytes, so
+    // the frame's place in the file is not needed to name one.
+    const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(index->frame));
+    core::ByteCursor cursor = core::ByteCursor::decompressed(data, static_cast<std::size_t>(PyBytes_GET_SIZE(index->frame)), 0);
+    cursor.take(index->offset, "the descriptions before this one");
+    return cursor;
+}
+
+// The acquisition condition a description gets, and the record's pending one dropped.
+Ref take_condition(SpectrumIndexObject* index, PyObject* description) {
+    const Ref condition = Ref::steal(std::exchange(index->condition, nullptr));
+    switch (std::exchange(index->condition_kind, PendingCondition::none)) {
+        case PendingCondition::object: return condition.copy();
+        case PendingCondition::made_like:
+            return Ref::checked(
+                PyObject_CallOneArg(reinterpret_cast<PyObject*>(Py_TYPE(condition.get())), description));
+        case PendingCondition::none:
+        case PendingCondition::settle: break;
+    }
+    return Ref();
+}
+
+void build_description(SpectrumIndexObject* index) {
+    if (index->condition_kind == PendingCondition::settle) {
+        // It sets this record's condition, or builds the description; called while it
+        // runs (when it builds this very description), it does nothing.
+        const Ref settle = Ref::borrow(index->condition);
+        Ref::checked(PyObject_CallNoArgs(settle.get()));
+        if (!is_pending(index)) return;
+        if (index->condition_kind == PendingCondition::settle) {
+            Py_CLEAR(index->condition);
+            index->condition_kind = PendingCondition::none;
+        }
+    }
+    const Ref frame = Ref::borrow(index->frame);
+    core::ByteCursor cursor = description_cursor(index);
+    Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);
+    if (Ref condition = take_condition(index, description.get())) {
+        set_record_field(description.get(), schema::internal_spectrum_description::acquisition_condition,
+                         std::move(condition));
+    }
+    // Making the condition may run code in which another thread reads the record: the first one built stays.
+    if (index->fields[description_field] != nullptr) return;
+    index->fields[description_field] = description.release();
+    Py_CLEAR(index->frame);
+}
+
+PyObject* get_description(PyObject* self, void*) {
+    return py::guard([&]() -> Ref {
+        SpectrumIndexObject* index = as_index(self);
+        if (is_pending(index)) build_description(index);
+        PyObject* description = index->fields[description_field];
+        return description ? Ref::borrow(description) : Ref::none();
+    });
+}
+
+int refuse_setting(PyObject*, PyObject*, void*) {
+    PyErr_SetString(PyExc_AttributeError, "readonly attribute");
+    return -1;
+}
+
+// ---- making records from the reader's frame ---------------------------------
+
+// The frame the reader is reading, as bytes shared by the records made from it.
+Ref frame_copy(ReaderState& reader, const core::ByteCursor& cursor) {
+    const std::uint64_t frame_at = cursor.offset_of(0);
+    PyObject* kept = reader.description_frame.get();
+    if (!kept || reader.description_frame_at != frame_at ||
+        static_cast<std::size_t>(PyBytes_GET_SIZE(kept)) != cursor.size()) {
+        reader.description_frame = Ref::checked(PyBytes_FromStringAndSize(
+            reinterpret_cast<const char*>(cursor.data()), static_cast<Py_ssize_t>(cursor.size())));
+        reader.description_frame_at = frame_at;
+    }
+    return reader.description_frame.copy();
+}
+
+// In a function with a stored condition list, a spectrum's condition index must
+// name an entry. The message shows the stored value: it is decoded for it.
+void check_condition_index(const core::FileReader& file, const core::ByteCursor& cursor, std::size_t record_at,
+                           const SpectrumSummary& summary) {
+    const std::optional<std::uint32_t> count = file.condition_count();
+    if (!count) return;
+    if (summary.kind(SpectrumSummary::acquisition_condition_index) == StoredKind::integer) {
+        const long long value = summary.integer(SpectrumSummary::acquisition_condition_index);
+        if (value >= 0 && value < static_cast<long long>(*count)) return;
+    }
+    core::ByteCursor again = core::ByteCursor::decompressed(cursor.data(), cursor.size(), cursor.offset_of(0));
+    again.take(record_at, "the descriptions before this one");
+    const Ref description = decode_record(again, RecordKind::internal_spectrum_description);
+    PyObject* index = record_field(description.get(), schema::internal_spectrum_description::acquisition_condition_index);
+    const Ref text = Ref::checked(PyObject_Repr(index));
+    const char* shown = PyUnicode_AsUTF8(text.get());
+    if (shown == nullptr) py::throw_error();
+    cursor.fail_at(record_at, "expected an acquisition_condition_index from 0 to " + std::to_string(*count) +
+                                  " - 1 (the function's stored conditions), found " + shown);
+}
+
+Ref new_spectrum_index(PyTypeObject* type) {
+    Ref record = py::allocate(type);
+    py::set_fields_none(as_index(record.get())->fields, description_field);
+    return record;
+}
+
+PyObject* spectrum_index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return py::guard([&]() -> Ref {
+        Ref record = new_spectrum_index(type);
+        py::set_object_field(as_index(record.get())->fields[description_field], Py_None);
+        set_keyword_fields(record.get(), field_names(), args, kwargs);
+        return record;
+    });
+}
+
+PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames) {
+    return py::guard([&]() -> Ref {
+        static const py::Parameters parameters("_SpectrumIndex__create_instance", {"reader", "position", "index"}, 3);
+        auto parsed = py::parse_arguments<3>(parameters, args, nargs, kwnames);
+        ReaderUse held(parsed[0], "_SpectrumIndex__create_instance()");
+        ReaderState& reader = *held;
+        core::ByteCursor& cursor = reader.file.frame_cursor();
+        const std::size_t record_at = cursor.consumed();
+        const SpectrumSummary summary = check_spectrum_description(cursor);
+        check_condition_index(reader.file, cursor, record_at, summary);
+        if (const auto position = py::as_int64(parsed[1])) reader.file.claim_spectrum_position(*position);
+        Ref record = new_spectrum_index(py::as_class(cls));
+        SpectrumIndexObject* index = as_index(record.get());
+        set_record_field(record.get(), reader_field, Ref::borrow(parsed[0]));
+        set_record_field(record.get(), position_field, Ref::borrow(parsed[1]));
+        set_record_field(record.get(), profile_position_field, py::from_long(0));
+        index->frame = frame_copy(reader, cursor).release();
+        index->offset = static_cast<std::uint32_t>(record_at);
+        index->summary = summary;
+        return record;
+    });
+}
+
+PyObject* spectrum_index_set_profile_position(PyObject* self, PyObject* position) {
+    return py::guard([&] {
+        // Profile points are a spectrum of their own: no other entry of the block may name them.
+        ReaderState* reader = native_reader(record_field(self, reader_field));
+        const auto profile_position = py::as_int64(position);
+        if (reader != nullptr && profile_position && *profile_position != 0) {
+            reader->file.claim_spectrum_position(*profile_position);
+        }
+        set_record_field(self, profile_position_field, Ref::borrow(position));
+        return Ref::none();
+    });
+}
+
+// ---- the class ----------------------------------------------------------------
+
+int spectrum_index_traverse(PyObject* self, visitproc visit, void* arg) {
+    SpectrumIndexObject* index = as_index(self);
+    Py_VISIT(index->condition);
+    return py::visit_fields(self, index->fields, field_count, visit, arg);
+}
+
+int spectrum_index_clear(PyObject* self) {
+    SpectrumIndexObject* index = as_index(self);
+    py::clear_fields(index->fields, field_count);
+    Py_CLEAR(index->frame);
+    Py_CLEAR(index->condition);
+    return 0;
+}
+
+void spectrum_index_dealloc(PyObject* self) { py::dealloc_collectable(self, spectrum_index_clear); }
+
+PyMethodDef spectrum_index_methods[] = {
+    {"_SpectrumIndex__create_instance", py::method_cast(spectrum_index_create_instance),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "_SpectrumIndex__create_instance(reader, position, index)\n--\n\n"
+     "Decodes the next InternalSpectrumDescription from the reader's decompressed data; position is\n"
+     "the absolute position of the spectrum's points, index its place in the function (not stored:\n"
+     "the description carries the stored index). The profile position starts at 0 (none)."},
+    {"_SpectrumIndex__set_profile_position", spectrum_index_set_profile_position, METH_O,
+     "_SpectrumIndex__set_profile_position(position)\n--\n\nSets the absolute position of the profile points."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+constexpr Py_ssize_t field_offset(Field field) {
+    return static_cast<Py_ssize_t>(offsetof(SpectrumIndexObject, fields) + sizeof(PyObject*) * field);
+}
+
+PyMemberDef spectrum_index_members[] = {
+    {"_SpectrumIndex__reader", T_OBJECT, field_offset(reader_field), READONLY, nullptr},
+    {"_SpectrumIndex__position", T_OBJECT, field_offset(position_field), READONLY, nullptr},
+    {"_SpectrumIndex__profile_position", T_OBJECT, field_offset(profile_position_field), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef spectrum_index_getset[] = {
+    {"_SpectrumIndex__spectrum_description", get_description, refuse_setting, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot spectrum_index_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(spectrum_index_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(spectrum_index_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(spectrum_index_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(spectrum_index_clear)},
+    {Py_tp_members, spectrum_index_members},
+    {Py_tp_getset, spectrum_index_getset},
+    {Py_tp_methods, spectrum_index_methods},
+    {Py_tp_doc, const_cast<char*>(
+        "Where a spectrum's points (and profile points; 0 for none) lie, with its description.")},
+    {0, nullptr},
+};
+
+PyType_Spec spectrum_index_spec = {"ozra_data_access._internal._storage.SpectrumIndex", sizeof(SpectrumIndexObject),
+                                   0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, spectrum_index_slots};
+
+// ---- the functions of the api ---------------------------------------------------
+
+SpectrumIndexObject* pending_index(PyObject* object) noexcept {
+    if (Py_TYPE(object) != the_type) return nullptr;
+    SpectrumIndexObject* index = as_index(object);
+    return is_pending(index) ? index : nullptr;
+}
+
+const SpectrumSummary* pending_summary(PyObject* spectrum_index) noexcept {
+    const SpectrumIndexObject* index = pending_index(spectrum_index);
+    return index ? &index->summary : nullptr;
+}
+
+bool condition_key(PyObject* spectrum_index, std::string& key) {
+    const SpectrumIndexObject* index = pending_index(spectrum_index);
+    if (index == nullptr) return false;
+    core::ByteCursor cursor = description_cursor(index);
+    return spectrum_condition_key(cursor, key);
+}
+
+void set_pending_condition(PyObject* spectrum_index, PyObject* object, PendingCondition kind) {
+    SpectrumIndexObject* index = pending_index(spectrum_index);
+    Py_XSETREF(index->condition, Py_XNewRef(object));
+    index->condition_kind = kind;
+}
+
+PyObject* pending_condition(PyObject* spectrum_index, PendingCondition* kind) noexcept {
+    const SpectrumIndexObject* index = pending_index(spectrum_index);
+    if (index == nullptr) return nullptr;
+    *kind = index->condition_kind;
+    return index->condition;
+}
+
+}  // namespace
+
+PyTypeObject* add_spectrum_index_type(PyObject* module, ValueTypesApi& api) {
+    the_type = py::add_type(module, &spectrum_index_spec);
+    api.pending_summary = pending_summary;
+    api.condition_key = condition_key;
+    api.set_pending_condition = set_pending_condition;
+    api.pending_condition = pending_condition;
+    return the_type;
+}
+
+}  // namespace ozra::storage

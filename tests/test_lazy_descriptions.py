@@ -1,0 +1,266 @@
+"""Spectrum descriptions built on first read: everything reads back as when every description is built
+while the analysis opens (the records' factory wrapped so that it reads each description at once),
+whatever is read first; damage still fails the open; a description is one object, also across threads
+and after its file is closed."""
+
+import json
+import math
+import pathlib
+import struct
+import threading
+
+import pytest
+
+import ozra_bytes as ob
+from ozra_data_access import qual
+from ozra_data_access._internal import _enum
+from ozra_data_access.exception import OzraFormatError
+from ozra_data_access.access import OzraFile
+from ozra_data_access.common import ValueRange
+from ozra_data_access.convert import convert_mzml
+from shared_data import DATA, MZML_FILES
+
+SCHEMA = pathlib.Path(__file__).resolve().parents[1] / "src" / "native" / "schema" / "format_schema.json"
+DESCRIPTION_FIELDS = next(r["fields"] for r in json.loads(SCHEMA.read_text())["records"]
+                          if r["class"] == "InternalSpectrumDescription")
+CONDITION_FIELDS = ["ms_level", "polarity", "collision_energy", "precursor_value", "original_measured_spectrum_type",
+                    "precursor_range", "mass_range", "additional_conditions"]
+
+
+def same(a, b):
+    """Equal in type and value, floats to the bit (NaN included), containers item by item."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        return struct.pack("<d", a) == struct.pack("<d", b)
+    if isinstance(a, ValueRange):
+        return same(a.min, b.min) and same(a.max, b.max)
+    if isinstance(a, (list, tuple)):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    if isinstance(a, qual.AcquisitionCondition):
+        return all(same(getattr(a, f), getattr(b, f)) for f in CONDITION_FIELDS)
+    if hasattr(a, "tobytes"):
+        return a.tobytes() == b.tobytes()
+    return a == b
+
+
+def description(record):
+    return record._SpectrumIndex__spectrum_description
+
+
+def field(d, name):
+    return getattr(d, "_InternalSpectrumDescription__" + name)
+
+
+class BuiltAtOnce:
+    """The storage layer's factory, reading each description as the record is made."""
+    real = qual.SpectrumIndex
+
+    @classmethod
+    def _SpectrumIndex__create_instance(cls, reader, position, index):
+        record = cls.real._SpectrumIndex__create_instance(reader, position, index)
+        description(record)
+        return record
+
+
+def nearest(analysis, target):
+    try:
+        return analysis.find_nearest_spectrum(target).index
+    except Exception as error:  # no spectrum is nearest: the same error both ways
+        return repr(error)
+
+
+def read_everything(analysis, order):
+    """What an analysis hands out, read in the given order: descriptions, conditions, chromatograms."""
+    records = analysis._QualAnalysis__spectrum_index_list
+    parts = {}
+
+    def descriptions():
+        parts["descriptions"] = [[field(description(r), name) for name in DESCRIPTION_FIELDS] for r in records]
+
+    def conditions():
+        unique = analysis.unique_acquisition_conditions
+        # Which listed condition (by identity) each spectrum has, if any.
+        owners = [next((k for k, c in enumerate(unique) if c is analysis.get_spectrum(i).acquisition_condition), None)
+                  for i in range(len(records))]
+        parts["conditions"] = (list(unique), owners)
+
+    def chromatograms():
+        points = []
+        for condition in analysis.unique_acquisition_conditions:
+            for chromatogram in (analysis.get_tic(condition), analysis.get_bpc(condition),
+                                 analysis.get_tic(condition, ValueRange(0.5, 2.5))):
+                points.append([(p.spectrum_index, p.retention_time, p.intensity, p.x) for p in chromatogram])
+        times = [t for t in (field(description(r), "retention_time") for r in records[:50]) if t is not None]
+        targets = [0.0, -1.0, 1e9, *times, *((a + b) / 2 for a, b in zip(times, times[1:]))]
+        parts["nearest"] = [nearest(analysis, t) for t in targets]
+        parts["chromatograms"] = points
+
+    # The nearest look-ups and chromatograms first, when asked, before any description is read.
+    steps = {"descriptions": descriptions, "conditions": conditions, "chromatograms": chromatograms}
+    for name in order:
+        steps[name]()
+    return parts
+
+
+def read_file(path, order, monkeypatch=None, built_at_once=False):
+    with monkeypatch.context() as patch:
+        if built_at_once:
+            patch.setattr(qual, "SpectrumIndex", BuiltAtOnce)
+        with OzraFile(str(path)) as f:
+            return read_everything(f.get_measurement(0).get_qual_analysis(0), order)
+
+
+def assert_same_parts(lazy, eager):
+    assert lazy.keys() == eager.keys()
+    for name in lazy:
+        assert same(lazy[name], eager[name]), name
+
+
+ORDERS = [("chromatograms", "conditions", "descriptions"), ("descriptions", "conditions", "chromatograms"),
+          ("conditions", "descriptions", "chromatograms")]
+
+
+@pytest.fixture(scope="module")
+def converted(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("lazy")
+    paths = {}
+    for name in MZML_FILES:
+        path = convert_mzml(DATA / name, folder / f"{name}.ozra")
+        with OzraFile(str(path)) as f:
+            if f.get_measurement(0).get_qual_analysis_count() > 0:  # not a file of chromatograms only
+                paths[name] = path
+    return paths
+
+
+@pytest.mark.parametrize("order", ORDERS, ids="-".join)
+@pytest.mark.parametrize("name", MZML_FILES)
+def test_real_files_read_as_when_built_at_open(converted, name, order, monkeypatch):
+    if name not in converted:
+        pytest.skip("not convertible to an MS analysis")
+    lazy = read_file(converted[name], order, monkeypatch)
+    eager = read_file(converted[name], ORDERS[1], monkeypatch, built_at_once=True)
+    assert_same_parts(lazy, eager)
+
+
+def varied_descriptions(with_cone_voltage):
+    """Descriptions whose conditions repeat or differ only in the type or sign of a number. (A NaN in a
+    condition is left out: NaN hashes by identity, so the order of such conditions in the unique list
+    follows memory addresses.)"""
+    polarity = _enum.PolarityTypes
+    variants = [
+        dict(),
+        dict(ms_level=2, collision_energy=20.0, precursor_value=445.5),
+        dict(ms_level=2, collision_energy=20.0, precursor_value=446.5),
+        dict(ms_level=2, collision_energy=20, precursor_value=445.5),
+        dict(ms_level=2, collision_energy=-0.0, precursor_value=445.5),
+        dict(ms_level=None, polarity=polarity.NEGATIVE, mass_range=ob.Range(50, 1000)),
+        dict(ms_level=True, precursor_value=-0.0, is_profile_spectrum_measured=None),
+        dict(ms_level=1, precursor_value=0.0, is_profile_spectrum_measured=True, precursor_range=ob.Range(1.0, 2)),
+    ]
+    descriptions = []
+    for i in range(40):
+        overrides = dict(variants[i % len(variants)])
+        retention_time = [0.25 * i, None, i, math.nan][i % 4] if i % 5 == 3 else 0.25 * i
+        if with_cone_voltage and i == 17:
+            overrides.update(cone_voltage=30.0, supplemental_properties={"Cone Voltage": "30"})
+        descriptions.append(ob.spectrum_description(i, retention_time, current_total_ion=float(i) * 1.5,
+                                                    base_peak_intensity=i, base_peak_mz=[100.5, None, math.nan][i % 9 % 3],
+                                                    **overrides))
+    return descriptions
+
+
+@pytest.mark.parametrize("order", ORDERS, ids="-".join)
+@pytest.mark.parametrize("with_cone_voltage", [False, True], ids=["conditions-wait", "conditions-at-open"])
+def test_varied_descriptions_read_as_when_built_at_open(tmp_path, monkeypatch, order, with_cone_voltage):
+    path = tmp_path / "varied.ozra"
+    path.write_bytes(ob.one_function_file(varied_descriptions(with_cone_voltage)))
+    lazy = read_file(path, order, monkeypatch)
+    eager = read_file(path, ORDERS[1], monkeypatch, built_at_once=True)
+    assert_same_parts(lazy, eager)
+
+
+def open_bytes(tmp_path, data):
+    path = tmp_path / "file.ozra"
+    path.write_bytes(data)
+    f = OzraFile(str(path))
+    return f, f.get_measurement(0).get_qual_analysis(0)
+
+
+UTF8_SAMPLES = [b"plain", "é€😀".encode(), b"\xef\xbf\xbf", b"\xf4\x8f\xbf\xbf", b"\x00",
+                b"\xc3\x28", b"\xc0\xaf", b"\xe0\x80\xaf", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xf0\x9f\x98",
+                b"\xf8\x88\x80\x80\x80", b"\x80", b"\xc2"]
+
+
+@pytest.mark.parametrize("text", UTF8_SAMPLES)
+def test_a_late_description_with_a_string_fails_the_open_as_the_interpreter_decodes_it(tmp_path, text):
+    """Descriptions are checked when the analysis opens: a string the interpreter's strict UTF-8 decoder
+    refuses fails the open, one it takes reads back as it decodes."""
+    raw = ob.Raw(b"\x07" + ob.count(1) + ob.value("key") + b"\x03" + ob.count(len(text)) + text)
+    descriptions = [ob.spectrum_description(i, float(i)) for i in range(5)]
+    descriptions.append(ob.spectrum_description(5, 5.0, supplemental_properties=raw))
+    data = ob.one_function_file(descriptions)
+    try:
+        expected = text.decode("utf-8")
+    except UnicodeDecodeError:
+        with pytest.raises(OzraFormatError, match="expected a string of valid UTF-8"):
+            open_bytes(tmp_path, data)
+        return
+    f, analysis = open_bytes(tmp_path, data)
+    with f:
+        assert field(description(analysis._QualAnalysis__spectrum_index_list[5]), "supplemental_properties") == \
+            {"key": expected}
+
+
+def test_a_bad_condition_index_of_a_late_description_fails_the_open(tmp_path):
+    condition = ob.Record("InternalAcquisitionCondition",
+                          ob.Record("InternalAcquisitionCoreCondition", 1, None, None, None, None, None, None),
+                          None, None)
+    descriptions = [ob.spectrum_description(i, float(i), condition_index=0) for i in range(4)]
+    descriptions.append(ob.spectrum_description(4, 4.0, condition_index="first"))
+    with pytest.raises(OzraFormatError, match=r"acquisition_condition_index from 0 to 1 - 1 .*found 'first'"):
+        open_bytes(tmp_path, ob.one_function_file(descriptions, conditions=[condition]))
+
+
+def test_descriptions_read_after_the_file_is_closed(tmp_path):
+    descriptions = varied_descriptions(with_cone_voltage=False)
+    f, analysis = open_bytes(tmp_path, ob.one_function_file(descriptions))
+    f.close()
+    records = analysis._QualAnalysis__spectrum_index_list
+    assert [field(description(r), "index") for r in records] == list(range(len(descriptions)))
+    assert analysis.get_spectrum(1).acquisition_condition.collision_energy == 20.0
+    assert analysis.unique_acquisition_conditions[0].ms_level == 1
+
+
+def test_threads_reading_descriptions_of_one_analysis_get_the_same_objects(tmp_path):
+    count = 3000
+    descriptions = [ob.spectrum_description(i, 0.01 * i, ms_level=1 + i % 3, collision_energy=float(i % 7))
+                    for i in range(count)]
+    f, analysis = open_bytes(tmp_path, ob.one_function_file(descriptions))
+    records = analysis._QualAnalysis__spectrum_index_list
+    start = threading.Barrier(4)
+    results, errors = [None] * 4, []
+
+    def read(slot):
+        try:
+            start.wait()
+            order = records if slot % 2 == 0 else records[::-1]
+            seen = [(description(r), field(description(r), "acquisition_condition")) for r in order]
+            results[slot] = seen if slot % 2 == 0 else seen[::-1]
+        except BaseException as error:  # reported below
+            errors.append(error)
+
+    threads = [threading.Thread(target=read, args=(slot,)) for slot in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    with f:
+        assert not errors, errors
+        for seen in results[1:]:
+            assert all(a is b and c is d for (a, c), (b, d) in zip(results[0], seen))
+        assert all(d is description(r) for (d, _), r in zip(results[0], records))
+        assert all(c is not None and c.ms_level == 1 + i % 3 for i, (_, c) in enumerate(results[0]))
+        assert len(analysis.unique_acquisition_conditions) == 21

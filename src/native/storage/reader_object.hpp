@@ -20,7 +20,6 @@ struct ReaderState {
     // The description frame being read, shared by the SpectrumIndex records made from it
     // (spectrum_index.cpp); dropped when the frame is left.
     py::Ref description_frame;
-    std::uint64_t description_frame_at = 0;
 };
 
 struct ReaderObject {

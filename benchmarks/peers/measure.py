@@ -33,6 +33,28 @@ def run_once(call):
     return seconds, peak, result
 
 
+class TimedIterator:
+    """Iterates `iterable`, adding up the seconds spent producing its items (`seconds`).
+
+    A reader's stream is timed this way while its items are compared with ours as they come,
+    so that the checked run is also a timed run and no full read is repeated for the check.
+    """
+
+    def __init__(self, iterable):
+        self.iterator = iter(iterable)
+        self.seconds = 0.0
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        start = time.perf_counter()
+        try:
+            return next(self.iterator)
+        finally:
+            self.seconds += time.perf_counter() - start
+
+
 def copy_seconds(size):
     """The best time of three copies of `size` bytes by numpy: the memory-copy ceiling."""
     count = max(1, size // 8)

@@ -121,17 +121,24 @@ class Ozra:
     def xic_matrix(self, chromatograms, rt_ranges):
         f, analysis = self._open()
         with f:
-            ms1 = [p.spectrum_index for p in analysis.get_tic(self._ms1(analysis))]
-        column = {index: k for k, index in enumerate(ms1)}
+            ms1 = np.array([p.spectrum_index for p in analysis.get_tic(self._ms1(analysis))], dtype=np.int64)
+        column_of = np.full(int(ms1.max()) + 1 if len(ms1) else 0, -1, dtype=np.int64)
+        column_of[ms1] = np.arange(len(ms1))
+
+        def column(spectrum_indices):
+            found = column_of[spectrum_indices]  # IndexError past the last MS1 spectrum
+            assert (found >= 0).all(), "a point of a spectrum outside the MS1 condition"
+            return found
+
         if isinstance(chromatograms, XicMatrix):  # its columns: a subset of the MS1 spectra
             matrix = np.full((chromatograms.intensity.shape[0], len(ms1)), np.nan)
-            matrix[:, [column[i] for i in chromatograms.spectrum_index.tolist()]] = chromatograms.intensity
+            matrix[:, column(chromatograms.spectrum_index)] = chromatograms.intensity
             return matrix
         matrix = np.zeros((len(chromatograms), len(ms1))) if rt_ranges is None else \
             np.full((len(chromatograms), len(ms1)), np.nan)
         for row, points in enumerate(chromatograms):
             arrays = chromatogram_arrays(points)
-            matrix[row, [column[i] for i in arrays.spectrum_index.tolist()]] = arrays.intensity
+            matrix[row, column(arrays.spectrum_index)] = arrays.intensity
         return matrix
 
 

@@ -94,9 +94,11 @@ def test_writer_and_command_line_name_the_schema_point_encodings():
 
     # The writer stores each encoding as its position in POINT_ENCODINGS.
     assert list(POINT_ENCODINGS) == [e["value"] for e in sorted(SCHEMA["point_encodings"], key=lambda e: e["number"])]
-    convert = build_parser()._subparsers._group_actions[0].choices["convert"]
-    (option,) = [action for action in convert._actions if "--point-encoding" in action.option_strings]
-    assert sorted(option.choices) == sorted(POINT_ENCODINGS)
+    commands = build_parser()._subparsers._group_actions[0].choices
+    batch_commands = commands["batch"]._subparsers._group_actions[0].choices
+    for command in (commands["convert"], batch_commands["convert"]):
+        (option,) = [action for action in command._actions if "--point-encoding" in action.option_strings]
+        assert sorted(option.choices) == sorted(POINT_ENCODINGS)
 
 
 @pytest.mark.parametrize("enumeration", SCHEMA["enumerations"], ids=lambda e: e["class"])

@@ -9,9 +9,9 @@ Waters .raw unpacked from its archive; needs the `vendor` extra) is converted th
 - points, raw/zstd/shuffle: the stored bytes of all point data blocks (spectra and profiles,
   payload plus the 16-byte header), read from each block's header;
 - new/zstd: zstd-shuffle's stored bytes over zstd's;
-- read zstd / read shuffle: milliseconds to read every spectrum's points through the reader
+- read raw / zstd / new: milliseconds to read every spectrum's points through the reader
   (position, read, decode into a new points object), the median of --rounds interleaved
-  rounds (zstd, zstd-shuffle, raw in turn); speed: zstd's time over zstd-shuffle's (above 1:
+  rounds (raw, zstd, zstd-shuffle in turn; a small file is read several times a round); speed: zstd's time over zstd-shuffle's (above 1:
   zstd-shuffle decodes faster).
 
 --alternatives also prints, per file, the zstd size of other transforms of the same points
@@ -80,16 +80,17 @@ def stored_bytes(path, reads):
     return sum(16 + struct.unpack_from("<I", data, position + 12)[0] for position, _ in reads)
 
 
-def read_every_spectrum(path, reads):
-    """Seconds to read every points block of the file through one reader."""
+def read_every_spectrum(path, reads, repeats):
+    """Seconds to read every points block of the file `repeats` times through one reader."""
     reader = OzraFileReader._OzraFileReader__create_instance(str(path))
     set_buffer, read, read_dad = (getattr(reader, R + name) for name in
                                   ("set_buffer", "read_spectrum", "read_dad_spectrum"))
     with reader._OzraFileReader__stream:
         start = time.perf_counter()
-        for position, wavelengths in reads:
-            set_buffer(position)
-            read() if wavelengths is None else read_dad(wavelengths)
+        for _ in range(repeats):
+            for position, wavelengths in reads:
+                set_buffer(position)
+                read() if wavelengths is None else read_dad(wavelengths)
         return time.perf_counter() - start
 
 
@@ -104,10 +105,12 @@ def measure(source, folder, rounds):
     blocks = len(reads["zstd"])
     assert blocks and all(len(r) == blocks for r in reads.values())
     sizes = {encoding: stored_bytes(path, reads[encoding]) for encoding, path in files.items()}
+    # Small files are read several times per round, so that a round takes some 20 ms.
+    repeats = max(1, round(0.02 / read_every_spectrum(files["zstd"], reads["zstd"], 1)))
     times = {encoding: [] for encoding in ENCODINGS}
     for _ in range(rounds):
         for encoding in ENCODINGS:
-            times[encoding].append(read_every_spectrum(files[encoding], reads[encoding]))
+            times[encoding].append(read_every_spectrum(files[encoding], reads[encoding], repeats) / repeats)
     medians = {encoding: statistics.median(values) for encoding, values in times.items()}
     return blocks, sizes, medians, files
 
@@ -122,6 +125,7 @@ def _deltas(x):
     return np.diff(x.view("<u8"), prepend=np.zeros(1, "<u8"))
 
 
+LEVELS = (1, 3, 9, 19)
 TRANSFORMS = {  # name: (x values, intensities) -> payload
     "zstd": lambda x, y: (b"" if x is None else x.tobytes()) + y.tobytes(),
     "shuffle": lambda x, y: (b"" if x is None else _planes(x)) + _planes(y),
@@ -133,26 +137,32 @@ TRANSFORMS = {  # name: (x values, intensities) -> payload
 
 
 def alternatives(path):
-    """{(transform, level): zstd bytes of all payloads} of the points of the Ozra file at `path`."""
+    """{(transform, level): zstd bytes of all payloads} of the points of the Ozra file at `path`, and
+    {level: seconds to compress the zstd-shuffle payloads}."""
     import ozra_decoding
     import zstandard
 
     points = [(p[1], p[2]) for m in ozra_decoding.read_file(path)["measurements"] for f in m["functions"]
               for s in f["spectra"] for p in (s["points"], s["profile"]) if p]
-    sizes = {}
-    for level in (1, 3, 9, 19):
+    sizes, seconds = {}, {}
+    for level in LEVELS:
         compressor = zstandard.ZstdCompressor(level=level, write_checksum=True, write_content_size=True)
         for name, transform in TRANSFORMS.items():
-            sizes[name, level] = sum(len(compressor.compress(transform(x, y))) for x, y in points)
-    return sizes
+            payloads = [transform(x, y) for x, y in points]
+            start = time.perf_counter()
+            sizes[name, level] = sum(len(compressor.compress(payload)) for payload in payloads)
+            seconds[name, level] = time.perf_counter() - start
+    return sizes, seconds
 
 
-def print_alternatives(name, sizes):
+def print_alternatives(name, sizes, seconds=None):
     base = sizes["zstd", 3]
-    print(f"\n{name}: zstd bytes of each transform over plain zstd at level 3")
-    print(f"{'level':>5} " + " ".join(f"{t:>26}" for t in TRANSFORMS))
-    for level in (1, 3, 9, 19):
-        print(f"{level:5d} " + " ".join(f"{sizes[t, level] / base:26.3f}" for t in TRANSFORMS))
+    print(f"\n{name}: zstd bytes of each transform over plain zstd at level 3"
+          + ("; compression seconds of the chosen one (delta shuffled, y shuffled)" if seconds else ""))
+    print(f"{'level':>5} " + " ".join(f"{t:>26}" for t in TRANSFORMS) + (f" {'seconds':>8}" if seconds else ""))
+    for level in LEVELS:
+        print(f"{level:5d} " + " ".join(f"{sizes[t, level] / base:26.3f}" for t in TRANSFORMS)
+              + (f" {seconds['delta shuffled, y shuffled', level]:8.3f}" if seconds else ""))
 
 
 def main() -> int:
@@ -164,8 +174,8 @@ def main() -> int:
         print("the shared data are not on this machine: nothing to measure")
         return 0
     header = (f"{'file':40} {'blocks':>6} {'points raw':>11} {'zstd':>10} {'shuffle':>10} {'new/zstd':>8} "
-              f"{'read zstd':>9} {'read new':>9} {'speed':>6}")
-    rows, totals = [], dict.fromkeys(ENCODINGS, 0)
+              f"{'read raw':>9} {'read zstd':>9} {'read new':>9} {'speed':>6}")
+    rows, totals, alternative_totals = [], dict.fromkeys(ENCODINGS, 0), {}
     with tempfile.TemporaryDirectory() as folder:
         for source in sources(folder):
             try:
@@ -177,10 +187,15 @@ def main() -> int:
                 totals[encoding] += sizes[encoding]
             rows.append(f"{source.name:40} {blocks:6d} {sizes['raw']:11,} {sizes['zstd']:10,} "
                         f"{sizes['zstd-shuffle']:10,} {sizes['zstd-shuffle'] / sizes['zstd']:8.3f} "
-                        f"{1e3 * medians['zstd']:7.2f}ms {1e3 * medians['zstd-shuffle']:7.2f}ms "
+                        f"{1e3 * medians['raw']:7.2f}ms {1e3 * medians['zstd']:7.2f}ms {1e3 * medians['zstd-shuffle']:7.2f}ms "
                         f"{medians['zstd'] / medians['zstd-shuffle']:6.2f}")
             if args.alternatives:
-                print_alternatives(source.name, alternatives(files["zstd"]))
+                sizes, seconds = alternatives(files["zstd"])
+                print_alternatives(source.name, sizes, seconds)
+                for key, size in sizes.items():
+                    alternative_totals[key] = alternative_totals.get(key, 0) + size
+    if alternative_totals:
+        print_alternatives("all files", alternative_totals)
     print(f"\nmedians of {args.rounds} interleaved rounds; speed = read zstd / read new\n")
     print(header)
     print("\n".join(rows))

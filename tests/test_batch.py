@@ -11,6 +11,7 @@ distributed = pytest.importorskip("distributed")
 pytest.importorskip("pyarrow")
 
 import mzml_synthetic as syn  # noqa: E402
+import ozra_decoding  # noqa: E402
 from ozra_data_access.access import OzraFile  # noqa: E402
 from ozra_data_access.batch import (  # noqa: E402
     TargetError,
@@ -198,6 +199,17 @@ def test_conversions_run_per_file_and_report_each_failure(tmp_path, client):
         assert [(p.x, p.intensity) for p in spectrum.get_spectrum_points()] == [(101.0, 1.0), (200.0, 6.0)]
     again = convert_files(sources[:1], tmp_path / "out", scheduler="sync")
     assert again.conversions.empty and list(again.errors["error"]) == ["ConversionError"]
+
+
+def test_conversions_take_the_point_encoding(tmp_path):
+    source = tmp_path / "run.mzML"
+    syn.write_mzml(source, [syn.spectrum(0, [100.0, 200.0], [1.0, 2.0], scan_xml=syn.scan(0.1))])
+    with pytest.raises(ValueError, match="point encoding is 'raw', 'zstd' or 'zstd-shuffle', not 'zlib'"):
+        convert_files([source], tmp_path / "refused", point_encoding="zlib", scheduler="sync")
+    assert not (tmp_path / "refused").exists()
+    convert_files([source], tmp_path / "out", point_encoding="zstd-shuffle", scheduler="sync")
+    (function,) = ozra_decoding.read_file(tmp_path / "out" / "run.ozra")["measurements"][0]["functions"]
+    assert [s["points"][0]["encoding"] for s in function["spectra"]] == [2]
 
 
 @pytest.mark.parametrize("row, message", [

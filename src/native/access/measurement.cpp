@@ -28,126 +28,49 @@ struct MeasurementObject {
 
 MeasurementObject* as_measurement(PyObject* self) { return reinterpret_cast<MeasurementObject*>(self); }
 
-// What differs between the four kinds; the interned names are filled at load.
-struct KindNames {
+// What differs between the four kinds here (their interned names are in the state).
+struct KindTexts {
     const char* list_field;
     const char* getter;
-    const char* counter;
-    const char* analysis_class;
-    const char* create_instance;
-    PyObject* counter_key = nullptr;
-    PyObject* analysis_class_key = nullptr;
-    PyObject* create_instance_key = nullptr;
 };
 
-KindNames kinds[kind_count] = {
-    {"_Measurement__qual_index_list", "get_qual_analysis", "get_qual_analysis_count", "QualAnalysis",
-     "_QualAnalysis__create_instance"},
-    {"_Measurement__dad_index_list", "get_dad_analysis", "get_dad_analysis_count", "DADAnalysis",
-     "_DADAnalysis__create_instance"},
-    {"_Measurement__quan_index_list", "get_quan_analysis", "get_quan_analysis_count", "QuanAnalysis",
-     "_QuanAnalysis__create_instance"},
-    {"_Measurement__analog_index_list", "get_analog_analysis", "get_analog_analysis_count", "AnalogAnalysis",
-     "_AnalogAnalysis__create_instance"},
+constexpr KindTexts kinds[kind_count] = {
+    {"_Measurement__qual_index_list", "get_qual_analysis"},
+    {"_Measurement__dad_index_list", "get_dad_analysis"},
+    {"_Measurement__quan_index_list", "get_quan_analysis"},
+    {"_Measurement__analog_index_list", "get_analog_analysis"},
 };
-
-struct Names {
-    PyObject* read;  // _Measurement__read
-    PyObject* measurement_index_reader;
-    PyObject* measurement_index_position;
-    PyObject* measurement_description;
-    PyObject* set_buffer;
-    PyObject* confirm_ozra_symbol;
-    PyObject* get_absolute_position;
-    PyObject* read_uint16_or_32;
-    PyObject* read_int64_array;
-    PyObject* set_decompressed_buffer;
-    PyObject* reset_decompressed_buffer;
-    PyObject* ozra_symbols;
-    PyObject* begin_symbol;
-    PyObject* end_symbol;
-    PyObject* function_index;
-    PyObject* function_index_create_instance;
-    PyObject* function_description;
-    PyObject* is_qual;
-    PyObject* qual_description;
-    PyObject* quan_description;
-    PyObject* qual_detector_type;
-    PyObject* quan_detector_type;
-    PyObject* detector_types;
-    PyObject* ms;
-    PyObject* sample_name;
-    PyObject* sample_id;
-    PyObject* empty;
-};
-Names names;
-
-void intern_names() {
-    names = Names{
-        .read = py::intern("_Measurement__read"),
-        .measurement_index_reader = py::intern("_MeasurementIndex__reader"),
-        .measurement_index_position = py::intern("_MeasurementIndex__position"),
-        .measurement_description = py::intern("_MeasurementIndex__measurement_description"),
-        .set_buffer = py::intern("_OzraFileReader__set_buffer"),
-        .confirm_ozra_symbol = py::intern("_OzraFileReader__confirm_ozra_symbol"),
-        .get_absolute_position = py::intern("_OzraFileReader__get_absolute_position"),
-        .read_uint16_or_32 = py::intern("_OzraFileReader__read_uint16_or_32"),
-        .read_int64_array = py::intern("_OzraFileReader__read_int64_array"),
-        .set_decompressed_buffer = py::intern("_OzraFileReader__set_decompressed_buffer"),
-        .reset_decompressed_buffer = py::intern("_OzraFileReader__reset_decompressed_buffer"),
-        .ozra_symbols = py::intern("OzraSymbols"),
-        .begin_symbol = py::intern("BEGIN_OF_FUNCTION_INDEX_BLOCK"),
-        .end_symbol = py::intern("END_OF_FUNCTION_INDEX_BLOCK"),
-        .function_index = py::intern("FunctionIndex"),
-        .function_index_create_instance = py::intern("_FunctionIndex__create_instance"),
-        .function_description = py::intern("_FunctionIndex__function_description"),
-        .is_qual = py::intern("_FunctionDescription__is_qual"),
-        .qual_description = py::intern("_FunctionDescription__qual_description"),
-        .quan_description = py::intern("_FunctionDescription__quan_description"),
-        .qual_detector_type = py::intern("_QualDescription__detector_type"),
-        .quan_detector_type = py::intern("_QuanDescription__detector_type"),
-        .detector_types = py::intern("DetectorTypes"),
-        .ms = py::intern("MS"),
-        .sample_name = py::intern("sample_name"),
-        .sample_id = py::intern("sample_id"),
-        .empty = py::intern(""),
-    };
-    for (KindNames& kind : kinds) {
-        kind.counter_key = py::intern(kind.counter);
-        kind.analysis_class_key = py::intern(kind.analysis_class);
-        kind.create_instance_key = py::intern(kind.create_instance);
-    }
-}
 
 // --- creation and the function index block ---------------------------------------------------
 
 void confirm_symbol(PyObject* reader, PyObject* symbol_name) {
-    py::Ref symbols = global(names.ozra_symbols);
+    py::Ref symbols = global(state().names.ozra_symbols);
     py::Ref symbol = py::get_attr(symbols.get(), symbol_name);
-    py::call_method(reader, names.confirm_ozra_symbol, symbol.get());
+    py::call_method(reader, state().names.confirm_ozra_symbol, symbol.get());
 }
 
 bool is_ms(PyObject* detector_type) {
-    py::Ref detector_types = global(names.detector_types);
-    py::Ref ms = py::get_attr(detector_types.get(), names.ms);
+    py::Ref detector_types = global(state().names.detector_types);
+    py::Ref ms = py::get_attr(detector_types.get(), state().names.ms);
     return py::equals(detector_type, ms.get());
 }
 
 Kind kind_of(PyObject* function_index) {
-    py::Ref description = py::get_attr(function_index, names.function_description);
-    py::Ref is_qual = py::get_attr(description.get(), names.is_qual);
+    py::Ref description = py::get_attr(function_index, state().names.function_description);
+    py::Ref is_qual = py::get_attr(description.get(), state().names.is_qual);
     if (py::is_true(is_qual.get())) {
-        py::Ref qual_description = py::get_attr(description.get(), names.qual_description);
-        py::Ref detector_type = py::get_attr(qual_description.get(), names.qual_detector_type);
+        py::Ref qual_description = py::get_attr(description.get(), state().names.qual_description);
+        py::Ref detector_type = py::get_attr(qual_description.get(), state().names.qual_detector_type);
         return is_ms(detector_type.get()) ? qual : dad;
     }
-    py::Ref quan_description = py::get_attr(description.get(), names.quan_description);
-    py::Ref detector_type = py::get_attr(quan_description.get(), names.quan_detector_type);
+    py::Ref quan_description = py::get_attr(description.get(), state().names.quan_description);
+    py::Ref detector_type = py::get_attr(quan_description.get(), state().names.quan_detector_type);
     return is_ms(detector_type.get()) ? quan : analog;
 }
 
 
 void read_function_index_block(PyObject* self, PyObject* reader) {
+    const AccessNames& names = state().names;
     MeasurementObject* measurement = as_measurement(self);
     PyObject* measurement_index =
         py::require_field(measurement->measurement_index, self, "_Measurement__measurement_index");
@@ -164,8 +87,8 @@ void read_function_index_block(PyObject* self, PyObject* reader) {
         py::Ref relative = py::Ref::checked(PyObject_GetItem(relative_positions.get(), i_object.get()));
         py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
         py::Ref function_index_class = global(names.function_index);
-        py::Ref function_index = py::call_method(function_index_class.get(), names.function_index_create_instance,
-                                                 reader, absolute.get());
+        py::Ref function_index =
+            py::call_method(function_index_class.get(), names.function_index_create_instance, reader, absolute.get());
         Kind kind = kind_of(function_index.get());
         py::append(py::require_field(measurement->lists[kind], self, kinds[kind].list_field), function_index.get());
     }
@@ -182,8 +105,8 @@ PyObject* measurement_create_instance(PyObject* cls, PyObject* const* args, Py_s
         py::set_object_field(measurement->measurement_index, arguments[0]);
         py::set_object_field(measurement->index, arguments[1]);
         for (PyObject*& list : measurement->lists) py::set_object_field(list, py::new_list());
-        py::Ref reader = py::get_attr(measurement->measurement_index, names.measurement_index_reader);
-        py::call_method(instance.get(), names.read, reader.get());
+        py::Ref reader = py::get_attr(measurement->measurement_index, state().names.measurement_index_reader);
+        py::call_method(instance.get(), state().names.measurement_read, reader.get());
         return instance;
     });
 }
@@ -216,8 +139,9 @@ PyObject* get_analysis(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         PyObject* list = kind_list(self, kind);
         py::check_index(index, PyList_GET_SIZE(list));
         py::Ref function_index = py::Ref::checked(PyObject_GetItem(list, index));
-        py::Ref analysis_class = global(kinds[kind].analysis_class_key);
-        return py::call_method(analysis_class.get(), kinds[kind].create_instance_key, function_index.get(), index);
+        const AnalysisKindNames& names = state().analysis_kinds[kind];
+        py::Ref analysis_class = global(names.analysis_class);
+        return py::call_method(analysis_class.get(), names.create_instance, function_index.get(), index);
     });
 }
 
@@ -229,17 +153,17 @@ PyObject* index_property(PyObject* self, void*) {
 }
 
 // A field of the measurement's description record, read at every access;
-// `closure` points at the field's interned mangled name.
+// `closure` points at the field's interned mangled name (a py::Kept).
 PyObject* description_property(PyObject* self, void* closure) {
     return py::guard([&] {
         PyObject* measurement_index =
             py::require_field(as_measurement(self)->measurement_index, self, "_Measurement__measurement_index");
-        py::Ref description = py::get_attr(measurement_index, names.measurement_description);
-        return py::get_attr(description.get(), *static_cast<PyObject**>(closure));
+        py::Ref description = py::get_attr(measurement_index, state().names.measurement_description);
+        return py::get_attr(description.get(), *static_cast<const py::Kept*>(closure));
     });
 }
 
-bool has_text(PyObject* value) { return py::not_equals_none(value) && py::not_equals(value, names.empty); }
+bool has_text(PyObject* value) { return py::not_equals_none(value) && py::not_equals(value, state().names.empty); }
 
 PyObject* measurement_str(PyObject* self) {
     return py::guard([&] {
@@ -251,14 +175,14 @@ PyObject* measurement_str(PyObject* self) {
             text.add_str(value);
             text.add(", ");
         };
-        py::Ref sample_name = py::get_attr(self, names.sample_name);
+        py::Ref sample_name = py::get_attr(self, state().names.sample_name);
         add_field("[Sample Name] ", sample_name.get());
-        py::Ref sample_id = py::get_attr(self, names.sample_id);
+        py::Ref sample_id = py::get_attr(self, state().names.sample_id);
         add_field("[Sample ID] ", sample_id.get());
         const char* labels[] = {"[#Qual] ", ", [#Quan] ", ", [#DAD] ", ", [#Analog] "};
         const Kind order[] = {qual, quan, dad, analog};
         for (int i = 0; i < kind_count; ++i) {
-            py::Ref count = py::call_method(self, kinds[order[i]].counter_key);
+            py::Ref count = py::call_method(self, state().analysis_kinds[order[i]].counter);
             text.add(labels[i]);
             text.add_str(count.get());
         }
@@ -320,10 +244,9 @@ PyMemberDef measurement_members[] = {
 struct DescriptionProperty {
     const char* name;
     const char* doc;
-    PyObject* field_name = nullptr;  // _MeasurementDescription__<name>, interned at load
 };
 
-DescriptionProperty description_properties[] = {
+constexpr DescriptionProperty description_properties[] = {
     {"hash", "The hash value stored in the measurement's description (not the object's hash())."},
     {"sample_name", "The sample's name, as stored."},
     {"sample_id", "The sample's identifier, as stored."},
@@ -347,11 +270,16 @@ PyGetSetDef measurement_getset[1 + description_property_count + 1] = {
      nullptr},
 };
 
+// The properties' closures point at the field names in the state.
 void fill_description_properties() {
+    std::vector<py::Kept>& field_names = state().description_fields;
+    field_names.clear();
+    for (const DescriptionProperty& property : description_properties) {
+        field_names.push_back(py::intern((std::string("_MeasurementDescription__") + property.name).c_str()));
+    }
     for (int i = 0; i < description_property_count; ++i) {
-        DescriptionProperty& property = description_properties[i];
-        property.field_name = py::intern((std::string("_MeasurementDescription__") + property.name).c_str());
-        measurement_getset[1 + i] = {property.name, description_property, nullptr, property.doc, &property.field_name};
+        const DescriptionProperty& property = description_properties[i];
+        measurement_getset[1 + i] = {property.name, description_property, nullptr, property.doc, &field_names[i]};
     }
 }
 
@@ -378,7 +306,6 @@ PyType_Spec measurement_spec = {"ozra_data_access.access.Measurement", sizeof(Me
 }  // namespace
 
 void add_measurement_type(PyObject* module) {
-    intern_names();
     fill_description_properties();
     py::add_type(module, &measurement_spec);
 }

@@ -4,9 +4,13 @@
 #include "types.hpp"
 
 namespace ozra::access {
-namespace {
 
-py::Kept the_module;
+AccessState& state() {
+    static AccessState& shared = *new AccessState();
+    return shared;
+}
+
+namespace {
 
 int access_exec(PyObject* module) {
     return py::guard_int([&] {
@@ -20,7 +24,7 @@ int access_exec(PyObject* module) {
         py::bind_import(module, "ozra_data_access.qual", "DADAnalysis");
         py::bind_import(module, "ozra_data_access.quan", "QuanAnalysis");
         py::bind_import(module, "ozra_data_access.quan", "AnalogAnalysis");
-        the_module = py::Kept(py::Ref::borrow(module));
+        state().module = py::Kept(py::Ref::borrow(module));
         add_file_types(module);
         return 0;
     });
@@ -40,7 +44,7 @@ PyModuleDef access_module = {
 
 }  // namespace
 
-py::Ref global(PyObject* name) { return py::module_global(the_module, name); }
+py::Ref global(PyObject* name) { return py::module_global(state().module, name); }
 
 }  // namespace ozra::access
 

@@ -23,45 +23,6 @@ struct FileObject {
 
 FileObject* as_file(PyObject* self) { return reinterpret_cast<FileObject*>(self); }
 
-struct Names {
-    PyObject* reader_class;
-    PyObject* reader_create_instance;
-    PyObject* stream;
-    PyObject* closed;
-    PyObject* close;
-    PyObject* jump_table_class;
-    PyObject* jump_table_create_instance;
-    PyObject* num_measurements;
-    PyObject* measurement_index_list;
-    PyObject* format_version[3];
-    PyObject* converter_version[3];
-    PyObject* measurement_class;
-    PyObject* measurement_create_instance;
-    PyObject* ozra_exception;
-};
-Names names;
-
-void intern_names() {
-    names = Names{
-        .reader_class = py::intern("OzraFileReader"),
-        .reader_create_instance = py::intern("_OzraFileReader__create_instance"),
-        .stream = py::intern("_OzraFileReader__stream"),
-        .closed = py::intern("closed"),
-        .close = py::intern("close"),
-        .jump_table_class = py::intern("JumpTable"),
-        .jump_table_create_instance = py::intern("_JumpTable__create_instance"),
-        .num_measurements = py::intern("_JumpTable__num_measurements"),
-        .measurement_index_list = py::intern("_JumpTable__measurement_index_list"),
-        .format_version = {py::intern("_JumpTable__major_version"), py::intern("_JumpTable__minor_version"),
-                           py::intern("_JumpTable__revision_version")},
-        .converter_version = {py::intern("_JumpTable__major_lib_version"), py::intern("_JumpTable__minor_lib_version"),
-                              py::intern("_JumpTable__revision_lib_version")},
-        .measurement_class = py::intern("Measurement"),
-        .measurement_create_instance = py::intern("_Measurement__create_instance"),
-        .ozra_exception = py::intern("OzraException"),
-    };
-}
-
 // The fields are reassigned only by a repeated __init__, which may run during
 // any call out; methods therefore hold their own references.
 py::Ref reader_of(PyObject* self) {
@@ -77,6 +38,7 @@ py::Ref file_path_of(PyObject* self) {
 int file_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     return py::guard_int([&] {
         static const py::Parameters parameters("__init__", {"file_path"}, 1);
+        const AccessNames& names = state().names;
         PyObject* file_path = py::parse_arguments<1>(parameters, args, kwargs)[0];
         FileObject* file = as_file(self);
         py::set_object_field(file->file_path, file_path);
@@ -93,10 +55,10 @@ int file_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 // What close(), __exit__ and the destructor do: close the reader's stream unless it is closed.
 void close_stream(PyObject* self) {
     py::Ref reader = reader_of(self);
-    py::Ref stream = py::get_attr(reader.get(), names.stream);
-    py::Ref closed = py::get_attr(stream.get(), names.closed);
+    py::Ref stream = py::get_attr(reader.get(), state().names.stream);
+    py::Ref closed = py::get_attr(stream.get(), state().names.closed);
     if (py::is_true(closed.get())) return;
-    py::call_method(stream.get(), names.close);
+    py::call_method(stream.get(), state().names.close);
 }
 
 // The destructor (__del__). A file whose construction failed before it had a
@@ -139,7 +101,7 @@ PyObject* file_str(PyObject* self) {
 
 PyObject* file_path_property(PyObject* self, void*) { return file_str(self); }
 
-py::Ref version_text(PyObject* self, PyObject* const (&fields)[3]) {
+py::Ref version_text(PyObject* self, const std::array<py::Kept, 3>& fields) {
     py::Ref jump_table = jump_table_of(self);
     py::Ref major = py::get_attr(jump_table.get(), fields[0]);
     py::Ref minor = py::get_attr(jump_table.get(), fields[1]);
@@ -154,23 +116,24 @@ py::Ref version_text(PyObject* self, PyObject* const (&fields)[3]) {
 }
 
 PyObject* file_format_version(PyObject* self, PyObject*) {
-    return py::guard([&] { return version_text(self, names.format_version); });
+    return py::guard([&] { return version_text(self, state().names.format_version); });
 }
 
 PyObject* converter_version(PyObject* self, PyObject*) {
-    return py::guard([&] { return version_text(self, names.converter_version); });
+    return py::guard([&] { return version_text(self, state().names.converter_version); });
 }
 
 PyObject* measurement_count(PyObject* self, PyObject*) {
     return py::guard([&] {
         py::Ref jump_table = jump_table_of(self);
-        return py::get_attr(jump_table.get(), names.num_measurements);
+        return py::get_attr(jump_table.get(), state().names.num_measurements);
     });
 }
 
 PyObject* get_measurement(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guard([&] {
         static const py::Parameters parameters("get_measurement", {"index"}, 1);
+        const AccessNames& names = state().names;
         PyObject* index = py::parse_arguments<1>(parameters, args, nargs, kwnames)[0];
         py::Ref jump_table = jump_table_of(self);
         py::Ref count = py::get_attr(jump_table.get(), names.num_measurements);
@@ -182,7 +145,7 @@ PyObject* get_measurement(PyObject* self, PyObject* const* args, Py_ssize_t narg
         py::Ref measurement_index = py::Ref::checked(PyObject_GetItem(index_list.get(), index));
         py::Ref measurement_class = global(names.measurement_class);
         return py::call_method(measurement_class.get(), names.measurement_create_instance, measurement_index.get(),
-                           index);
+                               index);
     });
 }
 
@@ -265,7 +228,6 @@ PyType_Spec file_spec = {"ozra_data_access.access.OzraFile", sizeof(FileObject),
 }  // namespace
 
 void add_file_types(PyObject* module) {
-    intern_names();
     py::add_type(module, &file_spec);
     add_measurement_type(module);
 }

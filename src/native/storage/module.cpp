@@ -6,7 +6,7 @@
 namespace ozra::storage {
 
 StorageState& state() {
-    static StorageState shared;
+    static StorageState& shared = *new StorageState();
     return shared;
 }
 

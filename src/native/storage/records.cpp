@@ -2,25 +2,18 @@
 
 #include "entry.hpp"
 #include "object_fields.hpp"
+#include "storage_module.hpp"
 #include "types.hpp"
-
-#include <structmember.h>
 
 #include <cstddef>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
 namespace ozra::storage {
 namespace {
 
-// Names, member tables and specs must outlive the classes made from them.
-std::deque<std::string>& kept_strings() {
-    static std::deque<std::string> strings;
-    return strings;
-}
-const char* keep(std::string text) { return kept_strings().emplace_back(std::move(text)).c_str(); }
+RecordRegistry& registry() { return state().records; }
 
 std::size_t field_count(PyObject* self) {
     return static_cast<std::size_t>(Py_TYPE(self)->tp_basicsize - static_cast<Py_ssize_t>(offsetof(RecordObject, fields))) /
@@ -38,14 +31,8 @@ int record_clear(PyObject* self) {
 
 void record_dealloc(PyObject* self) { py::dealloc_collectable(self, record_clear); }
 
-// The short field names of each record class, in layout order.
-std::vector<std::pair<PyTypeObject*, std::vector<std::string>>>& field_names() {
-    static std::vector<std::pair<PyTypeObject*, std::vector<std::string>>> names;
-    return names;
-}
-
 const std::vector<std::string>& field_names_of(PyTypeObject* type) {
-    for (const auto& [record_type, names] : field_names()) {
+    for (const auto& [record_type, names] : registry().field_names) {
         if (record_type == type) return names;
     }
     py::raise(PyExc_TypeError, "not a record class");
@@ -103,36 +90,37 @@ struct FieldLayout {
 
 PyTypeObject* make_record_type(PyObject* module, const char* class_name, const std::vector<FieldLayout>& fields,
                                PyMethodDef* methods, const char* doc) {
-    auto* members = new std::vector<PyMemberDef>();
+    RecordRegistry& kept = registry();
+    std::vector<PyMemberDef>& members = kept.members.emplace_back();
     int index = 0;
     for (const FieldLayout& field : fields) {
-        members->push_back(PyMemberDef{
-            keep(std::string("_") + class_name + "__" + field.name), T_OBJECT,
+        members.push_back(PyMemberDef{
+            kept.keep(std::string("_") + class_name + "__" + field.name), T_OBJECT,
             static_cast<Py_ssize_t>(offsetof(RecordObject, fields) + sizeof(PyObject*) * index),
             field.writable ? 0 : READONLY, nullptr});
         ++index;
     }
-    members->push_back(PyMemberDef{nullptr, 0, 0, 0, nullptr});
+    members.push_back(PyMemberDef{nullptr, 0, 0, 0, nullptr});
 
-    auto* slots = new std::vector<PyType_Slot>{
+    std::vector<PyType_Slot>& slots = kept.slots.emplace_back(std::vector<PyType_Slot>{
         {Py_tp_new, reinterpret_cast<void*>(record_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(record_dealloc)},
         {Py_tp_traverse, reinterpret_cast<void*>(record_traverse)},
         {Py_tp_clear, reinterpret_cast<void*>(record_clear)},
-        {Py_tp_members, members->data()},
-    };
-    if (methods) slots->push_back({Py_tp_methods, methods});
-    if (doc) slots->push_back({Py_tp_doc, const_cast<char*>(doc)});
-    slots->push_back({0, nullptr});
+        {Py_tp_members, members.data()},
+    });
+    if (methods) slots.push_back({Py_tp_methods, methods});
+    if (doc) slots.push_back({Py_tp_doc, const_cast<char*>(doc)});
+    slots.push_back({0, nullptr});
 
-    auto* spec = new PyType_Spec{
-        keep(std::string("ozra_data_access._internal._storage.") + class_name),
+    PyType_Spec& spec = kept.specs.emplace_back(PyType_Spec{
+        kept.keep(std::string("ozra_data_access._internal._storage.") + class_name),
         static_cast<int>(offsetof(RecordObject, fields) + sizeof(PyObject*) * fields.size()), 0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots->data()};
-    PyTypeObject* type = py::add_type(module, spec);
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots.data()});
+    PyTypeObject* type = py::add_type(module, &spec);
     std::vector<std::string> names;
     for (const FieldLayout& field : fields) names.emplace_back(field.name);
-    field_names().emplace_back(type, std::move(names));
+    kept.field_names.emplace_back(type, std::move(names));
     return type;
 }
 

@@ -10,9 +10,13 @@
 #include "format_schema.hpp"
 #include "ref.hpp"
 
+#include <structmember.h>
+
 #include <array>
+#include <deque>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ozra::storage {
@@ -28,6 +32,20 @@ struct RecordLayout {
     std::initializer_list<const char*> writable_fields;
     PyMethodDef* methods = nullptr;  // extra methods (factories), may be null
     const char* doc = nullptr;
+};
+
+// What the record classes keep for the life of the process, in the module's state
+// (storage_module.hpp): the names, member tables, slots and specs the interpreter
+// points into (deques, so that nothing moves), and each class's short field names
+// in layout order, for its keyword constructor.
+struct RecordRegistry {
+    std::deque<std::string> strings;
+    std::deque<std::vector<PyMemberDef>> members;
+    std::deque<std::vector<PyType_Slot>> slots;
+    std::deque<PyType_Spec> specs;
+    std::vector<std::pair<PyTypeObject*, std::vector<std::string>>> field_names;
+
+    const char* keep(std::string text) { return strings.emplace_back(std::move(text)).c_str(); }
 };
 
 // Creates the record class and binds it in the module.

@@ -7,8 +7,10 @@
 
 namespace ozra::storage {
 
-// The module's one state, set once at module initialisation: its classes (those
-// the capsule hands out among them) and, in imports.hpp, the objects it imports.
+// The module's one state, set once at module initialisation and never destroyed
+// (the record classes point into it): its classes (those the capsule hands out
+// among them), what the record classes keep, and, in imports.hpp, the objects it
+// imports.
 struct StorageState {
     storage::ValueTypesApi value_types{};
     DescriptionTypes descriptions{};
@@ -16,6 +18,7 @@ struct StorageState {
     PyTypeObject* stream = nullptr;
     PyTypeObject* measurement_index = nullptr;
     PyTypeObject* xic_info = nullptr;
+    RecordRegistry records;
 };
 
 StorageState& state();

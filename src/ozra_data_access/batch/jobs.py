@@ -12,6 +12,7 @@ from ozra_data_access.batch.extract import file_chromatograms, file_dad_chromato
 from ozra_data_access.batch.output import ParquetOutput
 from ozra_data_access.batch.runner import FileTask, Outcome, errors_frame, gathered, run_tasks
 from ozra_data_access.batch.targets import Target, TargetsLike, read_targets
+from ozra_data_access.writer.points import check_point_encoding
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -149,22 +150,25 @@ def ozra_name(source: str) -> str:
     return name + ".ozra"
 
 
-def _convert_file(source: str, target: str, force: bool) -> dict[str, pandas.DataFrame]:
+def _convert_file(source: str, target: str, force: bool, point_encoding: str) -> dict[str, pandas.DataFrame]:
     from ozra_data_access.convert import convert
 
-    report = convert(source, target, force=force)
+    report = convert(source, target, force=force, point_encoding=point_encoding)
     row = {"source": source, "target": target, "bytes": os.path.getsize(target), "seconds": report.seconds,
            "spectra": report.spectra, "analyses": "; ".join(report.analyses),
            "not_stored": "; ".join(f"{what}: {reason}" for what, reason in report.not_stored)}
     return {"conversions": pandas.DataFrame([row], columns=CONVERSION_COLUMNS)}
 
 
-def convert_files(sources: Iterable[PathLike], out_dir: PathLike, *, force: bool = False, client: Any = None,
-                  scheduler: Optional[str] = None, progress: bool = False) -> ConversionResult:
+def convert_files(sources: Iterable[PathLike], out_dir: PathLike, *, force: bool = False,
+                  point_encoding: str = "zstd", client: Any = None, scheduler: Optional[str] = None,
+                  progress: bool = False) -> ConversionResult:
     """Converts every source into `out_dir` (run.mzML.gz -> out_dir/run.ozra), one task per file.
     Sources are whatever `ozra_data_access.convert.convert` reads (mzML, .mzML.gz, vendor folders).
-    Existing targets are refused (an error row) unless `force`; two sources with the same target name
-    are refused before anything runs. Other arguments as for `extract_xics`."""
+    Existing targets are refused (an error row) unless `force`; two sources with the same target name,
+    or an unknown `point_encoding` (see `convert`), are refused before anything runs. Other arguments
+    as for `extract_xics`."""
+    check_point_encoding(point_encoding)
     paths = _paths(sources)
     os.makedirs(out_dir, exist_ok=True)
     targets: dict[str, str] = {}
@@ -173,7 +177,7 @@ def convert_files(sources: Iterable[PathLike], out_dir: PathLike, *, force: bool
         if target in targets:
             raise ValueError(f"{source} and {targets[target]} would both be converted to {target}")
         targets[target] = source
-    tasks = [FileTask(source, _convert_file, (target, force)) for target, source in targets.items()]
+    tasks = [FileTask(source, _convert_file, (target, force, point_encoding)) for target, source in targets.items()]
     outcomes: list[Outcome] = run_tasks(tasks, client=client, scheduler=scheduler, progress=progress)
     conversions = [outcome.tables["conversions"] for outcome in outcomes if outcome.error is None]
     table = (pandas.concat(conversions, ignore_index=True) if conversions

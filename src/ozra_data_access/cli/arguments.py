@@ -32,6 +32,14 @@ def add_command(commands, common: Parser, name: str, run, help: str, description
     return parser
 
 
+def add_point_encoding(parser: Parser) -> None:
+    """--point-encoding of the converting commands."""
+    # The writer's POINT_ENCODINGS, spelled out so that the command line starts without numpy.
+    parser.add_argument("--point-encoding", choices=("zstd", "zstd-shuffle", "raw"), default="zstd",
+                        help="how spectrum points are stored (default zstd; zstd-shuffle is smaller, "
+                             "readable only by readers that know it)")
+
+
 def add_file(parser: Parser) -> None:
     parser.add_argument("file", metavar="FILE", help="the Ozra file to read")
 

@@ -15,7 +15,7 @@ from __future__ import annotations
 import argparse
 import sys
 
-from ozra_data_access.cli.arguments import CommandError, positive_int, value_range
+from ozra_data_access.cli.arguments import CommandError, add_point_encoding, positive_int, value_range
 
 
 def register(commands, common) -> None:
@@ -44,6 +44,7 @@ def register(commands, common) -> None:
     convert = _job(jobs, common, "convert", run_convert, "convert many mzML files or vendor folders in parallel")
     convert.add_argument("--out-dir", required=True, metavar="DIR", help="where the .ozra files go (run.mzML -> DIR/run.ozra)")
     convert.add_argument("--force", action="store_true", help="replace existing Ozra files")
+    add_point_encoding(convert)
 
 
 def _job(jobs, common, name, run, help_text):
@@ -109,7 +110,8 @@ def run_dad(args) -> int:
 
 
 def run_convert(args) -> int:
-    result = _batch().convert_files(args.files, args.out_dir, force=args.force, **_options(args))
+    result = _batch().convert_files(args.files, args.out_dir, force=args.force, point_encoding=args.point_encoding,
+                                    **_options(args))
     for row in result.conversions.itertuples(index=False):
         print(f"{row.source} -> {row.target} ({row.bytes:,} bytes, {row.seconds:.2f} s): {row.analyses}")
     return _report(args, result.errors)

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import os
 
-from ozra_data_access.cli.arguments import add_command
+from ozra_data_access.cli.arguments import add_command, add_point_encoding
 from ozra_data_access.cli.output import progress_bar
 
 
@@ -18,10 +18,7 @@ def register(commands, common) -> None:
     parser.add_argument("--force", action="store_true", help="replace OUT if it exists")
     parser.add_argument("--profile-only", action="store_true",
                         help="store profile spectra as they are, without picking centroid points")
-    # The writer's POINT_ENCODINGS, spelled out so that the command line starts without numpy.
-    parser.add_argument("--point-encoding", choices=("zstd", "zstd-shuffle", "raw"), default="zstd",
-                        help="how spectrum points are stored (default zstd; zstd-shuffle is smaller, "
-                             "readable only by readers that know it)")
+    add_point_encoding(parser)
     parser.add_argument("--intensity-width", type=int, choices=(4, 8), default=None,
                         help="bytes per stored intensity (default: 4 where that keeps every value, else 8)")
 

@@ -159,6 +159,7 @@ void settle_cell(PyObject* cell) {
     if (analysis.get() == Py_None) return;  // settled, or settling (a description built by the walk)
     py::Ref spectra = py::list_item(cell, 1);
     for (Py_ssize_t i = 0; i < 2; ++i) py::check(PyList_SetItem(cell, i, py::Ref::none().release()));
+    const py::GcPause pause;  // as while the analysis opens
     py::Ref conditions = conditions_from_descriptions(spectra.get());
     AnalysisObject* fields = as_analysis(analysis.get());
     // A list read again since has its own settler.
@@ -285,14 +286,65 @@ private:
     bool whole_run_;
 };
 
+// Whether a spectrum's condition, as a record not built yet will have it, equals a
+// plain condition. A condition made like a plain one (PendingCondition::made_like) is
+// equal to it, and plain equality is transitive: each pending object is asked once.
+class PendingConditionTest {
+public:
+    explicit PendingConditionTest(PyObject* condition) : condition_(condition) {}
+
+    bool operator()(PyObject* pending, storage::PendingCondition kind) {
+        if (kind == storage::PendingCondition::none) return py::equals(Py_None, condition_);
+        const auto known = answers_.find(pending);
+        if (known != answers_.end()) return known->second;
+        const bool equal = py::equals(pending, condition_);
+        if (kind == storage::PendingCondition::made_like || is_plain_condition(pending)) answers_.emplace(pending, equal);
+        return equal;
+    }
+
+private:
+    PyObject* condition_;
+    std::unordered_map<PyObject*, bool> answers_;  // the pending objects are held by the records
+};
+
 // The TIC and the BPC: one point per spectrum with a retention time, the given
 // condition and (when given) a retention time inside the range, from the
-// description's summary values; no points are read.
+// description's summary values; no points are read. Records whose description is
+// not built yet are answered from their C values when nothing asked can run code: a
+// plain condition, a range of the native class or none, points of the native class.
 py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* retention_time_range,
-                             PyObject* intensity_field) {
+                             PyObject* intensity_field, storage::SpectrumSummary::Field intensity_number) {
+    using storage::SpectrumSummary;
+    settle_waiting_conditions(self);
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     const py::Ref spectra = py::Ref::borrow(as_analysis(self)->spectrum_index_list);
     const WholeRunTest whole_run(retention_time_range);
+    const ChromatogramPoints points;
+    const bool from_summaries = points.native() && is_plain_condition(condition) &&
+                                (retention_time_range == Py_None ||
+                                 Py_TYPE(retention_time_range) == storage.value_range);
+    PendingConditionTest same_condition(condition);
     py::Ref result = py::new_list();
+    // Ends the record (true) or leaves it to the walk when a value is not a number.
+    const auto from_summary = [&](Py_ssize_t, PyObject* spectrum_index) {
+        const SpectrumSummary* summary = from_summaries ? storage.pending_summary(spectrum_index) : nullptr;
+        if (summary == nullptr) return false;
+        storage::PendingCondition kind;
+        PyObject* pending = storage.pending_condition(spectrum_index, &kind);
+        const py::Ref rt = summary->object(SpectrumSummary::retention_time);
+        const py::Ref index = summary->object(SpectrumSummary::index);
+        const py::Ref intensity = summary->object(intensity_number);
+        const py::Ref mz = summary->object(SpectrumSummary::base_peak_mz);
+        if (!rt || !index || !intensity || !mz || kind == storage::PendingCondition::settle) return false;
+        if (!differs_from_none(rt.get()) || !same_condition(pending, kind)) return true;
+        if (!whole_run()) {
+            py::Ref inside = py::Ref::checked(
+                PyObject_CallMethodOneArg(retention_time_range, state().names.contains_value, rt.get()));
+            if (!py::is_true(inside.get())) return true;
+        }
+        py::append(result.get(), points.make(index.get(), rt.get(), intensity.get(), mz.get()).get());
+        return true;
+    };
     for_each_timed_spectrum(spectra.get(), differs_from_none, [&](const TimedSpectrum& spectrum) {
         PyObject* description = spectrum.description;
         py::Ref spectrum_condition = py::get_attr(description, state().names.desc_acquisition_condition);
@@ -306,7 +358,7 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
         py::Ref intensity = py::get_attr(description, intensity_field);
         py::Ref mz = py::get_attr(description, state().names.desc_base_peak_mz);
         py::append(result.get(), make_chromatogram_point(index.get(), spectrum.retention_time, intensity.get(), mz.get()).get());
-    });
+    }, from_summary);
     return result;
 }
 
@@ -315,7 +367,8 @@ PyObject* qual_get_tic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         static const py::Parameters parameters("get_tic", {"acquisition_condition", "retention_time_range"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         const py::GcPause pause;
-        return summary_chromatogram(self, parsed[0], parsed.or_none(1), state().names.desc_current_total_ion);
+        return summary_chromatogram(self, parsed[0], parsed.or_none(1), state().names.desc_current_total_ion,
+                                    storage::SpectrumSummary::current_total_ion);
     });
 }
 
@@ -324,7 +377,8 @@ PyObject* qual_get_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         static const py::Parameters parameters("get_bpc", {"acquisition_condition", "retention_time_range"}, 1);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         const py::GcPause pause;
-        return summary_chromatogram(self, parsed[0], parsed.or_none(1), state().names.desc_base_peak_intensity);
+        return summary_chromatogram(self, parsed[0], parsed.or_none(1), state().names.desc_base_peak_intensity,
+                                    storage::SpectrumSummary::base_peak_intensity);
     });
 }
 

@@ -19,17 +19,26 @@ struct TimedSpectrum {
 // Calls visit(TimedSpectrum) for each spectrum of `spectra` (the spectrum index list)
 // whose retention time passes has_time, in list order; Ctrl-C interrupts the walk.
 // has_time is the caller's own test: the MS and the DAD rules ask None differently.
-template <class HasTime, class Visit>
-void for_each_timed_spectrum(PyObject* spectra, HasTime&& has_time, Visit&& visit) {
+// Each record is first offered to handled(position, spectrum_index): a walk that
+// can answer from a record's C values (its description not built yet) takes it
+// there and returns true; false leaves it to the walk, which reads its description.
+template <class HasTime, class Visit, class Handled>
+void for_each_timed_spectrum(PyObject* spectra, HasTime&& has_time, Visit&& visit, Handled&& handled) {
     py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         signals.tick();
         py::Ref spectrum_index = py::list_item(spectra, i);
+        if (handled(i, spectrum_index.get())) continue;
         py::Ref description = description_of(spectrum_index.get());
         py::Ref retention_time = py::get_attr(description.get(), state().names.desc_retention_time);
         if (!has_time(retention_time.get())) continue;
         visit(TimedSpectrum{i, spectrum_index.get(), description.get(), retention_time.get()});
     }
+}
+
+template <class HasTime, class Visit>
+void for_each_timed_spectrum(PyObject* spectra, HasTime&& has_time, Visit&& visit) {
+    for_each_timed_spectrum(spectra, has_time, visit, [](Py_ssize_t, PyObject*) { return false; });
 }
 
 // The MS analyses' test: `retention_time != None`, as the interpreter evaluates it.

@@ -116,8 +116,11 @@ PyObject* reader_set_decompressed_buffer(PyObject* self, PyObject*) {
 }
 
 PyObject* reader_reset_decompressed_buffer(PyObject* self, PyObject*) {
-    return with_file(self, [](core::FileReader& file) {
-        file.leave_frame();
+    return py::guard([&] {
+        ReaderUse reader(self, "OzraFileReader");
+        reader->file.leave_frame();
+        // The SpectrumIndex records made from the frame keep it while they need it.
+        reader->description_frame = Ref();
         return Ref::none();
     });
 }

@@ -3,13 +3,14 @@
 // read a few numbers or none): a record made from a file checks its description
 // where it lies in the frame, exactly as decoding it would, keeps the numbers the
 // walks read, and builds the description's objects on first read, from its own
-// copy of the frame (shared by the block's records), so a file closed since makes
-// no difference.
+// copy of the frame (description_frame.hpp, shared by the block's records), so a
+// file closed since makes no difference.
 #include "spectrum_index.hpp"
 
 #include "args.hpp"
 #include "description_check.hpp"
 #include "description_decoder.hpp"
+#include "description_frame.hpp"
 #include "entry.hpp"
 #include "object_fields.hpp"
 #include "reader_object.hpp"
@@ -33,15 +34,13 @@ using py::Ref;
 enum Field : int { reader_field, position_field, profile_position_field, description_field, field_count };
 
 // The record's fields first, as in every record (record_field and set_record_field
-// reach them), then what builds the description while `fields[description_field]` is null.
+// reach them), then, while `fields[description_field]` is null, the frame whose
+// pending description `entry` is the record's (description_frame.hpp).
 struct SpectrumIndexObject {
     PyObject_HEAD
     PyObject* fields[field_count];
-    PyObject* frame;      // bytes: the decompressed frame holding the description
-    PyObject* condition;  // see ValueTypesApi::set_pending_condition
-    std::uint32_t offset;  // of the description in the frame
-    PendingCondition condition_kind;
-    SpectrumSummary summary;
+    PyObject* frame;
+    std::uint32_t entry;
 };
 
 PyTypeObject* the_type = nullptr;
@@ -49,6 +48,12 @@ PyTypeObject* the_type = nullptr;
 SpectrumIndexObject* as_index(PyObject* self) { return reinterpret_cast<SpectrumIndexObject*>(self); }
 
 bool is_pending(const SpectrumIndexObject* index) { return index->fields[description_field] == nullptr && index->frame; }
+
+// The record's pending description. Records are added to a frame while it is read,
+// which may move its entries: the reference is not kept across code that may run Python.
+PendingDescription& pending_of(const SpectrumIndexObject* index) {
+    return description_frame(index->frame).descriptions[index->entry];
+}
 
 const std::vector<std::string>& field_names() {
     static const std::vector<std::string> names{"reader", "position", "profile_position", "spectrum_description"};
@@ -58,18 +63,17 @@ const std::vector<std::string>& field_names() {
 // ---- the description, built on first read -----------------------------------
 
 core::ByteCursor description_cursor(const SpectrumIndexObject* index) {
-    // Checked when the record was made: no error can come from these bytes, so
-    // the frame's place in the file is not needed to name one.
-    const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(index->frame));
-    core::ByteCursor cursor = core::ByteCursor::decompressed(data, static_cast<std::size_t>(PyBytes_GET_SIZE(index->frame)), 0);
-    cursor.take(index->offset, "the descriptions before this one");
+    const DescriptionFrame& frame = description_frame(index->frame);
+    core::ByteCursor cursor = core::ByteCursor::decompressed(frame.bytes.data(), frame.bytes.size(), frame.frame_at);
+    cursor.take(pending_of(index).offset, "the descriptions before this one");
     return cursor;
 }
 
-// The acquisition condition a description gets, and the record's pending one dropped.
+// The acquisition condition a description gets; the record's pending one is dropped.
 Ref take_condition(SpectrumIndexObject* index, PyObject* description) {
-    const Ref condition = Ref::steal(std::exchange(index->condition, nullptr));
-    switch (std::exchange(index->condition_kind, PendingCondition::none)) {
+    PendingDescription& pending = pending_of(index);
+    const Ref condition = Ref::steal(std::exchange(pending.condition, nullptr));
+    switch (std::exchange(pending.condition_kind, PendingCondition::none)) {
         case PendingCondition::object: return condition.copy();
         case PendingCondition::made_like:
             return Ref::checked(
@@ -81,16 +85,13 @@ Ref take_condition(SpectrumIndexObject* index, PyObject* description) {
 }
 
 void build_description(SpectrumIndexObject* index) {
-    if (index->condition_kind == PendingCondition::settle) {
+    if (pending_of(index).condition_kind == PendingCondition::settle) {
         // It sets this record's condition, or builds the description; called while it
         // runs (when it builds this very description), it does nothing.
-        const Ref settle = Ref::borrow(index->condition);
+        const Ref settle = Ref::borrow(pending_of(index).condition);
         Ref::checked(PyObject_CallNoArgs(settle.get()));
         if (!is_pending(index)) return;
-        if (index->condition_kind == PendingCondition::settle) {
-            Py_CLEAR(index->condition);
-            index->condition_kind = PendingCondition::none;
-        }
+        if (pending_of(index).condition_kind == PendingCondition::settle) clear_pending_condition(pending_of(index));
     }
     const Ref frame = Ref::borrow(index->frame);
     core::ByteCursor cursor = description_cursor(index);
@@ -121,15 +122,12 @@ int refuse_setting(PyObject*, PyObject*, void*) {
 
 // ---- making records from the reader's frame ---------------------------------
 
-// The frame the reader is reading, as bytes shared by the records made from it.
-Ref frame_copy(ReaderState& reader, const core::ByteCursor& cursor) {
-    const std::uint64_t frame_at = cursor.offset_of(0);
+// The frame the reader is reading, shared by the records made from it.
+Ref frame_of(ReaderState& reader, const core::ByteCursor& cursor) {
     PyObject* kept = reader.description_frame.get();
-    if (!kept || reader.description_frame_at != frame_at ||
-        static_cast<std::size_t>(PyBytes_GET_SIZE(kept)) != cursor.size()) {
-        reader.description_frame = Ref::checked(PyBytes_FromStringAndSize(
-            reinterpret_cast<const char*>(cursor.data()), static_cast<Py_ssize_t>(cursor.size())));
-        reader.description_frame_at = frame_at;
+    if (!kept || description_frame(kept).frame_at != cursor.offset_of(0) ||
+        description_frame(kept).bytes.size() != cursor.size()) {
+        reader.description_frame = new_description_frame(cursor);
     }
     return reader.description_frame.copy();
 }
@@ -183,13 +181,15 @@ PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, P
         check_condition_index(reader.file, cursor, record_at, summary);
         if (const auto position = py::as_int64(parsed[1])) reader.file.claim_spectrum_position(*position);
         Ref record = new_spectrum_index(py::as_class(cls));
-        SpectrumIndexObject* index = as_index(record.get());
         set_record_field(record.get(), reader_field, Ref::borrow(parsed[0]));
         set_record_field(record.get(), position_field, Ref::borrow(parsed[1]));
         set_record_field(record.get(), profile_position_field, py::from_long(0));
-        index->frame = frame_copy(reader, cursor).release();
-        index->offset = static_cast<std::uint32_t>(record_at);
-        index->summary = summary;
+        Ref frame = frame_of(reader, cursor);
+        std::vector<PendingDescription>& descriptions = description_frame(frame.get()).descriptions;
+        SpectrumIndexObject* index = as_index(record.get());
+        index->entry = static_cast<std::uint32_t>(descriptions.size());
+        descriptions.push_back({static_cast<std::uint32_t>(record_at), PendingCondition::none, nullptr, summary});
+        index->frame = frame.release();
         return record;
     });
 }
@@ -211,7 +211,7 @@ PyObject* spectrum_index_set_profile_position(PyObject* self, PyObject* position
 
 int spectrum_index_traverse(PyObject* self, visitproc visit, void* arg) {
     SpectrumIndexObject* index = as_index(self);
-    Py_VISIT(index->condition);
+    Py_VISIT(index->frame);
     return py::visit_fields(self, index->fields, field_count, visit, arg);
 }
 
@@ -219,7 +219,6 @@ int spectrum_index_clear(PyObject* self) {
     SpectrumIndexObject* index = as_index(self);
     py::clear_fields(index->fields, field_count);
     Py_CLEAR(index->frame);
-    Py_CLEAR(index->condition);
     return 0;
 }
 
@@ -279,7 +278,7 @@ SpectrumIndexObject* pending_index(PyObject* object) noexcept {
 
 const SpectrumSummary* pending_summary(PyObject* spectrum_index) noexcept {
     const SpectrumIndexObject* index = pending_index(spectrum_index);
-    return index ? &index->summary : nullptr;
+    return index ? &pending_of(index).summary : nullptr;
 }
 
 bool condition_key(PyObject* spectrum_index, std::string& key) {
@@ -290,16 +289,17 @@ bool condition_key(PyObject* spectrum_index, std::string& key) {
 }
 
 void set_pending_condition(PyObject* spectrum_index, PyObject* object, PendingCondition kind) {
-    SpectrumIndexObject* index = pending_index(spectrum_index);
-    Py_XSETREF(index->condition, Py_XNewRef(object));
-    index->condition_kind = kind;
+    PendingDescription& pending = pending_of(pending_index(spectrum_index));
+    Py_XSETREF(pending.condition, Py_XNewRef(object));
+    pending.condition_kind = kind;
 }
 
 PyObject* pending_condition(PyObject* spectrum_index, PendingCondition* kind) noexcept {
     const SpectrumIndexObject* index = pending_index(spectrum_index);
     if (index == nullptr) return nullptr;
-    *kind = index->condition_kind;
-    return index->condition;
+    const PendingDescription& pending = pending_of(index);
+    *kind = pending.condition_kind;
+    return pending.condition;
 }
 
 }  // namespace

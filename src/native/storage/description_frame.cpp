@@ -1,0 +1,69 @@
+#include "description_frame.hpp"
+
+#include "entry.hpp"
+#include "object_fields.hpp"
+#include "types.hpp"
+
+namespace ozra::storage {
+namespace {
+
+struct DescriptionFrameObject {
+    PyObject_HEAD
+    DescriptionFrame* frame;  // owned
+};
+
+DescriptionFrameObject* as_frame(PyObject* self) { return reinterpret_cast<DescriptionFrameObject*>(self); }
+
+int frame_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    if (as_frame(self)->frame == nullptr) return 0;
+    for (const PendingDescription& description : as_frame(self)->frame->descriptions) Py_VISIT(description.condition);
+    return 0;
+}
+
+int frame_clear(PyObject* self) {
+    if (as_frame(self)->frame == nullptr) return 0;
+    for (PendingDescription& description : as_frame(self)->frame->descriptions) clear_pending_condition(description);
+    return 0;
+}
+
+void frame_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    frame_clear(self);
+    delete as_frame(self)->frame;
+    py::free_instance(self);
+}
+
+PyType_Slot frame_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(frame_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(frame_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(frame_clear)},
+    {0, nullptr},
+};
+
+PyType_Spec frame_spec = {"ozra_data_access._internal._storage.DescriptionFrame", sizeof(DescriptionFrameObject), 0,
+                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION, frame_slots};
+
+PyTypeObject* frame_type() {
+    // Not bound in the module: only the records reach its instances.
+    static PyTypeObject* type = reinterpret_cast<PyTypeObject*>(py::Ref::checked(PyType_FromSpec(&frame_spec)).release());
+    return type;
+}
+
+}  // namespace
+
+py::Ref new_description_frame(const core::ByteCursor& cursor) {
+    py::Ref object = py::allocate(frame_type());
+    as_frame(object.get())->frame =
+        new DescriptionFrame{{cursor.data(), cursor.data() + cursor.size()}, cursor.offset_of(0), {}};
+    return object;
+}
+
+DescriptionFrame& description_frame(PyObject* frame) noexcept { return *as_frame(frame)->frame; }
+
+void clear_pending_condition(PendingDescription& description) noexcept {
+    Py_CLEAR(description.condition);
+    description.condition_kind = PendingCondition::none;
+}
+
+}  // namespace ozra::storage

@@ -1,0 +1,41 @@
+// A decompressed frame of spectrum descriptions, kept for the SpectrumIndex records made
+// from it until each has built its description: the frame's bytes and, per record, what
+// the record knows before that (where its description lies, its summary, its pending
+// acquisition condition). Kept here rather than in the records, so that a record whose
+// description is built costs no more than a plain record; the frame goes with the
+// last record that needs it.
+#pragma once
+
+#include "byte_cursor.hpp"
+#include "ref.hpp"
+#include "storage_api.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace ozra::storage {
+
+struct PendingDescription {
+    std::uint32_t offset;  // of the description in the frame
+    PendingCondition condition_kind;
+    PyObject* condition;  // owned; see ValueTypesApi::set_pending_condition
+    SpectrumSummary summary;
+};
+
+struct DescriptionFrame {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t frame_at;  // the frame's position in the file
+    std::vector<PendingDescription> descriptions;
+};
+
+// A new frame object (a Python object, known to the collector through the pending
+// conditions) holding a copy of the cursor's bytes.
+py::Ref new_description_frame(const core::ByteCursor& cursor);
+
+// The frame of an object made by new_description_frame.
+DescriptionFrame& description_frame(PyObject* frame) noexcept;
+
+// Drops the pending condition of one of the frame's descriptions.
+void clear_pending_condition(PendingDescription& description) noexcept;
+
+}  // namespace ozra::storage

@@ -247,11 +247,6 @@ PyObject* qual_unique_acquisition_conditions(PyObject* self, void*) {
     });
 }
 
-int refuse_setting(PyObject*, PyObject*, void*) {
-    PyErr_SetString(PyExc_AttributeError, "readonly attribute");
-    return -1;
-}
-
 PyObject* qual_get_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guard([&] {
         static const py::Parameters parameters("get_spectrum", {"index"}, 1);
@@ -460,7 +455,7 @@ PyGetSetDef qual_getset[] = {
      "The function's supplemental properties, as stored.", nullptr},
     {"unique_acquisition_conditions", qual_unique_acquisition_conditions, nullptr,
      "The distinct acquisition conditions of the analysis (the list itself).", nullptr},
-    {"_QualAnalysis__unique_acquisition_conditions", qual_unique_acquisition_conditions, refuse_setting, nullptr,
+    {"_QualAnalysis__unique_acquisition_conditions", qual_unique_acquisition_conditions, py::refuse_setting, nullptr,
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

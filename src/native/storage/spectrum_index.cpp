@@ -115,11 +115,6 @@ PyObject* get_description(PyObject* self, void*) {
     });
 }
 
-int refuse_setting(PyObject*, PyObject*, void*) {
-    PyErr_SetString(PyExc_AttributeError, "readonly attribute");
-    return -1;
-}
-
 // ---- making records from the reader's frame ---------------------------------
 
 // The frame the reader is reading, shared by the records made from it.
@@ -248,7 +243,7 @@ PyMemberDef spectrum_index_members[] = {
 };
 
 PyGetSetDef spectrum_index_getset[] = {
-    {"_SpectrumIndex__spectrum_description", get_description, refuse_setting, nullptr, nullptr},
+    {"_SpectrumIndex__spectrum_description", get_description, py::refuse_setting, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

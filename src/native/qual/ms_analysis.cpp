@@ -160,6 +160,15 @@ void settle_cell(PyObject* cell) {
     py::Ref spectra = py::list_item(cell, 1);
     for (Py_ssize_t i = 0; i < 2; ++i) py::check(PyList_SetItem(cell, i, py::Ref::none().release()));
     const py::GcPause pause;  // as while the analysis opens
+    // The walk builds descriptions: they need not call back.
+    const storage::ValueTypesApi& storage = storage::value_types_api();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra.get()); ++i) {
+        PyObject* spectrum_index = PyList_GET_ITEM(spectra.get(), i);
+        storage::PendingCondition kind;
+        if (storage.pending_condition(spectrum_index, &kind) && kind == storage::PendingCondition::settle) {
+            storage.set_pending_condition(spectrum_index, nullptr, storage::PendingCondition::none);
+        }
+    }
     py::Ref conditions = conditions_from_descriptions(spectra.get());
     AnalysisObject* fields = as_analysis(analysis.get());
     // A list read again since has its own settler.

@@ -71,7 +71,12 @@ py::Ref conditions_from_descriptions(PyObject* spectra) {
             storage.set_pending_condition(spectrum_index.get(), found->second.get(), storage::PendingCondition::made_like);
             continue;
         }
-        py::Ref condition = settle_own_condition(spectrum_index.get(), unique.get());
+        // The first of its key: made from the fields it is made of, the description built later.
+        py::Ref fields = py::Ref::steal(storage.condition_description(spectrum_index.get()));
+        if (!fields) py::throw_error();
+        py::Ref condition = new_condition(fields.get());
+        storage.set_pending_condition(spectrum_index.get(), condition.get(), storage::PendingCondition::object);
+        py::check(PySet_Add(unique.get(), condition.get()));
         if (is_plain_condition(condition.get())) made.emplace(key, std::move(condition));
     }
     // Sorting (key, position-in-set-order, condition) is the stable sort by key.

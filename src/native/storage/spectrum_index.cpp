@@ -96,6 +96,14 @@ void build_description(SpectrumIndexObject* index) {
     const Ref frame = Ref::borrow(index->frame);
     core::ByteCursor cursor = description_cursor(index);
     Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);
+    // The record the condition was made from becomes the description, its objects kept.
+    if (Ref fields = Ref::steal(std::exchange(pending_of(index).condition_fields, nullptr))) {
+        for (int position = 0; position < static_cast<int>(std::size(schema::internal_spectrum_description_fields)); ++position) {
+            if (is_condition_field(position)) continue;
+            set_record_field(fields.get(), position, Ref::borrow(record_field(description.get(), position)));
+        }
+        description = std::move(fields);
+    }
     if (Ref condition = take_condition(index, description.get())) {
         set_record_field(description.get(), schema::internal_spectrum_description::acquisition_condition,
                          std::move(condition));
@@ -183,7 +191,7 @@ PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, P
         std::vector<PendingDescription>& descriptions = description_frame(frame.get()).descriptions;
         SpectrumIndexObject* index = as_index(record.get());
         index->entry = static_cast<std::uint32_t>(descriptions.size());
-        descriptions.push_back({static_cast<std::uint32_t>(record_at), PendingCondition::none, nullptr, summary});
+        descriptions.push_back({static_cast<std::uint32_t>(record_at), PendingCondition::none, nullptr, nullptr, summary});
         index->frame = frame.release();
         return record;
     });
@@ -283,6 +291,21 @@ bool condition_key(PyObject* spectrum_index, std::string& key) {
     return spectrum_condition_key(cursor, key);
 }
 
+PyObject* condition_description(PyObject* spectrum_index) noexcept {
+    const SpectrumIndexObject* index = pending_index(spectrum_index);
+    if (index == nullptr) return nullptr;
+    try {
+        if (pending_of(index).condition_fields == nullptr) {
+            core::ByteCursor cursor = description_cursor(index);
+            pending_of(index).condition_fields = condition_fields_record(cursor).release();
+        }
+        return Py_XNewRef(pending_of(index).condition_fields);
+    } catch (...) {
+        py::set_error_from_current_exception();
+        return nullptr;
+    }
+}
+
 void set_pending_condition(PyObject* spectrum_index, PyObject* object, PendingCondition kind) {
     PendingDescription& pending = pending_of(pending_index(spectrum_index));
     Py_XSETREF(pending.condition, Py_XNewRef(object));
@@ -303,6 +326,7 @@ PyTypeObject* add_spectrum_index_type(PyObject* module, ValueTypesApi& api) {
     the_type = py::add_type(module, &spectrum_index_spec);
     api.pending_summary = pending_summary;
     api.condition_key = condition_key;
+    api.condition_description = condition_description;
     api.set_pending_condition = set_pending_condition;
     api.pending_condition = pending_condition;
     return the_type;

@@ -62,16 +62,18 @@ const std::vector<std::string>& field_names() {
 
 // ---- the description, built on first read -----------------------------------
 
-core::ByteCursor description_cursor(const SpectrumIndexObject* index) {
-    const DescriptionFrame& frame = description_frame(index->frame);
+core::ByteCursor description_cursor(const DescriptionFrame& frame, const PendingDescription& pending) {
     core::ByteCursor cursor = core::ByteCursor::decompressed(frame.bytes.data(), frame.bytes.size(), frame.frame_at);
-    cursor.take(pending_of(index).offset, "the descriptions before this one");
+    cursor.take(pending.offset, "the descriptions before this one");
     return cursor;
 }
 
-// The acquisition condition a description gets; the record's pending one is dropped.
-Ref take_condition(SpectrumIndexObject* index, PyObject* description) {
-    PendingDescription& pending = pending_of(index);
+core::ByteCursor description_cursor(const SpectrumIndexObject* index) {
+    return description_cursor(description_frame(index->frame), pending_of(index));
+}
+
+// The acquisition condition a description gets; the pending one is dropped.
+Ref take_condition(PendingDescription& pending, PyObject* description) {
     const Ref condition = Ref::steal(std::exchange(pending.condition, nullptr));
     switch (std::exchange(pending.condition_kind, PendingCondition::none)) {
         case PendingCondition::object: return condition.copy();
@@ -84,6 +86,9 @@ Ref take_condition(SpectrumIndexObject* index, PyObject* description) {
     return Ref();
 }
 
+// Decoding and making the condition may run code (a finalizer) in which another
+// thread builds the same description: the first one built stays, and the record's
+// frame is reached through the reference held here.
 void build_description(SpectrumIndexObject* index) {
     if (pending_of(index).condition_kind == PendingCondition::settle) {
         // It sets this record's condition, or builds the description; called while it
@@ -94,22 +99,26 @@ void build_description(SpectrumIndexObject* index) {
         if (pending_of(index).condition_kind == PendingCondition::settle) clear_pending_condition(pending_of(index));
     }
     const Ref frame = Ref::borrow(index->frame);
-    core::ByteCursor cursor = description_cursor(index);
+    const auto pending = [&, entry = index->entry]() -> PendingDescription& {
+        return description_frame(frame.get()).descriptions[entry];
+    };
+    core::ByteCursor cursor = description_cursor(description_frame(frame.get()), pending());
     Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);
+    if (!is_pending(index)) return;
     // The record the condition was made from becomes the description, its objects kept.
-    if (Ref fields = Ref::steal(std::exchange(pending_of(index).condition_fields, nullptr))) {
-        for (int position = 0; position < static_cast<int>(std::size(schema::internal_spectrum_description_fields)); ++position) {
+    if (Ref fields = Ref::steal(std::exchange(pending().condition_fields, nullptr))) {
+        for (int position = 0; position < static_cast<int>(std::size(schema::internal_spectrum_description_fields));
+             ++position) {
             if (is_condition_field(position)) continue;
             set_record_field(fields.get(), position, Ref::borrow(record_field(description.get(), position)));
         }
         description = std::move(fields);
     }
-    if (Ref condition = take_condition(index, description.get())) {
+    if (Ref condition = take_condition(pending(), description.get())) {
         set_record_field(description.get(), schema::internal_spectrum_description::acquisition_condition,
                          std::move(condition));
     }
-    // Making the condition may run code in which another thread reads the record: the first one built stays.
-    if (index->fields[description_field] != nullptr) return;
+    if (!is_pending(index)) return;
     index->fields[description_field] = description.release();
     Py_CLEAR(index->frame);
 }
@@ -306,10 +315,13 @@ PyObject* condition_description(PyObject* spectrum_index) noexcept {
     }
 }
 
-void set_pending_condition(PyObject* spectrum_index, PyObject* object, PendingCondition kind) {
-    PendingDescription& pending = pending_of(pending_index(spectrum_index));
+bool set_pending_condition(PyObject* spectrum_index, PyObject* object, PendingCondition kind) noexcept {
+    const SpectrumIndexObject* index = pending_index(spectrum_index);
+    if (index == nullptr) return false;
+    PendingDescription& pending = pending_of(index);
     Py_XSETREF(pending.condition, Py_XNewRef(object));
     pending.condition_kind = kind;
+    return true;
 }
 
 PyObject* pending_condition(PyObject* spectrum_index, PendingCondition* kind) noexcept {

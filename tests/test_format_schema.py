@@ -1,14 +1,17 @@
 """The writer, the built storage module and docs/format.md against the one
-description of the format's records, tags and enumerations
+description of the format's markers, records, tags and enumerations
 (src/native/schema/format_schema.json, from which the native tables are generated)."""
 
 import importlib.util
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
+from conftest import spectrum
 
 from ozra_data_access._internal import _enum, _storage
-from ozra_data_access.writer import records, values
+from ozra_data_access.writer import FunctionData, records, values
 
 ROOT = Path(__file__).resolve().parents[1]
 _spec = importlib.util.spec_from_file_location("generate_tables", ROOT / "src/native/schema/generate_tables.py")
@@ -17,6 +20,7 @@ _spec.loader.exec_module(generate_tables)
 
 SCHEMA = generate_tables.load()
 RECORDS = {record["kind"]: record for record in SCHEMA["records"]}
+MARKERS = SCHEMA["markers"]
 
 # Writer data attributes named otherwise than the stored field they fill.
 WRITER_NAMES = {
@@ -103,6 +107,45 @@ def test_enumeration_members_as_the_schema(enumeration):
     assert members == enumeration["members"]
 
 
+def test_ozra_symbols_are_the_schema_markers():
+    assert [[symbol.name, symbol.value] for symbol in _enum.OzraSymbols] == [
+        [marker["symbol"], marker["bytes"].encode("ascii")] for marker in MARKERS]
+
+
+def test_writer_opens_and_closes_each_block_with_the_schema_markers(write_ozra):
+    # A file with every kind of block: jump table, function index, spectrum index, spectra.
+    data = Path(write_ozra(FunctionData.qual_ms([spectrum(1.0), spectrum(2.0)]))).read_bytes()
+    for begin, end in zip(MARKERS[::2], MARKERS[1::2]):
+        opened = data.count(begin["bytes"].encode("ascii"))
+        assert opened >= 1 and data.count(end["bytes"].encode("ascii")) == opened, begin["symbol"]
+
+
+REPLACED_ENUMERATION = """
+import enum, sys
+from ozra_data_access._internal import _enum
+name, changes = sys.argv[1], eval(sys.argv[2])
+members = {member.name: member.value for member in getattr(_enum, name)}
+setattr(_enum, name, enum.Enum(name, {**members, **changes}))
+try:
+    from ozra_data_access._internal import _storage
+except ImportError as error:
+    print(error)
+"""
+
+
+@pytest.mark.parametrize("enumeration, changes, message", [
+    ("OzraSymbols", {"END_OF_SPECTRUM": b":SX}"},
+     "OzraSymbols.END_OF_SPECTRUM is b':SX}', not b':SP}' as the format's tables say"),
+    ("OzraSymbols", {"END_OF_EVERYTHING": b":EV}"}, "OzraSymbols has members the format's tables do not know"),
+    ("PolarityTypes", {"BOTH": 4}, "PolarityTypes.BOTH is 4, not 3 as the format's tables say"),
+])
+def test_storage_module_refuses_enumerations_other_than_the_schema(enumeration, changes, message):
+    run = subprocess.run([sys.executable, "-c", REPLACED_ENUMERATION, enumeration, repr(changes)],
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.strip() == message
+
+
 @pytest.mark.parametrize("record", SCHEMA["records"], ids=lambda r: r["class"])
 def test_built_record_classes_hold_the_schema_fields(record):
     # A module built from another schema (a stale build) fails here.
@@ -126,6 +169,11 @@ def test_format_description_holds_the_schema_tables():
     (lambda s: s["tags"].pop(3), "each tag follows the one before"),
     (lambda s: s["records"][0]["fields"].append("sample_id"), "names a field twice"),
     (lambda s: s["records"][1].update(not_stored=["nothing"]), "not_stored names unknown fields"),
+    (lambda s: s["markers"][2].update(bytes="{FI"), "BEGIN_OF_FUNCTION_INDEX_BLOCK is not 4 ASCII bytes"),
+    (lambda s: s["markers"].pop(), "a marker has no partner"),
+    (lambda s: s["markers"].insert(3, s["markers"].pop(5)),
+     "BEGIN_OF_FUNCTION_INDEX_BLOCK and END_OF_SPECTRUM_INDEX_BLOCK are not one block's"),
+    (lambda s: s["markers"][7].update(bytes=":SI}"), "two markers have the same bytes"),
 ])
 def test_schema_refuses_gaps_and_unknown_names(tmp_path, damage, message):
     import json

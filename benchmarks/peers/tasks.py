@@ -72,7 +72,13 @@ def xic_check(rt_ranges):
             other = other_reader.xic_matrix(other, rt_ranges)
         assert matrix.shape == other.shape, (matrix.shape, other.shape)
         scale = np.nanmax(np.abs(matrix)) if np.isfinite(matrix).any() else 1.0
-        np.testing.assert_allclose(other, matrix, rtol=1e-9, atol=1e-12 * max(scale, 1.0) * 1e3)
+        # numpy.isclose, not numpy.testing.assert_allclose: the same rule (NaN equal to NaN only),
+        # twenty times faster on the 33 million sums of 10,000 windows.
+        close = np.isclose(other, matrix, rtol=1e-9, atol=1e-12 * max(scale, 1.0) * 1e3, equal_nan=True)
+        if not close.all():
+            window, spectrum = np.argwhere(~close)[0]
+            raise AssertionError(f"window {window}, MS1 spectrum {spectrum}: {other[window, spectrum]!r}, "
+                                 f"ours {matrix[window, spectrum]!r}")
     return prepare, check
 
 

@@ -4,31 +4,12 @@
 #include <cstdio>
 
 namespace ozra::core {
-namespace {
-
-struct MarkerText {
-    std::array<std::uint8_t, marker_size> bytes;
-    const char* name;
-};
-
-constexpr std::array<MarkerText, marker_count> markers = {{
-    {{'{', 'J', 'T', ':'}, "BEGIN_OF_JUMP_TABLE"},
-    {{':', 'J', 'T', '}'}, "END_OF_JUMP_TABLE"},
-    {{'{', 'F', 'I', ':'}, "BEGIN_OF_FUNCTION_INDEX_BLOCK"},
-    {{':', 'F', 'I', '}'}, "END_OF_FUNCTION_INDEX_BLOCK"},
-    {{'{', 'S', 'I', ':'}, "BEGIN_OF_SPECTRUM_INDEX_BLOCK"},
-    {{':', 'S', 'I', '}'}, "END_OF_SPECTRUM_INDEX_BLOCK"},
-    {{'{', 'S', 'P', ':'}, "BEGIN_OF_SPECTRUM"},
-    {{':', 'S', 'P', '}'}, "END_OF_SPECTRUM"},
-}};
-
-}  // namespace
 
 const std::array<std::uint8_t, marker_size>& marker_bytes(Marker marker) noexcept {
-    return markers[static_cast<std::size_t>(marker)].bytes;
+    return schema::markers[static_cast<std::size_t>(marker)].bytes;
 }
 
-const char* marker_name(Marker marker) noexcept { return markers[static_cast<std::size_t>(marker)].name; }
+const char* marker_name(Marker marker) noexcept { return schema::markers[static_cast<std::size_t>(marker)].symbol; }
 
 std::string printable(const std::uint8_t* bytes, std::size_t size) {
     std::string text;

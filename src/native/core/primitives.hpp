@@ -2,6 +2,7 @@
 #pragma once
 
 #include "byte_cursor.hpp"
+#include "format_schema.hpp"
 
 #include <array>
 #include <cstdint>
@@ -10,18 +11,10 @@
 
 namespace ozra::core {
 
-enum class Marker : std::uint8_t {
-    begin_jump_table,
-    end_jump_table,
-    begin_function_index_block,
-    end_function_index_block,
-    begin_spectrum_index_block,
-    end_spectrum_index_block,
-    begin_spectrum,
-    end_spectrum,
-};
-inline constexpr std::size_t marker_count = 8;
-inline constexpr std::size_t marker_size = 4;
+// The block markers of the format's tables (format_schema.json).
+using schema::Marker;
+using schema::marker_count;
+using schema::marker_size;
 
 // The four bytes of a marker ("{SI:").
 const std::array<std::uint8_t, marker_size>& marker_bytes(Marker marker) noexcept;

@@ -9,10 +9,11 @@
 
 namespace ozra::core {
 
-// Writes the header.count points of a decompressed zstd-shuffle payload into
-// `out`, x from the payload when stored, else from `wavelengths`; answers
-// whether the x values never decrease (NaN fails that test too).
-bool fill_shuffled_points(const SpectrumHeader& header, const std::uint8_t* decoded, const double* wavelengths,
-                          PointPair* out);
+// Writes the n points of a decompressed zstd-shuffle payload into `out`: x from
+// the byte planes of the differences at `x_planes`, or (null) from `wavelengths`,
+// intensities of `intensity_width` bytes from the planes at `intensity_planes`.
+// Answers whether the x values never decrease (NaN fails that test too).
+bool fill_shuffled_points(std::size_t n, unsigned intensity_width, const std::uint8_t* x_planes,
+                          const double* wavelengths, const std::uint8_t* intensity_planes, PointPair* out);
 
 }  // namespace ozra::core

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 #include <string>
 
 namespace ozra::core {
@@ -93,16 +92,14 @@ namespace {
 template <class Intensity>
 bool fill_points(std::size_t n, const std::uint8_t* xs, const double* wavelengths, const std::uint8_t* intensities,
                  PointPair* out) {
-    bool ordered = true;
-    double previous = -std::numeric_limits<double>::infinity();
+    OrderCheck order;
     for (std::size_t i = 0; i < n; ++i) {
         const double x = xs ? load_le<double>(xs + 8 * i) : wavelengths[i];
         out[i].x = x;
         out[i].intensity = load_le<Intensity>(intensities + sizeof(Intensity) * i);
-        ordered &= x >= previous;
-        previous = x;
+        order.add(x);
     }
-    return ordered;
+    return order.ordered();
 }
 
 }  // namespace
@@ -113,7 +110,7 @@ void decode_points(const SpectrumHeader& header, const std::uint8_t* decoded, co
     const std::uint8_t* xs = header.x_stored ? decoded : nullptr;
     const std::uint8_t* intensities = header.x_stored ? decoded + 8 * n : decoded;
     const bool ordered = header.encoding == schema::PointEncoding::zstd_shuffle
-                             ? fill_shuffled_points(header, decoded, wavelengths, out)
+                             ? fill_shuffled_points(n, header.intensity_width, xs, wavelengths, intensities, out)
                          : header.intensity_width == 8 ? fill_points<double>(n, xs, wavelengths, intensities, out)
                                                        : fill_points<float>(n, xs, wavelengths, intensities, out);
     if (ordered) return;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace ozra::core {
 
@@ -44,6 +45,21 @@ SpectrumHeader read_spectrum_header(ByteCursor& cursor);
 // a raw payload holds exactly decoded_size() bytes, a compressed one at most
 // the frame ratio bound less. `file_size` bounds the payload and end marker.
 void check_spectrum_sizes(const SpectrumHeader& header, std::uint64_t file_size);
+
+// Whether x values never decrease, as points are filled one after another; a
+// NaN breaks the order too.
+class OrderCheck {
+public:
+    void add(double x) noexcept {
+        ordered_ &= x >= previous_;
+        previous_ = x;
+    }
+    bool ordered() const noexcept { return ordered_; }
+
+private:
+    double previous_ = -std::numeric_limits<double>::infinity();
+    bool ordered_ = true;
+};
 
 // Writes the header.count points of the decompressed payload into `out`; x comes
 // from the payload when stored, else from `wavelengths` (header.count values).

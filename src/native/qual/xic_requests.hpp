@@ -20,6 +20,8 @@ public:
     explicit RangeTest(py::Ref range);
 
     bool contains(PyObject* value) const;
+    // No range: every value is inside, without a test.
+    bool unlimited() const { return !range_; }
 
     // The range is the native one with exact double bounds: a float is tested
     // against low() and high() without a call.

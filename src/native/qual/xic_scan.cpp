@@ -41,16 +41,7 @@ PointBuffer::~PointBuffer() {
 WindowSum window_sum(const storage::Point* points, std::size_t count, double low, double high, double lowest) {
     const storage::Point* end = points + count;
     const storage::Point* peak = std::lower_bound(points, end, low, [](const storage::Point& p, double v) { return p.x < v; });
-    double base_peak = lowest;
-    WindowSum result;
-    for (; peak != end && !(peak->x > high); ++peak) {
-        if (base_peak < peak->intensity) {
-            base_peak = peak->intensity;
-            result.base_mz = peak->x;
-        }
-        result.sum = result.sum + peak->intensity;
-    }
-    return result;
+    return sum_from(peak, end, high, lowest);
 }
 
 GenericPoints::GenericPoints(PyObject* spectrum, const PointBuffer* buffer) : spectrum_(spectrum), buffer_(buffer) {}

@@ -36,6 +36,21 @@ private:
     std::size_t size_ = 0;
 };
 
+// The window's sum from its first peak `peak` on, up to the last peak with x <= high
+// (or `end`); the base peak is the first most intense one above `lowest`.
+inline WindowSum sum_from(const storage::Point* peak, const storage::Point* end, double high, double lowest) {
+    double base_peak = lowest;
+    WindowSum result;
+    for (; peak != end && !(peak->x > high); ++peak) {
+        if (base_peak < peak->intensity) {
+            base_peak = peak->intensity;
+            result.base_mz = peak->x;
+        }
+        result.sum = result.sum + peak->intensity;
+    }
+    return result;
+}
+
 // The window [low, high] of points in increasing x: a binary search for its first
 // peak, then a linear pass up to its last.
 WindowSum window_sum(const storage::Point* points, std::size_t count, double low, double high, double lowest);

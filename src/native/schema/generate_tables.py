@@ -4,7 +4,7 @@ build from, and the tables of docs/format.md.
     python3 generate_tables.py format_schema.json --header OUT.hpp
     python3 generate_tables.py format_schema.json --docs docs/format.md
 
-The build runs the first; the second rewrites the four tables of docs/format.md
+The build runs the first; the second rewrites the five tables of docs/format.md
 in place (tests/test_format_schema.py fails while they differ).
 """
 
@@ -16,11 +16,14 @@ import re
 from pathlib import Path
 
 SCHEMA_PATH = Path(__file__).with_name("format_schema.json")
+MARKER_SIZE = 4
 
 
 def load(path: Path = SCHEMA_PATH) -> dict:
-    """The schema, checked to be numbered 0/1.. without gaps and to name each field once."""
+    """The schema, checked to be numbered 0/1.. without gaps, to name each field once and
+    to pair each block's begin and end markers."""
     schema = json.loads(Path(path).read_text(encoding="utf-8"))
+    _check_markers(schema["markers"])
     _check_numbering([t["tag"] for t in schema["tags"]], 0, "tag")
     _check_numbering([e["number"] for e in schema["enumerations"]], 1, "enumeration number")
     _check_numbering([r["kind"] for r in schema["records"]], 1, "record kind")
@@ -34,6 +37,22 @@ def load(path: Path = SCHEMA_PATH) -> dict:
             if unknown:
                 raise ValueError(f"{record['class']}: {key} names unknown fields {sorted(unknown)}")
     return schema
+
+
+def _check_markers(markers: list[dict]) -> None:
+    for marker in markers:
+        if len(marker["bytes"]) != MARKER_SIZE or not marker["bytes"].isascii():
+            raise ValueError(f"marker {marker['symbol']} is not {MARKER_SIZE} ASCII bytes: {marker['bytes']!r}")
+    for what in ("name", "symbol", "bytes"):
+        values = [marker[what] for marker in markers]
+        if len(set(values)) != len(values):
+            raise ValueError(f"two markers have the same {what}")
+    if len(markers) % 2:
+        raise ValueError("a marker has no partner: each block has a begin and an end marker")
+    for begin, end in zip(markers[::2], markers[1::2]):
+        block = begin["symbol"].removeprefix("BEGIN_OF_")
+        if begin["symbol"] == block or end["symbol"] != "END_OF_" + block:
+            raise ValueError(f"{begin['symbol']} and {end['symbol']} are not one block's begin and end markers")
 
 
 def _check_numbering(numbers: list[int], first: int, what: str) -> None:
@@ -50,18 +69,43 @@ def _cpp_string(text: str) -> str:
     return json.dumps(text, ensure_ascii=True)
 
 
+def _cpp_char(character: str) -> str:
+    """A C++ literal of one ASCII character: the character itself where that is plain, else its number."""
+    return f"'{character}'" if character.isprintable() and character not in "'\\" else str(ord(character))
+
+
 def render_header(schema: dict) -> str:
-    """The C++ header: tags, enumerations, point encodings and records as constant tables (plain C++)."""
+    """The C++ header: markers, tags, enumerations, point encodings and records as constant tables (plain C++)."""
+    markers = schema["markers"]
     out = [
         "// Generated from src/native/schema/format_schema.json by generate_tables.py at build time.",
-        "// The records, value tags, enumerations and point encodings of the format, as constant tables.",
+        "// The block markers, records, value tags, enumerations and point encodings of the format,",
+        "// as constant tables.",
         "#pragma once",
         "",
         "#include <array>",
+        "#include <cstddef>",
         "#include <cstdint>",
         "#include <span>",
         "",
         "namespace ozra::schema {",
+        "",
+        "// The markers that open and close each block, in the order of OzraSymbols.",
+        "enum class Marker : std::uint8_t {",
+        *(f"    {m['name']}," for m in markers),
+        "};",
+        f"inline constexpr std::size_t marker_count = {len(markers)};",
+        f"inline constexpr std::size_t marker_size = {MARKER_SIZE};",
+        "",
+        "struct MarkerSchema {",
+        "    std::array<std::uint8_t, marker_size> bytes;",
+        "    const char* symbol;  // its member of OzraSymbols",
+        "};",
+        "",
+        "// Indexed by Marker.",
+        "inline constexpr std::array<MarkerSchema, marker_count> markers{{",
+        *(f"    {{{{{', '.join(_cpp_char(c) for c in m['bytes'])}}}, {_cpp_string(m['symbol'])}}}," for m in markers),
+        "}};",
         "",
         "// The first byte of a tagged value.",
         "enum Tag : std::uint8_t {",
@@ -155,7 +199,11 @@ def render_header(schema: dict) -> str:
 
 
 def render_docs_tables(schema: dict) -> list[str]:
-    """docs/format.md's tables of records, tags, enumerations and point encodings, in that order."""
+    """docs/format.md's tables of markers, records, tags, enumerations and point encodings, in that order."""
+    pairs = zip(schema["markers"][::2], schema["markers"][1::2])
+    markers = ["| symbol | bytes |", "|---|---|"]
+    markers += [f"| `{begin['symbol']}` / `{end['symbol']}` | `{begin['bytes']}` / `{end['bytes']}` |"
+                for begin, end in pairs]
     records = ["| kind | record | stored fields, in order |", "|---|---|---|"]
     records += [f"| {r['kind']} | {r['class']} | {', '.join(stored_fields(r))} |" for r in schema["records"]]
     tags = ["| tag | value | payload | decoded as |", "|---|---|---|---|"]
@@ -167,7 +215,7 @@ def render_docs_tables(schema: dict) -> list[str]:
     ]
     encodings = ["| encoding | name | stored payload |", "|---|---|---|"]
     encodings += [f"| {e['number']} | `{e['value']}` | {e['stored']} |" for e in schema["point_encodings"]]
-    return ["\n".join(table) + "\n" for table in (records, tags, enumerations, encodings)]
+    return ["\n".join(table) + "\n" for table in (markers, records, tags, enumerations, encodings)]
 
 
 def rewrite_docs(schema: dict, path: Path) -> None:

@@ -3,6 +3,8 @@
 #include "args.hpp"
 #include "entry.hpp"
 
+#include <cstring>
+
 namespace ozra::storage {
 namespace {
 
@@ -11,6 +13,14 @@ Imports loaded;
 py::Kept attribute_of_module(const char* module_name, const char* name) {
     py::Ref module = py::Ref::checked(PyImport_ImportModule(module_name));
     return py::Kept(py::Ref::checked(PyObject_GetAttrString(module.get(), name)));
+}
+
+// ImportError when the enumeration has more members than the `known` ones of the format's tables.
+void refuse_unknown_members(PyObject* enumeration, std::size_t known, const char* class_name) {
+    if (py::length(enumeration) != static_cast<Py_ssize_t>(known)) {
+        PyErr_Format(PyExc_ImportError, "%s has members the format's tables do not know", class_name);
+        py::throw_error();
+    }
 }
 
 // The members of an enumeration class named by the format's tables; ImportError
@@ -28,11 +38,30 @@ std::vector<py::Kept> members_of(PyObject* enumeration, const schema::Enumeratio
         }
         members.emplace_back(std::move(member));
     }
-    if (py::length(enumeration) != static_cast<Py_ssize_t>(members.size())) {
-        PyErr_Format(PyExc_ImportError, "%s has members the format's tables do not know", expected.class_name);
-        py::throw_error();
-    }
+    refuse_unknown_members(enumeration, members.size(), expected.class_name);
     return members;
+}
+
+// OzraSymbols' members in the order of the format's markers; ImportError when the
+// class does not hold exactly those markers with those bytes.
+std::array<py::Kept, core::marker_count> symbols_of(PyObject* enumeration) {
+    std::array<py::Kept, core::marker_count> symbols;
+    for (std::size_t i = 0; i < core::marker_count; ++i) {
+        const schema::MarkerSchema& marker = schema::markers[i];
+        py::Ref member = py::Ref::checked(PyObject_GetAttrString(enumeration, marker.symbol));
+        py::Ref value = py::Ref::checked(PyObject_GetAttrString(member.get(), "value"));
+        const bool same = PyBytes_Check(value.get()) &&
+                          PyBytes_GET_SIZE(value.get()) == static_cast<Py_ssize_t>(core::marker_size) &&
+                          std::memcmp(PyBytes_AS_STRING(value.get()), marker.bytes.data(), core::marker_size) == 0;
+        if (!same) {
+            PyErr_Format(PyExc_ImportError, "OzraSymbols.%s is %R, not b'%.4s' as the format's tables say",
+                         marker.symbol, value.get(), reinterpret_cast<const char*>(marker.bytes.data()));
+            py::throw_error();
+        }
+        symbols[i] = py::Kept(std::move(member));
+    }
+    refuse_unknown_members(enumeration, core::marker_count, "OzraSymbols");
+    return symbols;
 }
 
 }  // namespace
@@ -46,10 +75,7 @@ void load_imports() {
     const char* enum_module = "ozra_data_access._internal._enum";
     py::Ref symbols = py::Ref::checked(PyObject_GetAttrString(
         py::Ref::checked(PyImport_ImportModule(enum_module)).get(), "OzraSymbols"));
-    for (std::size_t i = 0; i < core::marker_count; ++i) {
-        loaded.symbols[i] = py::Kept(py::Ref::checked(
-            PyObject_GetAttrString(symbols.get(), core::marker_name(static_cast<core::Marker>(i)))));
-    }
+    loaded.symbols = symbols_of(symbols.get());
     for (std::size_t i = 0; i < enumeration_count; ++i) {
         py::Ref enumeration = py::Ref::checked(PyObject_GetAttrString(
             py::Ref::checked(PyImport_ImportModule(enum_module)).get(), schema::enumerations[i].class_name));

@@ -79,6 +79,11 @@ def read_everything(analysis, order):
 
     def descriptions():
         parts["descriptions"] = [[field(description(r), name) for name in DESCRIPTION_FIELDS] for r in records]
+        # A condition made from a description holds the description's own objects.
+        parts["shared objects"] = [
+            [getattr(c, name) is field(d, name) for name in ("collision_energy", "mass_range", "precursor_range",
+                                                            "precursor_value")]
+            for d, c in ((description(r), field(description(r), "acquisition_condition")) for r in records)]
 
     def conditions():
         unique = analysis.unique_acquisition_conditions

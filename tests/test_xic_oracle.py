@@ -169,7 +169,8 @@ def file_matches_the_rule(spectra, specs, stored_list, encoding, width):
     assert reads == len(read)
 
 
-file_options = dict(stored_list=st.booleans(), encoding=st.sampled_from(["raw", "zstd"]), width=st.sampled_from([4, 8]))
+file_options = dict(stored_list=st.booleans(), encoding=st.sampled_from(["raw", "zstd", "zstd-shuffle"]),
+                    width=st.sampled_from([4, 8]))
 
 
 @settings(max_examples=150, deadline=None)

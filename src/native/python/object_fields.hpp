@@ -94,6 +94,12 @@ inline PyObject*& field_at(PyObject* self, void* closure) {
 // The getter of a read-only property handing out its field itself.
 inline PyObject* get_field(PyObject* self, void* closure) { return Ref::borrow(field_at(self, closure)).release(); }
 
+// The setter of a property that stands for a read-only member: it refuses as the member does.
+inline int refuse_setting(PyObject*, PyObject*, void*) {
+    PyErr_SetString(PyExc_AttributeError, "readonly attribute");
+    return -1;
+}
+
 // A field as its public property gives it. A subclass may override the
 // property, so for its instances the property itself is asked.
 inline Ref public_value(PyObject* self, PyTypeObject* own_type, PyObject* field, PyObject* property) {

@@ -1,6 +1,7 @@
 // QualAnalysis: one qualitative MS analysis, its spectra, conditions, TIC and BPC.
 #include "acquisition_condition.hpp"
 #include "analysis_type.hpp"
+#include "condition_order.hpp"
 #include "args.hpp"
 #include "entry.hpp"
 #include "gc_pause.hpp"
@@ -12,6 +13,7 @@
 #include "xic.hpp"
 
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 namespace ozra::qual {
@@ -20,24 +22,6 @@ namespace {
 py::Ref new_condition(PyObject* record) {
     py::Ref condition_class = global(state().names.AcquisitionCondition);
     return py::Ref::checked(PyObject_CallOneArg(condition_class.get(), record));
-}
-
-// (x.ms_level, polarity key, (x.collision_energy is not None, x.collision_energy)). A
-// condition without polarity has the key (0,), which sorts before the (1, value) of
-// every polarity at the same MS level.
-py::Ref condition_sort_key(PyObject* condition) {
-    py::Ref ms_level = py::get_attr(condition, state().names.ms_level);
-    py::Ref polarity = py::get_attr(condition, state().names.polarity);
-    py::Ref polarity_key;
-    if (polarity.get() == Py_None) {
-        polarity_key = py::Ref::checked(Py_BuildValue("(i)", 0));
-    } else {
-        py::Ref value = py::get_attr(polarity.get(), state().names.value);
-        polarity_key = py::Ref::checked(Py_BuildValue("(iO)", 1, value.get()));
-    }
-    py::Ref energy = py::get_attr(condition, state().names.collision_energy);
-    py::Ref energy_key = py::Ref::checked(Py_BuildValue("(OO)", energy.get() != Py_None ? Py_True : Py_False, energy.get()));
-    return py::Ref::checked(PyTuple_Pack(3, ms_level.get(), polarity_key.get(), energy_key.get()));
 }
 
 // The spectrum's own condition, made from its description and set there; the set
@@ -68,30 +52,27 @@ py::Ref conditions_from_descriptions(PyObject* spectra) {
             continue;
         }
         if (const auto found = made.find(key); found != made.end()) {
-            storage.set_pending_condition(spectrum_index.get(), found->second.get(), storage::PendingCondition::made_like);
+            if (!storage.set_pending_condition(spectrum_index.get(), found->second.get(),
+                                               storage::PendingCondition::made_like)) {
+                py::Ref description = description_of(spectrum_index.get());  // built by another thread
+                py::set_attr(description.get(), state().names.desc_acquisition_condition,
+                             new_condition(description.get()).get());
+            }
             continue;
         }
-        py::Ref condition = settle_own_condition(spectrum_index.get(), unique.get());
+        // The first of its key: made from the fields it is made of, the description built later.
+        py::Ref fields = py::Ref::steal(storage.condition_description(spectrum_index.get()));
+        if (!fields) py::throw_error();
+        py::Ref condition = new_condition(fields.get());
+        if (!storage.set_pending_condition(spectrum_index.get(), condition.get(), storage::PendingCondition::object)) {
+            // Built by another thread meanwhile, from `fields`.
+            py::set_attr(description_of(spectrum_index.get()).get(), state().names.desc_acquisition_condition,
+                         condition.get());
+        }
+        py::check(PySet_Add(unique.get(), condition.get()));
         if (is_plain_condition(condition.get())) made.emplace(key, std::move(condition));
     }
-    // Sorting (key, position-in-set-order, condition) is the stable sort by key.
-    py::Ref decorated = py::new_list();
-    py::Ref iterator = py::Ref::checked(PyObject_GetIter(unique.get()));
-    Py_ssize_t order = 0;
-    while (py::Ref condition = py::Ref::steal(PyIter_Next(iterator.get()))) {
-        py::Ref key = condition_sort_key(condition.get());
-        py::Ref order_object = py::from_size(order++);
-        py::Ref entry = py::Ref::checked(PyTuple_Pack(3, key.get(), order_object.get(), condition.get()));
-        py::append(decorated.get(), entry.get());
-    }
-    if (PyErr_Occurred()) py::throw_error();
-    py::check(PyList_Sort(decorated.get()));
-    py::Ref sorted = py::new_list(PyList_GET_SIZE(decorated.get()));
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(decorated.get()); ++i) {
-        PyObject* entry_condition = PyTuple_GET_ITEM(PyList_GET_ITEM(decorated.get(), i), 2);
-        PyList_SET_ITEM(sorted.get(), i, py::Ref::borrow(entry_condition).release());
-    }
-    return sorted;
+    return sorted_conditions(unique.get());
 }
 
 // The stored list, in stored order; spectra share its condition objects.
@@ -128,11 +109,11 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
             py::throw_error();
         }
         PyObject* condition = PyList_GET_ITEM(conditions.get(), position);
-        if (summary) {
-            storage.set_pending_condition(spectrum_index.get(), condition, storage::PendingCondition::object);
-        } else {
-            py::set_attr(description.get(), state().names.desc_acquisition_condition, condition);
+        if (summary && storage.set_pending_condition(spectrum_index.get(), condition, storage::PendingCondition::object)) {
+            continue;
         }
+        if (!description) description = description_of(spectrum_index.get());  // built by another thread meanwhile
+        py::set_attr(description.get(), state().names.desc_acquisition_condition, condition);
     }
     return conditions;
 }
@@ -153,12 +134,48 @@ bool conditions_can_wait(PyObject* spectra) {
     return true;
 }
 
-// The settler's cell: [analysis, spectra] until it runs, then [None, None].
+// The settler's cell: [analysis, spectra, state], the state None until the walk
+// starts, then the settling thread's id, then True (analysis and spectra dropped).
+enum CellItem : Py_ssize_t { cell_analysis, cell_spectra, cell_state, cell_size };
+
+// Another thread reading a description or the list meanwhile (the walk runs code:
+// hashes of enumeration members) waits for the walk's end, so that no condition is
+// read before it is set.
+void wait_for_settling(PyObject* cell) {
+    while (PyList_GET_ITEM(cell, cell_state) != Py_True) {
+        Py_BEGIN_ALLOW_THREADS
+        std::this_thread::yield();
+        Py_END_ALLOW_THREADS
+    }
+}
+
+// Marks the cell settled however the walk ends.
+class Settling {
+public:
+    explicit Settling(PyObject* cell) : cell_(cell) {}
+    ~Settling() {
+        for (Py_ssize_t i : {cell_analysis, cell_spectra}) PyList_SetItem(cell_, i, py::Ref::none().release());
+        PyList_SetItem(cell_, cell_state, py::Ref::boolean(true).release());
+    }
+    Settling(const Settling&) = delete;
+    Settling& operator=(const Settling&) = delete;
+
+private:
+    PyObject* cell_;
+};
+
 void settle_cell(PyObject* cell) {
-    py::Ref analysis = py::list_item(cell, 0);
-    if (analysis.get() == Py_None) return;  // settled, or settling (a description built by the walk)
-    py::Ref spectra = py::list_item(cell, 1);
-    for (Py_ssize_t i = 0; i < 2; ++i) py::check(PyList_SetItem(cell, i, py::Ref::none().release()));
+    PyObject* state = PyList_GET_ITEM(cell, cell_state);
+    if (state == Py_True) return;
+    const unsigned long thread = PyThread_get_thread_ident();
+    if (state != Py_None) {
+        if (PyLong_AsUnsignedLong(state) != thread) wait_for_settling(cell);
+        return;  // this thread's walk, which builds no description
+    }
+    const py::Ref analysis = py::list_item(cell, cell_analysis);
+    const py::Ref spectra = py::list_item(cell, cell_spectra);
+    py::check(PyList_SetItem(cell, cell_state, py::Ref::checked(PyLong_FromUnsignedLong(thread)).release()));
+    const Settling settling(cell);
     const py::GcPause pause;  // as while the analysis opens
     py::Ref conditions = conditions_from_descriptions(spectra.get());
     AnalysisObject* fields = as_analysis(analysis.get());
@@ -179,9 +196,10 @@ PyMethodDef settler_method = {"settle_acquisition_conditions", run_settler, METH
 
 void wait_for_first_use(PyObject* self, PyObject* spectra) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
-    py::Ref cell = py::Ref::checked(PyList_New(2));
-    PyList_SET_ITEM(cell.get(), 0, py::Ref::borrow(self).release());
-    PyList_SET_ITEM(cell.get(), 1, py::Ref::borrow(spectra).release());
+    py::Ref cell = py::Ref::checked(PyList_New(cell_size));
+    PyList_SET_ITEM(cell.get(), cell_analysis, py::Ref::borrow(self).release());
+    PyList_SET_ITEM(cell.get(), cell_spectra, py::Ref::borrow(spectra).release());
+    PyList_SET_ITEM(cell.get(), cell_state, py::Ref::none().release());
     py::Ref settler = py::Ref::checked(PyCFunction_New(&settler_method, cell.get()));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         storage.set_pending_condition(PyList_GET_ITEM(spectra, i), settler.get(), storage::PendingCondition::settle);
@@ -245,11 +263,6 @@ PyObject* qual_unique_acquisition_conditions(PyObject* self, void*) {
         settle_waiting_conditions(self);
         return py::Ref::borrow(as_analysis(self)->unique_acquisition_conditions);
     });
-}
-
-int refuse_setting(PyObject*, PyObject*, void*) {
-    PyErr_SetString(PyExc_AttributeError, "readonly attribute");
-    return -1;
 }
 
 PyObject* qual_get_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -460,7 +473,7 @@ PyGetSetDef qual_getset[] = {
      "The function's supplemental properties, as stored.", nullptr},
     {"unique_acquisition_conditions", qual_unique_acquisition_conditions, nullptr,
      "The distinct acquisition conditions of the analysis (the list itself).", nullptr},
-    {"_QualAnalysis__unique_acquisition_conditions", qual_unique_acquisition_conditions, refuse_setting, nullptr,
+    {"_QualAnalysis__unique_acquisition_conditions", qual_unique_acquisition_conditions, py::refuse_setting, nullptr,
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

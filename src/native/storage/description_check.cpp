@@ -1,9 +1,13 @@
 #include "description_check.hpp"
 
 #include "format_schema.hpp"
+#include "imports.hpp"
+#include "records.hpp"
+#include "storage_module.hpp"
 #include "tagged_values.hpp"
 #include "utf8.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -162,6 +166,43 @@ SpectrumSummary check_spectrum_description(core::ByteCursor& cursor) {
 bool spectrum_condition_key(core::ByteCursor& cursor, std::string& key) {
     key.clear();
     return condition_key_of(check(cursor), &key);
+}
+
+namespace {
+
+// The object decoding makes for a keyable value.
+py::Ref object_of(std::uint8_t tag, std::uint64_t bits) {
+    double real;
+    std::memcpy(&real, &bits, sizeof real);
+    switch (tag) {
+        case schema::integer_tag: return py::from_long(static_cast<long long>(bits));
+        case schema::float_tag: return py::from_double(real);
+        case schema::boolean_tag: return py::Ref::boolean(bits != 0);
+        case schema::enumeration_tag:
+            return py::Ref::borrow(enumeration_member(static_cast<std::uint8_t>(bits >> 32),
+                                                      static_cast<std::int32_t>(static_cast<std::uint32_t>(bits))));
+        default: return py::Ref::none();
+    }
+}
+
+py::Ref object_of(const CheckedValue& value) {
+    if (value.tag != schema::range_tag) return object_of(value.tag, value.bits[0]);
+    return new_value_range(object_of(value.bound_tags[0], value.bits[0]), object_of(value.bound_tags[1], value.bits[1]));
+}
+
+}  // namespace
+
+py::Ref condition_fields_record(core::ByteCursor& cursor) {
+    const CheckedValues values = check(cursor);
+    if (!condition_key_of(values, nullptr)) return py::Ref();
+    py::Ref record =
+        new_record(state().descriptions[static_cast<std::size_t>(schema::RecordKind::internal_spectrum_description)]);
+    for (int position : condition_fields) set_record_field(record.get(), position, object_of(values.fields[position]));
+    return record;
+}
+
+bool is_condition_field(int position) noexcept {
+    return std::find(std::begin(condition_fields), std::end(condition_fields), position) != std::end(condition_fields);
 }
 
 }  // namespace ozra::storage

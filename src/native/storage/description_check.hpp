@@ -19,4 +19,13 @@ SpectrumSummary check_spectrum_description(core::ByteCursor& cursor);
 // ValueTypesApi::condition_key): false when it cannot be told from its values.
 bool spectrum_condition_key(core::ByteCursor& cursor, std::string& key);
 
+// A new InternalSpectrumDescription record holding only the fields of a checked
+// description whose key tells its condition (the others None): the same objects
+// decoding makes for them, for the condition to be made from; empty when the key
+// does not tell it.
+py::Ref condition_fields_record(core::ByteCursor& cursor);
+
+// The fields condition_fields_record sets.
+bool is_condition_field(int position) noexcept;
+
 }  // namespace ozra::storage

@@ -17,13 +17,19 @@ DescriptionFrameObject* as_frame(PyObject* self) { return reinterpret_cast<Descr
 int frame_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     if (as_frame(self)->frame == nullptr) return 0;
-    for (const PendingDescription& description : as_frame(self)->frame->descriptions) Py_VISIT(description.condition);
+    for (const PendingDescription& description : as_frame(self)->frame->descriptions) {
+        Py_VISIT(description.condition);
+        Py_VISIT(description.condition_fields);
+    }
     return 0;
 }
 
 int frame_clear(PyObject* self) {
     if (as_frame(self)->frame == nullptr) return 0;
-    for (PendingDescription& description : as_frame(self)->frame->descriptions) clear_pending_condition(description);
+    for (PendingDescription& description : as_frame(self)->frame->descriptions) {
+        clear_pending_condition(description);
+        Py_CLEAR(description.condition_fields);
+    }
     return 0;
 }
 

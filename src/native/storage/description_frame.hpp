@@ -19,6 +19,7 @@ struct PendingDescription {
     std::uint32_t offset;  // of the description in the frame
     PendingCondition condition_kind;
     PyObject* condition;  // owned; see ValueTypesApi::set_pending_condition
+    PyObject* condition_fields;  // owned: the record condition_description made, which the description becomes
     SpectrumSummary summary;
 };
 

@@ -62,16 +62,18 @@ const std::vector<std::string>& field_names() {
 
 // ---- the description, built on first read -----------------------------------
 
-core::ByteCursor description_cursor(const SpectrumIndexObject* index) {
-    const DescriptionFrame& frame = description_frame(index->frame);
+core::ByteCursor description_cursor(const DescriptionFrame& frame, const PendingDescription& pending) {
     core::ByteCursor cursor = core::ByteCursor::decompressed(frame.bytes.data(), frame.bytes.size(), frame.frame_at);
-    cursor.take(pending_of(index).offset, "the descriptions before this one");
+    cursor.take(pending.offset, "the descriptions before this one");
     return cursor;
 }
 
-// The acquisition condition a description gets; the record's pending one is dropped.
-Ref take_condition(SpectrumIndexObject* index, PyObject* description) {
-    PendingDescription& pending = pending_of(index);
+core::ByteCursor description_cursor(const SpectrumIndexObject* index) {
+    return description_cursor(description_frame(index->frame), pending_of(index));
+}
+
+// The acquisition condition a description gets; the pending one is dropped.
+Ref take_condition(PendingDescription& pending, PyObject* description) {
     const Ref condition = Ref::steal(std::exchange(pending.condition, nullptr));
     switch (std::exchange(pending.condition_kind, PendingCondition::none)) {
         case PendingCondition::object: return condition.copy();
@@ -84,6 +86,9 @@ Ref take_condition(SpectrumIndexObject* index, PyObject* description) {
     return Ref();
 }
 
+// Decoding and making the condition may run code (a finalizer) in which another
+// thread builds the same description: the first one built stays, and the record's
+// frame is reached through the reference held here.
 void build_description(SpectrumIndexObject* index) {
     if (pending_of(index).condition_kind == PendingCondition::settle) {
         // It sets this record's condition, or builds the description; called while it
@@ -94,14 +99,26 @@ void build_description(SpectrumIndexObject* index) {
         if (pending_of(index).condition_kind == PendingCondition::settle) clear_pending_condition(pending_of(index));
     }
     const Ref frame = Ref::borrow(index->frame);
-    core::ByteCursor cursor = description_cursor(index);
+    const auto pending = [&, entry = index->entry]() -> PendingDescription& {
+        return description_frame(frame.get()).descriptions[entry];
+    };
+    core::ByteCursor cursor = description_cursor(description_frame(frame.get()), pending());
     Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);
-    if (Ref condition = take_condition(index, description.get())) {
+    if (!is_pending(index)) return;
+    // The record the condition was made from becomes the description, its objects kept.
+    if (Ref fields = Ref::steal(std::exchange(pending().condition_fields, nullptr))) {
+        for (int position = 0; position < static_cast<int>(std::size(schema::internal_spectrum_description_fields));
+             ++position) {
+            if (is_condition_field(position)) continue;
+            set_record_field(fields.get(), position, Ref::borrow(record_field(description.get(), position)));
+        }
+        description = std::move(fields);
+    }
+    if (Ref condition = take_condition(pending(), description.get())) {
         set_record_field(description.get(), schema::internal_spectrum_description::acquisition_condition,
                          std::move(condition));
     }
-    // Making the condition may run code in which another thread reads the record: the first one built stays.
-    if (index->fields[description_field] != nullptr) return;
+    if (!is_pending(index)) return;
     index->fields[description_field] = description.release();
     Py_CLEAR(index->frame);
 }
@@ -113,11 +130,6 @@ PyObject* get_description(PyObject* self, void*) {
         PyObject* description = index->fields[description_field];
         return description ? Ref::borrow(description) : Ref::none();
     });
-}
-
-int refuse_setting(PyObject*, PyObject*, void*) {
-    PyErr_SetString(PyExc_AttributeError, "readonly attribute");
-    return -1;
 }
 
 // ---- making records from the reader's frame ---------------------------------
@@ -188,7 +200,7 @@ PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, P
         std::vector<PendingDescription>& descriptions = description_frame(frame.get()).descriptions;
         SpectrumIndexObject* index = as_index(record.get());
         index->entry = static_cast<std::uint32_t>(descriptions.size());
-        descriptions.push_back({static_cast<std::uint32_t>(record_at), PendingCondition::none, nullptr, summary});
+        descriptions.push_back({static_cast<std::uint32_t>(record_at), PendingCondition::none, nullptr, nullptr, summary});
         index->frame = frame.release();
         return record;
     });
@@ -248,7 +260,7 @@ PyMemberDef spectrum_index_members[] = {
 };
 
 PyGetSetDef spectrum_index_getset[] = {
-    {"_SpectrumIndex__spectrum_description", get_description, refuse_setting, nullptr, nullptr},
+    {"_SpectrumIndex__spectrum_description", get_description, py::refuse_setting, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -288,10 +300,28 @@ bool condition_key(PyObject* spectrum_index, std::string& key) {
     return spectrum_condition_key(cursor, key);
 }
 
-void set_pending_condition(PyObject* spectrum_index, PyObject* object, PendingCondition kind) {
-    PendingDescription& pending = pending_of(pending_index(spectrum_index));
+PyObject* condition_description(PyObject* spectrum_index) noexcept {
+    const SpectrumIndexObject* index = pending_index(spectrum_index);
+    if (index == nullptr) return nullptr;
+    try {
+        if (pending_of(index).condition_fields == nullptr) {
+            core::ByteCursor cursor = description_cursor(index);
+            pending_of(index).condition_fields = condition_fields_record(cursor).release();
+        }
+        return Py_XNewRef(pending_of(index).condition_fields);
+    } catch (...) {
+        py::set_error_from_current_exception();
+        return nullptr;
+    }
+}
+
+bool set_pending_condition(PyObject* spectrum_index, PyObject* object, PendingCondition kind) noexcept {
+    const SpectrumIndexObject* index = pending_index(spectrum_index);
+    if (index == nullptr) return false;
+    PendingDescription& pending = pending_of(index);
     Py_XSETREF(pending.condition, Py_XNewRef(object));
     pending.condition_kind = kind;
+    return true;
 }
 
 PyObject* pending_condition(PyObject* spectrum_index, PendingCondition* kind) noexcept {
@@ -308,6 +338,7 @@ PyTypeObject* add_spectrum_index_type(PyObject* module, ValueTypesApi& api) {
     the_type = py::add_type(module, &spectrum_index_spec);
     api.pending_summary = pending_summary;
     api.condition_key = condition_key;
+    api.condition_description = condition_description;
     api.set_pending_condition = set_pending_condition;
     api.pending_condition = pending_condition;
     return the_type;

@@ -196,10 +196,16 @@ struct ValueTypesApi {
     // condition may hold something else (a cone voltage, a NaN, a value that is not
     // None, a number, a boolean, an enumeration member or a range of numbers).
     bool (*condition_key)(PyObject* spectrum_index, std::string& key);
+    // The description's record holding only what its acquisition condition is made
+    // from (when condition_key succeeds; the other fields None): it becomes the
+    // description, its objects kept, when the description is built. A new reference;
+    // null when the record has none (no error set) or on an error (set).
+    PyObject* (*condition_description)(PyObject* spectrum_index) noexcept;
     // What the description's acquisition_condition becomes when it is built (see
-    // PendingCondition): set on a record whose description is not built yet; handed
-    // out (borrowed, null for none) by pending_condition until then.
-    void (*set_pending_condition)(PyObject* spectrum_index, PyObject* object, PendingCondition kind);
+    // PendingCondition); false, and nothing set, when it is built already (another
+    // thread may build it whenever code runs). Handed out (borrowed, null for none)
+    // by pending_condition until then.
+    bool (*set_pending_condition)(PyObject* spectrum_index, PyObject* object, PendingCondition kind) noexcept;
     PyObject* (*pending_condition)(PyObject* spectrum_index, PendingCondition* kind) noexcept;
 };
 

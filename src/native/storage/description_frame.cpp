@@ -2,6 +2,7 @@
 
 #include "entry.hpp"
 #include "object_fields.hpp"
+#include "storage_module.hpp"
 #include "types.hpp"
 
 namespace ozra::storage {
@@ -50,19 +51,18 @@ PyType_Slot frame_slots[] = {
 PyType_Spec frame_spec = {"ozra_data_access._internal._storage.DescriptionFrame", sizeof(DescriptionFrameObject), 0,
                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION, frame_slots};
 
-PyTypeObject* frame_type() {
-    // Not bound in the module: only the records reach its instances.
-    static PyTypeObject* type = reinterpret_cast<PyTypeObject*>(py::Ref::checked(PyType_FromSpec(&frame_spec)).release());
-    return type;
-}
-
 }  // namespace
 
 py::Ref new_description_frame(const core::ByteCursor& cursor) {
-    py::Ref object = py::allocate(frame_type());
+    py::Ref object = py::allocate(state().description_frame);
     as_frame(object.get())->frame =
         new DescriptionFrame{{cursor.data(), cursor.data() + cursor.size()}, cursor.offset_of(0), {}};
     return object;
+}
+
+PyTypeObject* make_description_frame_type() {
+    // Not bound in the module: only the records reach its instances.
+    return reinterpret_cast<PyTypeObject*>(py::Kept(py::Ref::checked(PyType_FromSpec(&frame_spec))).get());
 }
 
 DescriptionFrame& description_frame(PyObject* frame) noexcept { return *as_frame(frame)->frame; }

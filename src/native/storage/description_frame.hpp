@@ -33,6 +33,9 @@ struct DescriptionFrame {
 // conditions) holding a copy of the cursor's bytes.
 py::Ref new_description_frame(const core::ByteCursor& cursor);
 
+// The frame objects' class, made once at load and kept in the module's state.
+PyTypeObject* make_description_frame_type();
+
 // The frame of an object made by new_description_frame.
 DescriptionFrame& description_frame(PyObject* frame) noexcept;
 

@@ -1,5 +1,6 @@
 // The reader part of the storage module: the reader, its stream, the points
 // types and the index records.
+#include "description_frame.hpp"
 #include "file_stream.hpp"
 #include "imports.hpp"
 #include "index_records.hpp"
@@ -19,6 +20,7 @@ void add_reader_types(PyObject* module, StorageState& state) {
     state.value_types.hold_reader = hold_reader;
     state.value_types.release_reader = release_reader;
     add_index_types(module);
+    state.description_frame = make_description_frame_type();
     state.value_types.spectrum_index = add_spectrum_index_type(module, state.value_types);
     state.value_types.internal_spectrum_description =
         state.descriptions[static_cast<int>(schema::RecordKind::internal_spectrum_description)];

@@ -43,8 +43,6 @@ struct SpectrumIndexObject {
     std::uint32_t entry;
 };
 
-PyTypeObject* the_type = nullptr;
-
 SpectrumIndexObject* as_index(PyObject* self) { return reinterpret_cast<SpectrumIndexObject*>(self); }
 
 bool is_pending(const SpectrumIndexObject* index) { return index->fields[description_field] == nullptr && index->frame; }
@@ -283,7 +281,7 @@ PyType_Spec spectrum_index_spec = {"ozra_data_access._internal._storage.Spectrum
 // ---- the functions of the api ---------------------------------------------------
 
 SpectrumIndexObject* pending_index(PyObject* object) noexcept {
-    if (Py_TYPE(object) != the_type) return nullptr;
+    if (Py_TYPE(object) != state().value_types.spectrum_index) return nullptr;
     SpectrumIndexObject* index = as_index(object);
     return is_pending(index) ? index : nullptr;
 }
@@ -335,13 +333,13 @@ PyObject* pending_condition(PyObject* spectrum_index, PendingCondition* kind) no
 }  // namespace
 
 PyTypeObject* add_spectrum_index_type(PyObject* module, ValueTypesApi& api) {
-    the_type = py::add_type(module, &spectrum_index_spec);
+    PyTypeObject* type = py::add_type(module, &spectrum_index_spec);
     api.pending_summary = pending_summary;
     api.condition_key = condition_key;
     api.condition_description = condition_description;
     api.set_pending_condition = set_pending_condition;
     api.pending_condition = pending_condition;
-    return the_type;
+    return type;
 }
 
 }  // namespace ozra::storage

@@ -21,6 +21,7 @@ from ozra_data_access.cli import build_parser
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import convert_mzml
 from ozra_data_access.qual import ChromatogramFilterOption
+from ozra_data_access.writer.model import POINT_ENCODINGS
 
 # The child imports the very package this test imports: the built tree under src/ in development,
 # the installed one otherwise.
@@ -240,6 +241,16 @@ def test_version_and_help_on_every_argument():
                     yield from without_help(child, f"{prefix} {name}")
 
     assert list(without_help(build_parser(), "ozra")) == []
+
+
+@pytest.mark.parametrize("command", [("convert",), ("batch", "convert")])
+def test_converting_commands_offer_every_point_encoding_the_writer_knows(command):
+    parser = build_parser()
+    for name in command:
+        parser = next(action for action in parser._actions
+                      if isinstance(action, argparse._SubParsersAction)).choices[name]
+    option = next(action for action in parser._actions if action.dest == "point_encoding")
+    assert sorted(option.choices) == sorted(POINT_ENCODINGS)
 
 
 def test_verify_reads_every_part_of_an_intact_file(files):

@@ -284,7 +284,8 @@ class MzmlReader:
         )
 
     def _arrays(self, element, where: str) -> dict:
-        arrays = {}
+        arrays, declared_lengths = {}, {}
+        declared = _declared_length(element.get("defaultArrayLength"), where)
         for array in element.iterfind(self._tags.array):
             params = self._params(array)
             kind = next((accession for accession in cv.ARRAY_KINDS if accession in params), None)
@@ -292,8 +293,27 @@ class MzmlReader:
                 continue
             binary = array.find(self._tags.binary)
             text = None if binary is None else binary.text
-            arrays[kind] = Array(decode_array(text, params, f"{where}, {params[kind].name}"), params[kind])
+            length = declared if array.get("arrayLength") is None else _declared_length(array.get("arrayLength"), where)
+            arrays[kind] = Array(decode_array(text, params, f"{where}, {params[kind].name}", length), params[kind])
+            declared_lengths[kind] = length
+        # Arrays that disagree with each other are named by the spectrum's or chromatogram's own check.
+        if len({len(array.values) for array in arrays.values()}) == 1:
+            for kind, array in arrays.items():
+                if len(array.values) != declared_lengths[kind]:
+                    raise MzmlError(f"{where}: its {array.kind.name} holds {len(array.values):,} values, "
+                                    f"the element declares {declared_lengths[kind]:,}")
         return arrays
+
+
+def _declared_length(text: Optional[str], where: str) -> int:
+    """The number of values an element declares for its arrays (defaultArrayLength, arrayLength)."""
+    try:
+        length = int(text) if text is not None else None
+    except ValueError:
+        length = None
+    if length is None or length < 0:
+        raise MzmlError(f"{where}: its array length {text!r} is not a count of values")
+    return length
 
 
 def _chosen(table: dict, reference: Optional[str]):

@@ -21,12 +21,14 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 from typing import Any, Optional
 
-from ozra_data_access._internal._enum import VendorSpecificAdditionalConditionTypes
+from ozra_data_access._internal._enum import TripleQScanTypes, VendorSpecificAdditionalConditionTypes
+from ozra_data_access.common import ValueRange
 from ozra_data_access.writer import (
     AcquisitionConditionData,
     AcquisitionCoreConditionData,
     LaterIndex,
     SpectrumData,
+    TripleQScanConditionData,
     VendorSpecificConditionData,
 )
 
@@ -108,3 +110,34 @@ class StoredConditions:
             precursor_range=precursor_range,
             precursor_value=precursor_value,
         )
+
+
+class TraceConditions:
+    """The condition list of a quantitative function, one entry per distinct condition of its traces.
+
+    A reaction monitored from a precursor to a product (ms level 2 with a product m/z) is a
+    triple-quadrupole product ion scan whose Q3 range is the product's isolation window (the
+    product m/z alone when the source gives no window)."""
+
+    def __init__(self) -> None:
+        self.stored: list = []
+        self._positions: dict = {}
+
+    def index_of(self, trace: SpectrumData, product: Optional[float], product_range: Optional[ValueRange]) -> int:
+        key = (trace.ms_level, trace.polarity, trace.collision_energy, trace.precursor_value, trace.precursor_range,
+               product, product_range)
+        position = self._positions.get(key)
+        if position is None:
+            position = self._positions[key] = len(self.stored)
+            triple_q = None
+            if trace.ms_level == 2 and product is not None:
+                triple_q = TripleQScanConditionData(TripleQScanTypes.PRODUCT, target_mz=trace.precursor_value,
+                                                    q3_range=product_range or ValueRange(product, product))
+            self.stored.append(AcquisitionConditionData(
+                AcquisitionCoreConditionData(ms_level=trace.ms_level, polarity=trace.polarity,
+                                             collision_energy=trace.collision_energy,
+                                             original_measured_spectrum_type=None, triple_q_scan_condition=triple_q),
+                precursor_range=trace.precursor_range,
+                precursor_value=trace.precursor_value,
+            ))
+        return position

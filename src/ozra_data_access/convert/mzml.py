@@ -45,12 +45,11 @@ from ozra_data_access._internal._enum import (
     DetectorTypes,
     PolarityTypes,
     SpectrumTypes,
-    TripleQScanTypes,
     VendorSpecificAdditionalConditionTypes,
 )
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import vocabulary as cv
-from ozra_data_access.convert.conditions import StoredConditions
+from ozra_data_access.convert.conditions import StoredConditions, TraceConditions
 from ozra_data_access.convert.peaks import pick_peaks
 from ozra_data_access.convert.widths import exact_width
 from ozra_data_access.convert.mzml_arrays import MzmlError
@@ -66,12 +65,9 @@ from ozra_data_access.convert.mzml_reader import (
     Precursor,
 )
 from ozra_data_access.writer import (
-    AcquisitionConditionData,
-    AcquisitionCoreConditionData,
     FunctionData,
     MeasurementData,
     SpectrumData,
-    TripleQScanConditionData,
     write_file,
 )
 from ozra_data_access.quan import CONDITIONS_PROPERTY
@@ -304,7 +300,7 @@ class MzmlConversion:
         Every chromatogram is stored except one the reader rebuilds from stored spectra (a total
         ion current, base peak or ion current chromatogram in a file with MS spectra)."""
         quan: list = []
-        conditions = _TraceConditions()
+        conditions = TraceConditions()
         analog: dict = {}
         for item in chromatograms:
             params = item.params
@@ -340,7 +336,7 @@ class MzmlConversion:
         candidates = np.stack([stored[nearest - 1], stored[nearest]]) if len(stored) > 1 else stored[[0]]
         return bool(np.all(np.any(np.isclose(candidates, wanted, rtol=1e-6, atol=1e-9), axis=0)))
 
-    def _quan_trace(self, item: MzmlChromatogram, kind: str, conditions: "_TraceConditions") -> SpectrumData:
+    def _quan_trace(self, item: MzmlChromatogram, kind: str, conditions: TraceConditions) -> SpectrumData:
         where = f"chromatogram {item.id!r}"
         params = item.params
         precursor_value, precursor_range = _precursor_mz(item.precursor, where)
@@ -402,37 +398,6 @@ class MzmlConversion:
     def _width(self, intensity: np.ndarray) -> Optional[int]:
         """The stored intensity width of a spectrum: the chosen one, else the narrowest that keeps every value."""
         return None if self.intensity_width is not None else exact_width(intensity)
-
-
-class _TraceConditions:
-    """The condition list of a quantitative function, one entry per distinct condition of its traces.
-
-    A reaction monitored from a precursor to a product (ms level 2 with a product m/z) is a
-    triple-quadrupole product ion scan whose Q3 range is the product's isolation window (the
-    product m/z alone when the source gives no window)."""
-
-    def __init__(self) -> None:
-        self.stored: list = []
-        self._positions: dict = {}
-
-    def index_of(self, trace: SpectrumData, product: Optional[float], product_range: Optional[ValueRange]) -> int:
-        key = (trace.ms_level, trace.polarity, trace.collision_energy, trace.precursor_value, trace.precursor_range,
-               product, product_range)
-        position = self._positions.get(key)
-        if position is None:
-            position = self._positions[key] = len(self.stored)
-            triple_q = None
-            if trace.ms_level == 2 and product is not None:
-                triple_q = TripleQScanConditionData(TripleQScanTypes.PRODUCT, target_mz=trace.precursor_value,
-                                                    q3_range=product_range or ValueRange(product, product))
-            self.stored.append(AcquisitionConditionData(
-                AcquisitionCoreConditionData(ms_level=trace.ms_level, polarity=trace.polarity,
-                                             collision_energy=trace.collision_energy,
-                                             original_measured_spectrum_type=None, triple_q_scan_condition=triple_q),
-                precursor_range=trace.precursor_range,
-                precursor_value=trace.precursor_value,
-            ))
-        return position
 
 
 # --- cvParams ---------------------------------------------------------------------------------------

@@ -9,8 +9,10 @@ measurement. Each of its data files becomes:
   by m/z. Polarity: Waters functions give theirs; an Agilent run takes it from its method text
   (`ACQ.M/ACQ.TXT`, the active signals' "Polarity"), and so does its scan range, when the method
   has one signal with one scan row (else polarity or range stay unset and the report says so).
-  Waters MRM and SIR functions become quantitative analyses (one trace per channel), whatever
-  detector name the reader gives them.
+  Which kind a Waters function is comes from the run itself (see `waters_functions`), never from
+  the reader's detector name: MRM functions become a quantitative analysis with one trace per
+  transition (a triple-quadrupole condition from precursor to product), SIR functions one trace
+  per monitored ion; a function of any other recorded type is not stored, and said so.
 - absorbance spectra (Agilent `.UV`, Waters PDA functions): a DAD function storing the
   wavelength array once, each spectrum's intensities exactly as decoded (mAU for Agilent;
   Waters stores raw detector values, kept as they are). The unit is in the function's
@@ -18,7 +20,8 @@ measurement. Each of its data files becomes:
 - single-channel signals (`.ch` DAD signals, ADC channels such as CAD and ELSD, Waters analog
   channels): analog traces, grouped into one analog function per detector kind. Each trace
   keeps its channel ("ChannelName", the vendor's signal text when it has one), "DetectorType"
-  (rainbow-api's detector name) and "Unit".
+  (rainbow-api's detector name, "analog" for the instrument's other channels such as pressure
+  or solvent composition) and "Unit".
 
 Time axes: every data file keeps its own, in minutes as rainbow-api gives them (float64 for
 Agilent; Waters stores float32, kept exactly); times before the injection (negative) are kept.
@@ -41,10 +44,12 @@ from ozra_data_access._internal._enum import (
     VendorSpecificAdditionalConditionTypes,
 )
 from ozra_data_access.common import ValueRange
-from ozra_data_access.convert.conditions import StoredConditions
+from ozra_data_access.convert.conditions import StoredConditions, TraceConditions
 from ozra_data_access.convert.errors import ConversionError
 from ozra_data_access.convert.report import ConversionReport
+from ozra_data_access.convert.waters_functions import FunctionKind, function_kinds, transitions
 from ozra_data_access.convert.widths import exact_width
+from ozra_data_access.quan import CONDITIONS_PROPERTY
 from ozra_data_access.writer import FunctionData, MeasurementData, SpectrumData, write_file
 
 #: The detector of an analog channel, by rainbow-api's detector name.
@@ -55,9 +60,6 @@ _ANALOG_DETECTORS = {
     "FLD": DetectorTypes.FLUORESCENCE,
     "RID": DetectorTypes.REFRACTIVE_INDEX,
 }
-
-#: Waters acquisition modes whose channels are traces rather than scans.
-_TRACE_MODES = ("MRM", "SIR")
 
 _VENDOR_RECORDS = {"Waters": VendorSpecificAdditionalConditionTypes.WATERS_MASS_LYNX}
 
@@ -158,27 +160,55 @@ class _Run:
     def _functions(self) -> Iterator[FunctionData]:
         analog: dict = {}
         quan: list = []
-        for datafile in self.directory.datafiles:
-            mode = (datafile.metadata or {}).get("acquisition_mode")
-            if mode in _TRACE_MODES:
-                quan += self._channel_traces(datafile, DetectorTypes.MS)
-            elif datafile.detector == "MS":
+        conditions = TraceConditions()
+        kinds = function_kinds(self.source)
+        # The instrument's other channels (pressure, solvent composition) are rainbow-api's "analog" list.
+        for datafile in [*self.directory.datafiles, *self.directory.analog]:
+            kind = self._kind(datafile, kinds)
+            if kind is None:
+                continue
+            if kind in (FunctionKind.MRM, FunctionKind.SIR):
+                quan += self._monitoring_traces(datafile, kind, conditions)
+            elif kind == FunctionKind.MS_SCAN:
                 yield self._ms_function(datafile)
-            elif datafile.data.shape[1] > 1:
+            elif kind == FunctionKind.DIODE_ARRAY:
                 yield self._dad_function(datafile)
             else:
                 detector = _ANALOG_DETECTORS.get(datafile.detector, DetectorTypes.ANALOG)
                 analog.setdefault(detector, []).extend(self._channel_traces(datafile, detector))
         if quan:
-            yield FunctionData.quan(quan)
+            yield FunctionData.quan(quan, supplemental_properties={CONDITIONS_PROPERTY: conditions.stored})
         for detector, traces in analog.items():
             yield FunctionData.analog(traces, detector_type=detector)
+
+    def _kind(self, datafile, kinds: Optional[dict]) -> Optional[FunctionKind]:
+        """What a data file holds: for a Waters function, the type the run records for it (None, and a
+        line in the report, for a type that is not read); else what rainbow-api's reading shows."""
+        name = datafile.name.upper()
+        if kinds is not None and name in kinds:
+            kind, code = kinds[name]
+            if kind is None:
+                self.report.not_stored.append((f"{datafile.name}", f"its function type (code {code} in "
+                                               "_FUNCTNS.INF) is not one this converter reads (MS scan, SIR, "
+                                               "MRM, diode array)"))
+            return kind
+        if name.startswith("_FUNC"):
+            kind = (FunctionKind.SIR if (datafile.metadata or {}).get("acquisition_mode") == "SIM"
+                    else FunctionKind.MS_SCAN if datafile.detector == "MS" else FunctionKind.DIODE_ARRAY)
+            self.report.notes.append(f"{datafile.name}: the run records no function type (no _FUNCTNS.INF); "
+                                     f"taken as {kind.value} from rainbow-api's detector name {datafile.detector!r}")
+            return kind
+        if datafile.detector == "MS":
+            return FunctionKind.MS_SCAN
+        if datafile.data.shape[1] > 1:
+            return FunctionKind.DIODE_ARRAY
+        return FunctionKind.ANALOG
 
     def _ms_function(self, datafile) -> FunctionData:
         captured = self.pairs.get(id(datafile.data))
         if captured is None or captured[0] is not datafile.data:
-            raise ConversionError(f"{datafile.path}: rainbow-api gave no decoded m/z pairs for these scans "
-                                  "(an unsupported rainbow-api version?)")
+            raise ConversionError(f"{os.path.join(self.source, datafile.name)}: rainbow-api gave no decoded m/z "
+                                  "pairs for these scans (an unsupported rainbow-api version?)")
         _, keys, values, pair_counts = captured
         polarity, mass_range = self._scan_settings(datafile)
         vendor = _VENDOR_RECORDS.get(self.metadata.get("vendor"))
@@ -223,6 +253,40 @@ class _Run:
         return FunctionData.dad(spectra, wavelengths=np.asarray(datafile.ylabels, dtype=np.float64),
                                 supplemental_properties=_channel_properties(datafile))
 
+    def _monitoring_traces(self, datafile, kind: FunctionKind, conditions: TraceConditions) -> list:
+        """One trace per monitored ion (SIR) or transition (MRM), over the function's own time axis."""
+        pairs = transitions(self.source, datafile.name)
+        if pairs is None or len(pairs) != datafile.data.shape[1]:
+            raise ConversionError(f"{os.path.join(self.source, datafile.name)}: the {kind.value} function has "
+                                  f"{datafile.data.shape[1]} channels, but _FUNCTNS.INF lists "
+                                  f"{0 if pairs is None else len(pairs)} masses for it")
+        polarity = {"+": PolarityTypes.POSITIVE, "-": PolarityTypes.NEGATIVE}.get(
+            (datafile.metadata or {}).get("polarity"))
+        if polarity is None:
+            self.report.notes.append(f"{datafile.name}: polarity not stored (_extern.inf names none for it)")
+        if kind == FunctionKind.MRM:
+            self.report.notes.append(f"{datafile.name}: collision energies not stored (the run's files read "
+                                     "here do not record one per transition)")
+        times = np.asarray(datafile.xlabels, dtype=np.float64)
+        traces = []
+        for column, (precursor, product) in enumerate(pairs):
+            intensity = np.asarray(datafile.data[:, column], dtype=np.float64)
+            properties = {"SourceFile": datafile.name, "DetectorType": "MS"}
+            if kind == FunctionKind.MRM:
+                properties["ChannelName"] = f"MRM {precursor:g} > {product:g}"
+                properties["ProductMz"] = product
+            else:
+                properties["ChannelName"] = f"SIR {precursor:g}"
+            trace = SpectrumData(retention_time=None, x=times, intensity=intensity,
+                                 spectrum_type=SpectrumTypes.UNKNOWN, supplemental_properties=properties,
+                                 ms_level=2 if kind == FunctionKind.MRM else 1, polarity=polarity,
+                                 precursor_value=precursor, is_profile_spectrum_measured=None,
+                                 intensity_width=exact_width(intensity))
+            trace.acquisition_condition_index = conditions.index_of(
+                trace, product if kind == FunctionKind.MRM else None, None)
+            traces.append(trace)
+        return traces
+
     def _channel_traces(self, datafile, detector: DetectorTypes) -> list:
         """One trace per column of a data file's matrix: intensity over its own time axis."""
         times = np.asarray(datafile.xlabels, dtype=np.float64)
@@ -230,7 +294,7 @@ class _Run:
         for column, label in enumerate(np.atleast_1d(datafile.ylabels)):
             intensity = np.asarray(datafile.data[:, column], dtype=np.float64)
             properties = _channel_properties(datafile)
-            properties["DetectorType"] = datafile.detector
+            properties["DetectorType"] = datafile.detector or "analog"
             if datafile.data.shape[1] > 1:
                 properties["ChannelName"] = f"{properties['ChannelName']} {label}"
             traces.append(SpectrumData(retention_time=None, x=times, intensity=intensity,

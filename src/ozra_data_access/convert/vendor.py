@@ -79,11 +79,24 @@ def convert_vendor_folder(source: str, target: str, report: ConversionReport, *,
             raise ConversionError(f"{source}: rainbow-api cannot read the folder ({error})") from None
     if not directory.datafiles:
         raise ConversionError(f"{source}: the folder holds no data file rainbow-api reads")
+    report.not_stored += [(name, "rainbow-api cannot read it (damaged, or of a kind it does not know)")
+                          for name in _unread_data_files(source, directory)]
     run = _Run(source, directory, pairs, report)
     total = sum(len(f.xlabels) for f in directory.datafiles if f.data.shape[1] > 1)
     write_file(target, [run.measurement()], point_encoding=point_encoding, intensity_width=8,
                progress=None if progress is None else (lambda done: progress(done, total)))
     report.spectra = run.spectra
+
+
+#: The data files of a run folder: Agilent signals, spectra and scans; Waters functions and analog channels.
+_DATA_FILE = re.compile(r"^(?:.+\.(?:ch|uv|ms)|_FUNC\d{3}\.DAT|_CHRO\d{3}\.DAT)$", re.IGNORECASE)
+
+
+def _unread_data_files(source: str, directory) -> list[str]:
+    """The data files in the run folder that rainbow-api read nothing from."""
+    read = {datafile.name.upper() for datafile in [*directory.datafiles, *directory.analog]}
+    return sorted(name for name in os.listdir(source)
+                  if _DATA_FILE.match(name) and os.path.isfile(os.path.join(source, name)) and name.upper() not in read)
 
 
 def _rainbow(source: str):
@@ -333,7 +346,10 @@ def _agilent_method_signals(source: str) -> tuple[list, list]:
         return [], []
     with open(path, "rb") as file:
         data = file.read()
-    text = data.decode("utf-16") if data[:2] in (b"\xff\xfe", b"\xfe\xff") else data.decode("latin-1")
+    try:
+        text = data.decode("utf-16") if data[:2] in (b"\xff\xfe", b"\xfe\xff") else data.decode("latin-1")
+    except UnicodeDecodeError as error:
+        raise ConversionError(f"{path}: the method text is damaged ({error})") from None
     polarities, ranges = [], []
     in_signal = False
     for line in text.splitlines():

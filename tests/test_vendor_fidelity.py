@@ -1,5 +1,5 @@
-"""Waters functions are stored as what the run records them to be: MRM and SIR as traces, never as
-diode-array spectra; a function of a type that is not read is refused with a reason."""
+"""Vendor runs are stored as what they record, or refused with a reason: Waters MRM and SIR functions
+as traces (never as diode-array spectra), unread function types and damaged data files named."""
 
 import shutil
 import struct
@@ -99,3 +99,22 @@ def test_an_unread_function_type_is_refused_and_analog_channels_are_kept(mrm_run
     trace, points = channels["System Pressure"]
     assert trace.supplemental_properties["Unit"] == "psi"
     np.testing.assert_array_equal(points["intensity"], np.linspace(5000, 5100, SCANS).astype(np.float32))
+
+
+@pytest.mark.parametrize("run, damage, expected", [
+    ("red.D", "DAD1.UV", ("not stored", "DAD1.UV")),
+    ("orange.D", "ACQ.M/ACQ.TXT", ("error", "ACQ.TXT: the method text is damaged")),
+])
+def test_a_damaged_agilent_file_is_named_never_dropped_in_silence(tmp_path, run, damage, expected):
+    from ozra_data_access.convert import ConversionError
+
+    copy = tmp_path / run
+    shutil.copytree(VENDOR / run, copy)
+    data = (copy / damage).read_bytes()
+    (copy / damage).write_bytes(data[:1] if damage.endswith(".UV") else data[:len(data) // 2 | 1])
+    if expected[0] == "error":
+        with pytest.raises(ConversionError, match=expected[1]):
+            convert(copy, tmp_path / "out.ozra")
+    else:
+        report = convert(copy, tmp_path / "out.ozra")
+        assert [name for name, _ in report.not_stored] == [expected[1]]

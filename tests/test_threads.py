@@ -109,3 +109,31 @@ def test_close_from_another_thread_during_a_long_read_raises_in_the_reader(long_
     with pytest.raises(ValueError, match="I/O operation on closed file"):
         analysis.get_spectrum(0).get_spectrum_points()
     ozra_file.close()
+
+
+def traces_read(ozra_file, rounds=20):
+    """Every trace's points, with the trace lists read afresh each round (the index block too)."""
+    measurement = ozra_file.get_measurement(0)
+    seen = []
+    for _ in range(rounds):
+        for count, get in ((measurement.get_quan_analysis_count(), measurement.get_quan_analysis),
+                           (measurement.get_analog_analysis_count(), measurement.get_analog_analysis)):
+            for index in range(count):
+                seen += [np.asarray(trace.get_points()).tobytes() for trace in get(index).traces]
+    return seen
+
+
+def test_trace_reads_are_not_interleaved_with_other_threads_reads(two_runs):
+    import sys
+
+    previous = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)  # switch threads as often as the interpreter can
+    try:
+        with OzraFile(two_runs[0]) as alone:
+            expected_traces, expected_walk = traces_read(alone), everything(alone)
+        with OzraFile(two_runs[0]) as shared:
+            jobs = [lambda: traces_read(shared), lambda: everything(shared)] * 2
+            for _ in range(3):
+                assert run_on_threads(jobs) == [expected_traces, expected_walk] * 2
+    finally:
+        sys.setswitchinterval(previous)

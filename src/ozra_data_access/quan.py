@@ -23,9 +23,12 @@ analysis is made; a trace's points are read each time they are asked for.
 
 from __future__ import annotations
 
+import contextlib
+
 import numpy as np
 
 from ozra_data_access._internal._enum import DetectorTypes, OzraSymbols
+from ozra_data_access._internal._reader import OzraFileReader
 from ozra_data_access._internal._index import SpectrumIndex
 
 #: The supplemental property of a quantitative function holding its condition records.
@@ -38,6 +41,20 @@ def _acquisition_condition(record):
     from ozra_data_access.qual import AcquisitionCondition
 
     return AcquisitionCondition(record)
+
+
+@contextlib.contextmanager
+def _held(reader):
+    """Holds the storage layer's own reader for a sequence of reads that must not be interleaved with
+    another thread's (a position set, then reads from it); a reader of another kind is used as it is."""
+    if not isinstance(reader, OzraFileReader):
+        yield
+        return
+    reader._OzraFileReader__hold()
+    try:
+        yield
+    finally:
+        reader._OzraFileReader__release()
 
 
 def _not_picklable(self):
@@ -122,8 +139,9 @@ class Trace:
     def get_points(self):
         """The trace's points, read from the file: a sequence of (x, intensity), x the retention time in minutes."""
         reader = self._spectrum_index._SpectrumIndex__reader
-        reader._OzraFileReader__set_buffer(self._spectrum_index._SpectrumIndex__position)
-        return reader._OzraFileReader__read_spectrum()
+        with _held(reader):
+            reader._OzraFileReader__set_buffer(self._spectrum_index._SpectrumIndex__position)
+            return reader._OzraFileReader__read_spectrum()
 
     def _arrays(self) -> np.ndarray:
         return np.asarray(self.get_points())
@@ -218,19 +236,20 @@ class _FunctionAnalysis:
         """The function's spectrum index records, read as a qualitative analysis reads its own."""
         function_index = self._function_index
         reader = function_index._FunctionIndex__reader
-        reader._OzraFileReader__set_buffer(function_index._FunctionIndex__position)
-        reader._OzraFileReader__confirm_ozra_symbol(OzraSymbols.BEGIN_OF_SPECTRUM_INDEX_BLOCK)
-        origin = reader._OzraFileReader__get_absolute_position()
-        count = reader._OzraFileReader__read_uint32()
-        has_profile = reader._OzraFileReader__read_bool()
-        positions = reader._OzraFileReader__read_int64_array()
-        if has_profile:
-            reader._OzraFileReader__read_int64_array()
-        reader._OzraFileReader__set_decompressed_buffer()
-        records = [SpectrumIndex._SpectrumIndex__create_instance(reader, origin + positions[i], i)
-                   for i in range(count)]
-        reader._OzraFileReader__reset_decompressed_buffer()
-        reader._OzraFileReader__confirm_ozra_symbol(OzraSymbols.END_OF_SPECTRUM_INDEX_BLOCK)
+        with _held(reader):
+            reader._OzraFileReader__set_buffer(function_index._FunctionIndex__position)
+            reader._OzraFileReader__confirm_ozra_symbol(OzraSymbols.BEGIN_OF_SPECTRUM_INDEX_BLOCK)
+            origin = reader._OzraFileReader__get_absolute_position()
+            count = reader._OzraFileReader__read_uint32()
+            has_profile = reader._OzraFileReader__read_bool()
+            positions = reader._OzraFileReader__read_int64_array()
+            if has_profile:
+                reader._OzraFileReader__read_int64_array()
+            reader._OzraFileReader__set_decompressed_buffer()
+            records = [SpectrumIndex._SpectrumIndex__create_instance(reader, origin + positions[i], i)
+                       for i in range(count)]
+            reader._OzraFileReader__reset_decompressed_buffer()
+            reader._OzraFileReader__confirm_ozra_symbol(OzraSymbols.END_OF_SPECTRUM_INDEX_BLOCK)
         return records
 
     def __str__(self):

@@ -125,7 +125,34 @@ PyObject* reader_reset_decompressed_buffer(PyObject* self, PyObject*) {
     });
 }
 
+PyObject* reader_hold(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        ReaderState* reader = native_reader(self);
+        reader->lock.acquire();
+        return Ref::none();
+    });
+}
+
+PyObject* reader_release(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        ReaderState* reader = native_reader(self);
+        // A release by a thread that does not hold the reader would unlock another thread's hold.
+        if (!reader->lock.held_here()) {
+            PyErr_SetString(PyExc_RuntimeError, "the reader is not held by this thread");
+            py::throw_error();
+        }
+        reader->lock.release();
+        return Ref::none();
+    });
+}
+
 PyMethodDef reader_methods[] = {
+    {"_OzraFileReader__hold", reader_hold, METH_NOARGS,
+     "_OzraFileReader__hold()\n--\n\n"
+     "Holds the reader for this thread (again, if it holds it already) until as many releases: other\n"
+     "threads' reads wait, so that a sequence of reader calls is not interleaved with theirs."},
+    {"_OzraFileReader__release", reader_release, METH_NOARGS,
+     "_OzraFileReader__release()\n--\n\nEnds one hold of this thread; RuntimeError if it holds none."},
     {"_OzraFileReader__create_instance", py::method_cast(reader_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "_OzraFileReader__create_instance(file_path)\n--\n\n"

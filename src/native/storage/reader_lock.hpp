@@ -32,6 +32,11 @@ public:
         depth_ = 1;
     }
 
+    // Whether the calling thread holds the lock.
+    bool held_here() const noexcept {
+        return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id();
+    }
+
     // By the thread that acquired, once per acquire().
     void release() noexcept {
         if (--depth_ > 0) return;

@@ -1,5 +1,5 @@
-"""Damaged, oversized and inconsistent binary arrays in mzML: refused with a reason, never a crash,
-never a large allocation."""
+"""Damaged, oversized, inconsistent and non-finite values in mzML: refused with a reason, never a
+crash, never a large allocation, never a file the reader refuses."""
 
 import base64
 import os
@@ -91,3 +91,19 @@ def test_arrays_are_bounded_by_the_length_their_element_declares(tmp_path, case,
     source = _source(tmp_path, [mz, intensity])
     with pytest.raises(MzmlError, match=message):
         convert(source, tmp_path / "bad.ozra")
+
+
+@pytest.mark.parametrize("spectrum, message", [
+    (syn.spectrum(0, [100.0, float("nan")], [1.0, 2.0], scan_xml=syn.scan(1.0)), "m/z array holds nan at position 1"),
+    (syn.spectrum(0, [100.0, 200.0], [float("inf"), 2.0], scan_xml=syn.scan(1.0)), "intensity array holds inf"),
+    (syn.spectrum(0, [float("nan"), 300.0], [0.5, 0.7], params=syn.ABSORPTION, x_kind=syn.WAVELENGTH,
+                  scan_xml=syn.scan(1.0)), "wavelength array holds nan"),
+    (syn.spectrum(0, [100.0], [1.0], params=syn.MS2, scan_xml=syn.scan(1.0),
+                  precursor_xml=syn.precursor(300.0, offsets=("NaN", "0.5"))),
+     "isolation window lower offset 'NaN' is not a finite number"),
+])
+def test_non_finite_values_are_refused_naming_the_spectrum(tmp_path, spectrum, message):
+    source = syn.write_mzml(tmp_path / "bad.mzML", [spectrum])
+    with pytest.raises(MzmlError, match=f"spectrum 'scan=1': .*{message}"):
+        convert(source, tmp_path / "bad.ozra")
+    assert os.listdir(tmp_path) == ["bad.mzML"]

@@ -104,14 +104,25 @@ def test_an_unread_function_type_is_refused_and_analog_channels_are_kept(mrm_run
 @pytest.mark.parametrize("run, damage, expected", [
     ("red.D", "DAD1.UV", ("not stored", "DAD1.UV")),
     ("orange.D", "ACQ.M/ACQ.TXT", ("error", "ACQ.TXT: the method text is damaged")),
+    ("blue.raw", "_CHRO001.DAT", ("error", "_CHRO001.DAT: its time axis holds nan at position 0")),
 ])
 def test_a_damaged_agilent_file_is_named_never_dropped_in_silence(tmp_path, run, damage, expected):
     from ozra_data_access.convert import ConversionError
 
     copy = tmp_path / run
-    shutil.copytree(VENDOR / run, copy)
+    if run.endswith(".raw"):
+        with tarfile.open(VENDOR / f"{run}.tar.xz") as archive:
+            archive.extractall(tmp_path, **({"filter": "data"} if hasattr(tarfile, "data_filter") else {}))
+    else:
+        shutil.copytree(VENDOR / run, copy)
     data = (copy / damage).read_bytes()
-    (copy / damage).write_bytes(data[:1] if damage.endswith(".UV") else data[:len(data) // 2 | 1])
+    if damage.endswith(".UV"):
+        data = data[:1]
+    elif damage.endswith(".TXT"):
+        data = data[:len(data) // 2 | 1]
+    else:  # the first time of the channel's (time, value) pairs
+        data = data[:0x80] + np.float32("nan").tobytes() + data[0x84:]
+    (copy / damage).write_bytes(data)
     if expected[0] == "error":
         with pytest.raises(ConversionError, match=expected[1]):
             convert(copy, tmp_path / "out.ozra")

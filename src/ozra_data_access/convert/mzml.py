@@ -34,6 +34,7 @@ all its spectra (None where its spectra's filter strings differ).
 
 from __future__ import annotations
 
+import math
 import os
 import re
 import warnings
@@ -50,6 +51,7 @@ from ozra_data_access._internal._enum import (
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import vocabulary as cv
 from ozra_data_access.convert.conditions import StoredConditions, TraceConditions
+from ozra_data_access.convert.finite import require_finite
 from ozra_data_access.convert.peaks import pick_peaks
 from ozra_data_access.convert.widths import exact_width
 from ozra_data_access.convert.mzml_arrays import MzmlError
@@ -386,6 +388,8 @@ class MzmlConversion:
             properties["Unit"] = intensity_array.kind.unit_name
         if len(x) != len(intensity):
             raise MzmlError(f"{where}: {len(x)} {x_array.kind.name} values but {len(intensity)} intensities")
+        require_finite(x, x_array.kind.name, where, MzmlError)
+        require_finite(intensity, intensity_array.kind.name, where, MzmlError)
         if x_kind == cv.TIME_ARRAY:
             x = _in_minutes(x, x_array.kind, where)
         if len(x) > 1 and bool(np.any(x[1:] < x[:-1])):
@@ -426,9 +430,12 @@ def _number(params: Params, accession: str, where: str) -> Optional[float]:
 
 def _value(param: Param, where: str) -> float:
     try:
-        return float(param.value)
+        number = float(param.value)
     except ValueError:
         raise MzmlError(f"{where}: {param.name} {param.value!r} is not a number") from None
+    if not math.isfinite(number):
+        raise MzmlError(f"{where}: {param.name} {param.value!r} is not a finite number")
+    return number
 
 
 def _ms_level(params: Params, where: str) -> Optional[int]:

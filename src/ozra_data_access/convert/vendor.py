@@ -46,6 +46,7 @@ from ozra_data_access._internal._enum import (
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert.conditions import StoredConditions, TraceConditions
 from ozra_data_access.convert.errors import ConversionError
+from ozra_data_access.convert.finite import require_finite
 from ozra_data_access.convert.report import ConversionReport
 from ozra_data_access.convert.waters_functions import FunctionKind, function_kinds, transitions
 from ozra_data_access.convert.widths import exact_width
@@ -223,6 +224,10 @@ class _Run:
             raise ConversionError(f"{os.path.join(self.source, datafile.name)}: rainbow-api gave no decoded m/z "
                                   "pairs for these scans (an unsupported rainbow-api version?)")
         _, keys, values, pair_counts = captured
+        where = os.path.join(self.source, datafile.name)
+        require_finite(keys, "m/z values", where)
+        require_finite(values.astype(np.float64), "intensities", where)
+        require_finite(np.asarray(datafile.xlabels, dtype=np.float64), "retention times", where)
         polarity, mass_range = self._scan_settings(datafile)
         vendor = _VENDOR_RECORDS.get(self.metadata.get("vendor"))
         conditions = StoredConditions(vendor)
@@ -256,6 +261,10 @@ class _Run:
         return (polarities[0] if len(polarities) == 1 else None), (ranges[0] if len(ranges) == 1 else None)
 
     def _dad_function(self, datafile) -> FunctionData:
+        where = os.path.join(self.source, datafile.name)
+        for values, what in ((datafile.xlabels, "retention times"), (datafile.ylabels, "wavelengths"),
+                             (datafile.data, "absorbances")):
+            require_finite(np.asarray(values, dtype=np.float64), what, where)
         spectra = []
         for retention_time, row in zip(datafile.xlabels, datafile.data):
             intensity = np.asarray(row, dtype=np.float64)
@@ -280,7 +289,7 @@ class _Run:
         if kind == FunctionKind.MRM:
             self.report.notes.append(f"{datafile.name}: collision energies not stored (the run's files read "
                                      "here do not record one per transition)")
-        times = np.asarray(datafile.xlabels, dtype=np.float64)
+        times = self._checked_times(datafile)
         traces = []
         for column, (precursor, product) in enumerate(pairs):
             intensity = np.asarray(datafile.data[:, column], dtype=np.float64)
@@ -300,9 +309,15 @@ class _Run:
             traces.append(trace)
         return traces
 
+    def _checked_times(self, datafile) -> np.ndarray:
+        """A data file's time axis in minutes, and its values checked to be finite."""
+        where = os.path.join(self.source, datafile.name)
+        require_finite(np.asarray(datafile.data, dtype=np.float64), "values", where)
+        return require_finite(np.asarray(datafile.xlabels, dtype=np.float64), "time axis", where)
+
     def _channel_traces(self, datafile, detector: DetectorTypes) -> list:
         """One trace per column of a data file's matrix: intensity over its own time axis."""
-        times = np.asarray(datafile.xlabels, dtype=np.float64)
+        times = self._checked_times(datafile)
         traces = []
         for column, label in enumerate(np.atleast_1d(datafile.ylabels)):
             intensity = np.asarray(datafile.data[:, column], dtype=np.float64)

@@ -245,6 +245,7 @@ def test_target_csv_is_read_with_its_optional_columns(tmp_path):
     ([], [], (0, np.nan, np.nan, 0.0)),
     ([1.0], [5.0], (1, 1.0, 5.0, 0.0)),
     ([1.0, 2.0, 4.0], [0.0, 4.0, 4.0], (3, 2.0, 4.0, 2.0 + 8.0)),
+    ([1.0, 2.0, 3.0], [0.0, 0.0, 0.0], (3, np.nan, np.nan, 0.0)),  # no signal: no apex
 ])
 def test_peak_summary_takes_the_first_apex_and_the_trapezoid_area(times, intensities, expected):
     summary = peak_summary(np.array(times), np.array(intensities))

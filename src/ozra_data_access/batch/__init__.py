@@ -11,6 +11,15 @@ that fails becomes a row of the errors table and the other files complete. Needs
 extra (dask, distributed, pandas, pyarrow).
 """
 
+try:
+    import dask  # noqa: F401
+    import distributed  # noqa: F401
+    import pandas  # noqa: F401
+    import pyarrow  # noqa: F401
+except ImportError as error:
+    raise ImportError(f"ozra_data_access.batch needs the [batch] extra (dask, distributed, pandas, pyarrow): "
+                      f"pip install 'ozra_data_access[batch]' ({error})") from error
+
 from ozra_data_access.batch.jobs import (
     BatchResult,
     ConversionResult,

@@ -66,7 +66,7 @@ def _batch():
     try:
         import ozra_data_access.batch as batch
     except ImportError as error:
-        raise CommandError(f"ozra batch needs the [batch] extra (dask, distributed, pandas, pyarrow): {error}") from None
+        raise CommandError(str(error)) from None
     return batch
 
 

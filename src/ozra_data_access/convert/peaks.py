@@ -20,7 +20,8 @@ def pick_peaks(mz: np.ndarray, intensity: np.ndarray, where: str) -> tuple[np.nd
         from scipy.signal import find_peaks, peak_widths
     except ImportError:
         raise ConversionError(f"{where}: picking the peaks of profile spectra needs scipy "
-                              "(pip install 'ozra_data_access[peaks]'), or convert with profile_only") from None
+                              "(pip install 'ozra_data_access[peaks]'), or convert with --profile-only "
+                              "(profile_only=True in Python) to store the profiles without centroids") from None
     values = np.asarray(intensity, dtype=np.float64)
     apexes, _ = find_peaks(values)
     if not len(apexes):

@@ -27,6 +27,15 @@ def register(commands, common) -> None:
     add_output(parser)
 
 
+# The x of every point of a chromatogram whose window holds none of the analysis's wavelengths.
+NO_WAVELENGTH = -1.0
+
+
+def _covered(analysis) -> str:
+    points = analysis.get_spectrum(0).get_spectrum_points()
+    return f"{points[0].x:g}-{points[len(points) - 1].x:g} nm" if len(points) else "no wavelengths"
+
+
 def run(args) -> int:
     from ozra_data_access.common import ValueRange
 
@@ -42,5 +51,9 @@ def run(args) -> int:
         else:
             points = analysis.get_max_plot(ValueRange(*args.max_plot), args.tolerance)
             title = "DAD max plot {:g}-{:g} nm".format(*args.max_plot)
+        if points and all(point.x == NO_WAVELENGTH for point in points):
+            raise CommandError(f"{args.file}: no wavelength of DAD analysis {analysis.index} lies in "
+                               "{:g}-{:g} nm".format(*(args.wavelength or args.max_plot))
+                               + f" (it covers {_covered(analysis)})")
     emit(args, chromatogram_table(points), chromatogram_plot(title, [Series(None, *coordinates(points))]))
     return 0

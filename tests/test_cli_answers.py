@@ -19,3 +19,44 @@ def test_a_dad_window_without_wavelengths_is_refused_naming_the_range(sample, ca
     captured = capsys.readouterr()
     assert captured.out == ""
     assert f"{sample}: no wavelength of DAD analysis 0 lies in 700-800 nm (it covers " in captured.err
+
+
+@pytest.fixture(scope="module")
+def chromatograms_only(tmp_path_factory):
+    import mzml_synthetic as syn
+    from ozra_data_access.convert import convert
+
+    folder = tmp_path_factory.mktemp("chromatograms")
+    source = syn.write_mzml(folder / "tic.mzML", [], chromatograms=[syn.chromatogram(
+        0, "TIC", [0.1, 0.2, 0.3], [5.0, 7.0, 6.0], [("MS:1000235", "total ion current chromatogram")])])
+    convert(source, folder / "tic.ozra")
+    return str(folder / "tic.ozra")
+
+
+@pytest.mark.parametrize("case, status, message", [
+    ("csv into a missing folder", 1, "ozra tic: /nonexistent-folder/x.csv: No such file or directory"),
+    ("traces of a file without", 1, "measurement 0 holds no traces (no quantitative or analog analysis)"),
+    ("tic of stored chromatograms", 1, "has no MS analysis, only traces (stored chromatograms): see `ozra trace "),
+    ("empty file", 1, "at byte offset 0 (an empty file)"),
+    ("cut-short file", 1, "(truncated: 2,000 bytes, its header refers to byte "),
+    ("xic without m/z", 2, "ozra xic: error: xic needs --mz M (one or more) or --targets FILE (see ozra xic --help)"),
+    ("existing target", 1, "the target exists (use --force"),
+])
+def test_messages_point_the_right_way(sample, chromatograms_only, tmp_path, capsys, case, status, message):
+    from ozra_data_access.samples import write_sample as write
+
+    no_traces = str(tmp_path / "no_traces.ozra")
+    write(no_traces, scans=10, points_per_spectrum=10, dad_spectra=0, traces=False)
+    (tmp_path / "empty.ozra").write_bytes(b"")
+    (tmp_path / "cut.ozra").write_bytes(open(sample, "rb").read()[:2000])
+    args = {
+        "csv into a missing folder": ["tic", sample, "--csv", "/nonexistent-folder/x.csv"],
+        "traces of a file without": ["trace", no_traces],
+        "tic of stored chromatograms": ["tic", chromatograms_only],
+        "empty file": ["info", str(tmp_path / "empty.ozra")],
+        "cut-short file": ["info", str(tmp_path / "cut.ozra")],
+        "xic without m/z": ["xic", sample, "--ppm", "5"],
+        "existing target": ["convert", str(tmp_path / "empty.ozra"), sample],
+    }[case]
+    assert main(args) == status
+    assert message in capsys.readouterr().err

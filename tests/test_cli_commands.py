@@ -187,7 +187,7 @@ def test_a_plot_is_a_png(files, tmp_path, args):
     (["tic", "{dda}", "--condition", "9999"], 1, "no condition 9999"),
     (["tic", "{dda}", "--ms-level", "5"], 1, "no acquisition condition with MS level 5"),
     (["dad", "{dda}", "--wavelength", "250:260"], 1, "has no DAD analysis"),
-    (["dad", "{uv}", "--max-plot", "250:260"], 1, "--max-plot needs --tolerance"),
+    (["dad", "{uv}", "--max-plot", "250:260"], 2, "error: --max-plot needs --tolerance T (see ozra dad --help)"),
     (["xic", "{dda}", "--targets", "{text}", "--da", "1"], 1, "must name the columns"),
     (["xic", "{dda}", "--mz", "138"], 2, "one of the arguments --ppm --da is required"),
     (["xic", "{dda}", "--mz", "x", "--da", "1"], 2, "expected a number, got 'x'"),

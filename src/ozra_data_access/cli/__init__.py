@@ -11,7 +11,7 @@ import importlib
 import os
 import sys
 
-from ozra_data_access.cli.arguments import CommandError, Parser, common_options
+from ozra_data_access.cli.arguments import CommandError, Parser, UsageError, common_options
 
 # The subcommand modules, in the order `ozra --help` lists them.
 COMMANDS = ("info", "chromatograms", "spectrum", "dad", "trace", "convert", "verify", "batch", "demo")
@@ -42,6 +42,9 @@ def main(argv: list[str] | None = None) -> int:
         return args.run(args)
     except BrokenPipeError:
         return _closed_pipe()
+    except UsageError as error:
+        _report(f"ozra {args.command}: error: {error} (see ozra {args.command} --help)")
+        return 2
     except KeyboardInterrupt:
         if args.debug:
             raise

@@ -9,6 +9,10 @@ class CommandError(Exception):
     """A failure the user can act on; its text is the whole message (it names the file itself)."""
 
 
+class UsageError(CommandError):
+    """A command line whose options do not fit together (exit status 2, like the parser's own errors)."""
+
+
 class Parser(argparse.ArgumentParser):
     """An argument parser whose usage errors are one line (exit status 2)."""
 

@@ -7,7 +7,7 @@ import dataclasses
 
 from ozra_data_access.cli import selection
 from ozra_data_access.cli.arguments import (
-    CommandError, add_analysis_choice, add_command, add_condition_choice, add_file, add_output,
+    CommandError, UsageError, add_analysis_choice, add_command, add_condition_choice, add_file, add_output,
     non_negative_float, positive_float, value_range,
 )
 from ozra_data_access.cli.output import Plot, Series, Table, emit
@@ -95,7 +95,7 @@ def run_xic(args) -> int:
     if args.targets:
         targets += read_targets(args.targets, args.rt)
     if not targets:
-        raise CommandError("xic needs --mz M (one or more) or --targets FILE")
+        raise UsageError("xic needs --mz M (one or more) or --targets FILE")
     with selection.open_file(args.file) as ozra_file:
         analysis = selection.qual_analysis(ozra_file, args)
         chosen = selection.conditions(analysis, args)

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from ozra_data_access.cli import selection
 from ozra_data_access.cli.arguments import (
-    CommandError, add_analysis_choice, add_command, add_file, add_output, non_negative_float, value_range,
+    CommandError, UsageError, add_analysis_choice, add_command, add_file, add_output, non_negative_float, value_range,
 )
 from ozra_data_access.cli.chromatograms import chromatogram_plot, chromatogram_table, coordinates
 from ozra_data_access.cli.output import Series, emit
@@ -40,9 +40,9 @@ def run(args) -> int:
     from ozra_data_access.common import ValueRange
 
     if args.max_plot is not None and args.tolerance is None:
-        raise CommandError("--max-plot needs --tolerance T")
+        raise UsageError("--max-plot needs --tolerance T")
     if args.wavelength is not None and args.tolerance is not None:
-        raise CommandError("--tolerance belongs to --max-plot; leave it out of a --wavelength chromatogram")
+        raise UsageError("--tolerance belongs to --max-plot; leave it out of a --wavelength chromatogram")
     with selection.open_file(args.file) as ozra_file:
         analysis = selection.dad_analysis(ozra_file, args)
         if args.wavelength is not None:

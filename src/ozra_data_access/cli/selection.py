@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import contextlib
+import os
+import re
 from typing import Iterator
 
 from ozra_data_access.cli.arguments import CommandError
@@ -12,11 +14,27 @@ POLARITY_NAMES = {"positive": "POSITIVE", "+": "POSITIVE", "negative": "NEGATIVE
 
 @contextlib.contextmanager
 def open_file(path: str) -> Iterator:
-    """The OzraFile at `path`, closed when the block ends."""
+    """The OzraFile at `path`, closed when the block ends. An empty or cut-short file is named as such
+    after the reader's own account of where it found the damage."""
     from ozra_data_access.access import OzraFile
+    from ozra_data_access.exception import OzraFormatError
 
-    with OzraFile(path) as ozra_file:
+    try:
+        ozra_file = OzraFile(path)
+    except OzraFormatError as error:
+        raise CommandError(f"{path}: {error}{_damage_kind(path, str(error))}") from error
+    with ozra_file:
         yield ozra_file
+
+
+def _damage_kind(path: str, message: str) -> str:
+    size = os.path.getsize(path)
+    if size == 0:
+        return " (an empty file)"
+    referred = [int(offset) for offset in re.findall(r"byte offset (\d+)", message)]
+    if referred and max(referred) >= size:
+        return f" (truncated: {size:,} bytes, its header refers to byte {max(referred):,})"
+    return ""
 
 
 def measurement(ozra_file, args):
@@ -27,7 +45,12 @@ def measurement(ozra_file, args):
 
 def qual_analysis(ozra_file, args):
     chosen = measurement(ozra_file, args)
-    _check_index(args, "MS analysis", args.analysis, chosen.get_qual_analysis_count(), f"measurement {args.measurement}")
+    count = chosen.get_qual_analysis_count()
+    if count == 0 and chosen.get_quan_analysis_count() + chosen.get_analog_analysis_count():
+        # A run converted from chromatograms only keeps its TIC and other chromatograms as traces.
+        raise CommandError(f"{args.file}: measurement {args.measurement} has no MS analysis, only traces "
+                           f"(stored chromatograms): see `ozra trace {args.file}`")
+    _check_index(args, "MS analysis", args.analysis, count, f"measurement {args.measurement}")
     return chosen.get_qual_analysis(args.analysis)
 
 

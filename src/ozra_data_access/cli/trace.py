@@ -33,7 +33,11 @@ def run(args) -> int:
     with selection.open_file(args.file) as ozra_file:
         measurement = selection.measurement(ozra_file, args)
         if args.trace is None:
-            emit(args, trace_list(measurement, args.measurement))
+            listed = trace_list(measurement, args.measurement)
+            if not listed.rows:
+                raise CommandError(f"{args.file}: measurement {args.measurement} holds no traces "
+                                   "(no quantitative or analog analysis)")
+            emit(args, listed)
             return 0
         traces = chosen_traces(measurement, args)
         read = [(trace, trace.retention_times, trace.intensities) for trace in traces]

@@ -63,7 +63,7 @@ def _check_paths(source: str, target: str, force: bool) -> None:
     if os.path.isdir(target):
         raise ConversionError(f"{target}: the target is a folder")
     if os.path.exists(target) and not force:
-        raise ConversionError(f"{target}: the target exists (force it to be replaced)")
+        raise ConversionError(f"{target}: the target exists (use --force, or force=True in Python, to replace it)")
 
 
 def _convert_mzml(source: str, target: str, report: ConversionReport, profile_only: bool,

@@ -18,7 +18,11 @@ def atomic_output(path: "str | os.PathLike[str]") -> Iterator[BinaryIO]:
     """
     target = os.path.abspath(os.fspath(path))
     directory, name = os.path.split(target)
-    temporary, file = _create_temporary(directory, name)
+    try:
+        temporary, file = _create_temporary(directory, name)
+    except OSError as error:
+        error.filename = os.fspath(path)  # the path the caller gave, not the temporary one
+        raise
     try:
         with file:
             yield file

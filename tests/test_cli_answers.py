@@ -60,3 +60,44 @@ def test_messages_point_the_right_way(sample, chromatograms_only, tmp_path, caps
     }[case]
     assert main(args) == status
     assert message in capsys.readouterr().err
+
+
+def test_xic_reads_the_batch_target_table_with_each_rows_window(sample, tmp_path, capsys):
+    import csv
+
+    import numpy as np
+
+    from ozra_data_access.access import OzraFile
+    from ozra_data_access.common import ValueRange
+    from ozra_data_access.qual import ChromatogramFilterOption
+
+    with OzraFile(sample) as ozra_file:
+        ms = ozra_file.get_measurement(0).get_qual_analysis(0)
+        spectrum = ms.get_spectrum(18)  # an MS1+ spectrum, of the condition ozra xic takes by default
+        points = np.asarray(spectrum.get_spectrum_points())
+        mz = float(points["x"][np.argmax(points["intensity"])])
+        rt = (spectrum.retention_time - 3.0, spectrum.retention_time + 3.0)
+        condition = ms.unique_acquisition_conditions[0]
+        expected = ms.get_xic(ChromatogramFilterOption(condition, ValueRange(mz - mz * 1e-3, mz + mz * 1e-3),
+                                                       ValueRange(*rt)))
+    targets = tmp_path / "targets.csv"
+    targets.write_text(f"id,mz,ppm,rt_min,rt_max\nPhe,{mz!r},1000,{rt[0]!r},{rt[1]!r}\n")
+    out = tmp_path / "xic.csv"
+    assert main(["xic", sample, "--targets", str(targets), "--csv", str(out)]) == 0
+    with open(out, newline="") as stream:
+        rows = list(csv.DictReader(stream))
+    assert 0 < len(rows) == len(expected) < ms.get_spectra_count()
+    assert [row["target"] for row in rows] == ["Phe"] * len(rows)
+    assert [float(row["intensity"]) for row in rows] == [point.intensity for point in expected]
+
+
+@pytest.mark.parametrize("command", [["xic", "{sample}", "--da", "0.1", "--targets", "{targets}"],
+                                     ["batch", "xic", "--targets", "{targets}", "--out", "{out}", "{sample}"]])
+def test_both_extractions_refuse_an_unknown_target_column(sample, tmp_path, capsys, command):
+    if command[0] == "batch":
+        pytest.importorskip("distributed")
+    targets = tmp_path / "targets.csv"
+    targets.write_text("id,mz,tolerance\nx,300.0,5\n")
+    names = {"sample": sample, "targets": targets, "out": tmp_path / "out.parquet"}
+    assert main([arg.format(**names) for arg in command]) == 1
+    assert "unknown column(s) 'tolerance'; accepted: id, mz, ppm, da" in capsys.readouterr().err

@@ -29,7 +29,7 @@ from ozra_data_access.batch.jobs import (
     extract_xics,
 )
 from ozra_data_access.batch.runner import LOCAL_SCHEDULERS
-from ozra_data_access.batch.targets import Target, TargetError, read_targets
+from ozra_data_access.targets import Target, TargetError, read_targets
 
 __all__ = [
     "BatchResult",

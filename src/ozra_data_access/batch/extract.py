@@ -15,9 +15,8 @@ import pandas
 from ozra_data_access.access import OzraFile
 from ozra_data_access.arrays import chromatogram_arrays
 from ozra_data_access.batch.summary import peak_summary
-from ozra_data_access.batch.targets import Target
 from ozra_data_access.common import ValueRange
-from ozra_data_access.qual import ChromatogramFilterOption
+from ozra_data_access.targets import Target
 
 # The columns of every table the batch functions produce, in order, with their dtypes.
 TABLE_COLUMNS: dict[str, dict[str, str]] = {
@@ -83,14 +82,6 @@ def _analyses(ozra_file: OzraFile, kind: str) -> Iterator[tuple[int, int, Any]]:
             yield m_index, a_index, getattr(measurement, f"get_{kind}_analysis")(a_index)
 
 
-def _request(condition: Any, target: Target) -> ChromatogramFilterOption:
-    rt_range = None
-    if target.has_retention_time_window:
-        rt_range = ValueRange(-numpy.inf if target.rt_min is None else target.rt_min,
-                              numpy.inf if target.rt_max is None else target.rt_max)
-    return ChromatogramFilterOption(condition, ValueRange(target.mz_min, target.mz_max), rt_range)
-
-
 def file_xics(path: str, targets: Sequence[Target]) -> dict[str, pandas.DataFrame]:
     """The XICs of `targets` in the file at `path`: a table of each: "xic", the long table (one row per spectrum of each
     target's chromatograms, each intensity exactly what get_xic gives) and "xic_summary" (one row per
@@ -109,7 +100,7 @@ def file_xics(path: str, targets: Sequence[Target]) -> dict[str, pandas.DataFram
             for target in targets:
                 for condition, condition_text in conditions:
                     if target.selects(condition):
-                        requests.append(_request(condition, target))
+                        requests.append(target.request(condition))
                         owners.append((target.id, condition_text))
             if not requests:
                 continue

@@ -11,7 +11,7 @@ import pandas
 from ozra_data_access.batch.extract import file_chromatograms, file_dad_chromatograms, file_xics, frame
 from ozra_data_access.batch.output import ParquetOutput
 from ozra_data_access.batch.runner import FileTask, Outcome, errors_frame, gathered, run_tasks
-from ozra_data_access.batch.targets import Target, TargetsLike, read_targets
+from ozra_data_access.targets import Target, TargetsLike, read_targets
 from ozra_data_access.writer.points import check_point_encoding
 
 PathLike = Union[str, "os.PathLike[str]"]

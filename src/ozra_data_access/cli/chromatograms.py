@@ -2,8 +2,6 @@
 
 from __future__ import annotations
 
-import csv
-import dataclasses
 
 from ozra_data_access.cli import selection
 from ozra_data_access.cli.arguments import (
@@ -37,10 +35,14 @@ def register(commands, common) -> None:
     parser.add_argument("--mz", type=positive_float, action="append", metavar="M",
                         help="the m/z to extract (repeat for several)")
     parser.add_argument("--targets", metavar="CSV",
-                        help="a CSV file of targets with columns mz and, optionally, name, rt_start, rt_end")
-    window = parser.add_mutually_exclusive_group(required=True)
-    window.add_argument("--ppm", type=non_negative_float, metavar="P", help="window half-width in ppm of the m/z")
-    window.add_argument("--da", type=non_negative_float, metavar="D", help="window half-width in Da (m/z units)")
+                        help="a CSV file of targets: columns id, mz and, optionally, ppm or da, rt_min, rt_max, "
+                             "ms_level, polarity (the table of `ozra batch xic`; name, rt_start and rt_end are "
+                             "read as id, rt_min and rt_max)")
+    window = parser.add_mutually_exclusive_group()
+    window.add_argument("--ppm", type=non_negative_float, metavar="P",
+                        help="window half-width in ppm of the m/z (for --targets: of rows that give none)")
+    window.add_argument("--da", type=non_negative_float, metavar="D",
+                        help="window half-width in Da (m/z units; for --targets: of rows that give none)")
     parser.add_argument("--rt", type=value_range, metavar="A:B",
                         help="only spectra with retention times from A to B minutes (both included)")
     add_output(parser)
@@ -80,36 +82,44 @@ def condition_summary(chosen) -> str:
     return " ".join(labels) + more
 
 
-@dataclasses.dataclass
-class Target:
-    name: str
-    mz: float
-    rt: tuple[float, float] | None
-
-
 def run_xic(args) -> int:
-    from ozra_data_access.common import ValueRange
-    from ozra_data_access.qual import ChromatogramFilterOption
+    from ozra_data_access.targets import TargetError, read_targets
 
-    targets = [Target(f"{mz!r}", mz, args.rt) for mz in args.mz or ()]
-    if args.targets:
-        targets += read_targets(args.targets, args.rt)
+    if args.mz and args.ppm is None and args.da is None:
+        raise UsageError("one of the arguments --ppm --da is required for --mz (the window half-width)")
+    defaults = {"ppm": args.ppm} if args.ppm is not None else {"da": args.da} if args.da is not None else {}
+    if args.rt:
+        defaults.update(rt_min=args.rt[0], rt_max=args.rt[1])
+    rows = [{"id": f"{mz!r}", "mz": mz} for mz in args.mz or ()]
+    try:
+        targets = read_targets(rows, defaults) if rows else []
+        if args.targets:
+            targets += read_targets(args.targets, defaults)
+    except TargetError as error:
+        raise CommandError(f"{args.targets}: {error}" if args.targets and str(args.targets) not in str(error)
+                           else str(error)) from None
     if not targets:
         raise UsageError("xic needs --mz M (one or more) or --targets FILE")
     with selection.open_file(args.file) as ozra_file:
         analysis = selection.qual_analysis(ozra_file, args)
         chosen = selection.conditions(analysis, args)
-        requests = [ChromatogramFilterOption(condition, ValueRange(*window(args, target.mz)),
-                                             ValueRange(*target.rt) if target.rt else None)
-                    for target in targets for condition in chosen]
-        results = analysis.get_multiple_xic(requests)
-    per_target = [selection.merged(results[i * len(chosen):(i + 1) * len(chosen)]) for i in range(len(targets))]
-    rows = [(target.name, target.mz, *row)
+        # A target that names its MS level or polarity takes every condition it selects; the others
+        # take the conditions chosen on the command line.
+        per_target_conditions = [
+            [c for c in analysis.unique_acquisition_conditions if target.selects(c)] if target.chooses_spectra
+            else chosen for target in targets]
+        requests = [target.request(condition)
+                    for target, conditions in zip(targets, per_target_conditions) for condition in conditions]
+        results = iter(analysis.get_multiple_xic(requests))
+        per_target = [selection.merged([next(results) for _ in conditions]) for conditions in per_target_conditions]
+    rows = [(target.id, target.mz, *row)
             for target, points in zip(targets, per_target)
             for row in chromatogram_table(points).rows]
-    title = f"XIC {condition_summary(chosen)}, " + (f"±{args.ppm!r} ppm" if args.ppm is not None else f"±{args.da!r} Da")
+    tolerance = (f"±{args.ppm!r} ppm" if args.ppm is not None else f"±{args.da!r} Da" if args.da is not None
+                 else "tolerances of the targets")
+    title = f"XIC {condition_summary(chosen)}, {tolerance}"
     emit(args, Table(("target", "mz") + POINT_COLUMNS, rows),
-         chromatogram_plot(title, [Series(target.name, *coordinates(points))
+         chromatogram_plot(title, [Series(target.id, *coordinates(points))
                                    for target, points in zip(targets, per_target)]))
     return 0
 
@@ -117,27 +127,3 @@ def run_xic(args) -> int:
 def window(args, mz: float) -> tuple[float, float]:
     half = mz * args.ppm / 1e6 if args.ppm is not None else args.da
     return mz - half, mz + half
-
-
-def read_targets(path: str, default_rt) -> list[Target]:
-    """The targets of a CSV file: a header row naming mz and, optionally, name, rt_start and rt_end."""
-    with open(path, newline="", encoding="utf-8") as file:
-        reader = csv.DictReader(file)
-        if not reader.fieldnames or "mz" not in reader.fieldnames:
-            raise CommandError(f"{path}: the first row must name the columns, one of them mz")
-        targets = []
-        for line, row in enumerate(reader, start=2):
-            try:
-                mz = float(row["mz"])
-                start, end = row.get("rt_start") or None, row.get("rt_end") or None
-                rt = (float(start), float(end)) if start is not None and end is not None else default_rt
-            except (TypeError, ValueError):
-                raise CommandError(f"{path}, line {line}: mz, rt_start and rt_end must be numbers") from None
-            if (start is None) != (end is None):
-                raise CommandError(f"{path}, line {line}: give both rt_start and rt_end, or neither")
-            if not mz > 0 or (rt is not None and not rt[0] <= rt[1]):
-                raise CommandError(f"{path}, line {line}: m/z must be above 0 and rt_start at most rt_end")
-            targets.append(Target(row.get("name") or f"{mz!r}", mz, rt))
-    if not targets:
-        raise CommandError(f"{path}: no targets")
-    return targets

@@ -107,3 +107,38 @@ def test_non_finite_values_are_refused_naming_the_spectrum(tmp_path, spectrum, m
     with pytest.raises(MzmlError, match=f"spectrum 'scan=1': .*{message}"):
         convert(source, tmp_path / "bad.ozra")
     assert os.listdir(tmp_path) == ["bad.mzML"]
+
+
+def _document_with(tmp_path, name, before_spectrum="", inside_binary=""):
+    import gzip
+
+    spectrum = syn.spectrum(0, [1.0], [1.0], scan_xml=syn.scan(1.0))
+    text = "".join(syn.document([spectrum]))
+    text = text.replace('<spectrumList count="0">', '<spectrumList count="0">' + before_spectrum)
+    head, tail = text.split("<binary>", 1)
+    path = tmp_path / name
+    with gzip.open(path, "wt", compresslevel=1) as stream:
+        stream.write(head + "<binary>")
+        stream.write(inside_binary)
+        stream.write(tail)
+    return path
+
+
+def test_a_text_larger_than_its_element_can_need_is_refused_before_it_is_held(tmp_path):
+    source = _document_with(tmp_path, "blanks.mzML.gz", inside_binary=" " * (80 << 20))
+    with pytest.raises(MzmlError, match="without an element boundary"):
+        convert(source, tmp_path / "out.ozra")
+
+
+def test_other_children_of_the_spectrum_list_are_released_as_they_are_read(tmp_path):
+    import tracemalloc
+
+    junk = '<junk note="' + "x" * 100 + '"/>'
+    source = _document_with(tmp_path, "junk.mzML.gz", before_spectrum=junk * 300_000)
+    tracemalloc.start()
+    try:
+        convert(source, tmp_path / "out.ozra")
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert peak < 40 << 20  # 300,000 junk elements kept would take several times this

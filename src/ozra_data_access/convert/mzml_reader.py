@@ -138,8 +138,9 @@ class MzmlReader:
     def __init__(self, source: Union[str, "os.PathLike[str]"]):
         self.source = os.fspath(source)
         self._file = _open(self.source)
+        self._stream = _BoundedStream(self._file, self.source)
         try:
-            self._events = self._parse(ElementTree.iterparse(self._file, events=("start", "end")))
+            self._events = self._parse(ElementTree.iterparse(self._stream, events=("start", "end")))
             self._groups: dict = {}
             self._tags: Optional[_Tags] = None
             #: The spectrum list's count attribute, once `items()` has reached the list (None if not given).
@@ -163,29 +164,46 @@ class MzmlReader:
         """Every spectrum and chromatogram, in file order, each read once."""
         tags = self._tags
         container = None
+        depth = 0  # of the element being read below the spectrum or chromatogram list
         for event, element in self._events:
             if event == "start":
                 if element.tag in tags.lists:
-                    container = element
+                    container, depth = element, 0
                     if element.tag == tags.lists[0] and (element.get("count") or "").isdigit():
                         self.spectrum_count = int(element.get("count"))
+                elif container is not None:
+                    depth += 1
+                    if depth == 1 and element.tag in (tags.spectrum, tags.chromatogram):
+                        self._stream.allow_item(element.get("defaultArrayLength"))
                 continue
+            if element.tag in tags.lists:
+                container = None
+                continue
+            depth -= 1
+            if depth != 0 or container is None:
+                continue
+            # A child of the list is read, then released, whatever it is.
+            item = None
             if element.tag == tags.spectrum:
                 item = self._spectrum(element)
             elif element.tag == tags.chromatogram:
                 item = self._chromatogram(element)
-            else:
-                continue
+            self._stream.allow_item(None)
             element.clear()
-            if container is not None:
-                container.remove(element)
-            yield item
+            # Every child the list holds so far is done with or still referenced by the parser (which
+            # goes on filling an element it has begun): dropping them all keeps each removal cheap.
+            del container[:]
+            if item is not None:
+                yield item
 
     def _parse(self, events):
         """The parser's events, its syntax errors and damaged compression raised as `MzmlError`; one
         generator serves the whole file."""
+        stream = self._stream
         try:
-            yield from events
+            for event in events:
+                stream.mark()
+                yield event
         except ElementTree.ParseError as error:
             raise MzmlError(f"{self.source}: not well-formed XML ({error})") from None
         except (EOFError, zlib.error, gzip.BadGzipFile) as error:
@@ -321,6 +339,46 @@ def _chosen(table: dict, reference: Optional[str]):
     if reference in table:
         return table[reference]
     return next(iter(table.values()), None)
+
+
+class _BoundedStream:
+    """The file as the XML parser reads it: in large chunks (the system's expat scans a token that
+    spans feeds again on every feed, so small feeds make one long attribute or text quadratic), and
+    with a bound on the bytes between two element boundaries, so that no text or attribute can make
+    the parser hold more than its element can need.
+
+    The bound is DEFAULT_ALLOWANCE bytes, and inside a spectrum or chromatogram ITEM_FACTOR times
+    the base64 text its declared array length needs as float64 (an array kind per binary array
+    allowed), whichever is larger; the parser's own read-ahead (one chunk) is added to either."""
+
+    CHUNK = 1 << 20
+    DEFAULT_ALLOWANCE = 64 << 20
+    ITEM_FACTOR = 8
+
+    def __init__(self, file: BinaryIO, source: str):
+        self._file = file
+        self._source = source
+        self._read = 0
+        self._marked = 0
+        self._allowance = self.DEFAULT_ALLOWANCE
+
+    def read(self, size: int = -1) -> bytes:
+        if self._read - self._marked > self._allowance + self.CHUNK:
+            raise MzmlError(f"{self._source}: more than {self._allowance:,} bytes without an element boundary "
+                            f"near byte {self._marked:,} of the XML (an oversized text or attribute)")
+        data = self._file.read(self.CHUNK)
+        self._read += len(data)
+        return data
+
+    def mark(self) -> None:
+        """An element boundary was reached: the bound counts from here."""
+        self._marked = self._read
+
+    def allow_item(self, declared_length: Optional[str]) -> None:
+        """The bound for the spectrum or chromatogram that declares `declared_length` values (None:
+        outside any)."""
+        length = int(declared_length) if declared_length and declared_length.isdigit() else 0
+        self._allowance = max(self.DEFAULT_ALLOWANCE, self.ITEM_FACTOR * length * 8 * 4 // 3)
 
 
 def _open(path: str) -> BinaryIO:

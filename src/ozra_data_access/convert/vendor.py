@@ -9,8 +9,14 @@ measurement. Each of its data files becomes:
   by m/z. Polarity: Waters functions give theirs; an Agilent run takes it from its method text
   (`ACQ.M/ACQ.TXT`, the active signals' "Polarity"), and so does its scan range, when the method
   has one signal with one scan row (else polarity or range stay unset and the report says so).
-  Waters MRM and SIR functions become quantitative analyses (one trace per channel), whatever
-  detector name the reader gives them.
+  What a Waters function holds is decided by its type in the run's `_FUNCTNS.INF` (see
+  :mod:`ozra_data_access.convert.waters`), never by the reader's detector name: MS scan, PDA,
+  SIR and MRM are stored, any other type is refused with a reason in the report. SIR and MRM
+  functions become one quantitative analysis with one trace per monitored ion (SIR: a level-1
+  condition whose mass range is the ion) or transition (MRM: a triple-quadrupole product ion
+  condition, precursor to product). A SIR ion is a trace rather than a one-point spectrum
+  because that is how it is read: an intensity over time at one m/z. The collision energy of
+  MRM transitions is not read from the run, so it is listed as not stored.
 - absorbance spectra (Agilent `.UV`, Waters PDA functions): a DAD function storing the
   wavelength array once, each spectrum's intensities exactly as decoded (mAU for Agilent;
   Waters stores raw detector values, kept as they are). The unit is in the function's
@@ -38,14 +44,25 @@ from ozra_data_access._internal._enum import (
     DetectorTypes,
     PolarityTypes,
     SpectrumTypes,
+    TripleQScanTypes,
     VendorSpecificAdditionalConditionTypes,
 )
 from ozra_data_access.common import ValueRange
+from ozra_data_access.convert import waters
 from ozra_data_access.convert.conditions import StoredConditions
 from ozra_data_access.convert.errors import ConversionError
 from ozra_data_access.convert.report import ConversionReport
 from ozra_data_access.convert.widths import exact_width
-from ozra_data_access.writer import FunctionData, MeasurementData, SpectrumData, write_file
+from ozra_data_access.quan import CONDITIONS_PROPERTY
+from ozra_data_access.writer import (
+    AcquisitionConditionData,
+    AcquisitionCoreConditionData,
+    FunctionData,
+    MeasurementData,
+    SpectrumData,
+    TripleQScanConditionData,
+    write_file,
+)
 
 #: The detector of an analog channel, by rainbow-api's detector name.
 _ANALOG_DETECTORS = {
@@ -55,9 +72,6 @@ _ANALOG_DETECTORS = {
     "FLD": DetectorTypes.FLUORESCENCE,
     "RID": DetectorTypes.REFRACTIVE_INDEX,
 }
-
-#: Waters acquisition modes whose channels are traces rather than scans.
-_TRACE_MODES = ("MRM", "SIR")
 
 _VENDOR_RECORDS = {"Waters": VendorSpecificAdditionalConditionTypes.WATERS_MASS_LYNX}
 
@@ -158,21 +172,83 @@ class _Run:
     def _functions(self) -> Iterator[FunctionData]:
         analog: dict = {}
         quan: list = []
+        conditions = _TraceConditions()
+        described = waters.read_functions(self.source) if self.metadata.get("vendor") == "Waters" else None
         for datafile in self.directory.datafiles:
-            mode = (datafile.metadata or {}).get("acquisition_mode")
-            if mode in _TRACE_MODES:
-                quan += self._channel_traces(datafile, DetectorTypes.MS)
-            elif datafile.detector == "MS":
+            number = waters.function_number(datafile.name)
+            kind = self._function_kind(datafile, number, described) if number is not None else None
+            if number is not None and kind is None:
+                continue
+            if kind in (waters.SIR, waters.MRM):
+                quan += self._monitored_traces(datafile, kind, described, conditions)
+            elif kind == waters.MS_SCAN or (kind is None and datafile.detector == "MS"):
                 yield self._ms_function(datafile)
-            elif datafile.data.shape[1] > 1:
+            elif kind == waters.PDA or (kind is None and datafile.data.shape[1] > 1):
                 yield self._dad_function(datafile)
             else:
                 detector = _ANALOG_DETECTORS.get(datafile.detector, DetectorTypes.ANALOG)
                 analog.setdefault(detector, []).extend(self._channel_traces(datafile, detector))
         if quan:
-            yield FunctionData.quan(quan)
+            yield FunctionData.quan(quan, supplemental_properties={CONDITIONS_PROPERTY: conditions.stored})
         for detector, traces in analog.items():
             yield FunctionData.analog(traces, detector_type=detector)
+
+    def _function_kind(self, datafile, number: int, described: Optional[dict]) -> Optional[str]:
+        """How a Waters function is stored, from the run's own record; None when it is refused.
+
+        Only without `_FUNCTNS.INF` does rainbow-api's detector name decide, and the report says so."""
+        if described is None:
+            mode = (datafile.metadata or {}).get("acquisition_mode")
+            kind = (waters.SIR if mode == "SIM" else waters.MS_SCAN) if datafile.detector == "MS" else (
+                waters.PDA if datafile.data.shape[1] > 1 else None)
+            if kind is None:
+                self.report.not_stored.append((datafile.name, "the run has no _FUNCTNS.INF and rainbow-api's label "
+                                               f"{datafile.detector!r} does not decide what the function holds"))
+            else:
+                self.report.notes.append(f"{datafile.name}: the run has no _FUNCTNS.INF; stored as {kind} from "
+                                         f"rainbow-api's label {datafile.detector!r}")
+            return kind
+        function = described.get(number)
+        if function is None:
+            self.report.not_stored.append((datafile.name, "_FUNCTNS.INF has no record for this function"))
+            return None
+        if function.kind is None:
+            self.report.not_stored.append((datafile.name, f"function type {function.type_code} in _FUNCTNS.INF is "
+                                           "not one this converter stores (MS scan, SIR, MRM, PDA)"))
+        return function.kind
+
+    def _monitored_traces(self, datafile, kind: str, described: Optional[dict],
+                          conditions: "_TraceConditions") -> list:
+        """One quantitative trace per monitored ion (SIR) or transition (MRM) of a Waters function."""
+        function = None if described is None else described[waters.function_number(datafile.name)]
+        set_mz = np.asarray(datafile.ylabels, dtype=np.float64) if function is None else function.set_mz
+        channels = datafile.data.shape[1]
+        if len(set_mz) != channels:
+            self.report.not_stored.append((datafile.name, f"{channels} channels in the data but {len(set_mz)} "
+                                           "monitored ions in _FUNCTNS.INF"))
+            return []
+        sign = (datafile.metadata or {}).get("polarity")
+        polarity = {"+": PolarityTypes.POSITIVE, "-": PolarityTypes.NEGATIVE}.get(sign)
+        if polarity is None:
+            self.report.not_stored.append((f"{datafile.name} polarity", "_extern.inf gives this function none"))
+        if kind == waters.MRM:
+            self.report.not_stored.append((f"{datafile.name} collision energy",
+                                           "the run records it in no field this converter reads"))
+        times = np.asarray(datafile.xlabels, dtype=np.float64)
+        traces = []
+        for channel in range(channels):
+            product = None if kind == waters.SIR else float(function.product_mz[channel])
+            name = f"{set_mz[channel]:.2f}" + ("" if product is None else f">{product:.2f}")
+            intensity = np.asarray(datafile.data[:, channel], dtype=np.float64)
+            trace = SpectrumData(
+                retention_time=None, x=times, intensity=intensity, spectrum_type=SpectrumTypes.UNKNOWN,
+                supplemental_properties={"SourceFile": datafile.name, "ChannelName": name, "ScanMode": kind},
+                ms_level=1 if product is None else 2, polarity=polarity,
+                precursor_value=None if product is None else float(set_mz[channel]),
+                is_profile_spectrum_measured=None, intensity_width=exact_width(intensity))
+            trace.acquisition_condition_index = conditions.index_of(trace, float(set_mz[channel]), product)
+            traces.append(trace)
+        return traces
 
     def _ms_function(self, datafile) -> FunctionData:
         captured = self.pairs.get(id(datafile.data))
@@ -240,6 +316,33 @@ class _Run:
         return traces
 
 
+class _TraceConditions:
+    """The condition list of the quantitative function: one entry per monitored ion or transition.
+
+    A SIR ion is a level-1 condition whose mass range is the ion's m/z; an MRM transition is a
+    level-2 triple-quadrupole product ion condition from its precursor to its product m/z."""
+
+    def __init__(self) -> None:
+        self.stored: list = []
+        self._positions: dict = {}
+
+    def index_of(self, trace: SpectrumData, set_mz: float, product: Optional[float]) -> int:
+        key = (trace.polarity, set_mz, product)
+        if key not in self._positions:
+            self._positions[key] = len(self.stored)
+            if product is None:
+                core = AcquisitionCoreConditionData(ms_level=1, polarity=trace.polarity,
+                                                    mass_range=ValueRange(set_mz, set_mz),
+                                                    original_measured_spectrum_type=None)
+            else:
+                core = AcquisitionCoreConditionData(
+                    ms_level=2, polarity=trace.polarity, original_measured_spectrum_type=None,
+                    triple_q_scan_condition=TripleQScanConditionData(
+                        TripleQScanTypes.PRODUCT, target_mz=set_mz, q3_range=ValueRange(product, product)))
+            self.stored.append(AcquisitionConditionData(core, precursor_value=None if product is None else set_mz))
+        return self._positions[key]
+
+
 def _channel_properties(datafile) -> dict:
     """A data file's channel name (its signal text, else its file name), unit and signal settings."""
     metadata = datafile.metadata or {}
@@ -269,7 +372,11 @@ def _agilent_method_signals(source: str) -> tuple[list, list]:
         return [], []
     with open(path, "rb") as file:
         data = file.read()
-    text = data.decode("utf-16") if data[:2] in (b"\xff\xfe", b"\xfe\xff") else data.decode("latin-1")
+    try:
+        text = data.decode("utf-16") if data[:2] in (b"\xff\xfe", b"\xfe\xff") else data.decode("latin-1")
+    except UnicodeDecodeError as error:
+        raise ConversionError(f"{path}: the method text is not whole UTF-16 (cut or damaged at byte "
+                              f"{error.start:,})") from None
     polarities, ranges = [], []
     in_signal = False
     for line in text.splitlines():

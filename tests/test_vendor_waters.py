@@ -91,3 +91,18 @@ def test_method_text_cut_at_an_odd_byte_is_a_conversion_error_naming_it(tmp_path
     method.write_bytes(data[:len(data) // 2 * 2 - 1])
     with pytest.raises(ConversionError, match="ACQ.TXT"):
         convert(run, tmp_path / "orange.ozra")
+
+
+@pytest.mark.parametrize("cut", [["DAD1.UV"], ["DAD1.UV", "ADC1A.CH", "DAD1B.ch", "DAD1C.ch"]], ids=["one", "all"])
+def test_a_data_file_that_cannot_be_read_is_listed_and_a_run_with_none_is_an_error(tmp_path, cut):
+    run = tmp_path / "red.D"
+    shutil.copytree(VENDOR / "red.D", run)
+    for name in cut:
+        (run / name).write_bytes((run / name).read_bytes()[:1])
+    if len(cut) > 1:
+        with pytest.raises(ConversionError, match="DAD1.UV"):
+            convert(run, tmp_path / "red.ozra")
+        return
+    report = convert(run, tmp_path / "red.ozra")
+    assert "DAD1.UV" in dict(report.not_stored)
+    assert not any("DAD analysis" in line for line in report.analyses)

@@ -89,13 +89,28 @@ def convert_vendor_folder(source: str, target: str, report: ConversionReport, *,
             directory = rainbow.read(source)
         except Exception as error:  # rainbow-api raises plain exceptions for what it cannot read
             raise ConversionError(f"{source}: rainbow-api cannot read the folder ({error})") from None
+    read_names = {f.name.lower() for f in directory.datafiles}
+    unread = sorted(name for name in _data_files(source) if name.lower() not in read_names)
     if not directory.datafiles:
-        raise ConversionError(f"{source}: the folder holds no data file rainbow-api reads")
+        raise ConversionError(f"{source}: the folder holds no data file rainbow-api reads"
+                              + (f" ({', '.join(unread)} could not be read)" if unread else ""))
+    report.not_stored += [(name, "rainbow-api could not read it (damaged, cut short, or of a layout it does "
+                                 "not know)") for name in unread]
     run = _Run(source, directory, pairs, report)
     total = sum(len(f.xlabels) for f in directory.datafiles if f.data.shape[1] > 1)
     write_file(target, [run.measurement()], point_encoding=point_encoding, intensity_width=8,
                progress=None if progress is None else (lambda done: progress(done, total)))
     report.spectra = run.spectra
+
+
+#: The data files of a run folder, by name: Agilent signal, spectrum and MS files, Waters functions and channels.
+_DATA_FILE = re.compile(r"^(.+\.(uv|ch|ms)|_func\d{3}\.dat|_chro\d{3}\.dat)$")
+
+
+def _data_files(source: str) -> list:
+    """The names of the data files directly in the run folder, which a conversion must account for."""
+    return [name for name in os.listdir(source)
+            if _DATA_FILE.match(name.lower()) and os.path.isfile(os.path.join(source, name))]
 
 
 def _rainbow(source: str):

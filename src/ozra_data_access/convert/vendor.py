@@ -1,4 +1,4 @@
-"""Converting vendor run folders (Agilent ChemStation `.D`, Waters MassLynx `.raw`) through rainbow-api.
+"""Converting vendor run folders (Agilent ChemStation and MassHunter `.D`, Waters MassLynx `.raw`) through rainbow-api.
 
 rainbow-api (the optional extra `vendor`) decodes the vendor files; one run becomes one
 measurement. Each of its data files becomes:
@@ -26,6 +26,9 @@ measurement. Each of its data files becomes:
   keeps its channel ("ChannelName", the vendor's signal text when it has one), "DetectorType"
   (rainbow-api's detector name) and "Unit".
 
+Agilent MassHunter MS files (`AcqData/`) are read as :mod:`ozra_data_access.convert.masshunter`
+describes, when the run has no other MS data file (a GC-MS run's `data.ms` is read as above).
+
 Time axes: every data file keeps its own, in minutes as rainbow-api gives them (float64 for
 Agilent; Waters stores float32, kept exactly); times before the injection (negative) are kept.
 """
@@ -51,6 +54,7 @@ from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import waters
 from ozra_data_access.convert.conditions import StoredConditions
 from ozra_data_access.convert.errors import ConversionError
+from ozra_data_access.convert.masshunter import masshunter_files, masshunter_function
 from ozra_data_access.convert.report import ConversionReport
 from ozra_data_access.convert.widths import exact_width
 from ozra_data_access.quan import CONDITIONS_PROPERTY
@@ -91,13 +95,17 @@ def convert_vendor_folder(source: str, target: str, report: ConversionReport, *,
             raise ConversionError(f"{source}: rainbow-api cannot read the folder ({error})") from None
     read_names = {f.name.lower() for f in directory.datafiles}
     unread = sorted(name for name in _data_files(source) if name.lower() not in read_names)
-    if not directory.datafiles:
+    extra = []
+    if masshunter_files(source) and not any(f.detector == "MS" for f in directory.datafiles):
+        extra = [f for f in [masshunter_function(rainbow, source, report)] if f is not None]
+    if not directory.datafiles and not extra:
         raise ConversionError(f"{source}: the folder holds no data file rainbow-api reads"
                               + (f" ({', '.join(unread)} could not be read)" if unread else ""))
     report.not_stored += [(name, "rainbow-api could not read it (damaged, cut short, or of a layout it does "
                                  "not know)") for name in unread]
-    run = _Run(source, directory, pairs, report)
+    run = _Run(source, directory, pairs, report, extra)
     total = sum(len(f.xlabels) for f in directory.datafiles if f.data.shape[1] > 1)
+    total += sum(len(f.spectra) for f in extra)
     write_file(target, [run.measurement()], point_encoding=point_encoding, intensity_width=8,
                progress=None if progress is None else (lambda done: progress(done, total)))
     report.spectra = run.spectra
@@ -157,13 +165,14 @@ def _decoded_pairs() -> Iterator[dict]:
 class _Run:
     """The functions of one run, made from rainbow-api's data files."""
 
-    def __init__(self, source: str, directory, pairs: dict, report: ConversionReport):
+    def __init__(self, source: str, directory, pairs: dict, report: ConversionReport, extra: list):
         self.source = source
+        self.extra = extra
         self.directory = directory
         self.pairs = pairs
         self.report = report
         self.metadata = directory.metadata or {}
-        self.spectra = 0
+        self.spectra = sum(len(f.spectra) for f in extra)
 
     def measurement(self) -> MeasurementData:
         metadata = self.metadata
@@ -171,7 +180,7 @@ class _Run:
                       if metadata.get(key) is not None}
         volume = metadata.get("injection_volume")
         return MeasurementData(
-            functions=list(self._functions()),
+            functions=self.extra + list(self._functions()),
             sample_name=metadata.get("sample") or os.path.splitext(os.path.basename(self.source.rstrip("/\\")))[0],
             injection_volume=None if not isinstance(volume, dict) else volume.get("value"),
             dilution_factor=metadata.get("dilution"),

@@ -39,6 +39,7 @@ import contextlib
 import os
 import re
 import threading
+import zipfile
 from typing import Callable, Iterator, Optional
 
 import numpy as np
@@ -86,25 +87,39 @@ _WRAP_LOCK = threading.Lock()
 def convert_vendor_folder(source: str, target: str, report: ConversionReport, *,
                           progress: Optional[Callable[[int, Optional[int]], None]] = None,
                           point_encoding: str = "zstd") -> None:
-    """Writes the run in the folder `source` as the Ozra file `target`, noting in `report` what it left out."""
+    """Writes the run in `source` as the Ozra file `target`, noting in `report` what it left out.
+
+    `source` is a run folder or an OpenLab `.dx` archive (whose instrument telemetry traces,
+    such as pump pressure and sampler temperature, are stored as analog traces)."""
     rainbow = _rainbow(source)
+    archive = os.path.isfile(source)
     with _decoded_pairs() as pairs:
         try:
-            directory = rainbow.read(source)
+            directory = rainbow.read(source, **({"telemetry": True} if archive else {}))
         except Exception as error:  # rainbow-api raises plain exceptions for what it cannot read
-            raise ConversionError(f"{source}: rainbow-api cannot read the folder ({error})") from None
-    read_names = {f.name.lower() for f in directory.datafiles}
-    unread = sorted(name for name in _data_files(source) if name.lower() not in read_names)
+            raise ConversionError(f"{source}: rainbow-api cannot read the {'archive' if archive else 'folder'} "
+                                  f"({error})") from None
+    if directory is None:
+        raise ConversionError(f"{source}: the archive holds no data file rainbow-api reads")
+    # rainbow-api keeps channels of no known detector (pressure, %B, telemetry) apart, in `analog`.
+    datafiles = list(directory.datafiles) + list(getattr(directory, "analog", None) or [])
+    read_names = {f.name.lower() for f in datafiles}
+    if archive:
+        members = _archive_data_members(source)
+        unread = [f"{len(members) - len(datafiles)} of the archive's {len(members)} data members"] if (
+            len(members) > len(datafiles)) else []
+    else:
+        unread = sorted(name for name in _data_files(source) if name.lower() not in read_names)
     extra = []
-    if masshunter_files(source) and not any(f.detector == "MS" for f in directory.datafiles):
+    if not archive and masshunter_files(source) and not any(f.detector == "MS" for f in datafiles):
         extra = [f for f in [masshunter_function(rainbow, source, report)] if f is not None]
-    if not directory.datafiles and not extra:
+    if not datafiles and not extra:
         raise ConversionError(f"{source}: the folder holds no data file rainbow-api reads"
                               + (f" ({', '.join(unread)} could not be read)" if unread else ""))
     report.not_stored += [(name, "rainbow-api could not read it (damaged, cut short, or of a layout it does "
                                  "not know)") for name in unread]
-    run = _Run(source, directory, pairs, report, extra)
-    total = sum(len(f.xlabels) for f in directory.datafiles if f.data.shape[1] > 1)
+    run = _Run(source, directory, datafiles, pairs, report, extra)
+    total = sum(len(f.xlabels) for f in datafiles if f.data.shape[1] > 1)
     total += sum(len(f.spectra) for f in extra)
     write_file(target, [run.measurement()], point_encoding=point_encoding, intensity_width=8,
                progress=None if progress is None else (lambda done: progress(done, total)))
@@ -119,6 +134,12 @@ def _data_files(source: str) -> list:
     """The names of the data files directly in the run folder, which a conversion must account for."""
     return [name for name in os.listdir(source)
             if _DATA_FILE.match(name.lower()) and os.path.isfile(os.path.join(source, name))]
+
+
+def _archive_data_members(source: str) -> list:
+    """The data members (.UV, .CH, .IT) of an OpenLab archive."""
+    with zipfile.ZipFile(source) as archive:
+        return [name for name in archive.namelist() if os.path.splitext(name)[1].lower() in (".uv", ".ch", ".it")]
 
 
 def _rainbow(source: str):
@@ -165,8 +186,10 @@ def _decoded_pairs() -> Iterator[dict]:
 class _Run:
     """The functions of one run, made from rainbow-api's data files."""
 
-    def __init__(self, source: str, directory, pairs: dict, report: ConversionReport, extra: list):
+    def __init__(self, source: str, directory, datafiles: list, pairs: dict, report: ConversionReport,
+                 extra: list):
         self.source = source
+        self.datafiles = datafiles
         self.extra = extra
         self.directory = directory
         self.pairs = pairs
@@ -198,7 +221,7 @@ class _Run:
         quan: list = []
         conditions = _TraceConditions()
         described = waters.read_functions(self.source) if self.metadata.get("vendor") == "Waters" else None
-        for datafile in self.directory.datafiles:
+        for datafile in self.datafiles:
             number = waters.function_number(datafile.name)
             kind = self._function_kind(datafile, number, described) if number is not None else None
             if number is not None and kind is None:
@@ -368,9 +391,10 @@ class _TraceConditions:
 
 
 def _channel_properties(datafile) -> dict:
-    """A data file's channel name (its signal text, else its file name), unit and signal settings."""
+    """A data file's channel name (its signal text or description, else its file name), unit and signal settings."""
     metadata = datafile.metadata or {}
-    properties = {"SourceFile": datafile.name, "ChannelName": str(metadata.get("signal") or datafile.name)}
+    properties = {"SourceFile": datafile.name, "ChannelName": str(metadata.get("signal") or metadata.get("description")
+                                                                    or datafile.name)}
     for key, name in (("unit", "Unit"), ("wavelength", "Wavelength"), ("bandwidth", "Bandwidth"),
                       ("reference_wavelength", "ReferenceWavelength")):
         if metadata.get(key) is not None:

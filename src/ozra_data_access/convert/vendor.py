@@ -1,4 +1,4 @@
-"""Converting vendor run folders (Agilent ChemStation `.D`, Waters MassLynx `.raw`) through rainbow-api.
+"""Converting vendor run folders (Agilent ChemStation and MassHunter `.D`, Waters MassLynx `.raw`) through rainbow-api.
 
 rainbow-api (the optional extra `vendor`) decodes the vendor files; one run becomes one
 measurement. Each of its data files becomes:
@@ -9,10 +9,14 @@ measurement. Each of its data files becomes:
   by m/z. Polarity: Waters functions give theirs; an Agilent run takes it from its method text
   (`ACQ.M/ACQ.TXT`, the active signals' "Polarity"), and so does its scan range, when the method
   has one signal with one scan row (else polarity or range stay unset and the report says so).
-  Which kind a Waters function is comes from the run itself (see `waters_functions`), never from
-  the reader's detector name: MRM functions become a quantitative analysis with one trace per
-  transition (a triple-quadrupole condition from precursor to product), SIR functions one trace
-  per monitored ion; a function of any other recorded type is not stored, and said so.
+  What a Waters function holds is decided by its type in the run's `_FUNCTNS.INF` (see
+  :mod:`ozra_data_access.convert.waters`), never by the reader's detector name: MS scan, PDA,
+  SIR and MRM are stored, any other type is refused with a reason in the report. SIR and MRM
+  functions become one quantitative analysis with one trace per monitored ion (SIR: a level-1
+  condition whose mass range is the ion) or transition (MRM: a triple-quadrupole product ion
+  condition, precursor to product). A SIR ion is a trace rather than a one-point spectrum
+  because that is how it is read: an intensity over time at one m/z. The collision energy of
+  MRM transitions is not read from the run, so it is listed as not stored.
 - absorbance spectra (Agilent `.UV`, Waters PDA functions): a DAD function storing the
   wavelength array once, each spectrum's intensities exactly as decoded (mAU for Agilent;
   Waters stores raw detector values, kept as they are). The unit is in the function's
@@ -20,8 +24,10 @@ measurement. Each of its data files becomes:
 - single-channel signals (`.ch` DAD signals, ADC channels such as CAD and ELSD, Waters analog
   channels): analog traces, grouped into one analog function per detector kind. Each trace
   keeps its channel ("ChannelName", the vendor's signal text when it has one), "DetectorType"
-  (rainbow-api's detector name, "analog" for the instrument's other channels such as pressure
-  or solvent composition) and "Unit".
+  (rainbow-api's detector name) and "Unit".
+
+Agilent MassHunter MS files (`AcqData/`) are read as :mod:`ozra_data_access.convert.masshunter`
+describes, when the run has no other MS data file (a GC-MS run's `data.ms` is read as above).
 
 Time axes: every data file keeps its own, in minutes as rainbow-api gives them (float64 for
 Agilent; Waters stores float32, kept exactly); times before the injection (negative) are kept.
@@ -33,6 +39,7 @@ import contextlib
 import os
 import re
 import threading
+import zipfile
 from typing import Callable, Iterator, Optional
 
 import numpy as np
@@ -41,17 +48,27 @@ from ozra_data_access._internal._enum import (
     DetectorTypes,
     PolarityTypes,
     SpectrumTypes,
+    TripleQScanTypes,
     VendorSpecificAdditionalConditionTypes,
 )
 from ozra_data_access.common import ValueRange
-from ozra_data_access.convert.conditions import StoredConditions, TraceConditions
+from ozra_data_access.convert import waters
+from ozra_data_access.convert.conditions import StoredConditions
 from ozra_data_access.convert.errors import ConversionError
 from ozra_data_access.convert.finite import require_finite
+from ozra_data_access.convert.masshunter import masshunter_files, masshunter_function
 from ozra_data_access.convert.report import ConversionReport
-from ozra_data_access.convert.waters_functions import FunctionKind, function_kinds, transitions
 from ozra_data_access.convert.widths import exact_width
 from ozra_data_access.quan import CONDITIONS_PROPERTY
-from ozra_data_access.writer import FunctionData, MeasurementData, SpectrumData, write_file
+from ozra_data_access.writer import (
+    AcquisitionConditionData,
+    AcquisitionCoreConditionData,
+    FunctionData,
+    MeasurementData,
+    SpectrumData,
+    TripleQScanConditionData,
+    write_file,
+)
 
 #: The detector of an analog channel, by rainbow-api's detector name.
 _ANALOG_DETECTORS = {
@@ -71,33 +88,59 @@ _WRAP_LOCK = threading.Lock()
 def convert_vendor_folder(source: str, target: str, report: ConversionReport, *,
                           progress: Optional[Callable[[int, Optional[int]], None]] = None,
                           point_encoding: str = "zstd") -> None:
-    """Writes the run in the folder `source` as the Ozra file `target`, noting in `report` what it left out."""
+    """Writes the run in `source` as the Ozra file `target`, noting in `report` what it left out.
+
+    `source` is a run folder or an OpenLab `.dx` archive (whose instrument telemetry traces,
+    such as pump pressure and sampler temperature, are stored as analog traces)."""
     rainbow = _rainbow(source)
+    archive = os.path.isfile(source)
     with _decoded_pairs() as pairs:
         try:
-            directory = rainbow.read(source)
+            directory = rainbow.read(source, **({"telemetry": True} if archive else {}))
         except Exception as error:  # rainbow-api raises plain exceptions for what it cannot read
-            raise ConversionError(f"{source}: rainbow-api cannot read the folder ({error})") from None
-    if not directory.datafiles:
-        raise ConversionError(f"{source}: the folder holds no data file rainbow-api reads")
-    report.not_stored += [(name, "rainbow-api cannot read it (damaged, or of a kind it does not know)")
-                          for name in _unread_data_files(source, directory)]
-    run = _Run(source, directory, pairs, report)
-    total = sum(len(f.xlabels) for f in directory.datafiles if f.data.shape[1] > 1)
+            raise ConversionError(f"{source}: rainbow-api cannot read the {'archive' if archive else 'folder'} "
+                                  f"({error})") from None
+    if directory is None:
+        raise ConversionError(f"{source}: the archive holds no data file rainbow-api reads")
+    # rainbow-api keeps channels of no known detector (pressure, %B, telemetry) apart, in `analog`.
+    datafiles = list(directory.datafiles) + list(getattr(directory, "analog", None) or [])
+    read_names = {f.name.lower() for f in datafiles}
+    if archive:
+        members = _archive_data_members(source)
+        unread = [f"{len(members) - len(datafiles)} of the archive's {len(members)} data members"] if (
+            len(members) > len(datafiles)) else []
+    else:
+        unread = sorted(name for name in _data_files(source) if name.lower() not in read_names)
+    extra = []
+    if not archive and masshunter_files(source) and not any(f.detector == "MS" for f in datafiles):
+        extra = [f for f in [masshunter_function(rainbow, source, report)] if f is not None]
+    if not datafiles and not extra:
+        raise ConversionError(f"{source}: the folder holds no data file rainbow-api reads"
+                              + (f" ({', '.join(unread)} could not be read)" if unread else ""))
+    report.not_stored += [(name, "rainbow-api could not read it (damaged, cut short, or of a layout it does "
+                                 "not know)") for name in unread]
+    run = _Run(source, directory, datafiles, pairs, report, extra)
+    total = sum(len(f.xlabels) for f in datafiles if f.data.shape[1] > 1)
+    total += sum(len(f.spectra) for f in extra)
     write_file(target, [run.measurement()], point_encoding=point_encoding, intensity_width=8,
                progress=None if progress is None else (lambda done: progress(done, total)))
     report.spectra = run.spectra
 
 
-#: The data files of a run folder: Agilent signals, spectra and scans; Waters functions and analog channels.
-_DATA_FILE = re.compile(r"^(?:.+\.(?:ch|uv|ms)|_FUNC\d{3}\.DAT|_CHRO\d{3}\.DAT)$", re.IGNORECASE)
+#: The data files of a run folder, by name: Agilent signal, spectrum and MS files, Waters functions and channels.
+_DATA_FILE = re.compile(r"^(.+\.(uv|ch|ms)|_func\d{3}\.dat|_chro\d{3}\.dat)$")
 
 
-def _unread_data_files(source: str, directory) -> list[str]:
-    """The data files in the run folder that rainbow-api read nothing from."""
-    read = {datafile.name.upper() for datafile in [*directory.datafiles, *directory.analog]}
-    return sorted(name for name in os.listdir(source)
-                  if _DATA_FILE.match(name) and os.path.isfile(os.path.join(source, name)) and name.upper() not in read)
+def _data_files(source: str) -> list:
+    """The names of the data files directly in the run folder, which a conversion must account for."""
+    return [name for name in os.listdir(source)
+            if _DATA_FILE.match(name.lower()) and os.path.isfile(os.path.join(source, name))]
+
+
+def _archive_data_members(source: str) -> list:
+    """The data members (.UV, .CH, .IT) of an OpenLab archive."""
+    with zipfile.ZipFile(source) as archive:
+        return [name for name in archive.namelist() if os.path.splitext(name)[1].lower() in (".uv", ".ch", ".it")]
 
 
 def _rainbow(source: str):
@@ -144,13 +187,16 @@ def _decoded_pairs() -> Iterator[dict]:
 class _Run:
     """The functions of one run, made from rainbow-api's data files."""
 
-    def __init__(self, source: str, directory, pairs: dict, report: ConversionReport):
+    def __init__(self, source: str, directory, datafiles: list, pairs: dict, report: ConversionReport,
+                 extra: list):
         self.source = source
+        self.datafiles = datafiles
+        self.extra = extra
         self.directory = directory
         self.pairs = pairs
         self.report = report
         self.metadata = directory.metadata or {}
-        self.spectra = 0
+        self.spectra = sum(len(f.spectra) for f in extra)
 
     def measurement(self) -> MeasurementData:
         metadata = self.metadata
@@ -158,7 +204,7 @@ class _Run:
                       if metadata.get(key) is not None}
         volume = metadata.get("injection_volume")
         return MeasurementData(
-            functions=list(self._functions()),
+            functions=self.extra + list(self._functions()),
             sample_name=metadata.get("sample") or os.path.splitext(os.path.basename(self.source.rstrip("/\\")))[0],
             injection_volume=None if not isinstance(volume, dict) else volume.get("value"),
             dilution_factor=metadata.get("dilution"),
@@ -174,18 +220,18 @@ class _Run:
     def _functions(self) -> Iterator[FunctionData]:
         analog: dict = {}
         quan: list = []
-        conditions = TraceConditions()
-        kinds = function_kinds(self.source)
-        # The instrument's other channels (pressure, solvent composition) are rainbow-api's "analog" list.
-        for datafile in [*self.directory.datafiles, *self.directory.analog]:
-            kind = self._kind(datafile, kinds)
-            if kind is None:
+        conditions = _TraceConditions()
+        described = waters.read_functions(self.source) if self.metadata.get("vendor") == "Waters" else None
+        for datafile in self.datafiles:
+            number = waters.function_number(datafile.name)
+            kind = self._function_kind(datafile, number, described) if number is not None else None
+            if number is not None and kind is None:
                 continue
-            if kind in (FunctionKind.MRM, FunctionKind.SIR):
-                quan += self._monitoring_traces(datafile, kind, conditions)
-            elif kind == FunctionKind.MS_SCAN:
+            if kind in (waters.SIR, waters.MRM):
+                quan += self._monitored_traces(datafile, kind, described, conditions)
+            elif kind == waters.MS_SCAN or (kind is None and datafile.detector == "MS"):
                 yield self._ms_function(datafile)
-            elif kind == FunctionKind.DIODE_ARRAY:
+            elif kind == waters.PDA or (kind is None and datafile.data.shape[1] > 1):
                 yield self._dad_function(datafile)
             else:
                 detector = _ANALOG_DETECTORS.get(datafile.detector, DetectorTypes.ANALOG)
@@ -195,28 +241,62 @@ class _Run:
         for detector, traces in analog.items():
             yield FunctionData.analog(traces, detector_type=detector)
 
-    def _kind(self, datafile, kinds: Optional[dict]) -> Optional[FunctionKind]:
-        """What a data file holds: for a Waters function, the type the run records for it (None, and a
-        line in the report, for a type that is not read); else what rainbow-api's reading shows."""
-        name = datafile.name.upper()
-        if kinds is not None and name in kinds:
-            kind, code = kinds[name]
+    def _function_kind(self, datafile, number: int, described: Optional[dict]) -> Optional[str]:
+        """How a Waters function is stored, from the run's own record; None when it is refused.
+
+        Only without `_FUNCTNS.INF` does rainbow-api's detector name decide, and the report says so."""
+        if described is None:
+            mode = (datafile.metadata or {}).get("acquisition_mode")
+            kind = (waters.SIR if mode == "SIM" else waters.MS_SCAN) if datafile.detector == "MS" else (
+                waters.PDA if datafile.data.shape[1] > 1 else None)
             if kind is None:
-                self.report.not_stored.append((f"{datafile.name}", f"its function type (code {code} in "
-                                               "_FUNCTNS.INF) is not one this converter reads (MS scan, SIR, "
-                                               "MRM, diode array)"))
+                self.report.not_stored.append((datafile.name, "the run has no _FUNCTNS.INF and rainbow-api's label "
+                                               f"{datafile.detector!r} does not decide what the function holds"))
+            else:
+                self.report.notes.append(f"{datafile.name}: the run has no _FUNCTNS.INF; stored as {kind} from "
+                                         f"rainbow-api's label {datafile.detector!r}")
             return kind
-        if name.startswith("_FUNC"):
-            kind = (FunctionKind.SIR if (datafile.metadata or {}).get("acquisition_mode") == "SIM"
-                    else FunctionKind.MS_SCAN if datafile.detector == "MS" else FunctionKind.DIODE_ARRAY)
-            self.report.notes.append(f"{datafile.name}: the run records no function type (no _FUNCTNS.INF); "
-                                     f"taken as {kind.value} from rainbow-api's detector name {datafile.detector!r}")
-            return kind
-        if datafile.detector == "MS":
-            return FunctionKind.MS_SCAN
-        if datafile.data.shape[1] > 1:
-            return FunctionKind.DIODE_ARRAY
-        return FunctionKind.ANALOG
+        function = described.get(number)
+        if function is None:
+            self.report.not_stored.append((datafile.name, "_FUNCTNS.INF has no record for this function"))
+            return None
+        if function.kind is None:
+            self.report.not_stored.append((datafile.name, f"function type {function.type_code} in _FUNCTNS.INF is "
+                                           "not one this converter stores (MS scan, SIR, MRM, PDA)"))
+        return function.kind
+
+    def _monitored_traces(self, datafile, kind: str, described: Optional[dict],
+                          conditions: "_TraceConditions") -> list:
+        """One quantitative trace per monitored ion (SIR) or transition (MRM) of a Waters function."""
+        function = None if described is None else described[waters.function_number(datafile.name)]
+        set_mz = np.asarray(datafile.ylabels, dtype=np.float64) if function is None else function.set_mz
+        channels = datafile.data.shape[1]
+        if len(set_mz) != channels:
+            self.report.not_stored.append((datafile.name, f"{channels} channels in the data but {len(set_mz)} "
+                                           "monitored ions in _FUNCTNS.INF"))
+            return []
+        sign = (datafile.metadata or {}).get("polarity")
+        polarity = {"+": PolarityTypes.POSITIVE, "-": PolarityTypes.NEGATIVE}.get(sign)
+        if polarity is None:
+            self.report.not_stored.append((f"{datafile.name} polarity", "_extern.inf gives this function none"))
+        if kind == waters.MRM:
+            self.report.not_stored.append((f"{datafile.name} collision energy",
+                                           "the run records it in no field this converter reads"))
+        times = self._checked_times(datafile)
+        traces = []
+        for channel in range(channels):
+            product = None if kind == waters.SIR else float(function.product_mz[channel])
+            name = f"{set_mz[channel]:.2f}" + ("" if product is None else f">{product:.2f}")
+            intensity = np.asarray(datafile.data[:, channel], dtype=np.float64)
+            trace = SpectrumData(
+                retention_time=None, x=times, intensity=intensity, spectrum_type=SpectrumTypes.UNKNOWN,
+                supplemental_properties={"SourceFile": datafile.name, "ChannelName": name, "ScanMode": kind},
+                ms_level=1 if product is None else 2, polarity=polarity,
+                precursor_value=None if product is None else float(set_mz[channel]),
+                is_profile_spectrum_measured=None, intensity_width=exact_width(intensity))
+            trace.acquisition_condition_index = conditions.index_of(trace, float(set_mz[channel]), product)
+            traces.append(trace)
+        return traces
 
     def _ms_function(self, datafile) -> FunctionData:
         captured = self.pairs.get(id(datafile.data))
@@ -275,42 +355,8 @@ class _Run:
         return FunctionData.dad(spectra, wavelengths=np.asarray(datafile.ylabels, dtype=np.float64),
                                 supplemental_properties=_channel_properties(datafile))
 
-    def _monitoring_traces(self, datafile, kind: FunctionKind, conditions: TraceConditions) -> list:
-        """One trace per monitored ion (SIR) or transition (MRM), over the function's own time axis."""
-        pairs = transitions(self.source, datafile.name)
-        if pairs is None or len(pairs) != datafile.data.shape[1]:
-            raise ConversionError(f"{os.path.join(self.source, datafile.name)}: the {kind.value} function has "
-                                  f"{datafile.data.shape[1]} channels, but _FUNCTNS.INF lists "
-                                  f"{0 if pairs is None else len(pairs)} masses for it")
-        polarity = {"+": PolarityTypes.POSITIVE, "-": PolarityTypes.NEGATIVE}.get(
-            (datafile.metadata or {}).get("polarity"))
-        if polarity is None:
-            self.report.notes.append(f"{datafile.name}: polarity not stored (_extern.inf names none for it)")
-        if kind == FunctionKind.MRM:
-            self.report.notes.append(f"{datafile.name}: collision energies not stored (the run's files read "
-                                     "here do not record one per transition)")
-        times = self._checked_times(datafile)
-        traces = []
-        for column, (precursor, product) in enumerate(pairs):
-            intensity = np.asarray(datafile.data[:, column], dtype=np.float64)
-            properties = {"SourceFile": datafile.name, "DetectorType": "MS"}
-            if kind == FunctionKind.MRM:
-                properties["ChannelName"] = f"MRM {precursor:g} > {product:g}"
-                properties["ProductMz"] = product
-            else:
-                properties["ChannelName"] = f"SIR {precursor:g}"
-            trace = SpectrumData(retention_time=None, x=times, intensity=intensity,
-                                 spectrum_type=SpectrumTypes.UNKNOWN, supplemental_properties=properties,
-                                 ms_level=2 if kind == FunctionKind.MRM else 1, polarity=polarity,
-                                 precursor_value=precursor, is_profile_spectrum_measured=None,
-                                 intensity_width=exact_width(intensity))
-            trace.acquisition_condition_index = conditions.index_of(
-                trace, product if kind == FunctionKind.MRM else None, None)
-            traces.append(trace)
-        return traces
-
     def _checked_times(self, datafile) -> np.ndarray:
-        """A data file's time axis in minutes, and its values checked to be finite."""
+        """A data file's time axis in minutes, its values and times checked to be finite."""
         where = os.path.join(self.source, datafile.name)
         require_finite(np.asarray(datafile.data, dtype=np.float64), "values", where)
         return require_finite(np.asarray(datafile.xlabels, dtype=np.float64), "time axis", where)
@@ -322,7 +368,7 @@ class _Run:
         for column, label in enumerate(np.atleast_1d(datafile.ylabels)):
             intensity = np.asarray(datafile.data[:, column], dtype=np.float64)
             properties = _channel_properties(datafile)
-            properties["DetectorType"] = datafile.detector or "analog"
+            properties["DetectorType"] = datafile.detector
             if datafile.data.shape[1] > 1:
                 properties["ChannelName"] = f"{properties['ChannelName']} {label}"
             traces.append(SpectrumData(retention_time=None, x=times, intensity=intensity,
@@ -332,10 +378,38 @@ class _Run:
         return traces
 
 
+class _TraceConditions:
+    """The condition list of the quantitative function: one entry per monitored ion or transition.
+
+    A SIR ion is a level-1 condition whose mass range is the ion's m/z; an MRM transition is a
+    level-2 triple-quadrupole product ion condition from its precursor to its product m/z."""
+
+    def __init__(self) -> None:
+        self.stored: list = []
+        self._positions: dict = {}
+
+    def index_of(self, trace: SpectrumData, set_mz: float, product: Optional[float]) -> int:
+        key = (trace.polarity, set_mz, product)
+        if key not in self._positions:
+            self._positions[key] = len(self.stored)
+            if product is None:
+                core = AcquisitionCoreConditionData(ms_level=1, polarity=trace.polarity,
+                                                    mass_range=ValueRange(set_mz, set_mz),
+                                                    original_measured_spectrum_type=None)
+            else:
+                core = AcquisitionCoreConditionData(
+                    ms_level=2, polarity=trace.polarity, original_measured_spectrum_type=None,
+                    triple_q_scan_condition=TripleQScanConditionData(
+                        TripleQScanTypes.PRODUCT, target_mz=set_mz, q3_range=ValueRange(product, product)))
+            self.stored.append(AcquisitionConditionData(core, precursor_value=None if product is None else set_mz))
+        return self._positions[key]
+
+
 def _channel_properties(datafile) -> dict:
-    """A data file's channel name (its signal text, else its file name), unit and signal settings."""
+    """A data file's channel name (its signal text or description, else its file name), unit and signal settings."""
     metadata = datafile.metadata or {}
-    properties = {"SourceFile": datafile.name, "ChannelName": str(metadata.get("signal") or datafile.name)}
+    properties = {"SourceFile": datafile.name, "ChannelName": str(metadata.get("signal") or metadata.get("description")
+                                                                    or datafile.name)}
     for key, name in (("unit", "Unit"), ("wavelength", "Wavelength"), ("bandwidth", "Bandwidth"),
                       ("reference_wavelength", "ReferenceWavelength")):
         if metadata.get(key) is not None:
@@ -364,7 +438,8 @@ def _agilent_method_signals(source: str) -> tuple[list, list]:
     try:
         text = data.decode("utf-16") if data[:2] in (b"\xff\xfe", b"\xfe\xff") else data.decode("latin-1")
     except UnicodeDecodeError as error:
-        raise ConversionError(f"{path}: the method text is damaged ({error})") from None
+        raise ConversionError(f"{path}: the method text is not whole UTF-16 (cut or damaged at byte "
+                              f"{error.start:,})") from None
     polarities, ranges = [], []
     in_signal = False
     for line in text.splitlines():

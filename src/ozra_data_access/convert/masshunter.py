@@ -17,6 +17,7 @@ from typing import Optional
 import numpy as np
 
 from ozra_data_access.convert.errors import ConversionError
+from ozra_data_access.convert.finite import require_finite
 from ozra_data_access.convert.report import ConversionReport
 from ozra_data_access.convert.widths import exact_width
 from ozra_data_access._internal._enum import SpectrumTypes
@@ -45,8 +46,10 @@ def masshunter_function(rainbow, source: str, report: ConversionReport) -> Optio
         slot = "profile" if name == PROFILE_FILE else "centroid"
         for index, retention_time in enumerate(datafile.xlabels):
             mz, intensity = datafile.scan(index)
-            scans.setdefault(float(retention_time), {})[slot] = (np.asarray(mz, dtype=np.float64),
-                                                                 np.asarray(intensity, dtype=np.float64))
+            where = f"{os.path.join(source, 'AcqData', name)}, scan {index}"
+            scans.setdefault(float(retention_time), {})[slot] = (
+                require_finite(np.asarray(mz, dtype=np.float64), "m/z values", where),
+                require_finite(np.asarray(intensity, dtype=np.float64), "intensities", where))
     if plain is not None and not scans:
         spectra = [_spectrum(rt, (np.asarray(plain.ylabels, dtype=np.float64), np.asarray(row, dtype=np.float64)),
                              None) for rt, row in zip(plain.xlabels, plain.data)]

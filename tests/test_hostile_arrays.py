@@ -142,3 +142,4 @@ def test_other_children_of_the_spectrum_list_are_released_as_they_are_read(tmp_p
     finally:
         tracemalloc.stop()
     assert peak < 40 << 20  # 300,000 junk elements kept would take several times this
+

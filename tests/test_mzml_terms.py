@@ -74,3 +74,21 @@ def test_per_spectrum_terms_instrument_and_sample_are_kept(tmp_path):
         assert [getattr(description, "_MeasurementDescription__" + name) for name in (
             "sample_name", "sample_id", "instrument_product_name", "instrument_manufacturer")] == [
             "blank 1", "S1", "Q Exactive", "Thermo Fisher Scientific"]
+
+
+def test_ion_mobility_is_kept_per_spectrum_and_its_arrays_are_reported(tmp_path):
+    mobility = ('<binaryDataArray encodedLength="0">' + syn.cv_param(*syn.FLOAT64[:2]) + syn.cv_param(*syn.ZLIB)
+                + syn.cv_param("MS:1003006", "mean inverse reduced ion mobility array",
+                               unit=("MS:1002814", "volt-second per square centimeter"))
+                + "<binary></binary></binaryDataArray>")
+    scan = syn.scan(1.0).replace("</scan>", syn.cv_param("MS:1002815", "inverse reduced ion mobility", "0.8123")
+                                 + "</scan>")
+    arrays = [syn.binary_array(syn.MZ, [100.0, 200.0]), syn.binary_array(syn.INTENSITY, [1.0, 2.0]), mobility]
+    source = syn.write_mzml(tmp_path / "tims.mzML", [syn.spectrum(0, [100.0, 200.0], [1.0, 2.0], arrays=arrays,
+                                                                   scan_xml=scan)])
+    report = convert(source, tmp_path / "tims.ozra")
+    assert report.not_stored == [("mean inverse reduced ion mobility array", "in 1 spectra or chromatograms: the "
+                                  "format has no place for per-point arrays of this kind")]
+    with OzraFile(str(tmp_path / "tims.ozra")) as ozra_file:
+        spectrum = ozra_file.get_measurement(0).get_qual_analysis(0).get_spectrum(0)
+        assert spectrum.supplemental_properties["InverseReducedIonMobility"] == 0.8123

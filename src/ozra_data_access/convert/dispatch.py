@@ -77,6 +77,8 @@ def _convert_mzml(source: str, target: str, report: ConversionReport, profile_on
     report.spectra = conversion.ms_spectra + conversion.dad_spectra
     report.not_stored = [(f"chromatogram {identifier!r}", reason)
                          for identifier, reason in conversion.skipped_chromatograms]
+    report.not_stored += [(name, f"in {count:,} spectra or chromatograms: the format has no place for per-point "
+                                 "arrays of this kind") for name, count in conversion.unread_arrays.items()]
     if conversion.sorted_ids:
         report.notes.append(f"{len(conversion.sorted_ids)} spectra or chromatograms had x values out of order "
                             "and were stored sorted")

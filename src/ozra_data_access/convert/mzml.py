@@ -38,6 +38,7 @@ import math
 import os
 import re
 import warnings
+from collections import Counter
 from typing import Any, Callable, Iterable, Iterator, Optional, Union
 
 import numpy as np
@@ -96,6 +97,10 @@ SPECTRUM_TERMS = {
     "PrecursorIntensity": ("selected ion", "MS:1000042", float),
     "IonInjectionTime": ("scan", "MS:1000927", float),  # in milliseconds
     "PresetScanConfiguration": ("scan", "MS:1000616", int),
+    # Ion mobility of the whole spectrum; per-peak mobility arrays are not stored (reported).
+    "InverseReducedIonMobility": ("scan", "MS:1002815", float),  # 1/K0, in V*s/cm^2
+    "IonMobilityDriftTime": ("scan", "MS:1002476", float),  # in milliseconds
+    "FaimsCompensationVoltage": ("scan", "MS:1001581", float),  # in volts
 }
 
 
@@ -138,7 +143,9 @@ class MzmlConversion:
 
     After `write`: `ms_spectra`, `dad_spectra`, `quan_traces` and `analog_traces` count what
     was stored; `sorted_ids` lists the native ids of the spectra and chromatograms whose
-    points were sorted; `skipped_chromatograms` lists (id, reason) of chromatograms not stored.
+    points were sorted; `skipped_chromatograms` lists (id, reason) of chromatograms not stored;
+    `unread_arrays` counts, by name, the spectra and chromatograms whose arrays of that kind (ion
+    mobility arrays, non-standard arrays) were not stored.
     """
 
     def __init__(self, source: PathType, *, point_encoding: str = "zstd", intensity_width: Optional[int] = None,
@@ -160,6 +167,7 @@ class MzmlConversion:
         self._ms_times: list = []
         self.sorted_ids: list = []
         self.skipped_chromatograms: list = []
+        self.unread_arrays: Counter = Counter()
         #: The spectra the source's spectrum list announces (None until known, or if it does not say).
         self.spectra_total: Optional[int] = None
 
@@ -376,6 +384,7 @@ class MzmlConversion:
         """x and intensity in increasing x (sorted if need be, and counted), and the item's first
         supplemental properties. A time array is converted to minutes."""
         properties: dict = {"NativeId": item.id}
+        self.unread_arrays.update(item.unread_arrays)
         x_array = item.arrays.get(x_kind)
         intensity_array = next((item.arrays[k] for k in cv.VALUE_ARRAYS if k in item.arrays), None)
         if x_array is None and intensity_array is None:

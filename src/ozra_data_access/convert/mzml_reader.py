@@ -67,6 +67,7 @@ class MzmlSpectrum:
     scan_windows: list
     precursors: list
     arrays: dict
+    unread_arrays: list = field(default_factory=list)  # the names of arrays of a kind not stored
 
 
 @dataclass
@@ -78,6 +79,7 @@ class MzmlChromatogram:
     precursor: Optional[Precursor]
     product: Optional[Precursor]
     arrays: dict
+    unread_arrays: list = field(default_factory=list)
 
 
 @dataclass
@@ -279,13 +281,15 @@ class MzmlReader:
         identifier = element.get("id", "")
         scan = element.find(tags.scan)
         windows = [] if scan is None else [self._params(w) for w in scan.iterfind(tags.scan_window)]
+        arrays, unread = self._arrays(element, f"spectrum {identifier!r}")
         return MzmlSpectrum(
             identifier,
             self._params(element),
             self._optional_params(scan),
             windows,
             [self._precursor(p) for p in element.iterfind(tags.precursor)],
-            self._arrays(element, f"spectrum {identifier!r}"),
+            arrays,
+            unread,
         )
 
     def _chromatogram(self, element) -> MzmlChromatogram:
@@ -293,21 +297,25 @@ class MzmlReader:
         identifier = element.get("id", "")
         precursor = element.find(tags.chromatogram_precursor)
         product = element.find(tags.product)
+        arrays, unread = self._arrays(element, f"chromatogram {identifier!r}")
         return MzmlChromatogram(
             identifier,
             self._params(element),
             None if precursor is None else self._precursor(precursor),
             None if product is None else self._precursor(product),
-            self._arrays(element, f"chromatogram {identifier!r}"),
+            arrays,
+            unread,
         )
 
-    def _arrays(self, element, where: str) -> dict:
-        arrays, declared_lengths = {}, {}
+    def _arrays(self, element, where: str) -> tuple[dict, list]:
+        """The arrays of the kinds stored, by kind, and the names of the other arrays."""
+        arrays, declared_lengths, unread = {}, {}, []
         declared = _declared_length(element.get("defaultArrayLength"), where)
         for array in element.iterfind(self._tags.array):
             params = self._params(array)
             kind = next((accession for accession in cv.ARRAY_KINDS if accession in params), None)
             if kind is None:
+                unread.append(_array_name(params))
                 continue
             binary = array.find(self._tags.binary)
             text = None if binary is None else binary.text
@@ -320,7 +328,16 @@ class MzmlReader:
                 if len(array.values) != declared_lengths[kind]:
                     raise MzmlError(f"{where}: its {array.kind.name} holds {len(array.values):,} values, "
                                     f"the element declares {declared_lengths[kind]:,}")
-        return arrays
+        return arrays, unread
+
+
+def _array_name(params: Params) -> str:
+    """The name of an array of a kind not stored (an ion mobility array, a non-standard array...)."""
+    named = [param for param in params.values() if param.name.endswith(" array")]
+    if not named:
+        return "array of no named kind"
+    param = named[0]
+    return f"{param.name} {param.value!r}" if param.value else param.name
 
 
 def _declared_length(text: Optional[str], where: str) -> int:

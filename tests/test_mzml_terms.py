@@ -92,3 +92,16 @@ def test_ion_mobility_is_kept_per_spectrum_and_its_arrays_are_reported(tmp_path)
     with OzraFile(str(tmp_path / "tims.ozra")) as ozra_file:
         spectrum = ozra_file.get_measurement(0).get_qual_analysis(0).get_spectrum(0)
         assert spectrum.supplemental_properties["InverseReducedIonMobility"] == 0.8123
+
+
+@pytest.mark.parametrize("intensity, expected_mz, expected_intensity", [
+    ([1.0, 2.0, 3.0, 4.0], (4 * 100.03 + 3 * 100.02) / 7, 4.0),  # rising to the end of the scan
+    ([4.0, 3.0, 2.0, 1.0], (4 * 100.0 + 3 * 100.01) / 7, 4.0),
+    ([5.0], 100.0, 5.0),
+])
+def test_a_profile_whose_maximum_is_at_its_edge_still_gets_a_centroid(intensity, expected_mz, expected_intensity):
+    pytest.importorskip("scipy")
+    mz = np.array([100.0, 100.01, 100.02, 100.03][:len(intensity)])
+    centroid_mz, centroid_intensity = pick_peaks(mz, np.array(intensity), "test")
+    assert centroid_mz == pytest.approx([expected_mz], rel=1e-12)
+    assert list(centroid_intensity) == [expected_intensity]

@@ -32,7 +32,7 @@ def test_force_replaces_an_earlier_batch_output_and_keeps_its_table(run, tmp_pat
     second = _tic(run, out)
     pandas.testing.assert_frame_equal(pandas.read_parquet(second.written["dataset"]), first)
     assert "stale-part.parquet" not in os.listdir(out)
-    assert not [name for name in os.listdir(tmp_path) if ".partial-" in name]
+    assert not [name for name in os.listdir(tmp_path) if name.endswith(".partial")]
 
 
 @pytest.mark.parametrize("victim", ["user folder", "input file", "inputs' folder", "beside table"])
@@ -69,7 +69,7 @@ def test_a_stop_during_replacement_leaves_the_old_dataset_in_place(run, tmp_path
     with pytest.raises(KeyboardInterrupt):
         _tic(run, out)
     pandas.testing.assert_frame_equal(pandas.read_parquet(out), old)
-    assert not [name for name in os.listdir(tmp_path) if ".partial-" in name]
+    assert not [name for name in os.listdir(tmp_path) if name.endswith(".partial")]
 
 
 @pytest.mark.parametrize("system_exchange", [True, False])

@@ -7,12 +7,12 @@ from __future__ import annotations
 import json
 import os
 import shutil
-import tempfile
 from typing import Union
 
 import pandas
 
 from ozra_data_access.batch.swap import exchange
+from ozra_data_access.writer.temporaries import remove_stale, temporary_path
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -49,9 +49,11 @@ class ParquetOutput:
             raise FileExistsError(f"{existing[0]} exists (pass force=True, or --force, to replace it)")
         for path in existing:
             _check_replaceable(path, self.final["dataset"])
-        parent = os.path.dirname(self.final["dataset"])
+        parent, name = os.path.split(self.final["dataset"])
         os.makedirs(parent, exist_ok=True)
-        self.staging = tempfile.mkdtemp(prefix=f".{os.path.basename(self.final['dataset'])}.partial-", dir=parent)
+        remove_stale(parent, name, "partial")
+        self.staging = temporary_path(parent, name, "partial")
+        os.mkdir(self.staging, 0o700)
         os.mkdir(os.path.join(self.staging, "dataset"))
 
     def part(self, number: int) -> str:

@@ -7,9 +7,13 @@ into one line on stderr (exit status 1; 2 for a usage error) unless --debug asks
 
 from __future__ import annotations
 
+import contextlib
 import importlib
 import os
+import signal
 import sys
+import threading
+from typing import Iterator
 
 from ozra_data_access.cli.arguments import CommandError, Parser, UsageError, common_options
 
@@ -35,11 +39,46 @@ def build_parser() -> Parser:
     return parser
 
 
+class Stopped(BaseException):
+    """The process was asked to stop (SIGTERM, SIGHUP): raised where it runs, so that what it was
+    writing is cleaned up as for an interruption."""
+
+    def __init__(self, signum: int):
+        super().__init__(signum)
+        self.signum = signum
+
+
+@contextlib.contextmanager
+def stop_on_signals() -> Iterator[None]:
+    """Turns SIGTERM and SIGHUP into `Stopped` for the block (in the main thread, where the handlers
+    of a signal the process still leaves to the system default are set, and restored after)."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    def stop(signum, frame):
+        raise Stopped(signum)
+
+    previous = {}
+    for name in ("SIGTERM", "SIGHUP"):
+        number = getattr(signal, name, None)
+        if number is not None and signal.getsignal(number) is signal.SIG_DFL:
+            previous[number] = signal.signal(number, stop)
+    try:
+        yield
+    finally:
+        for number, handler in previous.items():
+            signal.signal(number, handler)
+
+
 def main(argv: list[str] | None = None) -> int:
     """Entry point of the `ozra` command; returns the exit status."""
     args = build_parser().parse_args(argv)
     try:
-        return args.run(args)
+        with stop_on_signals():
+            return args.run(args)
+    except Stopped as stopped:
+        _report(f"ozra {args.command}: stopped by {signal.Signals(stopped.signum).name}")
+        return 128 + stopped.signum
     except BrokenPipeError:
         return _closed_pipe()
     except UsageError as error:

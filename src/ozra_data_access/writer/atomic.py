@@ -4,17 +4,19 @@ from __future__ import annotations
 
 import contextlib
 import os
-import secrets
 from typing import BinaryIO, Iterator
+
+from ozra_data_access.writer.temporaries import remove_stale, temporary_path
 
 
 @contextlib.contextmanager
 def atomic_output(path: "str | os.PathLike[str]") -> Iterator[BinaryIO]:
     """Yields a binary file that becomes `path` when the block ends without an error.
 
-    The data goes to a temporary name in the same directory (".<name>.<random>.tmp"), is
-    flushed to disk, and then renamed over `path` in one step. If the block raises, the
-    temporary file is removed and `path`, existing or not, is left untouched.
+    The data goes to a temporary name in the same directory (see
+    :mod:`ozra_data_access.writer.temporaries`), is flushed to disk, and then renamed over `path` in
+    one step. If the block raises, the temporary file is removed and `path`, existing or not, is
+    left untouched; temporaries of `path` left by ended processes are removed first.
     """
     target = os.path.abspath(os.fspath(path))
     directory, name = os.path.split(target)
@@ -38,8 +40,9 @@ def atomic_output(path: "str | os.PathLike[str]") -> Iterator[BinaryIO]:
 
 def _create_temporary(directory: str, name: str) -> tuple[str, BinaryIO]:
     """A new file with an unused name, created with the permissions an ordinary file gets."""
+    remove_stale(directory, name, "tmp")
     while True:
-        temporary = os.path.join(directory, f".{name}.{secrets.token_hex(4)}.tmp")
+        temporary = temporary_path(directory, name, "tmp")
         try:
             descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_BINARY", 0), 0o666)
         except FileExistsError:

@@ -386,3 +386,27 @@ def test_description_frames_decode_no_more_than_64_times_the_file(tmp_path):
     path.write_bytes(b.build(b.add_jump_table([], [ob.measurement_description(name)], relative=[0])))
     with pytest.raises(OzraFormatError, match=r"expected decoded description frames of at most 64 times"):
         ob.walk(path)
+
+
+@pytest.mark.parametrize("functions, refused", [(1, False), (8, True)])
+def test_a_block_named_by_many_functions_is_charged_for_each(tmp_path, functions, refused):
+    """Each naming function decodes the block's spectra again: a small file must not buy that work
+    many times over with one charge."""
+    rng = random.Random(1)
+    b = ob.FileBuilder()
+    positions = []
+    for _ in range(20):
+        values = [0.0] * 2000
+        for place in rng.sample(range(2000), 20):
+            values[place] = rng.random()
+        # About 55 times the file's size decoded per walk over the block's spectra.
+        positions.append(b.add(ob.spectrum([float(x) for x in range(2000)], values, compressed=True, shuffled=True)))
+    block = b.add_spectrum_index_block(positions, [ob.spectrum_description(i) for i in range(len(positions))])
+    named = b.add_function_index_block([block] * functions, [ob.qual_function_description()] * functions)
+    path = tmp_path / "named.ozra"
+    path.write_bytes(b.build(b.add_jump_table([named], [ob.measurement_description()])))
+    if not refused:
+        ob.walk(path)
+        return
+    with pytest.raises(OzraFormatError, match="expected decoded spectra of at most 256 times the file's size"):
+        ob.walk(path)

@@ -60,6 +60,8 @@ void FileReader::expect_marker(Marker marker) {
     if (marker == Marker::begin_spectrum_index_block) {
         const auto known = condition_counts_.find(static_cast<std::int64_t>(at));
         current_condition_count_ = known == condition_counts_.end() ? std::nullopt : known->second;
+        const auto namers = block_namers_.find(static_cast<std::int64_t>(at));
+        current_block_namers_ = namers == block_namers_.end() ? 1 : std::max<std::uint64_t>(1, namers->second.size());
         block_spectra_.emplace();
     } else if (marker == Marker::end_spectrum_index_block) {
         block_spectra_.reset();
@@ -179,7 +181,13 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
                           header.offset);
     }
     check_spectrum_sizes(header, file_->size());
-    spectrum_budget_.charge(header.offset, header.decoded_size(), file_->size());
+    // Charged once per function naming it (see name_spectrum_index_block); saturating, as the
+    // budget refuses anything near the limit of the type anyway.
+    const auto namers = spectrum_namers_.find(static_cast<std::int64_t>(header.offset));
+    const std::uint64_t times = namers == spectrum_namers_.end() ? 1 : namers->second;
+    const std::uint64_t decoded_size = header.decoded_size();
+    const std::uint64_t charged = decoded_size > UINT64_MAX / times ? UINT64_MAX : decoded_size * times;
+    spectrum_budget_.charge(header.offset, charged, file_->size());
 
     const std::size_t stored_with_marker = std::size_t{header.stored_size} + marker_size;
     expected_spectrum_size_ = spectrum_header_size + stored_with_marker;
@@ -210,11 +218,17 @@ void FileReader::claim_spectrum_position(std::int64_t position) {
                           "spectrum index entry naming the spectrum",
                           static_cast<std::uint64_t>(position));
     }
+    std::uint64_t& namers = spectrum_namers_[position];
+    namers = std::max(namers, current_block_namers_);
 }
 
 bool FileReader::remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count) {
     const auto [known, added] = condition_counts_.try_emplace(block_position, count);
     return added || known->second == count;
+}
+
+void FileReader::name_spectrum_index_block(std::int64_t block_position, std::size_t record_at) {
+    block_namers_[block_position].emplace(frame_offset_, record_at);
 }
 
 }  // namespace ozra::core

@@ -16,9 +16,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace ozra::core {
@@ -77,6 +79,10 @@ public:
     // False, and the first number kept, when a function remembered before
     // named the same block with another number.
     [[nodiscard]] bool remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count);
+    // Notes that the function record at `record_at` of the frame being read names the spectrum
+    // index block at `block_position`. Each naming function decodes the block's spectra for itself,
+    // so the spectra a block names are charged to the budget once per function naming it.
+    void name_spectrum_index_block(std::int64_t block_position, std::size_t record_at);
     // That number for the spectrum index block being read, as noted when its
     // BEGIN_OF_SPECTRUM_INDEX_BLOCK marker was confirmed.
     std::optional<std::uint32_t> condition_count() const noexcept { return current_condition_count_; }
@@ -116,6 +122,11 @@ private:
     FrameDecompressor decompressor_;
 
     std::unordered_map<std::int64_t, std::optional<std::uint32_t>> condition_counts_;
+    // The function records (their frame's offset, their place in it) naming each spectrum index block.
+    std::unordered_map<std::int64_t, std::set<std::pair<std::uint64_t, std::size_t>>> block_namers_;
+    // How many functions name the block being read, and so each spectrum it names (the most of any block).
+    std::uint64_t current_block_namers_ = 1;
+    std::unordered_map<std::int64_t, std::uint64_t> spectrum_namers_;
     std::optional<std::uint32_t> current_condition_count_;
     // The positions named so far by the spectrum index block being read (engaged
     // between its markers).

@@ -129,6 +129,7 @@ PyObject* function_index_create_instance(PyObject* cls, PyObject* const* args, P
                                           std::to_string(*position) +
                                           " named by a function with a different stored condition list");
         }
+        if (position) reader.file.name_spectrum_index_block(*position, record_at);
         Ref index = new_record(py::as_class(cls));
         set_record_field(index.get(), field::function_reader, Ref::borrow(parsed[0]));
         set_record_field(index.get(), field::function_position, Ref::borrow(parsed[1]));

@@ -21,8 +21,13 @@ class OzraFile:
     """An Ozra file opened for reading.
 
     Closing it (close(), the end of a with block, or its destruction) closes the
-    one reader every object obtained from it reads through. Pickles as its path and opens
-    again when unpickled; the objects obtained from it are not picklable.
+    one reader every object obtained from it reads through. Keep the file open, and
+    referenced, while its measurements, analyses and spectra are used: in
+    `OzraFile(path).get_measurement(0).get_qual_analysis(0)` nothing keeps the file, so it is
+    destroyed (and closed) before the analysis is read, which raises ValueError("I/O operation
+    on closed file"). Write `with OzraFile(path) as f:` and use what it gives inside the block.
+    Pickles as its path and opens again when unpickled; the objects obtained from it are not
+    picklable.
     """
 
     def __init__(self, file_path: _Path) -> None: ...
@@ -45,7 +50,8 @@ class OzraFile:
         """Raises OzraException("Index out of range") outside 0 to count - 1."""
 
 class Measurement:
-    """One measurement of an Ozra file; made only by OzraFile.get_measurement.
+    """One measurement of an Ozra file; made only by OzraFile.get_measurement. It reads through
+    its file's reader: keep the OzraFile open while using it (see OzraFile).
 
     Calling the class raises Exception("Inaccessible due to protection level").
     The analysis getters raise Exception("Index out of range") outside 0 to count - 1.

@@ -295,7 +295,8 @@ PyType_Slot measurement_slots[] = {
     {Py_tp_getset, measurement_getset},
     {Py_tp_doc, const_cast<char*>(
                     "One measurement (acquisition) of an Ozra file: its analyses of four kinds (qualitative MS, "
-                    "DAD, quantitative MS, analog) and its descriptive metadata. Made by OzraFile.get_measurement."
+                    "DAD, quantitative MS, analog) and its descriptive metadata. Made by OzraFile.get_measurement;"
+                    " keep that OzraFile open while using it."
                     " Not picklable: it reads through its file's open reader (pickle the OzraFile, which pickles as its path).")},
     {0, nullptr},
 };

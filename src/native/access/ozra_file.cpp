@@ -216,7 +216,10 @@ PyType_Slot file_slots[] = {
                     "OzraFile(file_path)\n--\n\n"
                     "An Ozra file opened for reading. Gives the versions, the measurement "
                     "count and the measurements; close() (or the end of a with block, or destruction) closes it "
-                    "for every object obtained from it. Pickles as its path and opens again when unpickled; the "
+                    "for every object obtained from it: keep it open, and referenced, while they are used (with "
+                    "OzraFile(path) as f: ...); OzraFile(path).get_measurement(0).get_qual_analysis(0) raises "
+                    "ValueError('I/O operation on closed file') as the unreferenced file is closed first. "
+                    "Pickles as its path and opens again when unpickled; the "
                     "objects obtained from it (measurements, analyses, spectra) are not picklable: they read "
                     "through this file's open reader.")},
     {0, nullptr},

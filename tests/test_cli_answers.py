@@ -101,3 +101,25 @@ def test_both_extractions_refuse_an_unknown_target_column(sample, tmp_path, caps
     names = {"sample": sample, "targets": targets, "out": tmp_path / "out.parquet"}
     assert main([arg.format(**names) for arg in command]) == 1
     assert "unknown column(s) 'tolerance'; accepted: id, mz, ppm, da" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("args, status, message", [
+    (["tic"], 0, "2 polarities at MS level 1; showing POSITIVE; --polarity negative or --polarity any"),
+    (["spectrum", "--rt", "999"], 0, "the spectrum nearest 999.0 min: spectrum 39 at "),
+    (["tic", "--rt", "100:200"], 1, "no spectrum of the chosen conditions lies in 100-200 min (the analysis's "
+                                    "spectra lie in "),
+    (["info", "--measurement", "3"], 1, "no measurement 3: the file has 1"),
+])
+def test_the_command_says_what_it_chose_or_that_nothing_fits(sample, capsys, args, status, message):
+    assert main([args[0], sample, *args[1:]]) == status
+    assert message in capsys.readouterr().err
+
+
+def test_any_polarity_merges_the_conditions_of_the_lowest_level(sample, capsys):
+    main(["tic", sample, "--csv", "-"])
+    positive = capsys.readouterr().out.splitlines()[1:]
+    main(["tic", sample, "--polarity", "negative", "--ms-level", "1", "--csv", "-"])
+    negative = capsys.readouterr().out.splitlines()[1:]
+    main(["tic", sample, "--polarity", "any", "--csv", "-"])
+    both = capsys.readouterr().out.splitlines()[1:]
+    assert len(both) == len(positive) + len(negative) > len(positive) > 0

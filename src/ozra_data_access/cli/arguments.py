@@ -62,8 +62,9 @@ def add_condition_choice(parser: Parser) -> None:
                         help="index of the acquisition condition as `ozra info --conditions` lists them")
     parser.add_argument("--ms-level", type=positive_int, metavar="L",
                         help="every condition of this MS level (default: the lowest level in the analysis)")
-    parser.add_argument("--polarity", choices=("positive", "negative", "+", "-"),
-                        help="only conditions of this polarity (default: the first condition's at that level)")
+    parser.add_argument("--polarity", choices=("positive", "negative", "+", "-", "any"),
+                        help="only conditions of this polarity, or any (default: the first condition's at that "
+                             "level; a note on stderr names the others)")
 
 
 def add_output(parser: Parser, plot: bool = True) -> None:

@@ -57,10 +57,21 @@ def run_simple_chromatogram(args) -> int:
         chosen = selection.conditions(analysis, args)
         build = analysis.get_tic if args.command == "tic" else analysis.get_bpc
         points = selection.merged([build(condition, rt_range) for condition in chosen])
+        if rt_range is not None and not points:
+            raise CommandError(f"{args.file}: no spectrum of the chosen conditions lies in {args.rt[0]:g}-"
+                               f"{args.rt[1]:g} min ({_time_span(analysis)})")
         name = "TIC" if args.command == "tic" else "BPC"
         emit(args, chromatogram_table(points),
              chromatogram_plot(f"{name} {condition_summary(chosen)}", [Series(None, *coordinates(points))]))
     return 0
+
+
+def _time_span(analysis) -> str:
+    count = analysis.get_spectra_count()
+    if not count:
+        return "the analysis has no spectra"
+    first, last = analysis.get_spectrum(0).retention_time, analysis.get_spectrum(count - 1).retention_time
+    return f"the analysis's spectra lie in {first:g}-{last:g} min"
 
 
 def chromatogram_table(points, prefix: tuple = (), prefix_columns: tuple = ()) -> Table:

@@ -21,17 +21,23 @@ def register(commands, common) -> None:
     parser.add_argument("--conditions", action="store_true",
                         help="list every acquisition condition of one MS analysis with the index --condition takes")
     add_analysis_choice(parser, "MS (with --conditions)")
+    # Without --measurement every measurement is listed (--conditions reads measurement 0).
+    parser.set_defaults(measurement=None)
     add_output(parser, plot=False)
 
 
 def run(args) -> int:
     with selection.open_file(args.file) as ozra_file:
+        if args.measurement is not None:
+            selection.measurement(ozra_file, args)  # refuses an index the file does not have
         if args.conditions:
+            args.measurement = args.measurement or 0
             table = conditions_table(selection.qual_analysis(ozra_file, args))
         else:
             if args.csv != "-":
                 print_header(ozra_file)
-            table = Table(COLUMNS, [row for index in range(ozra_file.get_measurement_count())
+            indices = [args.measurement] if args.measurement is not None else range(ozra_file.get_measurement_count())
+            table = Table(COLUMNS, [row for index in indices
                                     for row in measurement_rows(ozra_file.get_measurement(index), index)])
         emit(args, table)
     return 0

@@ -8,6 +8,7 @@ import re
 from typing import Iterator
 
 from ozra_data_access.cli.arguments import CommandError
+from ozra_data_access.cli.output import status
 
 POLARITY_NAMES = {"positive": "POSITIVE", "+": "POSITIVE", "negative": "NEGATIVE", "-": "NEGATIVE"}
 
@@ -81,9 +82,14 @@ def conditions(analysis, args) -> list:
             raise CommandError(f"{args.file}: no condition {args.condition}: the analysis has {len(available)} "
                                f"(0 to {len(available) - 1}, see ozra info --conditions)")
         return [available[args.condition]]
+    lowest = min(condition.ms_level for condition in available)
     if args.ms_level is None and args.polarity is None:
-        lowest = min(condition.ms_level for condition in available)
-        return [next(condition for condition in available if condition.ms_level == lowest)]
+        at_level = [condition for condition in available if condition.ms_level == lowest]
+        if len(at_level) > 1:
+            status(_default_note(at_level, lowest))
+        return at_level[:1]
+    if args.ms_level is None and args.polarity == "any":
+        return [condition for condition in available if condition.ms_level == lowest]
     chosen = [c for c in available if _matches(c, args)]
     if not chosen:
         wanted = ", ".join(f"{name} {value}" for name, value in (("MS level", args.ms_level),
@@ -92,10 +98,26 @@ def conditions(analysis, args) -> list:
     return chosen
 
 
+def _default_note(at_level: list, level: int) -> str:
+    """What the default choice leaves out, and how to have it."""
+    shown = at_level[0]
+    polarities = list(dict.fromkeys(_polarity_name(condition) for condition in at_level))
+    if len(polarities) > 1:
+        others = " or ".join(f"--polarity {name.lower()}" for name in polarities[1:])
+        return (f"{len(polarities)} polarities at MS level {level}; showing {polarities[0]}; {others} "
+                f"or --polarity any")
+    return (f"{len(at_level)} conditions at MS level {level}; showing the first ({shown}); --ms-level {level} "
+            "for all of them, or --condition I")
+
+
+def _polarity_name(condition) -> str:
+    return condition.polarity.name if condition.polarity is not None else "UNKNOWN"
+
+
 def _matches(condition, args) -> bool:
     if args.ms_level is not None and condition.ms_level != args.ms_level:
         return False
-    if args.polarity is not None:
+    if args.polarity is not None and args.polarity != "any":
         return condition.polarity is not None and condition.polarity.name == POLARITY_NAMES[args.polarity]
     return True
 

@@ -6,7 +6,7 @@ from ozra_data_access.cli import selection
 from ozra_data_access.cli.arguments import (
     CommandError, add_analysis_choice, add_command, add_file, add_output, non_negative_float, non_negative_int,
 )
-from ozra_data_access.cli.output import Plot, Series, Table, emit
+from ozra_data_access.cli.output import Plot, Series, Table, emit, status
 
 
 def register(commands, common) -> None:
@@ -37,6 +37,10 @@ def run(args) -> int:
         x = [point.x for point in points]
         intensity = [point.intensity for point in points]
         label = selection.condition_label(spectrum.acquisition_condition)
+        if args.index is None:
+            # Which spectrum the nearest one is: the time asked for may lie far outside the run.
+            status(f"the spectrum nearest {args.rt!r} min: spectrum {spectrum.index} at {spectrum.retention_time!r} "
+                   f"min, MS level {spectrum.acquisition_condition.ms_level}")
     kind = "profile" if args.profile else "centroid"
     title = f"spectrum {spectrum.index} ({label}, {kind}) at {spectrum.retention_time} min"
     emit(args, Table(("mz", "intensity"), list(zip(x, intensity))),

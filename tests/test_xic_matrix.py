@@ -31,7 +31,8 @@ def with_numpy_bounds(requests):
 def assert_matrix_equals_lists(analysis, requests):
     lists = analysis.get_multiple_xic(requests)
     matrix = analysis.get_xic_matrix(requests)
-    assert matrix.intensity.shape == (len(requests), len(matrix.retention_time))
+    assert matrix.intensity.shape == matrix.shape == (len(requests), len(matrix.retention_time))
+    assert np.asarray(matrix) is matrix.intensity and np.array(matrix).tobytes() == matrix.intensity.tobytes()
     for row, points in zip(matrix.intensity, lists):
         used = ~np.isnan(row)
         assert matrix.spectrum_index[used].tolist() == [p.spectrum_index for p in points]

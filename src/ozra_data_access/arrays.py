@@ -58,6 +58,18 @@ class XicMatrix(NamedTuple):
     intensity: numpy.ndarray
     """float64 of shape (requests, spectra): one row per request, in request order."""
 
+    @property
+    def shape(self) -> tuple[int, int]:
+        """(requests, spectra), the shape of ``intensity``."""
+        return self.intensity.shape
+
+    def __array__(self, dtype=None, copy=None) -> numpy.ndarray:
+        """``numpy.asarray(matrix)`` is the intensity matrix (the same array, unless a dtype or a copy
+        is asked for)."""
+        if copy:
+            return numpy.array(self.intensity, dtype=dtype, copy=True)
+        return numpy.asarray(self.intensity, dtype=dtype)
+
     def row(self, request: int) -> ChromatogramArrays:
         """The chromatogram of one request, as ``chromatogram_arrays`` gives it without ``x``
         (NaN), over the spectra it uses."""

@@ -123,3 +123,22 @@ def test_any_polarity_merges_the_conditions_of_the_lowest_level(sample, capsys):
     main(["tic", sample, "--polarity", "any", "--csv", "-"])
     both = capsys.readouterr().out.splitlines()[1:]
     assert len(both) == len(positive) + len(negative) > len(positive) > 0
+
+
+@pytest.mark.parametrize("command, stored, rebuilt", [("tic", 100.0, 1.0 + 7.0 + 3.0), ("bpc", 2.0, 7.0)])
+def test_from_points_rebuilds_what_the_source_stored_otherwise(tmp_path, capsys, command, stored, rebuilt):
+    import mzml_synthetic as syn
+    from ozra_data_access.convert import convert
+
+    stored_terms = [("MS:1000285", "total ion current", "100.0"), ("MS:1000504", "base peak m/z", "100.0"),
+                    ("MS:1000505", "base peak intensity", "2.0")]
+    spectrum = syn.spectrum(0, [100.0, 200.0, 300.0], [1.0, 7.0, 3.0], params=syn.MS1 + stored_terms,
+                            scan_xml=syn.scan(1.0))
+    convert(syn.write_mzml(tmp_path / "stored.mzML", [spectrum]), tmp_path / "stored.ozra")
+    rows = {}
+    for option in ([], ["--from-points"]):
+        assert main([command, str(tmp_path / "stored.ozra"), "--csv", "-", *option]) == 0
+        rows[bool(option)] = capsys.readouterr().out.splitlines()[1].split(",")
+    assert float(rows[False][2]) == stored and float(rows[True][2]) == rebuilt
+    if command == "bpc":
+        assert float(rows[True][3]) == 200.0

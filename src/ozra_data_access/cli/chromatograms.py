@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import dataclasses
 
 from ozra_data_access.cli import selection
 from ozra_data_access.cli.arguments import (
@@ -18,12 +19,18 @@ def register(commands, common) -> None:
         parser = add_command(commands, common, name, run_simple_chromatogram,
                              help=f"the {what} chromatogram of an MS analysis",
                              description=f"The {what} chromatogram of an MS analysis: one point per spectrum of "
-                                         "the chosen acquisition conditions (x is the base peak's m/z for a BPC).")
+                                         "the chosen acquisition conditions (x is the base peak's m/z for a BPC). "
+                                         "The values are those stored with each spectrum's description, as the "
+                                         "instrument or converter gave them (a stored base peak can differ from "
+                                         "the largest point); --from-points rebuilds them from the points.")
         add_file(parser)
         add_analysis_choice(parser, "MS")
         add_condition_choice(parser)
         parser.add_argument("--rt", type=value_range, metavar="A:B",
                             help="only spectra with retention times from A to B minutes (both included)")
+        parser.add_argument("--from-points", action="store_true",
+                            help="the sum (TIC) or the largest point (BPC) of each spectrum's centroid points, "
+                                 "instead of the values stored with its description")
         add_output(parser)
 
     parser = add_command(commands, common, "xic", run_xic, help="extracted-ion chromatograms of an MS analysis",
@@ -55,8 +62,11 @@ def run_simple_chromatogram(args) -> int:
     with selection.open_file(args.file) as ozra_file:
         analysis = selection.qual_analysis(ozra_file, args)
         chosen = selection.conditions(analysis, args)
-        build = analysis.get_tic if args.command == "tic" else analysis.get_bpc
-        points = selection.merged([build(condition, rt_range) for condition in chosen])
+        if args.from_points:
+            points = selection.merged([from_points(analysis, condition, rt_range, args.command) for condition in chosen])
+        else:
+            build = analysis.get_tic if args.command == "tic" else analysis.get_bpc
+            points = selection.merged([build(condition, rt_range) for condition in chosen])
         if rt_range is not None and not points:
             raise CommandError(f"{args.file}: no spectrum of the chosen conditions lies in {args.rt[0]:g}-"
                                f"{args.rt[1]:g} min ({_time_span(analysis)})")
@@ -64,6 +74,41 @@ def run_simple_chromatogram(args) -> int:
         emit(args, chromatogram_table(points),
              chromatogram_plot(f"{name} {condition_summary(chosen)}", [Series(None, *coordinates(points))]))
     return 0
+
+
+@dataclasses.dataclass(frozen=True)
+class PointFromPoints:
+    spectrum_index: int
+    retention_time: float
+    intensity: float
+    x: float | None
+
+
+def from_points(analysis, condition, rt_range, command: str) -> list:
+    """The TIC (the sum of every centroid point, through an extraction over all m/z) or the BPC (the
+    largest point and its m/z) of one condition, rebuilt from the spectra's points."""
+    import math
+
+    import numpy
+
+    from ozra_data_access.arrays import spectrum_view
+    from ozra_data_access.common import ValueRange
+    from ozra_data_access.qual import ChromatogramFilterOption
+
+    every_mz = ChromatogramFilterOption(condition, ValueRange(-math.inf, math.inf), rt_range)
+    sums = analysis.get_xic(every_mz)
+    if command == "tic":
+        return [PointFromPoints(p.spectrum_index, p.retention_time, p.intensity, None) for p in sums]
+    points = []
+    for summed in sums:
+        view = spectrum_view(analysis.get_spectrum(summed.spectrum_index).get_spectrum_points())
+        if len(view) == 0:
+            points.append(PointFromPoints(summed.spectrum_index, summed.retention_time, 0.0, None))
+            continue
+        top = int(numpy.argmax(view["intensity"]))
+        points.append(PointFromPoints(summed.spectrum_index, summed.retention_time, float(view["intensity"][top]),
+                                      float(view["x"][top])))
+    return points
 
 
 def _time_span(analysis) -> str:

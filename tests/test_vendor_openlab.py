@@ -11,8 +11,7 @@ import pytest
 
 from shared_data import VENDOR
 from ozra_data_access.access import OzraFile
-from ozra_data_access.convert.report import ConversionReport
-from ozra_data_access.convert.vendor import convert_vendor_folder
+from ozra_data_access.convert import convert
 
 rainbow = pytest.importorskip("rainbow")
 pytestmark = pytest.mark.skipif(not VENDOR.is_dir(), reason="the shared vendor runs are not on this machine")
@@ -39,10 +38,8 @@ def make_archive(path):
 
 
 def convert_dx(source, target):
-    """The archive converted through the vendor entry (which source kinds reach it is decided elsewhere)."""
-    report = ConversionReport(source=str(source), target=str(target))
-    convert_vendor_folder(str(source), str(target), report)
-    return report
+    """The archive converted as any source is: recognised by its content, read by the vendor converter."""
+    return convert(source, target)
 
 
 def test_absorbance_signals_and_telemetry_equal_what_rainbow_reads(tmp_path):

@@ -6,14 +6,15 @@ import os
 
 from ozra_data_access.cli.arguments import add_command, add_point_encoding
 from ozra_data_access.cli.output import progress_bar
+from ozra_data_access.convert.sources import SUPPORTED_SOURCES
 
 
 def register(commands, common) -> None:
     parser = add_command(commands, common, "convert", run, help="convert mzML or a vendor folder to an Ozra file",
-                         description="Convert an mzML file (.mzML, .mzML.gz), an Agilent .D folder or a Waters .raw "
-                                     "folder into an Ozra file. The target appears only when complete; an existing "
-                                     "target is kept unless --force.")
-    parser.add_argument("source", metavar="IN", help="the mzML file or vendor folder to convert")
+                         description=f"Convert a run into an Ozra file. Supported sources: {SUPPORTED_SOURCES}; "
+                                     "the kind is told from the content. The target appears only when complete; an "
+                                     "existing target is kept unless --force.")
+    parser.add_argument("source", metavar="IN", help="the mzML file, vendor folder or .dx archive to convert")
     parser.add_argument("target", metavar="OUT", help="the Ozra file to write")
     parser.add_argument("--force", action="store_true", help="replace OUT if it exists")
     parser.add_argument("--profile-only", action="store_true",

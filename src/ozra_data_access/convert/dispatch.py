@@ -8,6 +8,7 @@ from typing import Callable, Optional, Union
 
 from ozra_data_access.convert.errors import ConversionError
 from ozra_data_access.convert.report import ConversionReport, describe_analyses
+from ozra_data_access.convert.sources import VENDOR, source_kind
 
 PathType = Union[str, "os.PathLike[str]"]
 Progress = Callable[[int, Optional[int]], None]
@@ -26,8 +27,9 @@ def convert(
     """Converts `source` into the Ozra file `target` and reports what was stored.
 
     `source` is an mzML file (.mzML, or gzip-compressed .mzML.gz), an Agilent ChemStation/
-    MassHunter `.D` folder or a Waters MassLynx `.raw` folder (the last two need the optional
-    extra `vendor`). `target` must differ from the source and must not exist unless `force`;
+    MassHunter `.D` folder, a Waters MassLynx `.raw` folder or an Agilent OpenLab `.dx` archive
+    (the last three need the optional extra `vendor`); its kind is decided from its content
+    (see :mod:`ozra_data_access.convert.sources`), and any other source is refused naming what it is. `target` must differ from the source and must not exist unless `force`;
     it is written under a temporary name and appears only when complete, so no partial file
     is ever left. `profile_only` stores profile spectra as they are, without picking their
     peaks (see :mod:`ozra_data_access.convert.mzml`). `progress`, when given, is called as
@@ -43,7 +45,7 @@ def convert(
     _check_paths(source_path, target_path, force)
     started = time.perf_counter()
     report = ConversionReport(source=source_path, target=target_path)
-    if os.path.isdir(source_path):
+    if source_kind(source_path) == VENDOR:
         from ozra_data_access.convert.vendor import convert_vendor_folder
 
         convert_vendor_folder(source_path, target_path, report, progress=progress, point_encoding=point_encoding)

@@ -10,7 +10,7 @@ import zipfile
 import pytest
 
 from ozra_data_access.convert import ConversionError, convert
-from ozra_data_access.convert.sources import MZML, VENDOR, source_kind
+from ozra_data_access.convert.sources import MZML, MZXML, VENDOR, source_kind
 
 MZML_HEAD = b'<?xml version="1.0"?>\n<!-- <mzXML> in a comment -->\n<indexedmzML xmlns="http://psi.hupo.org/ms/mzml">'
 
@@ -33,6 +33,7 @@ def _zip(member: str) -> bytes:
 
 @pytest.mark.parametrize("name, content, kind", [
     ("run.bin", MZML_HEAD, MZML),  # by content, whatever the name
+    ("run.xml", b'<?xml version="1.0"?>\n<mzXML xmlns="x">', MZXML),
     ("run.mzML.gz", gzip.compress(b"\xef\xbb\xbf" + MZML_HEAD), MZML),
     ("run.dx", _zip("abc/DAD1.UV"), VENDOR),
 ])
@@ -54,7 +55,6 @@ def test_run_folders_by_their_markers(tmp_path, marker):
     ("run.mzML.gz", gzip.compress(b"just text\n"), "a gzip-compressed file that is not mzML (a plain text file)"),
     ("run.ozra", b"\x89OZRA\r\n\x1a\n" + bytes(64), "an Ozra file already"),
     ("notes.mzML", "plain text, é\n".encode(), "a plain text file"),
-    ("run.mzXML", b'<?xml version="1.0"?>\n<mzXML xmlns="x">', "an mzXML document"),
     ("other.xml", b"<?xml version='1.0'?><html>", "an XML document of root <html>"),
     ("run.RAW", b"\x01\xa1F\x00i\x00n\x00n\x00\xff\xfe", "an unknown binary file"),
     ("empty.mzML", b"", "an empty file"),

@@ -8,7 +8,7 @@ from typing import Callable, Optional, Union
 
 from ozra_data_access.convert.errors import ConversionError
 from ozra_data_access.convert.report import ConversionReport, describe_analyses
-from ozra_data_access.convert.sources import VENDOR, source_kind
+from ozra_data_access.convert.sources import MZXML, VENDOR, source_kind
 
 PathType = Union[str, "os.PathLike[str]"]
 Progress = Callable[[int, Optional[int]], None]
@@ -26,7 +26,8 @@ def convert(
 ) -> ConversionReport:
     """Converts `source` into the Ozra file `target` and reports what was stored.
 
-    `source` is an mzML file (.mzML, or gzip-compressed .mzML.gz), an Agilent ChemStation/
+    `source` is an mzML file (.mzML, or gzip-compressed .mzML.gz), an mzXML file (through the
+    optional extra `mzxml`), an Agilent ChemStation/
     MassHunter `.D` folder, a Waters MassLynx `.raw` folder or an Agilent OpenLab `.dx` archive
     (the last three need the optional extra `vendor`); its kind is decided from its content
     (see :mod:`ozra_data_access.convert.sources`), and any other source is refused naming what it is. `target` must differ from the source and must not exist unless `force`;
@@ -45,12 +46,14 @@ def convert(
     _check_paths(source_path, target_path, force)
     started = time.perf_counter()
     report = ConversionReport(source=source_path, target=target_path)
-    if source_kind(source_path) == VENDOR:
+    kind = source_kind(source_path)
+    if kind == VENDOR:
         from ozra_data_access.convert.vendor import convert_vendor_folder
 
         convert_vendor_folder(source_path, target_path, report, progress=progress, point_encoding=point_encoding)
     else:
-        _convert_mzml(source_path, target_path, report, profile_only, progress, point_encoding, intensity_width)
+        _convert_mzml(source_path, target_path, report, profile_only, progress, point_encoding, intensity_width,
+                      kind == MZXML)
     report.seconds = time.perf_counter() - started
     report.analyses = describe_analyses(target_path)
     return report
@@ -69,11 +72,14 @@ def _check_paths(source: str, target: str, force: bool) -> None:
 
 
 def _convert_mzml(source: str, target: str, report: ConversionReport, profile_only: bool,
-                  progress: Optional[Progress], point_encoding: str, intensity_width: Optional[int]) -> None:
+                  progress: Optional[Progress], point_encoding: str, intensity_width: Optional[int],
+                  mzxml: bool) -> None:
     from ozra_data_access.convert.mzml import MzmlConversion
+    from ozra_data_access.convert.mzml_reader import MzmlReader
+    from ozra_data_access.convert.mzxml_reader import MzxmlReader
 
     conversion = MzmlConversion(source, point_encoding=point_encoding, intensity_width=intensity_width,
-                                profile_only=profile_only)
+                                profile_only=profile_only, reader=MzxmlReader if mzxml else MzmlReader)
     conversion.write(target, progress=None if progress is None else (
         lambda done: progress(done, conversion.spectra_total)))
     report.spectra = conversion.ms_spectra + conversion.dad_spectra

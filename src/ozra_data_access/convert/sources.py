@@ -15,9 +15,10 @@ import zlib
 from ozra_data_access.convert.errors import ConversionError
 
 MZML = "mzml"
+MZXML = "mzxml"
 VENDOR = "vendor"
 
-SUPPORTED_SOURCES = ("mzML files (.mzML, gzip-compressed .mzML.gz), Agilent .D folders (ChemStation, MassHunter), "
+SUPPORTED_SOURCES = ("mzML files (.mzML, gzip-compressed .mzML.gz), mzXML files, Agilent .D folders (ChemStation, MassHunter), "
                      "Waters .raw folders (MassLynx) and Agilent OpenLab .dx archives")
 
 # Files that only an Agilent .D run folder holds (detector signals, MS data, MassHunter's AcqData).
@@ -39,7 +40,7 @@ _XML_COMMENT = re.compile(rb"<!--.*?-->", re.DOTALL)
 
 
 def source_kind(path: str) -> str:
-    """`MZML` or `VENDOR` for a source the converters read; a `ConversionError` naming what it is otherwise."""
+    """`MZML`, `MZXML` or `VENDOR` for a source the converters read; a `ConversionError` naming what it is otherwise."""
     if os.path.isdir(path):
         return _folder_kind(path)
     try:
@@ -52,8 +53,8 @@ def source_kind(path: str) -> str:
     if head.startswith(_GZIP):
         return _gzip_kind(path)
     what = _unsupported_file(head) or _xml_kind(head)
-    if what == MZML:
-        return MZML
+    if what in (MZML, MZXML):
+        return what
     raise _refusal(path, what)
 
 
@@ -107,14 +108,14 @@ def _unsupported_file(head: bytes) -> str:
 
 
 def _xml_kind(head: bytes) -> str:
-    """`MZML` for an mzML document, else a description of what `head` begins."""
+    """`MZML` or `MZXML` for such a document, else a description of what `head` begins."""
     text = head.lstrip(b"\xef\xbb\xbf \t\r\n")
     if text.startswith(b"<"):
         root = _xml_root(text)
         if root in ("mzML", "indexedmzML"):
             return MZML
         if root == "mzXML":
-            return "an mzXML document"
+            return MZXML
         return f"an XML document of root <{root}>" if root else "an XML document"
     if b"\x00" in head:
         return "an unknown binary file"

@@ -10,7 +10,7 @@ import zipfile
 import pytest
 
 from ozra_data_access.convert import ConversionError, convert
-from ozra_data_access.convert.sources import MZML, MZXML, VENDOR, source_kind
+from ozra_data_access.convert.sources import MZML, MZXML, THERMO, VENDOR, source_kind
 
 MZML_HEAD = b'<?xml version="1.0"?>\n<!-- <mzXML> in a comment -->\n<indexedmzML xmlns="http://psi.hupo.org/ms/mzml">'
 
@@ -36,6 +36,7 @@ def _zip(member: str) -> bytes:
     ("run.xml", b'<?xml version="1.0"?>\n<mzXML xmlns="x">', MZXML),
     ("run.mzML.gz", gzip.compress(b"\xef\xbb\xbf" + MZML_HEAD), MZML),
     ("run.dx", _zip("abc/DAD1.UV"), VENDOR),
+    ("run.RAW", b"\x01\xa1" + "Finnigan".encode("utf-16-le") + bytes(8), THERMO),
 ])
 def test_files_of_a_read_kind(tmp_path, name, content, kind):
     (tmp_path / name).write_bytes(content)
@@ -56,7 +57,7 @@ def test_run_folders_by_their_markers(tmp_path, marker):
     ("run.ozra", b"\x89OZRA\r\n\x1a\n" + bytes(64), "an Ozra file already"),
     ("notes.mzML", "plain text, é\n".encode(), "a plain text file"),
     ("other.xml", b"<?xml version='1.0'?><html>", "an XML document of root <html>"),
-    ("run.RAW", b"\x01\xa1F\x00i\x00n\x00n\x00\xff\xfe", "an unknown binary file"),
+    ("run.bin", b"\x01\xa1F\x00i\x00n\x00n\x00\xff\xfe", "an unknown binary file"),
     ("empty.mzML", b"", "an empty file"),
     ("run.zip", _zip("readme.txt"), "a zip archive that is not an OpenLab .dx run"),
 ])

@@ -16,10 +16,11 @@ from ozra_data_access.convert.errors import ConversionError
 
 MZML = "mzml"
 MZXML = "mzxml"
+THERMO = "thermo"
 VENDOR = "vendor"
 
 SUPPORTED_SOURCES = ("mzML files (.mzML, gzip-compressed .mzML.gz), mzXML files, Agilent .D folders (ChemStation, MassHunter), "
-                     "Waters .raw folders (MassLynx) and Agilent OpenLab .dx archives")
+                     "Waters .raw folders (MassLynx), Agilent OpenLab .dx archives and Thermo .raw files")
 
 # Files that only an Agilent .D run folder holds (detector signals, MS data, MassHunter's AcqData).
 _AGILENT_MARKERS = ("*.ch", "*.uv", "*.ms", "*.it", "acqdata")
@@ -35,12 +36,13 @@ _XZ = b"\xfd7zXZ\x00"
 _BZIP2 = b"BZh"
 _ZSTD = b"\x28\xb5\x2f\xfd"
 _OZRA = b"\x89OZRA\r\n\x1a\n"
+_THERMO = b"\x01\xa1" + "Finnigan".encode("utf-16-le")
 _XML_ROOT = re.compile(rb"<(?![?!])(?:[\w.-]+:)?([\w.-]+)")
 _XML_COMMENT = re.compile(rb"<!--.*?-->", re.DOTALL)
 
 
 def source_kind(path: str) -> str:
-    """`MZML`, `MZXML` or `VENDOR` for a source the converters read; a `ConversionError` naming what it is otherwise."""
+    """`MZML`, `MZXML`, `THERMO` or `VENDOR` for a source the converters read; a `ConversionError` naming what it is otherwise."""
     if os.path.isdir(path):
         return _folder_kind(path)
     try:
@@ -52,6 +54,8 @@ def source_kind(path: str) -> str:
         return _archive_kind(path)
     if head.startswith(_GZIP):
         return _gzip_kind(path)
+    if head.startswith(_THERMO):
+        return THERMO
     what = _unsupported_file(head) or _xml_kind(head)
     if what in (MZML, MZXML):
         return what

@@ -184,7 +184,7 @@ def test_a_plot_is_a_png(files, tmp_path, args):
     (["tic", "{text}"], 1, "expected the Ozra magic"),
     (["tic", "{truncated}"], 1, "truncated.ozra: expected"),
     (["convert", "{text}", "{tmp}/out.ozra"], 1, "text.txt: a plain text file is not a source that can be converted"),
-    (["convert", "{small}", "{tmp}/out.ozra"], 1, "small.ozra: an Ozra file already is not a source"),
+    (["convert", "{small}", "{tmp}/out.ozra"], 1, "small.ozra: an Ozra file (already converted) is not a source"),
     (["convert", "{archive}", "{tmp}/out.ozra"], 1, "run.tar.xz: an xz-compressed archive (such as .tar.xz) is not"),
     (["spectrum", "{dda}", "--index", "100000"], 1, "no spectrum 100000"),
     (["tic", "{dda}", "--condition", "9999"], 1, "no condition 9999"),

@@ -54,7 +54,7 @@ def test_run_folders_by_their_markers(tmp_path, marker):
     ("run.raw.tar.xz", lzma.compress(_tar(b"x")), "an xz-compressed archive"),
     ("run.tar", _tar(b"x"), "a tar archive"),
     ("run.mzML.gz", gzip.compress(b"just text\n"), "a gzip-compressed file that is not mzML (a plain text file)"),
-    ("run.ozra", b"\x89OZRA\r\n\x1a\n" + bytes(64), "an Ozra file already"),
+    ("run.ozra", b"\x89OZRA\r\n\x1a\n" + bytes(64), "an Ozra file (already converted)"),
     ("notes.mzML", "plain text, é\n".encode(), "a plain text file"),
     ("other.xml", b"<?xml version='1.0'?><html>", "an XML document of root <html>"),
     ("run.bin", b"\x01\xa1F\x00i\x00n\x00n\x00\xff\xfe", "an unknown binary file"),

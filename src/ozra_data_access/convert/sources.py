@@ -97,7 +97,7 @@ def _gzip_kind(path: str) -> str:
 def _unsupported_file(head: bytes) -> str:
     """What a file is, when its first bytes alone say it is of no kind read here ('' otherwise)."""
     if head.startswith(_OZRA):
-        return "an Ozra file already"
+        return "an Ozra file (already converted)"
     if head.startswith(_XZ):
         return "an xz-compressed archive (such as .tar.xz)"
     if head.startswith(_BZIP2):

@@ -7,6 +7,7 @@ library's own values to the last bit, and every bad input one line on stderr wit
 import argparse
 import csv
 import io
+import lzma
 import os
 import pathlib
 import subprocess
@@ -182,7 +183,9 @@ def test_a_plot_is_a_png(files, tmp_path, args):
     (["info", "{tmp}"], 1, "Is a directory"),
     (["tic", "{text}"], 1, "expected the Ozra magic"),
     (["tic", "{truncated}"], 1, "truncated.ozra: expected"),
-    (["convert", "{text}", "{tmp}/out.ozra"], 1, "text.txt"),
+    (["convert", "{text}", "{tmp}/out.ozra"], 1, "text.txt: a plain text file is not a source that can be converted"),
+    (["convert", "{small}", "{tmp}/out.ozra"], 1, "small.ozra: an Ozra file (already converted) is not a source"),
+    (["convert", "{archive}", "{tmp}/out.ozra"], 1, "run.tar.xz: an xz-compressed archive (such as .tar.xz) is not"),
     (["spectrum", "{dda}", "--index", "100000"], 1, "no spectrum 100000"),
     (["tic", "{dda}", "--condition", "9999"], 1, "no condition 9999"),
     (["tic", "{dda}", "--ms-level", "5"], 1, "no acquisition condition with MS level 5"),
@@ -201,7 +204,9 @@ def test_bad_input_is_one_line_and_a_status(files, tmp_path, args, status, messa
     text.write_text("not an Ozra file\n")
     truncated = tmp_path / "truncated.ozra"
     truncated.write_bytes(files["small"].read_bytes()[:5000])
-    names = {"tmp": tmp_path, "text": text, "truncated": truncated, **files}
+    archive = tmp_path / "run.tar.xz"
+    archive.write_bytes(lzma.compress(b"run.raw/_FUNCTNS.INF"))
+    names = {"tmp": tmp_path, "text": text, "truncated": truncated, "archive": archive, **files}
     done = ozra(*[arg.format(**names) for arg in args])
     assert done.returncode == status
     assert len(done.stderr.splitlines()) == 1 and message in done.stderr, done.stderr

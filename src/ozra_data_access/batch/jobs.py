@@ -137,7 +137,7 @@ def extract_dad_chromatograms(files: Iterable[PathLike], windows: Iterable[tuple
                     progress=progress)
 
 
-_SOURCE_SUFFIXES = (".mzml.gz", ".mzml", ".d", ".raw")
+_SOURCE_SUFFIXES = (".mzml.gz", ".mzml", ".mzxml", ".d", ".raw", ".dx")
 CONVERSION_COLUMNS = ["source", "target", "bytes", "seconds", "spectra", "analyses", "not_stored"]
 
 

@@ -5,20 +5,16 @@ from __future__ import annotations
 import os
 
 from ozra_data_access.cli.arguments import add_command, add_point_encoding
-
-# ozra_data_access.convert.sources.SUPPORTED, spelled out so that the command line starts without numpy.
-SUPPORTED = ("mzML files (.mzML, .mzML.gz), Agilent ChemStation/MassHunter .D folders, Agilent OpenLab .dx "
-             "archives and Waters MassLynx .raw folders")
 from ozra_data_access.cli.output import progress_bar
+from ozra_data_access.convert.sources import SUPPORTED_SOURCES
 
 
 def register(commands, common) -> None:
     parser = add_command(commands, common, "convert", run, help="convert mzML or a vendor folder to an Ozra file",
-                         description=f"Convert a run into an Ozra file. Sources read: {SUPPORTED}; what a source "
-                                     "is is decided from its content. The target appears only when complete; an "
-                                     "existing target is kept unless --force. The report lists what was stored and, "
-                                     "under \"not stored\", everything left out with the reason.")
-    parser.add_argument("source", metavar="IN", help="the run to convert (a file or a run folder)")
+                         description=f"Convert a run into an Ozra file. Supported sources: {SUPPORTED_SOURCES}; "
+                                     "the kind is told from the content. The target appears only when complete; an "
+                                     "existing target is kept unless --force.")
+    parser.add_argument("source", metavar="IN", help="the mzML file, vendor folder or .dx archive to convert")
     parser.add_argument("target", metavar="OUT", help="the Ozra file to write")
     parser.add_argument("--force", action="store_true", help="replace OUT if it exists")
     parser.add_argument("--profile-only", action="store_true",

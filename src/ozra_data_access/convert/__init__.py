@@ -5,8 +5,9 @@
     print(report)
 
 :func:`convert` reads mzML (plain or gzip-compressed, every binary encoding including
-MS-Numpress through the optional extra `numpress`) and vendor folders (Agilent `.D`, Waters
-`.raw`, through the optional extra `vendor`); see :mod:`ozra_data_access.convert.mzml` and
+MS-Numpress through the optional extra `numpress`), mzXML (extra `mzxml`), Thermo `.raw` files
+(extra `thermo`) and vendor runs (Agilent `.D`, Waters `.raw`, OpenLab `.dx`, through the
+optional extra `vendor`), telling them apart by content (:mod:`ozra_data_access.convert.sources`); see :mod:`ozra_data_access.convert.mzml` and
 :mod:`ozra_data_access.convert.vendor` for what each keeps and how.
 """
 

@@ -8,7 +8,7 @@ from typing import Callable, Optional, Union
 
 from ozra_data_access.convert.errors import ConversionError
 from ozra_data_access.convert.report import ConversionReport, describe_analyses
-from ozra_data_access.convert.sources import VENDOR, source_kind
+from ozra_data_access.convert.sources import MZXML, THERMO, VENDOR, source_kind
 
 PathType = Union[str, "os.PathLike[str]"]
 Progress = Callable[[int, Optional[int]], None]
@@ -26,10 +26,11 @@ def convert(
 ) -> ConversionReport:
     """Converts `source` into the Ozra file `target` and reports what was stored.
 
-    `source` is an mzML file (.mzML, or gzip-compressed .mzML.gz), an Agilent ChemStation/
-    MassHunter `.D` folder, an Agilent OpenLab `.dx` archive or a Waters MassLynx `.raw` folder
-    (the vendor sources need the optional extra `vendor`); what it is is decided from its content
-    (:mod:`ozra_data_access.convert.sources`), and any other source is refused naming what it is. `target` must differ from the source and must not exist unless `force`;
+    `source` is an mzML file (.mzML, or gzip-compressed .mzML.gz), an mzXML file (through the
+    optional extra `mzxml`), a Thermo .raw file (through the optional extra `thermo`), an Agilent ChemStation/
+    MassHunter `.D` folder, a Waters MassLynx `.raw` folder or an Agilent OpenLab `.dx` archive
+    (the last three need the optional extra `vendor`); its kind is decided from its content
+    (see :mod:`ozra_data_access.convert.sources`), and any other source is refused naming what it is. `target` must differ from the source and must not exist unless `force`;
     it is written under a temporary name and appears only when complete, so no partial file
     is ever left. `profile_only` stores profile spectra as they are, without picking their
     peaks (see :mod:`ozra_data_access.convert.mzml`). `progress`, when given, is called as
@@ -45,12 +46,14 @@ def convert(
     _check_paths(source_path, target_path, force)
     started = time.perf_counter()
     report = ConversionReport(source=source_path, target=target_path)
-    if source_kind(source_path) == VENDOR:
+    kind = source_kind(source_path)
+    if kind == VENDOR:
         from ozra_data_access.convert.vendor import convert_vendor_folder
 
         convert_vendor_folder(source_path, target_path, report, progress=progress, point_encoding=point_encoding)
     else:
-        _convert_mzml(source_path, target_path, report, profile_only, progress, point_encoding, intensity_width)
+        _convert_mzml(source_path, target_path, report, profile_only, progress, point_encoding, intensity_width,
+                      kind)
     report.seconds = time.perf_counter() - started
     report.analyses = describe_analyses(target_path)
     return report
@@ -69,16 +72,23 @@ def _check_paths(source: str, target: str, force: bool) -> None:
 
 
 def _convert_mzml(source: str, target: str, report: ConversionReport, profile_only: bool,
-                  progress: Optional[Progress], point_encoding: str, intensity_width: Optional[int]) -> None:
+                  progress: Optional[Progress], point_encoding: str, intensity_width: Optional[int],
+                  kind: str) -> None:
+    """mzML, and the formats whose reader gives its items as mzML spectra (mzXML, Thermo .raw)."""
     from ozra_data_access.convert.mzml import MzmlConversion
+    from ozra_data_access.convert.mzml_reader import MzmlReader
+    from ozra_data_access.convert.mzxml_reader import MzxmlReader
+    from ozra_data_access.convert.thermo_reader import ThermoReader
 
+    withheld: list = []
+    reader = {MZXML: MzxmlReader, THERMO: lambda path: ThermoReader(path, withheld)}.get(kind, MzmlReader)
     conversion = MzmlConversion(source, point_encoding=point_encoding, intensity_width=intensity_width,
-                                profile_only=profile_only)
+                                profile_only=profile_only, reader=reader)
     conversion.write(target, progress=None if progress is None else (
         lambda done: progress(done, conversion.spectra_total)))
     report.spectra = conversion.ms_spectra + conversion.dad_spectra
     report.not_stored = [(f"chromatogram {identifier!r}", reason)
-                         for identifier, reason in conversion.skipped_chromatograms]
+                         for identifier, reason in conversion.skipped_chromatograms] + withheld
     report.not_stored += [(name, f"in {count:,} spectra or chromatograms: the format has no place for per-point "
                                  "arrays of this kind") for name, count in conversion.unread_arrays.items()]
     if conversion.sorted_ids:

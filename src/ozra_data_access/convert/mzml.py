@@ -145,17 +145,19 @@ class MzmlConversion:
     was stored; `sorted_ids` lists the native ids of the spectra and chromatograms whose
     points were sorted; `skipped_chromatograms` lists (id, reason) of chromatograms not stored;
     `unread_arrays` counts, by name, the spectra and chromatograms whose arrays of that kind (ion
-    mobility arrays, non-standard arrays) were not stored.
+    mobility arrays, non-standard arrays) were not stored. `reader` opens the source; the mzXML and
+    Thermo readers give their scans as this reader's spectra, so every format is mapped by the same code.
     """
 
     def __init__(self, source: PathType, *, point_encoding: str = "zstd", intensity_width: Optional[int] = None,
-                 profile_only: bool = False):
+                 profile_only: bool = False, reader: Callable[[PathType], Any] = MzmlReader):
         if intensity_width not in (None, 4, 8):
             raise ValueError(f"intensity width is None, 4 or 8 bytes, not {intensity_width!r}")
         self.source = source
         self.point_encoding = point_encoding
         self.intensity_width = intensity_width
         self.profile_only = profile_only
+        self._reader = reader
         self._reset_counts()
 
     def _reset_counts(self) -> None:
@@ -174,7 +176,7 @@ class MzmlConversion:
     def write(self, target: PathType, progress: Optional[Callable[[int], None]] = None) -> PathType:
         """Writes the Ozra file `target` and returns it; the counts describe this conversion."""
         self._reset_counts()
-        with MzmlReader(self.source) as reader:
+        with self._reader(self.source) as reader:
             measurement = _measurement(reader.header, self.source, self._functions(reader))
             write_file(target, [measurement], point_encoding=self.point_encoding,
                        intensity_width=self.intensity_width or 8, progress=progress)

@@ -1,9 +1,12 @@
-"""What a source is, decided from its content in one place: folder markers, zip members, the XML
-root element, magic bytes. A source the converters do not read is refused in one sentence that
-names what it is and what is read."""
+"""What kind of run a source is, decided from its content (never from its name alone).
+
+Every place that must know how to read a source asks :func:`source_kind`; a source of no kind the
+converters read is refused in one sentence naming what it is and which sources are supported.
+"""
 
 from __future__ import annotations
 
+import fnmatch
 import os
 import re
 import zipfile
@@ -11,107 +14,128 @@ import zlib
 
 from ozra_data_access.convert.errors import ConversionError
 
-SUPPORTED = ("mzML files (.mzML, .mzML.gz), Agilent ChemStation/MassHunter .D folders, Agilent OpenLab .dx "
-             "archives and Waters MassLynx .raw folders")
-
-MZML = "mzML"
+MZML = "mzml"
+MZXML = "mzxml"
+THERMO = "thermo"
 VENDOR = "vendor"
 
-_HEAD_BYTES = 4096
-_AGILENT_DATA = re.compile(r".+\.(ch|uv|ms)$", re.IGNORECASE)
-_WATERS_DATA = re.compile(r"^(_FUNCTNS\.INF|_FUNC\d{3}\.DAT|_CHRO\d{3}\.DAT)$", re.IGNORECASE)
-_OPENLAB_MEMBER = re.compile(r"(^|/)injection\.acmd$|\.(uv|ch|it)$", re.IGNORECASE)
-_ROOT = re.compile(rb"<([A-Za-z_][\w.-]*:)?([A-Za-z_][\w.-]*)[\s/>]")
-_MAGIC = (
-    (b"\x89OZRA", "an Ozra file already (nothing to convert; open it with ozra_data_access.access.OzraFile)"),
-    (b"\xfd7zXZ\x00", "an xz-compressed file (such as a .tar.xz archive): unpack it, then convert the run inside"),
-    (b"BZh", "a bzip2-compressed file: unpack it, then convert what is inside"),
-    (b"\x01\xa1F\x00i\x00n\x00n\x00i\x00g\x00a\x00n\x00", "a Thermo .raw file, which this version cannot read"),
-    (b"%PDF", "a PDF document, not a measurement"),
-)
+SUPPORTED_SOURCES = ("mzML files (.mzML, gzip-compressed .mzML.gz), mzXML files, Agilent .D folders (ChemStation, MassHunter), "
+                     "Waters .raw folders (MassLynx), Agilent OpenLab .dx archives and Thermo .raw files")
+
+# Files that only an Agilent .D run folder holds (detector signals, MS data, MassHunter's AcqData).
+_AGILENT_MARKERS = ("*.ch", "*.uv", "*.ms", "*.it", "acqdata")
+# Files that only a Waters .raw run folder holds (its function table, function data, analog channels).
+_WATERS_MARKERS = ("_functns.inf", "_func*.dat", "_chro*.dat")
+# The data members of an OpenLab archive: detector signals and instrument traces.
+_OPENLAB_MEMBERS = (".uv", ".ch", ".it")
+
+_HEAD = 4096
+_GZIP = b"\x1f\x8b"
+_ZIP = b"PK\x03\x04"
+_XZ = b"\xfd7zXZ\x00"
+_BZIP2 = b"BZh"
+_ZSTD = b"\x28\xb5\x2f\xfd"
+_OZRA = b"\x89OZRA\r\n\x1a\n"
+_THERMO = b"\x01\xa1" + "Finnigan".encode("utf-16-le")
+_XML_ROOT = re.compile(rb"<(?![?!])(?:[\w.-]+:)?([\w.-]+)")
+_XML_COMMENT = re.compile(rb"<!--.*?-->", re.DOTALL)
 
 
 def source_kind(path: str) -> str:
-    """MZML or VENDOR for a source the converters read; ConversionError naming what it is otherwise."""
+    """`MZML`, `MZXML`, `THERMO` or `VENDOR` for a source the converters read; a `ConversionError` naming what it is otherwise."""
     if os.path.isdir(path):
         return _folder_kind(path)
-    with open(path, "rb") as stream:
-        head = stream.read(_HEAD_BYTES)
-    for magic, what in _MAGIC:
-        if head.startswith(magic):
-            raise _refusal(path, what)
-    if head.startswith(b"PK\x03\x04"):
-        return _zip_kind(path)
-    if head.startswith(b"\x1f\x8b"):
-        return _xml_kind(path, _gunzipped_head(path), "gzip-compressed ")
-    return _xml_kind(path, head, "")
-
-
-def _refusal(path: str, what: str) -> ConversionError:
-    return ConversionError(f"{path}: {what}; the converters read {SUPPORTED}")
+    try:
+        with open(path, "rb") as stream:
+            head = stream.read(_HEAD)
+    except OSError as error:
+        raise ConversionError(f"{path}: cannot be read ({error.strerror or error})") from None
+    if head.startswith(_ZIP):
+        return _archive_kind(path)
+    if head.startswith(_GZIP):
+        return _gzip_kind(path)
+    if head.startswith(_THERMO):
+        return THERMO
+    what = _unsupported_file(head) or _xml_kind(head)
+    if what in (MZML, MZXML):
+        return what
+    raise _refusal(path, what)
 
 
 def _folder_kind(path: str) -> str:
-    names = os.listdir(path)
-    if any(_WATERS_DATA.match(name) for name in names):
+    names = [name.lower() for name in os.listdir(path)]
+    if any(fnmatch.filter(names, marker) for marker in _AGILENT_MARKERS + _WATERS_MARKERS):
         return VENDOR
-    if any(_AGILENT_DATA.match(name) for name in names) or os.path.isdir(os.path.join(path, "AcqData")):
-        return VENDOR
-    raise _refusal(path, "a folder holding no Agilent (.ch, .uv, .ms, AcqData/) or Waters (_FUNCTNS.INF, "
-                         "_FUNCnnn.DAT, _CHROnnn.DAT) data files")
+    raise _refusal(path, "a folder that holds no Agilent .D or Waters .raw run")
 
 
-def _zip_kind(path: str) -> str:
+def _archive_kind(path: str) -> str:
     try:
         with zipfile.ZipFile(path) as archive:
-            members = archive.namelist()
+            names = archive.namelist()
     except (zipfile.BadZipFile, OSError) as error:
-        raise _refusal(path, f"a damaged zip archive ({error})") from None
-    if any(_OPENLAB_MEMBER.search(member) for member in members):
+        raise ConversionError(f"{path}: a damaged zip archive ({error})") from None
+    if any(os.path.splitext(name)[1].lower() in _OPENLAB_MEMBERS for name in names):
         return VENDOR
-    raise _refusal(path, "a zip archive that is not an Agilent OpenLab .dx archive (no injection.acmd, .UV or "
-                         ".CH member)")
+    raise _refusal(path, "a zip archive that is not an OpenLab .dx run")
 
 
-def _gunzipped_head(path: str) -> bytes:
-    """The first bytes of a gzip file's content, as far as they can be had (a cut file's reader names
-    the cut itself)."""
+def _gzip_kind(path: str) -> str:
+    # Only the start is inflated: a damaged or cut stream is left to the mzML reader, which names the fault.
     with open(path, "rb") as stream:
-        compressed = stream.read(1 << 16)
+        compressed = stream.read(64 * 1024)
     try:
-        return zlib.decompressobj(wbits=16 + zlib.MAX_WBITS).decompress(compressed, _HEAD_BYTES)
-    except zlib.error as error:
-        raise _refusal(path, f"a damaged gzip file ({error})") from None
+        head = zlib.decompressobj(wbits=31).decompress(compressed, _HEAD)
+    except zlib.error:
+        return MZML
+    what = _unsupported_file(head) or _xml_kind(head)
+    if what == MZML:
+        return MZML
+    raise _refusal(path, f"a gzip-compressed file that is not mzML ({what})")
 
 
-def _xml_kind(path: str, head: bytes, packing: str) -> str:
-    if len(head) > 262 and head[257:262] == b"ustar":
-        raise _refusal(path, f"{_a(packing + 'tar')} archive: unpack it, then convert the run inside")
+def _unsupported_file(head: bytes) -> str:
+    """What a file is, when its first bytes alone say it is of no kind read here ('' otherwise)."""
+    if head.startswith(_OZRA):
+        return "an Ozra file (already converted)"
+    if head.startswith(_XZ):
+        return "an xz-compressed archive (such as .tar.xz)"
+    if head.startswith(_BZIP2):
+        return "a bzip2-compressed file"
+    if head.startswith(_ZSTD):
+        return "a zstd-compressed file"
+    if head[257:262] == b"ustar":
+        return "a tar archive"
+    if not head:
+        return "an empty file"
+    return ""
+
+
+def _xml_kind(head: bytes) -> str:
+    """`MZML` or `MZXML` for such a document, else a description of what `head` begins."""
     text = head.lstrip(b"\xef\xbb\xbf \t\r\n")
     if text.startswith(b"<"):
-        for match in _ROOT.finditer(text):
-            name = match.group(2).decode("ascii", "replace")
-            if text[match.start() + 1:match.start() + 2] in (b"?", b"!"):
-                continue
-            if name in ("mzML", "indexedmzML"):
-                return MZML
-            if name == "mzXML":
-                raise _refusal(path, f"{_a(packing + 'mzXML')} file, which this version cannot read (convert it to "
-                                     "mzML)")
-            raise _refusal(path, f"{_a(packing + 'XML')} document whose root element is <{name}>, not <mzML>")
-    if _is_text(head):
-        raise _refusal(path, f"{_a(packing + 'text')} file, not a measurement")
-    raise _refusal(path, f"{_a(packing + 'file')} of no format the converters know")
-
-
-def _a(words: str) -> str:
-    """`words` with its article ("an mzXML", "an XML", "a gzip-compressed ...")."""
-    return ("an " if words[0] in "aeiouAEIOUmMX" else "a ") + words
-
-
-def _is_text(head: bytes) -> bool:
+        root = _xml_root(text)
+        if root in ("mzML", "indexedmzML"):
+            return MZML
+        if root == "mzXML":
+            return MZXML
+        return f"an XML document of root <{root}>" if root else "an XML document"
+    if b"\x00" in head:
+        return "an unknown binary file"
     try:
-        decoded = head.decode("utf-8")
-    except UnicodeDecodeError:
-        return False
-    return all(character.isprintable() or character in "\t\r\n" for character in decoded)
+        head.decode("utf-8")
+    except UnicodeDecodeError as error:
+        if error.start < len(head) - 4:  # a character cut at the end of the head is no evidence
+            return "an unknown binary file"
+    return "a plain text file"
+
+
+def _xml_root(text: bytes) -> str:
+    """The local name of the first element, past the declaration, comments and doctype."""
+    match = _XML_ROOT.search(_XML_COMMENT.sub(b"", text))
+    return match.group(1).decode("ascii", "replace") if match else ""
+
+
+def _refusal(path: str, what: str) -> ConversionError:
+    return ConversionError(f"{path}: {what} is not a source that can be converted; supported are {SUPPORTED_SOURCES}")

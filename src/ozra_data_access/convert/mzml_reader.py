@@ -19,8 +19,8 @@ import numpy as np
 
 from ozra_data_access.convert import vocabulary as cv
 from ozra_data_access.convert.mzml_arrays import MzmlError, decode_array
+from ozra_data_access.convert.sources import GZIP_MAGIC
 
-_GZIP_MAGIC = b"\x1f\x8b"
 _ROOTS = ("mzML", "indexedmzML")
 
 
@@ -400,7 +400,7 @@ class _BoundedStream:
 
 def _open(path: str) -> BinaryIO:
     file = open(path, "rb")
-    if file.read(2) == _GZIP_MAGIC:
+    if file.read(2) == GZIP_MAGIC:
         file.close()
         return gzip.open(path, "rb")
     file.seek(0)

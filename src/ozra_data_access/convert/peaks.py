@@ -66,8 +66,12 @@ def _edge_peaks(mz: np.ndarray, values: np.ndarray, apexes: np.ndarray) -> tuple
             continue
         if not values[edge] > 0:
             continue
-        inner = apexes[0] if step == 1 and len(apexes) else apexes[-1] if len(apexes) else count - 1 - edge
-        stretch = np.arange(edge, inner + step, step) if inner != edge else np.array([edge])
+        # Up to the nearest interior apex, else to the other end of the profile.
+        if len(apexes):
+            inner = apexes[0] if step == 1 else apexes[-1]
+        else:
+            inner = count - 1 - edge
+        stretch = np.arange(edge, inner + step, step)
         base = float(values[stretch].min())
         half = base + (values[edge] - base) / 2.0
         below = np.nonzero(values[stretch] < half)[0]

@@ -13,6 +13,7 @@ import zipfile
 import zlib
 
 from ozra_data_access.convert.errors import ConversionError
+from ozra_data_access.writer.blocks import MAGIC as OZRA_MAGIC
 
 MZML = "mzml"
 MZXML = "mzxml"
@@ -28,14 +29,16 @@ _AGILENT_MARKERS = ("*.ch", "*.uv", "*.ms", "*.it", "acqdata")
 _WATERS_MARKERS = ("_functns.inf", "_func*.dat", "_chro*.dat")
 # The data members of an OpenLab archive: detector signals and instrument traces.
 _OPENLAB_MEMBERS = (".uv", ".ch", ".it")
+# The data files of a run folder, which a conversion must account for: Agilent signal, absorbance and
+# MS files, Waters functions and analog channels.
+_RUN_DATA_FILE = re.compile(r"^(.+\.(uv|ch|ms)|_func\d{3}\.dat|_chro\d{3}\.dat)$")
 
 _HEAD = 4096
-_GZIP = b"\x1f\x8b"
+GZIP_MAGIC = b"\x1f\x8b"
 _ZIP = b"PK\x03\x04"
 _XZ = b"\xfd7zXZ\x00"
 _BZIP2 = b"BZh"
 _ZSTD = b"\x28\xb5\x2f\xfd"
-_OZRA = b"\x89OZRA\r\n\x1a\n"
 _THERMO = b"\x01\xa1" + "Finnigan".encode("utf-16-le")
 _XML_ROOT = re.compile(rb"<(?![?!])(?:[\w.-]+:)?([\w.-]+)")
 _XML_COMMENT = re.compile(rb"<!--.*?-->", re.DOTALL)
@@ -52,7 +55,7 @@ def source_kind(path: str) -> str:
         raise ConversionError(f"{path}: cannot be read ({error.strerror or error})") from None
     if head.startswith(_ZIP):
         return _archive_kind(path)
-    if head.startswith(_GZIP):
+    if head.startswith(GZIP_MAGIC):
         return _gzip_kind(path)
     if head.startswith(_THERMO):
         return THERMO
@@ -60,6 +63,17 @@ def source_kind(path: str) -> str:
     if what in (MZML, MZXML):
         return what
     raise _refusal(path, what)
+
+
+def run_data_files(folder: str) -> list:
+    """The names of the data files directly in the run folder `folder`."""
+    return [name for name in os.listdir(folder)
+            if _RUN_DATA_FILE.match(name.lower()) and os.path.isfile(os.path.join(folder, name))]
+
+
+def openlab_data_members(names: list) -> list:
+    """The data members (.UV, .CH, .IT) among the member names of an OpenLab archive."""
+    return [name for name in names if os.path.splitext(name)[1].lower() in _OPENLAB_MEMBERS]
 
 
 def _folder_kind(path: str) -> str:
@@ -75,7 +89,7 @@ def _archive_kind(path: str) -> str:
             names = archive.namelist()
     except (zipfile.BadZipFile, OSError) as error:
         raise ConversionError(f"{path}: a damaged zip archive ({error})") from None
-    if any(os.path.splitext(name)[1].lower() in _OPENLAB_MEMBERS for name in names):
+    if openlab_data_members(names):
         return VENDOR
     raise _refusal(path, "a zip archive that is not an OpenLab .dx run")
 
@@ -96,7 +110,7 @@ def _gzip_kind(path: str) -> str:
 
 def _unsupported_file(head: bytes) -> str:
     """What a file is, when its first bytes alone say it is of no kind read here ('' otherwise)."""
-    if head.startswith(_OZRA):
+    if head.startswith(OZRA_MAGIC):
         return "an Ozra file (already converted)"
     if head.startswith(_XZ):
         return "an xz-compressed archive (such as .tar.xz)"

@@ -58,6 +58,7 @@ from ozra_data_access.convert.errors import ConversionError
 from ozra_data_access.convert.finite import require_finite
 from ozra_data_access.convert.masshunter import masshunter_files, masshunter_function
 from ozra_data_access.convert.report import ConversionReport
+from ozra_data_access.convert.sources import openlab_data_members, run_data_files
 from ozra_data_access.convert.widths import exact_width
 from ozra_data_access.quan import CONDITIONS_PROPERTY
 from ozra_data_access.writer import (
@@ -106,11 +107,12 @@ def convert_vendor_folder(source: str, target: str, report: ConversionReport, *,
     datafiles = list(directory.datafiles) + list(getattr(directory, "analog", None) or [])
     read_names = {f.name.lower() for f in datafiles}
     if archive:
-        members = _archive_data_members(source)
+        with zipfile.ZipFile(source) as opened:
+            members = openlab_data_members(opened.namelist())
         unread = [f"{len(members) - len(datafiles)} of the archive's {len(members)} data members"] if (
             len(members) > len(datafiles)) else []
     else:
-        unread = sorted(name for name in _data_files(source) if name.lower() not in read_names)
+        unread = sorted(name for name in run_data_files(source) if name.lower() not in read_names)
     extra = []
     if not archive and masshunter_files(source) and not any(f.detector == "MS" for f in datafiles):
         extra = [f for f in [masshunter_function(rainbow, source, report)] if f is not None]
@@ -125,22 +127,6 @@ def convert_vendor_folder(source: str, target: str, report: ConversionReport, *,
     write_file(target, [run.measurement()], point_encoding=point_encoding, intensity_width=8,
                progress=None if progress is None else (lambda done: progress(done, total)))
     report.spectra = run.spectra
-
-
-#: The data files of a run folder, by name: Agilent signal, spectrum and MS files, Waters functions and channels.
-_DATA_FILE = re.compile(r"^(.+\.(uv|ch|ms)|_func\d{3}\.dat|_chro\d{3}\.dat)$")
-
-
-def _data_files(source: str) -> list:
-    """The names of the data files directly in the run folder, which a conversion must account for."""
-    return [name for name in os.listdir(source)
-            if _DATA_FILE.match(name.lower()) and os.path.isfile(os.path.join(source, name))]
-
-
-def _archive_data_members(source: str) -> list:
-    """The data members (.UV, .CH, .IT) of an OpenLab archive."""
-    with zipfile.ZipFile(source) as archive:
-        return [name for name in archive.namelist() if os.path.splitext(name)[1].lower() in (".uv", ".ch", ".it")]
 
 
 def _rainbow(source: str):
@@ -306,8 +292,8 @@ class _Run:
         _, keys, values, pair_counts = captured
         where = os.path.join(self.source, datafile.name)
         require_finite(keys, "m/z values", where)
-        require_finite(values.astype(np.float64), "intensities", where)
-        require_finite(np.asarray(datafile.xlabels, dtype=np.float64), "retention times", where)
+        require_finite(values, "intensities", where)
+        require_finite(np.asarray(datafile.xlabels), "retention times", where)
         polarity, mass_range = self._scan_settings(datafile)
         vendor = _VENDOR_RECORDS.get(self.metadata.get("vendor"))
         conditions = StoredConditions(vendor)
@@ -344,7 +330,7 @@ class _Run:
         where = os.path.join(self.source, datafile.name)
         for values, what in ((datafile.xlabels, "retention times"), (datafile.ylabels, "wavelengths"),
                              (datafile.data, "absorbances")):
-            require_finite(np.asarray(values, dtype=np.float64), what, where)
+            require_finite(np.asarray(values), what, where)
         spectra = []
         for retention_time, row in zip(datafile.xlabels, datafile.data):
             intensity = np.asarray(row, dtype=np.float64)
@@ -358,7 +344,7 @@ class _Run:
     def _checked_times(self, datafile) -> np.ndarray:
         """A data file's time axis in minutes, its values and times checked to be finite."""
         where = os.path.join(self.source, datafile.name)
-        require_finite(np.asarray(datafile.data, dtype=np.float64), "values", where)
+        require_finite(np.asarray(datafile.data), "values", where)
         return require_finite(np.asarray(datafile.xlabels, dtype=np.float64), "time axis", where)
 
     def _channel_traces(self, datafile, detector: DetectorTypes) -> list:

@@ -171,7 +171,7 @@ def check(name, theirs, ours):
     """The two sides computed the same thing (the Ozra file keeps every value exactly)."""
     if name.startswith("all points"):
         same = len(theirs) == len(ours) and all(
-            np.array_equal(mz, p["x"]) and np.array_equal(i, p["intensity"]) for (mz, i), p in zip(theirs, ours))
+            np.array_equal(mz, p[:, 0]) and np.array_equal(i, p[:, 1]) for (mz, i), p in zip(theirs, ours))
     elif name.startswith("TIC"):
         same = theirs == ours
     else:

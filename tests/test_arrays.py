@@ -82,11 +82,13 @@ def test_spectrum_columns_equal_the_points(sample):
     for index in (0, 7, ms.get_spectra_count() - 1):
         points = ms.get_spectrum(index).get_spectrum_points()
         x, intensity = spectrum_arrays(points)
-        view = np.asarray(points)
-        fast = spectrum_view(points)
-        assert fast.dtype == view.dtype and fast.tobytes() == view.tobytes() and np.shares_memory(fast, view)
+        pairs = np.asarray(points)
+        view = spectrum_view(points)
+        assert pairs.shape == (len(points), 2) and np.shares_memory(pairs, view)
+        assert view.tobytes() == pairs.tobytes()
         assert x.flags.c_contiguous and intensity.flags.c_contiguous
-        assert x.tobytes() == view["x"].tobytes() and intensity.tobytes() == view["intensity"].tobytes()
+        assert x.tobytes() == view["x"].tobytes() == pairs[:, 0].tobytes()
+        assert intensity.tobytes() == view["intensity"].tobytes() == pairs[:, 1].tobytes()
         # A plain sequence of records gives the same columns.
         records = [points[i] for i in range(len(points))]
         assert all(a.tobytes() == b.tobytes() for a, b in zip(spectrum_arrays(records), (x, intensity)))

@@ -4,6 +4,7 @@ import pytest
 
 from ozra_data_access.cli import main
 from ozra_data_access.samples import write_sample
+from ozra_data_access.arrays import spectrum_view
 
 
 @pytest.fixture(scope="module")
@@ -74,7 +75,7 @@ def test_xic_reads_the_batch_target_table_with_each_rows_window(sample, tmp_path
     with OzraFile(sample) as ozra_file:
         ms = ozra_file.get_measurement(0).get_qual_analysis(0)
         spectrum = ms.get_spectrum(18)  # an MS1+ spectrum, of the condition ozra xic takes by default
-        points = np.asarray(spectrum.get_spectrum_points())
+        points = spectrum_view(spectrum.get_spectrum_points())
         mz = float(points["x"][np.argmax(points["intensity"])])
         rt = (spectrum.retention_time - 3.0, spectrum.retention_time + 3.0)
         condition = ms.unique_acquisition_conditions[0]

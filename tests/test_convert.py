@@ -23,6 +23,7 @@ from ozra_data_access.cli import main
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import MzmlConversion, MzmlError, UnsortedPointsWarning, convert_mzml
 from ozra_data_access.convert.peaks import pick_peaks
+from ozra_data_access.arrays import spectrum_view
 
 mzml = pytest.importorskip("pyteomics.mzml")
 
@@ -126,11 +127,11 @@ def test_spectra_times_and_points_are_those_pyteomics_reads(converted, opened, n
     assert (analysis.get_spectra_count() if analysis else 0) == len(expected)
     for index, spectrum in enumerate(expected):
         stored = analysis.get_spectrum(index)
-        points = np.asarray(stored.get_spectrum_points())
+        points = spectrum_view(stored.get_spectrum_points())
         assert stored.retention_time == spectrum["rt"]
         centroid = (spectrum["mz"], spectrum["intensity"])
         if spectrum["profile"]:  # the profile kept as read, the centroids picked from it
-            profile = np.asarray(stored.get_profile_spectrum_points())
+            profile = spectrum_view(stored.get_profile_spectrum_points())
             np.testing.assert_array_equal(profile["x"], spectrum["mz"])
             np.testing.assert_array_equal(profile["intensity"], spectrum["intensity"])
             centroid = pick_peaks(spectrum["mz"], spectrum["intensity"], "")
@@ -167,7 +168,7 @@ def test_absorption_spectra_form_a_dad_function_with_one_wavelength_array(conver
     assert dad.get_spectra_count() == len(expected) == 5
     for index, spectrum in enumerate(expected):
         stored = dad.get_spectrum(index)
-        points = np.asarray(stored.get_spectrum_points())
+        points = spectrum_view(stored.get_spectrum_points())
         assert stored.retention_time == spectrum["rt"]
         np.testing.assert_array_equal(points["x"], spectrum["x"])
         np.testing.assert_array_equal(points["intensity"], spectrum["intensity"])
@@ -231,8 +232,8 @@ def test_a_fixed_intensity_width_stores_every_intensity_with_it(tmp_path, opened
     dtype = np.float32 if width == 4 else np.float64
     for index, spectrum in enumerate(reference("small.mzML")["ms"]):
         stored = analysis.get_spectrum(index)
-        points = np.asarray(stored.get_profile_spectrum_points() if spectrum["profile"] else
-                            stored.get_spectrum_points())
+        points = spectrum_view(stored.get_profile_spectrum_points() if spectrum["profile"] else
+                               stored.get_spectrum_points())
         np.testing.assert_array_equal(points["intensity"], spectrum["intensity"].astype(dtype))
 
 
@@ -270,14 +271,14 @@ def test_a_run_of_every_kind_converts_with_its_points_sorted_and_its_links_kept(
     ms1, ms2 = ms.get_spectrum(0), ms.get_spectrum(1)
     assert ms1.retention_time == 12.0 / 60 and ms2.retention_time == 0.5
     assert ms1.supplemental_properties == {"NativeId": "scan=1", "PointsSorted": True}
-    assert np.asarray(ms1.get_spectrum_points()).tolist() == [(100.0, 1e300), (200.0, 3.0), (300.0, 0.1)]
+    assert spectrum_view(ms1.get_spectrum_points()).tolist() == [(100.0, 1e300), (200.0, 3.0), (300.0, 0.1)]
     assert ms1.acquisition_condition.mass_range == ValueRange(100.0, 500.0)
     assert ms2.precursor_index == 0 and ms1.precursor_index is None
     condition = ms2.acquisition_condition
     assert (condition.ms_level, condition.collision_energy, condition.precursor_value, condition.precursor_range) == (
         2, 25.0, 300.1, ValueRange(299.5, 301.0))
     dad = measurement.get_dad_analysis(0)
-    assert [np.asarray(dad.get_spectrum(i).get_spectrum_points())["x"].tolist() for i in (0, 1)] == [
+    assert [spectrum_view(dad.get_spectrum(i).get_spectrum_points())["x"].tolist() for i in (0, 1)] == [
         [200.0, 210.0], [200.0, 220.0, 240.0]]
     _, _, (quan, (srm,)), (analog, (uv,)) = stored_functions(tmp_path / "run.ozra")
     assert (quan, srm[1].tolist(), srm[2].tolist()) == (DetectorTypes.MS, [0.0, 0.5, 1.0], [1.0, 2.0, 3.0])

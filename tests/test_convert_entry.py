@@ -10,6 +10,7 @@ import mzml_synthetic as syn
 from ozra_data_access.access import OzraFile
 from ozra_data_access.convert import ConversionError, ConversionReport, MzmlError, convert
 from ozra_data_access.exception import OzraException
+from ozra_data_access.arrays import spectrum_view
 
 MZ_VALUES = np.array([100.0, 100.00125, 250.5, 250.75, 999.999999])
 INTENSITIES = np.array([0.0, 1.0, 12345.0, 3.5e6, 17.0])
@@ -51,7 +52,7 @@ def test_numpress_arrays_read_back_as_the_package_and_pyteomics_decode_them(tmp_
     expected_intensity = decode_intensity(np.frombuffer(
         zlib.decompress(intensity_data) if "zlib" in intensity_case else bytes(intensity_data), dtype=np.uint8))
     with OzraFile(str(tmp_path / "numpress.ozra")) as ozra_file:
-        points = np.asarray(ozra_file.get_measurement(0).get_qual_analysis(0).get_spectrum(0).get_spectrum_points())
+        points = spectrum_view(ozra_file.get_measurement(0).get_qual_analysis(0).get_spectrum(0).get_spectrum_points())
     np.testing.assert_array_equal(points["x"], expected_mz)
     np.testing.assert_array_equal(points["intensity"], expected_intensity)
     with mzml.read(str(source)) as reader:

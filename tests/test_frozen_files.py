@@ -8,6 +8,7 @@ import pytest
 
 from ozra_data_access.access import OzraFile
 from ozra_data_access.common import ValueRange
+from ozra_data_access.arrays import spectrum_view
 
 FROZEN = pathlib.Path(__file__).resolve().parent / "data" / "frozen"
 FILES = sorted(path.name for path in FROZEN.glob("*.ozra"))
@@ -41,5 +42,5 @@ def test_a_frozen_file_reads_back_what_was_written(name):
         assert [p.intensity for p in dad.get_chromatogram(ValueRange(254.0, 255.0))] == [0.375]
         trace = measurement.get_analog_analysis(0).get_trace(0)
         assert (trace.label, trace.unit) == ("pressure", "bar")
-        points = np.asarray(trace.get_points())
+        points = spectrum_view(trace.get_points())
         assert points["x"].tolist() == [0.0, 0.5, 1.0] and points["intensity"].tolist() == [10.0, 12.5, 11.0]

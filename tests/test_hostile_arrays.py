@@ -13,6 +13,7 @@ import pytest
 import mzml_synthetic as syn
 from ozra_data_access.access import OzraFile
 from ozra_data_access.convert import MzmlError, convert
+from ozra_data_access.arrays import spectrum_view
 
 pynumpress = pytest.importorskip("pynumpress")
 
@@ -63,7 +64,7 @@ def test_numpress_values_declared_as_float32_are_the_float32_values_encoded(tmp_
     convert(source, tmp_path / "f32.ozra")
     expected = pynumpress.decode_slof(np.frombuffer(bytes(slof), dtype=np.uint8)).astype(np.float32)
     with OzraFile(str(tmp_path / "f32.ozra")) as ozra_file:
-        points = np.asarray(ozra_file.get_measurement(0).get_qual_analysis(0).get_spectrum(0).get_spectrum_points())
+        points = spectrum_view(ozra_file.get_measurement(0).get_qual_analysis(0).get_spectrum(0).get_spectrum_points())
     np.testing.assert_array_equal(points["intensity"], expected.astype(np.float64))
 
 

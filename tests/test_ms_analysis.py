@@ -13,6 +13,7 @@ from ozra_data_access.exception import OzraFormatError
 from ozra_data_access.qual import AcquisitionCondition, DADAnalysis, QualAnalysis, Spectrum
 from ozra_data_access.writer import AcquisitionConditionData, AcquisitionCoreConditionData, FunctionData
 from qual_stand_ins import StoredSpectrum, make_analysis
+from ozra_data_access.arrays import spectrum_view
 
 
 def open_analysis(path, index=0):
@@ -258,7 +259,7 @@ def test_points_cached_profile_read_every_time(write_ozra, counting):
     assert s.get_spectrum_points() is points and counting.reads == 1
     assert [(p.x, p.intensity) for p in (points[0], points[1])] == [(100.0, 1.0), (101.0, 2.0)]
     profile = s.get_profile_spectrum_points()
-    assert np.asarray(profile)["x"].tolist() == [99.9, 100.0, 100.1]
+    assert spectrum_view(profile)["x"].tolist() == [99.9, 100.0, 100.1]
     s.get_profile_spectrum_points()
     assert counting.reads == 3
     assert a.get_spectrum(0).get_spectrum_points() is not points and counting.reads == 4

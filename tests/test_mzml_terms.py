@@ -8,6 +8,7 @@ import mzml_synthetic as syn
 from ozra_data_access.access import OzraFile
 from ozra_data_access.convert import convert
 from ozra_data_access.convert.peaks import pick_peaks
+from ozra_data_access.arrays import spectrum_view
 
 PROFILE_MS1 = [p for p in syn.MS1 if p[0] != "MS:1000127"] + [("MS:1000128", "profile spectrum")]
 
@@ -38,8 +39,8 @@ def test_profile_points_go_to_the_profile_slot(tmp_path, profile_only):
     report = convert(source, tmp_path / "profile.ozra", profile_only=profile_only)
     with OzraFile(str(tmp_path / "profile.ozra")) as ozra_file:
         spectrum = ozra_file.get_measurement(0).get_qual_analysis(0).get_spectrum(0)
-        profile = np.asarray(spectrum.get_profile_spectrum_points())
-        centroid = np.asarray(spectrum.get_spectrum_points())
+        profile = spectrum_view(spectrum.get_profile_spectrum_points())
+        centroid = spectrum_view(spectrum.get_spectrum_points())
     np.testing.assert_array_equal(profile["x"], mz)
     np.testing.assert_array_equal(profile["intensity"], intensity)
     if profile_only:

@@ -6,6 +6,7 @@ import pytest
 from shared_data import DATA
 from ozra_data_access.access import OzraFile
 from ozra_data_access.convert import convert
+from ozra_data_access.arrays import spectrum_view
 
 mzxml = pytest.importorskip("pyteomics.mzxml")
 SOURCE = DATA / "DOM_b.mzXML"
@@ -23,7 +24,7 @@ def test_scans_are_stored_as_pyteomics_reads_them(tmp_path):
         assert analysis.get_spectra_count() == len(expected)
         for index, scan in enumerate(expected):
             stored = analysis.get_spectrum(index)
-            points = np.asarray(stored.get_spectrum_points())
+            points = spectrum_view(stored.get_spectrum_points())
             assert stored.retention_time == scan["retentionTime"]
             np.testing.assert_array_equal(points["x"], scan["m/z array"])
             np.testing.assert_array_equal(points["intensity"], scan["intensity array"])

@@ -6,6 +6,7 @@ import pytest
 from shared_data import VENDOR
 from ozra_data_access.access import OzraFile
 from ozra_data_access.convert import convert
+from ozra_data_access.arrays import spectrum_view
 
 opentfraw = pytest.importorskip("opentfraw")
 SOURCE = VENDOR / "thermo" / "small.RAW"
@@ -39,14 +40,14 @@ def test_scans_are_stored_as_opentfraw_reads_them_and_ion_trap_profiles_are_list
             if scan["ms_level"] == 2:
                 assert condition.precursor_value == scan["precursor_mz"]
             if scan["scan_number"] in withheld:
-                assert len(np.asarray(stored.get_spectrum_points())) == 0
+                assert len(spectrum_view(stored.get_spectrum_points())) == 0
             elif scan["scan_mode"] == "profile":
-                profile = np.asarray(stored.get_profile_spectrum_points())
+                profile = spectrum_view(stored.get_profile_spectrum_points())
                 mz, intensity = raw.profile(scan["scan_number"])
                 np.testing.assert_array_equal(profile["x"], mz)
                 np.testing.assert_array_equal(profile["intensity"], intensity)
             else:
-                points = np.asarray(stored.get_spectrum_points())
+                points = spectrum_view(stored.get_spectrum_points())
                 np.testing.assert_array_equal(points["x"], scan["mz"])
                 np.testing.assert_array_equal(points["intensity"], scan["intensity"])
 

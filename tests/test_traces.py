@@ -16,6 +16,7 @@ from ozra_data_access._internal._enum import TripleQScanTypes
 from ozra_data_access.access import OzraFile
 from ozra_data_access.common import ValueRange
 from ozra_data_access.convert import convert
+from ozra_data_access.arrays import spectrum_view
 
 mzml = pytest.importorskip("pyteomics.mzml")
 
@@ -32,7 +33,7 @@ def all_traces(path):
                 analysis = get(index)
                 assert analysis.get_trace_count() == len(analysis.traces)
                 for trace in analysis.traces:
-                    points = np.asarray(trace.get_points())
+                    points = spectrum_view(trace.get_points())
                     np.testing.assert_array_equal(trace.retention_times, points["x"])
                     np.testing.assert_array_equal(trace.intensities, points["intensity"])
                     found.append((kind, trace, points))

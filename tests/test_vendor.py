@@ -13,6 +13,7 @@ from shared_data import VENDOR
 from ozra_data_access.access import OzraFile
 from ozra_data_access.common import PolarityTypes, ValueRange
 from ozra_data_access.convert import ConversionError, convert
+from ozra_data_access.arrays import spectrum_view
 
 rainbow = pytest.importorskip("rainbow")
 pytestmark = pytest.mark.skipif(not VENDOR.is_dir(), reason="the shared vendor runs are not on this machine")
@@ -73,7 +74,7 @@ def test_every_spectrum_and_trace_equals_what_rainbow_reads(run_path, converted,
                 assert analysis.get_spectra_count() == len(times)
                 for scan, time in enumerate(times):
                     spectrum = analysis.get_spectrum(scan)
-                    points = np.asarray(spectrum.get_spectrum_points())
+                    points = spectrum_view(spectrum.get_spectrum_points())
                     assert spectrum.retention_time == time
                     assert np.all(np.diff(points["x"]) >= 0)
                     np.testing.assert_array_equal(binned_like_rainbow(points, datafile.ylabels, datafile.data.dtype),
@@ -83,7 +84,7 @@ def test_every_spectrum_and_trace_equals_what_rainbow_reads(run_path, converted,
                 assert analysis.get_spectra_count() == len(times)
                 for index in (0, len(times) // 2, len(times) - 1):
                     spectrum = analysis.get_spectrum(index)
-                    points = np.asarray(spectrum.get_spectrum_points())
+                    points = spectrum_view(spectrum.get_spectrum_points())
                     assert spectrum.retention_time == times[index]
                     np.testing.assert_array_equal(points["x"], datafile.ylabels)
                     np.testing.assert_array_equal(points["intensity"], datafile.data[index])
@@ -99,7 +100,7 @@ def test_every_dad_spectrum_of_a_run_is_stored_exactly(converted, run_path):
     expected = next(f for f in rainbow.read(str(run_path("red.D"))).datafiles if f.name == "DAD1.UV")
     with OzraFile(converted("red.D").target) as ozra_file:
         dad = ozra_file.get_measurement(0).get_dad_analysis(0)
-        stored = np.array([np.asarray(dad.get_spectrum(i).get_spectrum_points())["intensity"]
+        stored = np.array([spectrum_view(dad.get_spectrum(i).get_spectrum_points())["intensity"]
                            for i in range(dad.get_spectra_count())])
         assert dad.supplemental_properties["Unit"] == "mAU"
     np.testing.assert_array_equal(stored, expected.data)

@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 from ozra_data_access.access import OzraFile
+from ozra_data_access.arrays import spectrum_view
 from ozra_data_access.convert import convert
 
 from shared_data import VENDOR
@@ -71,7 +72,7 @@ def test_an_unread_function_type_is_refused_and_analog_channels_are_kept(mrm_run
             analysis = measurement.get_analog_analysis(index)
             for trace_index in range(analysis.get_trace_count()):
                 trace = analysis.get_trace(trace_index)
-                channels[trace.supplemental_properties["ChannelName"]] = (trace, np.asarray(trace.get_points()))
+                channels[trace.supplemental_properties["ChannelName"]] = (trace, spectrum_view(trace.get_points()))
     assert set(channels) == {"CAD", "System Pressure"}
     trace, points = channels["System Pressure"]
     assert trace.supplemental_properties["Unit"] == "psi"

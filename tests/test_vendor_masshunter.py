@@ -10,6 +10,7 @@ import pytest
 from shared_data import VENDOR
 from ozra_data_access.access import OzraFile
 from ozra_data_access.convert import convert
+from ozra_data_access.arrays import spectrum_view
 
 rainbow = pytest.importorskip("rainbow")
 pytestmark = pytest.mark.skipif(not VENDOR.is_dir(), reason="the shared vendor runs are not on this machine")
@@ -50,7 +51,7 @@ def test_every_scan_equals_what_rainbow_reads(tmp_path, name):
                                    (spectrum.get_profile_spectrum_points, profiles.get(time))):
                 if expected is None:
                     continue
-                points = np.asarray(slot())
+                points = spectrum_view(slot())
                 np.testing.assert_array_equal(points["x"], np.asarray(expected[0], dtype=np.float64))
                 np.testing.assert_array_equal(points["intensity"], np.asarray(expected[1], dtype=np.float64))
     assert "AcqData/MSScan.bin scan records" in dict(report.not_stored)

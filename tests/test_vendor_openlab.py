@@ -12,6 +12,7 @@ import pytest
 from shared_data import VENDOR
 from ozra_data_access.access import OzraFile
 from ozra_data_access.convert import convert
+from ozra_data_access.arrays import spectrum_view
 
 rainbow = pytest.importorskip("rainbow")
 pytestmark = pytest.mark.skipif(not VENDOR.is_dir(), reason="the shared vendor runs are not on this machine")
@@ -54,7 +55,7 @@ def test_absorbance_signals_and_telemetry_equal_what_rainbow_reads(tmp_path):
         for index in (0, len(spectra.xlabels) // 2, len(spectra.xlabels) - 1):
             spectrum = dad.get_spectrum(index)
             assert spectrum.retention_time == spectra.xlabels[index]
-            np.testing.assert_array_equal(np.asarray(spectrum.get_spectrum_points())["intensity"],
+            np.testing.assert_array_equal(spectrum_view(spectrum.get_spectrum_points())["intensity"],
                                           spectra.data[index].astype(np.float64))
         traces = {t.label: t for i in range(measurement.get_analog_analysis_count())
                   for t in measurement.get_analog_analysis(i).traces}
@@ -71,7 +72,7 @@ def test_trace_points_equal_what_rainbow_reads(tmp_path):
         measurement = ozra_file.get_measurement(0)
         for i in range(measurement.get_analog_analysis_count()):
             for trace in measurement.get_analog_analysis(i).traces:
-                points = np.asarray(trace.get_points())
+                points = spectrum_view(trace.get_points())
                 datafile = expected[trace.label]
                 np.testing.assert_array_equal(points["x"], np.asarray(datafile.xlabels, dtype=np.float64))
                 np.testing.assert_array_equal(points["intensity"], datafile.data[:, 0].astype(np.float64))

@@ -15,6 +15,7 @@ import pytest
 from shared_data import VENDOR
 from ozra_data_access.access import OzraFile
 from ozra_data_access.convert import ConversionError, convert
+from ozra_data_access.arrays import spectrum_view
 
 pytest.importorskip("rainbow")
 pytestmark = pytest.mark.skipif(not VENDOR.is_dir(), reason="the shared vendor runs are not on this machine")
@@ -66,7 +67,7 @@ def test_monitored_channels_become_quantitative_traces_not_absorbance(blue, tmp_
         assert len(traces) == len(SET_MZ)
         assert [t.condition.ms_level for t in traces] == [level] * len(SET_MZ)
         for channel, trace in enumerate(traces):
-            points = np.asarray(trace.get_points())
+            points = spectrum_view(trace.get_points())
             np.testing.assert_array_equal(points["x"], np.float32(0.05 * np.arange(SCANS)).astype(np.float64))
             np.testing.assert_array_equal(points["intensity"], (np.arange(SCANS) + 1) * (channel + 1) * 4.0)
     reasons = dict(report.not_stored)

@@ -67,17 +67,18 @@ class Ozra:
         return next(c for c in analysis.unique_acquisition_conditions if c.ms_level == 1)
 
     def points(self):
+        """As users write it: numpy.asarray of each spectrum's points."""
+        f, analysis = self._open()
+        with f:
+            for i in range(analysis.get_spectra_count()):
+                pairs = np.asarray(analysis.get_spectrum(i).get_spectrum_points())
+                yield pairs[:, 0], pairs[:, 1]
+
+    def points_view(self):
         f, analysis = self._open()
         with f:
             for i in range(analysis.get_spectra_count()):
                 view = spectrum_view(analysis.get_spectrum(i).get_spectrum_points())
-                yield view["x"], view["intensity"]
-
-    def points_asarray(self):
-        f, analysis = self._open()
-        with f:
-            for i in range(analysis.get_spectra_count()):
-                view = np.asarray(analysis.get_spectrum(i).get_spectrum_points())
                 yield view["x"], view["intensity"]
 
     def tic(self):
@@ -108,8 +109,8 @@ class Ozra:
         f, analysis = self._open()
         with f:
             for i in positions:
-                view = spectrum_view(analysis.get_spectrum(i).get_spectrum_points())
-                yield view["x"], view["intensity"]
+                pairs = np.asarray(analysis.get_spectrum(i).get_spectrum_points())
+                yield pairs[:, 0], pairs[:, 1]
 
     def nearest(self, targets):
         f, analysis = self._open()

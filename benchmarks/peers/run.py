@@ -42,11 +42,11 @@ from ozra_data_access.arrays import chromatogram_arrays  # noqa: E402
 BENCHMARKS = pathlib.Path(__file__).resolve().parents[1]
 
 
-class OzraAsarray(readers.Ozra):
-    """Ours, with every spectrum's points through numpy.asarray instead of spectrum_view."""
+class OzraView(readers.Ozra):
+    """Ours, with every spectrum's points through spectrum_view instead of numpy.asarray."""
 
     def points(self):
-        return self.points_asarray()
+        return self.points_view()
 
 
 class OzraMatrix(readers.Ozra):
@@ -66,14 +66,14 @@ def run_facts(path):
         ms1_points = sum(sizes[p.spectrum_index] for p in tic)
         some = np.asarray(analysis.get_spectrum(tic[len(tic) // 2].spectrum_index).get_spectrum_points())
         rts = [p.retention_time for p in tic]
-    mz_range = (float(some["x"].min()), float(some["x"].max())) if len(some) else (100.0, 1000.0)
+    mz_range = (float(some[:, 0].min()), float(some[:, 0].max())) if len(some) else (100.0, 1000.0)
     return ms1_points, len(tic), mz_range, (min(rts), max(rts)), lambda positions: sum(sizes[i] for i in positions)
 
 
 def make_readers(run):
     ours = [readers.Ozra(run.ozra["raw"], "ours raw"), readers.Ozra(run.ozra["zstd"], "ours zstd"),
             readers.Ozra(run.ozra["raw"], "ours raw, numpy inputs", number=np.float64),
-            OzraAsarray(run.ozra["raw"], "ours raw, numpy.asarray"),
+            OzraView(run.ozra["raw"], "ours raw, spectrum_view"),
             OzraMatrix(run.ozra["raw"], "ours raw, get_xic_matrix")]
     peers, missing = [], []
     for peer in readers.PEERS:
@@ -91,7 +91,7 @@ def readers_of(task, ours, peers):
     chosen = ours[:2]
     if task.numpy_inputs:
         chosen.append(ours[2])
-    if task.asarray_row:
+    if task.view_row:
         chosen.append(ours[3])
     if task.matrix_row:
         chosen.append(ours[4])
@@ -184,6 +184,18 @@ def arrays_rows(run, rounds):
     return rows
 
 
+def view_rows(run, rounds):
+    """Microseconds per call of numpy.asarray(points) and of spectrum_view(points) on one spectrum."""
+    from ozra_data_access.arrays import spectrum_view
+
+    with OzraFile(str(run.ozra["raw"])) as f:
+        points = f.get_measurement(0).get_qual_analysis(0).get_spectrum(0).get_spectrum_points()
+    pairs, view = np.asarray(points), spectrum_view(points)
+    assert np.shares_memory(pairs, view) and pairs.tobytes() == view.tobytes()
+    calls = [("numpy.asarray(points)", lambda: np.asarray(points)), ("spectrum_view(points)", lambda: spectrum_view(points))]
+    return len(points), [(name, statistics.median(per_call(call) for _ in range(rounds))) for name, call in calls]
+
+
 def per_call(call, least=0.2):
     """Seconds per call of `call`, repeated until the calls take at least `least` seconds."""
     number, start = 0, time.perf_counter()
@@ -229,14 +241,14 @@ def megabytes(value):
 
 def table(run, rows, missing, peer_labels):
     lines = [f"### {run.name} ({run.spectra:,} spectra, {run.points:,} points)", ""]
-    head = ["task", "ours raw s", "ours zstd s", "ours numpy inputs / asarray s", "ours get_xic_matrix s"] + [
+    head = ["task", "ours raw s", "ours zstd s", "ours numpy inputs / spectrum_view s", "ours get_xic_matrix s"] + [
         f"{p} s" for p in peer_labels] + ["fastest peer", "ratio (peer / ours raw)", "ratio (peer / matrix)",
                                           "ours MB", "matrix MB", "fastest peer MB", "copy ceiling s",
                                           "ours raw % of ceiling"]
     lines += ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for row in rows:
         t, mem, fail = row["times"], row["memory"], row["failures"]
-        variant = t.get("ours raw, numpy inputs", t.get("ours raw, numpy.asarray"))
+        variant = t.get("ours raw, numpy inputs", t.get("ours raw, spectrum_view"))
         peer_cells, equal_peers = [], {}
         for label in peer_labels:
             if label in row["task"].skipped:
@@ -333,6 +345,7 @@ def main():
         results.append((run, rows))
         sections += table(run, rows, missing, peer_labels) + [""]
     array_rows = phase("arrays", lambda: arrays_rows(runs[0], args.rounds))
+    view_points, view_calls = view_rows(runs[0], args.rounds)
     finished = datetime.datetime.now(datetime.timezone.utc)
     load_after = os.getloadavg()
     image = args.output.with_suffix(".png")
@@ -364,6 +377,12 @@ def main():
         "|---|---|---|---|---|",
         *[f"| {name} | {points:,} | {seconds_text(n)} | {seconds_text(p)} | {p / n:.1f}x |"
           for name, points, n, p in array_rows],
+        "",
+        f"### Spectrum points as numpy arrays, per call ({view_points:,} points, zero-copy)",
+        "",
+        "| call | us per call | ratio to spectrum_view |",
+        "|---|---|---|",
+        *[f"| `{name}` | {seconds * 1e6:.2f} | {seconds / view_calls[-1][1]:.2f}x |" for name, seconds in view_calls],
         "",
         f"![ratios]({image.name})",
         "",

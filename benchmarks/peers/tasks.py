@@ -23,7 +23,7 @@ class Task:
     # as they come instead of reading the run again for the check (see run.checked_stream)
     stream: Optional[Callable] = None
     numpy_inputs: bool = False  # has a row of ours with numpy.float64 inputs
-    asarray_row: bool = False  # has a row of ours through numpy.asarray
+    view_row: bool = False  # has a row of ours through spectrum_view
     matrix_row: bool = False  # has a row of ours through get_xic_matrix
     # Peers not run on this task: pyteomics reads a full run some three times slower than
     # pymzml, and the XIC tasks are full reads; it would add minutes to a run for no row.
@@ -101,7 +101,7 @@ def build_tasks(run, ms1_points, ms1_spectra, mz_range, rt_range, rng, random_po
     targets = rng.uniform(first_rt, last_rt, 1000).tolist()
     ms1_bytes = ms1_points * 16
     tasks = [
-        stream_task("read every spectrum's points", lambda r: r.points(), run.points * 16, asarray_row=True),
+        stream_task("read every spectrum's points", lambda r: r.points(), run.points * 16, view_row=True),
         Task("TIC of one condition", lambda r: r.tic(), same_chromatogram, ms1_spectra * 16),
     ]
     for count, ranged in ((1, False), (100, False), (10_000, False), (100, True), (10_000, True)):

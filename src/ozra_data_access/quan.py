@@ -30,6 +30,7 @@ import numpy as np
 from ozra_data_access._internal._enum import DetectorTypes, OzraSymbols
 from ozra_data_access._internal._reader import OzraFileReader
 from ozra_data_access._internal._index import SpectrumIndex
+from ozra_data_access.arrays import spectrum_arrays
 
 #: The supplemental property of a quantitative function holding its condition records.
 CONDITIONS_PROPERTY = "AcquisitionConditions"
@@ -143,18 +144,15 @@ class Trace:
             reader._OzraFileReader__set_buffer(self._spectrum_index._SpectrumIndex__position)
             return reader._OzraFileReader__read_spectrum()
 
-    def _arrays(self) -> np.ndarray:
-        return np.asarray(self.get_points())
-
     @property
     def retention_times(self) -> np.ndarray:
         """The retention times in minutes, as a float64 array (read from the file)."""
-        return np.array(self._arrays()["x"], dtype=np.float64)
+        return spectrum_arrays(self.get_points())[0]
 
     @property
     def intensities(self) -> np.ndarray:
         """The intensities, as a float64 array (read from the file)."""
-        return np.array(self._arrays()["intensity"], dtype=np.float64)
+        return spectrum_arrays(self.get_points())[1]
 
     def __str__(self):
         return "[" + str(self.index) + "] " + self.label

@@ -9,7 +9,6 @@
 #include "storage_api.hpp"
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 namespace ozra::arrays {
@@ -110,11 +109,9 @@ bool split_point_buffer(PyObject* points, Ref& x_out, Ref& intensity_out) {
         if (!py::clear_layout_refusal()) py::throw_error();
         return false;
     }
-    const bool usable = view.format != nullptr && std::strcmp(view.format, storage::point_buffer_format) == 0 &&
-                        view.ndim == 1 && view.itemsize == Py_ssize_t{sizeof(storage::Point)} &&
-                        (view.strides == nullptr || view.strides[0] == view.itemsize);
+    const Py_ssize_t count = storage::point_pair_count(points, view);
+    const bool usable = count >= 0;
     if (usable) {
-        const Py_ssize_t count = view.len / view.itemsize;
         const auto* pairs = static_cast<const storage::Point*>(view.buf);
         DoubleColumn x(count), intensity(count);
         for (Py_ssize_t i = 0; i < count; ++i) {

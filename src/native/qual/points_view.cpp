@@ -2,8 +2,6 @@
 
 #include "qual_module.hpp"
 
-#include <cstring>
-
 namespace ozra::qual {
 
 PointsView::PointsView(PyObject* points) {
@@ -22,16 +20,14 @@ bool PointsView::take_buffer(PyObject* points) {
         return false;
     }
     holds_buffer_ = true;
-    const bool point_layout = buffer_.ndim == 1 && buffer_.itemsize == sizeof(storage::Point) &&
-                              buffer_.format != nullptr &&
-                              std::strcmp(buffer_.format, storage::point_buffer_format) == 0;
-    if (!point_layout) {
+    const Py_ssize_t count = storage::point_pair_count(points, buffer_);
+    if (count < 0) {
         PyBuffer_Release(&buffer_);
         holds_buffer_ = false;
         return false;
     }
     data_ = static_cast<const storage::Point*>(buffer_.buf);
-    size_ = static_cast<std::size_t>(buffer_.shape[0]);
+    size_ = static_cast<std::size_t>(count);
     return true;
 }
 

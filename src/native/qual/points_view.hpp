@@ -8,8 +8,8 @@
 
 namespace ozra::qual {
 
-// Uses the points object's own buffer when it offers one in the point format
-// (one dimension, C-contiguous, format "T{d:x:d:intensity:}"); otherwise reads the
+// Uses the points object's own buffer when it offers contiguous (x, intensity)
+// pairs (storage::point_pair_count); otherwise reads the
 // sequence through len, integer indexing and each record's `x` and `intensity`
 // (converted to doubles; the storage layer's point records are read directly) into
 // a copy of its own. The buffer is held until the view is destroyed.

@@ -3,7 +3,6 @@
 #include "qual_module.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 namespace ozra::qual {
 namespace {
@@ -25,12 +24,10 @@ bool PointBuffer::acquire(PyObject* spectrum) {
     if (!PyObject_CheckBuffer(spectrum)) return false;
     py::check(PyObject_GetBuffer(spectrum, &view_, PyBUF_RECORDS_RO));
     held_ = true;
-    const bool layout = view_.ndim == 1 && view_.itemsize == sizeof(storage::Point) && view_.format != nullptr &&
-                        std::strcmp(view_.format, storage::point_buffer_format) == 0 &&
-                        (view_.strides == nullptr || view_.strides[0] == sizeof(storage::Point));
-    if (!layout) return false;
+    const Py_ssize_t count = storage::point_pair_count(spectrum, view_);
+    if (count < 0) return false;
     points_ = static_cast<const storage::Point*>(view_.buf);
-    size_ = static_cast<std::size_t>(view_.shape[0]);
+    size_ = static_cast<std::size_t>(count);
     return true;
 }
 

@@ -18,8 +18,8 @@ struct WindowSum {
     double base_mz = 0.0;
 };
 
-// The spectrum's points as the contiguous buffer "T{d:x:d:intensity:}", when the
-// spectrum object offers exactly that; released with the object.
+// The spectrum's points as a buffer of contiguous (x, intensity) pairs, when the
+// spectrum object offers one (storage::point_pair_count); released with the object.
 class PointBuffer {
 public:
     // Takes the buffer of `spectrum`; false when it offers none or another layout.

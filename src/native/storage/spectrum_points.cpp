@@ -81,10 +81,13 @@ PyType_Spec point_spec = {"ozra_data_access._internal._storage.SpectrumPoint", s
 
 // ---- SpectrumPoints ---------------------------------------------------------
 
+// The buffer is an ob_size x 2 matrix of doubles rather than records of a struct
+// format: numpy parses a struct format in Python on every numpy.asarray (some
+// 10 us), and takes a plain "d" matrix at once.
 struct SpectrumPointsObject {
     PyObject_VAR_HEAD
-    Py_ssize_t shape;   // ob_size, kept where a buffer view can point at it
-    Py_ssize_t stride;  // sizeof(PointPair)
+    Py_ssize_t shape[2];    // {ob_size, 2}, kept where a buffer view can point at them
+    Py_ssize_t strides[2];  // {sizeof(PointPair), sizeof(double)}
     core::PointPair points[1];  // really ob_size of them
 };
 
@@ -123,11 +126,11 @@ int points_getbuffer(PyObject* self, Py_buffer* view, int flags) {
     view->obj = py::Ref::borrow(self).release();
     view->len = Py_SIZE(self) * static_cast<Py_ssize_t>(sizeof(core::PointPair));
     view->readonly = 1;
-    view->itemsize = sizeof(core::PointPair);
-    view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(storage::point_buffer_format) : nullptr;
-    view->ndim = 1;
-    view->shape = (flags & PyBUF_ND) ? &points->shape : nullptr;
-    view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? &points->stride : nullptr;
+    view->itemsize = sizeof(double);
+    view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>("d") : nullptr;
+    view->ndim = 2;
+    view->shape = (flags & PyBUF_ND) ? points->shape : nullptr;
+    view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? points->strides : nullptr;
     view->suboffsets = nullptr;
     view->internal = nullptr;
     return 0;
@@ -141,9 +144,10 @@ PyType_Slot points_slots[] = {
     {Py_bf_getbuffer, reinterpret_cast<void*>(points_getbuffer)},
     {Py_tp_doc, const_cast<char*>(
         "The points of one spectrum, in increasing x: len(), integer indexing (negative indices\n"
-        "count from the end) giving SpectrumPoint records, and a read-only buffer of (x, intensity)\n"
-        "doubles with the format 'T{d:x:d:intensity:}', so that numpy.asarray(points) is a\n"
-        "structured array with the fields x and intensity that shares the memory.")},
+        "count from the end) giving SpectrumPoint records, and a read-only buffer: an n x 2 matrix\n"
+        "of doubles, one (x, intensity) row per point, so that numpy.asarray(points) is an (n, 2)\n"
+        "float64 array that shares the memory (column 0 x, column 1 intensity);\n"
+        "ozra_data_access.arrays.spectrum_view(points) is the same memory with the fields x and intensity.")},
     {0, nullptr},
 };
 
@@ -164,8 +168,10 @@ py::Ref new_spectrum_points(std::size_t count, core::PointPair** points) {
     Ref self = Ref::steal(reinterpret_cast<PyObject*>(
         PyObject_InitVar(static_cast<PyVarObject*>(memory), state().value_types.spectrum_points, size)));
     SpectrumPointsObject* object = as_points(self.get());
-    object->shape = size;
-    object->stride = sizeof(core::PointPair);
+    object->shape[0] = size;
+    object->shape[1] = 2;
+    object->strides[0] = sizeof(core::PointPair);
+    object->strides[1] = sizeof(double);
     *points = object->points;
     return self;
 }

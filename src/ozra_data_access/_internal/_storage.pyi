@@ -47,8 +47,9 @@ class SpectrumPoint:
     def intensity(self) -> float: ...
 
 class SpectrumPoints:
-    """Contiguous (x, intensity) doubles, in increasing x; a read-only buffer of
-    format 'T{d:x:d:intensity:}' (numpy.asarray gives a structured array)."""
+    """Contiguous (x, intensity) doubles, in increasing x; a read-only buffer that is an
+    n x 2 matrix of doubles (numpy.asarray gives an (n, 2) float64 array sharing the memory:
+    column 0 x, column 1 intensity; arrays.spectrum_view gives the fields x and intensity)."""
 
     def __len__(self) -> int: ...
     def __getitem__(self, index: int) -> SpectrumPoint: ...

@@ -8,6 +8,7 @@
 #include "ref.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace ozra::storage {
@@ -115,7 +116,8 @@ struct Point {
     double intensity;
 };
 
-// The struct format every points buffer offers.
+// The struct format of a buffer of point records (a numpy array with the fields
+// x and intensity exports it).
 inline constexpr const char* point_buffer_format = "T{d:x:d:intensity:}";
 
 // A number of a spectrum description kept as C data: the kind of object the
@@ -219,6 +221,25 @@ inline const ValueTypesApi& value_types_api() {
         if (api == nullptr) py::throw_error();
     }
     return *api;
+}
+
+// The number of contiguous (x, intensity) pairs in a buffer taken with a format
+// and strides, or -1 when it has another layout. The storage layer's own
+// SpectrumPoints exports its pairs as an n x 2 matrix of doubles (numpy takes
+// that format without parsing it in Python); any exporter may give records of
+// point_buffer_format. A two-column matrix of another exporter is not taken as
+// points: nothing says which column is x.
+inline Py_ssize_t point_pair_count(PyObject* exporter, const Py_buffer& view) {
+    if (view.format == nullptr || view.shape == nullptr) return -1;
+    const bool own_matrix = Py_IS_TYPE(exporter, value_types_api().spectrum_points) && view.ndim == 2 &&
+                            view.shape[1] == 2 && view.itemsize == sizeof(double) &&
+                            std::strcmp(view.format, "d") == 0 &&
+                            (view.strides == nullptr ||
+                             (view.strides[0] == sizeof(Point) && view.strides[1] == sizeof(double)));
+    const bool records = view.ndim == 1 && view.itemsize == sizeof(Point) &&
+                         std::strcmp(view.format, point_buffer_format) == 0 &&
+                         (view.strides == nullptr || view.strides[0] == sizeof(Point));
+    return own_matrix || records ? view.shape[0] : -1;
 }
 
 // Holds the file's reader for the scope of one public operation that makes a

@@ -3,6 +3,7 @@ while the analysis opens (the records' factory wrapped so that it reads each des
 whatever is read first; damage still fails the open; a description is one object, also across threads
 and after its file is closed."""
 
+import gc
 import json
 import math
 import pathlib
@@ -269,3 +270,30 @@ def test_threads_reading_descriptions_of_one_analysis_get_the_same_objects(tmp_p
         assert all(d is description(r) for (d, _), r in zip(results[0], records))
         assert all(c is not None and c.ms_level == 1 + i % 3 for i, (_, c) in enumerate(results[0]))
         assert len(analysis.unique_acquisition_conditions) == 21
+
+
+def live_records():
+    return sum(1 for o in gc.get_objects() if type(o) is qual.SpectrumIndex)
+
+
+@pytest.mark.parametrize("kept", [None, "spectrum", "conditions"])
+def test_an_analysis_dropped_while_its_conditions_wait_frees_its_records_without_the_collector(tmp_path, kept):
+    descriptions = varied_descriptions(with_cone_voltage=False)
+    gc.collect()
+    gc.disable()
+    try:
+        before = live_records()
+        f, analysis = open_bytes(tmp_path, ob.one_function_file(descriptions))
+        held = analysis.get_spectrum(1) if kept == "spectrum" else None
+        if kept == "conditions":
+            analysis.unique_acquisition_conditions
+        f.close()
+        del f, analysis
+        if held is None:
+            assert live_records() == before
+        else:
+            # A spectrum still held reaches every record through the waiting walk, which still works.
+            assert live_records() == before + len(descriptions)
+            assert held.acquisition_condition.collision_energy == 20.0
+    finally:
+        gc.enable()

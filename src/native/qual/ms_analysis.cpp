@@ -134,9 +134,12 @@ bool conditions_can_wait(PyObject* spectra) {
     return true;
 }
 
-// The settler's cell: [analysis, spectra, state], the state None until the walk
-// starts, then the settling thread's id, then True (analysis and spectra dropped).
-enum CellItem : Py_ssize_t { cell_analysis, cell_spectra, cell_state, cell_size };
+// The settler's cell: [spectra, state, conditions], the state None until the walk
+// starts, then the settling thread's id, then True (spectra dropped, the conditions
+// made, unless the walk failed). The analysis takes the conditions from the cell;
+// the cell does not hold the analysis, so that an analysis dropped before the walk
+// is freed at once (see release_unreachable_spectra).
+enum CellItem : Py_ssize_t { cell_spectra, cell_state, cell_conditions, cell_size };
 
 // Another thread reading a description or the list meanwhile (the walk runs code:
 // hashes of enumeration members) waits for the walk's end, so that no condition is
@@ -154,7 +157,7 @@ class Settling {
 public:
     explicit Settling(PyObject* cell) : cell_(cell) {}
     ~Settling() {
-        for (Py_ssize_t i : {cell_analysis, cell_spectra}) PyList_SetItem(cell_, i, py::Ref::none().release());
+        PyList_SetItem(cell_, cell_spectra, py::Ref::none().release());
         PyList_SetItem(cell_, cell_state, py::Ref::boolean(true).release());
     }
     Settling(const Settling&) = delete;
@@ -172,17 +175,11 @@ void settle_cell(PyObject* cell) {
         if (PyLong_AsUnsignedLong(state) != thread) wait_for_settling(cell);
         return;  // this thread's walk, which builds no description
     }
-    const py::Ref analysis = py::list_item(cell, cell_analysis);
     const py::Ref spectra = py::list_item(cell, cell_spectra);
     py::check(PyList_SetItem(cell, cell_state, py::Ref::checked(PyLong_FromUnsignedLong(thread)).release()));
     const Settling settling(cell);
     const py::GcPause pause;  // as while the analysis opens
-    py::Ref conditions = conditions_from_descriptions(spectra.get());
-    AnalysisObject* fields = as_analysis(analysis.get());
-    // A list read again since has its own settler.
-    if (fields->conditions_settler == nullptr || PyCFunction_GET_SELF(fields->conditions_settler) != cell) return;
-    py::clear_field(fields->conditions_settler);
-    py::set_object_field(fields->unique_acquisition_conditions, std::move(conditions));
+    py::check(PyList_SetItem(cell, cell_conditions, conditions_from_descriptions(spectra.get()).release()));
 }
 
 PyObject* run_settler(PyObject* cell, PyObject*) {
@@ -197,9 +194,9 @@ PyMethodDef settler_method = {"settle_acquisition_conditions", run_settler, METH
 void wait_for_first_use(PyObject* self, PyObject* spectra) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
     py::Ref cell = py::Ref::checked(PyList_New(cell_size));
-    PyList_SET_ITEM(cell.get(), cell_analysis, py::Ref::borrow(self).release());
     PyList_SET_ITEM(cell.get(), cell_spectra, py::Ref::borrow(spectra).release());
     PyList_SET_ITEM(cell.get(), cell_state, py::Ref::none().release());
+    PyList_SET_ITEM(cell.get(), cell_conditions, py::Ref::none().release());
     py::Ref settler = py::Ref::checked(PyCFunction_New(&settler_method, cell.get()));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         storage.set_pending_condition(PyList_GET_ITEM(spectra, i), settler.get(), storage::PendingCondition::settle);
@@ -209,11 +206,44 @@ void wait_for_first_use(PyObject* self, PyObject* spectra) {
     py::set_object_field(analysis->unique_acquisition_conditions, py::new_list());  // never handed out
 }
 
-// Makes the conditions now if they wait for their first use.
+// Makes the conditions now if they wait for their first use, or takes those a
+// description's first read made.
 void settle_waiting_conditions(PyObject* self) {
-    if (as_analysis(self)->conditions_settler == nullptr) return;
-    const py::Ref settler = py::Ref::borrow(as_analysis(self)->conditions_settler);
+    AnalysisObject* analysis = as_analysis(self);
+    if (analysis->conditions_settler == nullptr) return;
+    const py::Ref settler = py::Ref::borrow(analysis->conditions_settler);
     py::Ref::checked(PyObject_CallNoArgs(settler.get()));
+    // A list read again since has its own settler; this thread's own walk has made none yet.
+    if (analysis->conditions_settler != settler.get()) return;
+    py::Ref conditions = py::list_item(PyCFunction_GET_SELF(settler.get()), cell_conditions);
+    if (py::equals_none(conditions.get())) return;
+    py::clear_field(analysis->conditions_settler);
+    py::set_object_field(analysis->unique_acquisition_conditions, std::move(conditions));
+}
+
+// An analysis dropped while its conditions wait: its records hold the settler,
+// whose cell holds their list (a cycle the collector would free, much later).
+// When nothing else holds the list or a record, nothing can start the walk any
+// more, so the cell lets the list go and the records are freed with it, now.
+void release_unreachable_spectra(AnalysisObject* analysis) noexcept {
+    if (analysis->conditions_settler == nullptr) return;
+    PyObject* cell = PyCFunction_GET_SELF(analysis->conditions_settler);
+    PyObject* spectra = PyList_GET_ITEM(cell, cell_spectra);
+    if (PyList_GET_ITEM(cell, cell_state) != Py_None || spectra != analysis->spectrum_index_list ||
+        Py_REFCNT(spectra) != 2) {
+        return;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+        if (Py_REFCNT(PyList_GET_ITEM(spectra, i)) != 1) return;
+    }
+    // The list outlives this: the analysis still holds it. Neither change runs code.
+    PyList_SetItem(cell, cell_state, py::Ref::boolean(true).release());
+    PyList_SetItem(cell, cell_spectra, py::Ref::none().release());
+}
+
+void qual_dealloc(PyObject* self) {
+    release_unreachable_spectra(as_analysis(self));
+    py::dealloc_object_fields<AnalysisObject>(self);
 }
 
 void settle_acquisition_conditions(PyObject* self) {
@@ -483,7 +513,7 @@ PyGetSetDef qual_getset[] = {
 void add_ms_analysis_types(PyObject* module) {
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(py::protected_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(py::dealloc_object_fields<AnalysisObject>)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(qual_dealloc)},
         {Py_tp_traverse, reinterpret_cast<void*>(py::traverse_object_fields<AnalysisObject>)},
         {Py_tp_clear, reinterpret_cast<void*>(py::clear_object_fields<AnalysisObject>)},
         {Py_tp_str, reinterpret_cast<void*>(qual_str)},

@@ -1,4 +1,5 @@
 #include "entry.hpp"
+#include "format_schema.hpp"
 #include "module_slots.hpp"
 #include "storage_errors.hpp"
 #include "storage_module.hpp"
@@ -12,6 +13,17 @@ StorageState& state() {
 
 namespace {
 
+// POINT_ENCODINGS: the encodings' names by number, as the format schema lists them.
+void add_point_encodings(PyObject* module) {
+    constexpr Py_ssize_t count = schema::last_point_encoding + 1;
+    py::Ref names = py::Ref::checked(PyTuple_New(count));
+    for (Py_ssize_t number = 0; number < count; ++number) {
+        PyTuple_SET_ITEM(names.get(), number,
+                         py::Ref::checked(PyUnicode_FromString(schema::point_encoding_names[number])).release());
+    }
+    py::check(PyModule_AddObjectRef(module, "POINT_ENCODINGS", names.get()));
+}
+
 int storage_exec(PyObject* module) {
     return py::guard_int([&] {
         py::set_exception_translator(translate_core_exception);
@@ -19,6 +31,7 @@ int storage_exec(PyObject* module) {
         add_value_types(module, shared.value_types);
         shared.descriptions = add_description_types(module);
         add_reader_types(module, shared);
+        add_point_encodings(module);
         py::Ref capsule = py::Ref::checked(
             PyCapsule_New(&shared.value_types, storage::value_types_capsule_name, nullptr));
         py::check(PyModule_AddObjectRef(module, "_value_types_api", capsule.get()));

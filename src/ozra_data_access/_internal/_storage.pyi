@@ -18,6 +18,9 @@ from ozra_data_access._internal._enum import (
 _R = TypeVar("_R", bound="OzraFileReader")
 _Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
+#: The point encodings' names, each stored in a file as its position here.
+POINT_ENCODINGS: tuple[str, ...]
+
 # ---- value types ---------------------------------------------------------------
 
 class ValueRange:

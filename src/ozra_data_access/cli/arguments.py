@@ -4,6 +4,8 @@ from __future__ import annotations
 
 import argparse
 
+from ozra_data_access._internal._storage import POINT_ENCODINGS
+
 
 class CommandError(Exception):
     """A failure the user can act on; its text is the whole message (it names the file itself)."""
@@ -38,8 +40,8 @@ def add_command(commands, common: Parser, name: str, run, help: str, description
 
 def add_point_encoding(parser: Parser) -> None:
     """--point-encoding of the converting commands."""
-    # The writer's POINT_ENCODINGS, spelled out so that the command line starts without numpy.
-    parser.add_argument("--point-encoding", choices=("zstd", "zstd-shuffle", "raw"), default="zstd",
+    # The storage module's table rather than the writer's name for it: the command line starts without numpy.
+    parser.add_argument("--point-encoding", choices=POINT_ENCODINGS, default="zstd",
                         help="how spectrum points are stored (default zstd; zstd-shuffle is smaller, "
                              "readable only by readers that know it)")
 

@@ -12,6 +12,7 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 from typing import Any, Iterable, Optional
 
+from ozra_data_access._internal import _storage
 from ozra_data_access._internal._enum import DetectorTypes, PolarityTypes, SpectrumTypes
 from ozra_data_access.writer import records
 
@@ -51,7 +52,7 @@ class LaterIndex:
 #: numbers), "zstd" (one zstd frame of them) and "zstd-shuffle" (one zstd frame of the x values
 #: delta-coded and every value byte-shuffled: smaller and read as fast, but readers older than
 #: this encoding refuse its spectra).
-POINT_ENCODINGS = ("raw", "zstd", "zstd-shuffle")
+POINT_ENCODINGS = _storage.POINT_ENCODINGS
 #: The widths an intensity can be stored with: 4 (float32) or 8 (float64).
 INTENSITY_WIDTHS = (4, 8)
 

@@ -4,8 +4,8 @@
 // block, and, as a frame's content, as a run of description records. Any
 // exception other than FormatError, and any decoded spectrum or record that
 // breaks the documented guarantees, is a crash.
-#include "file_reader.hpp"
-#include "tagged_values.hpp"
+#include "core/file_reader.hpp"
+#include "core/tagged_values.hpp"
 
 #include <cmath>
 #include <cstdint>

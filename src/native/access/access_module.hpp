@@ -1,8 +1,8 @@
 // The extension module ozra_data_access.access: the file object and measurements.
 #pragma once
 
-#include "ref.hpp"
-#include "types.hpp"
+#include "python/ref.hpp"
+#include "python/types.hpp"
 
 #include <array>
 #include <vector>

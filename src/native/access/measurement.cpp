@@ -1,13 +1,13 @@
 // Measurement: one acquisition stored in an Ozra file, its functions sorted
 // into four kinds, and the analysis getters that turn them into analyses.
-#include "access_module.hpp"
-#include "args.hpp"
-#include "entry.hpp"
-#include "index_range.hpp"
-#include "object_fields.hpp"
-#include "storage_api.hpp"
-#include "text.hpp"
-#include "types.hpp"
+#include "access/access_module.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/index_range.hpp"
+#include "python/object_fields.hpp"
+#include "python/text.hpp"
+#include "python/types.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <structmember.h>
 

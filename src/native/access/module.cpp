@@ -1,7 +1,7 @@
-#include "access_module.hpp"
-#include "entry.hpp"
-#include "module_slots.hpp"
-#include "types.hpp"
+#include "access/access_module.hpp"
+#include "python/entry.hpp"
+#include "python/module_slots.hpp"
+#include "python/types.hpp"
 
 namespace ozra::access {
 

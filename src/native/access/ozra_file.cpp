@@ -1,11 +1,11 @@
 // OzraFile: an open Ozra file, its one reader and jump table, and its measurements.
-#include "access_module.hpp"
-#include "args.hpp"
-#include "entry.hpp"
-#include "index_range.hpp"
-#include "object_fields.hpp"
-#include "text.hpp"
-#include "types.hpp"
+#include "access/access_module.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/index_range.hpp"
+#include "python/object_fields.hpp"
+#include "python/text.hpp"
+#include "python/types.hpp"
 
 #include <structmember.h>
 

@@ -3,7 +3,7 @@
 // C++ and handed to Python as one object per column, never one per value.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 #include <cstdint>
 

@@ -1,12 +1,12 @@
 // ozra_data_access._arrays: the columns behind ozra_data_access.arrays. Every
 // function reads the points natively (the storage layer's own records through
 // their layout, anything else through its attributes) and returns bytearrays.
-#include "columns.hpp"
-#include "args.hpp"
-#include "entry.hpp"
-#include "module_slots.hpp"
-#include "types.hpp"
-#include "storage_api.hpp"
+#include "arrays/columns.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/module_slots.hpp"
+#include "python/types.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <cmath>
 #include <limits>

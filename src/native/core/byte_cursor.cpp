@@ -1,4 +1,4 @@
-#include "byte_cursor.hpp"
+#include "core/byte_cursor.hpp"
 
 namespace ozra::core {
 

@@ -3,7 +3,7 @@
 // its decompressed data).
 #pragma once
 
-#include "format_error.hpp"
+#include "core/format_error.hpp"
 
 #include <bit>
 #include <cstddef>

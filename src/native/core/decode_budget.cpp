@@ -1,6 +1,6 @@
-#include "decode_budget.hpp"
+#include "core/decode_budget.hpp"
 
-#include "format_error.hpp"
+#include "core/format_error.hpp"
 
 #include <algorithm>
 

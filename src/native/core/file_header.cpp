@@ -1,6 +1,6 @@
-#include "file_header.hpp"
+#include "core/file_header.hpp"
 
-#include "primitives.hpp"
+#include "core/primitives.hpp"
 
 #include <algorithm>
 #include <string>

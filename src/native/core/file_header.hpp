@@ -1,7 +1,7 @@
 // The fixed header at the start of every Ozra file.
 #pragma once
 
-#include "byte_cursor.hpp"
+#include "core/byte_cursor.hpp"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "file_reader.hpp"
+#include "core/file_reader.hpp"
 
 #include <algorithm>
 

@@ -4,14 +4,14 @@
 // bytes left in the frame before anything is allocated or read.
 #pragma once
 
-#include "byte_buffer.hpp"
-#include "byte_cursor.hpp"
-#include "decode_budget.hpp"
-#include "file_header.hpp"
-#include "file_source.hpp"
-#include "primitives.hpp"
-#include "spectrum_payload.hpp"
-#include "zstd_frame.hpp"
+#include "core/byte_buffer.hpp"
+#include "core/byte_cursor.hpp"
+#include "core/decode_budget.hpp"
+#include "core/file_header.hpp"
+#include "core/file_source.hpp"
+#include "core/primitives.hpp"
+#include "core/spectrum_payload.hpp"
+#include "core/zstd_frame.hpp"
 
 #include <cstdint>
 #include <memory>

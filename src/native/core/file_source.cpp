@@ -1,6 +1,6 @@
-#include "file_source.hpp"
+#include "core/file_source.hpp"
 
-#include "format_error.hpp"
+#include "core/format_error.hpp"
 
 #include <cerrno>
 #include <fcntl.h>

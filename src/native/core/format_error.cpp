@@ -1,4 +1,4 @@
-#include "format_error.hpp"
+#include "core/format_error.hpp"
 
 namespace ozra::core {
 

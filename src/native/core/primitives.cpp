@@ -1,4 +1,4 @@
-#include "primitives.hpp"
+#include "core/primitives.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // The primitive encodings of the format: count, bool, i64 array and block markers.
 #pragma once
 
-#include "byte_cursor.hpp"
-#include "format_schema.hpp"
+#include "core/byte_cursor.hpp"
+#include "schema/format_schema.hpp"
 
 #include <array>
 #include <cstdint>

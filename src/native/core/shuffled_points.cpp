@@ -1,4 +1,4 @@
-#include "shuffled_points.hpp"
+#include "core/shuffled_points.hpp"
 
 #include <bit>
 #include <cstddef>

@@ -3,7 +3,7 @@
 // each value, then byte 1 of each, ...), which zstd compresses far better.
 #pragma once
 
-#include "spectrum_payload.hpp"
+#include "core/spectrum_payload.hpp"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
-#include "spectrum_payload.hpp"
+#include "core/spectrum_payload.hpp"
 
-#include "primitives.hpp"
-#include "shuffled_points.hpp"
-#include "zstd_frame.hpp"
+#include "core/primitives.hpp"
+#include "core/shuffled_points.hpp"
+#include "core/zstd_frame.hpp"
 
 #include <algorithm>
 #include <cstdio>

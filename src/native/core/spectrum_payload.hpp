@@ -2,8 +2,8 @@
 // the decoding of the payload into contiguous (x, intensity) pairs.
 #pragma once
 
-#include "byte_cursor.hpp"
-#include "format_schema.hpp"
+#include "core/byte_cursor.hpp"
+#include "schema/format_schema.hpp"
 
 #include <cstddef>
 #include <cstdint>

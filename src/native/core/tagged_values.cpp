@@ -1,4 +1,4 @@
-#include "tagged_values.hpp"
+#include "core/tagged_values.hpp"
 
 namespace ozra::core {
 

@@ -24,9 +24,9 @@
 //   };
 #pragma once
 
-#include "byte_cursor.hpp"
-#include "format_schema.hpp"
-#include "primitives.hpp"
+#include "core/byte_cursor.hpp"
+#include "core/primitives.hpp"
+#include "schema/format_schema.hpp"
 
 #include <cstdint>
 #include <string>

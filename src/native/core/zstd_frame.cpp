@@ -1,6 +1,6 @@
-#include "zstd_frame.hpp"
+#include "core/zstd_frame.hpp"
 
-#include "format_error.hpp"
+#include "core/format_error.hpp"
 
 #include <algorithm>
 #include <new>

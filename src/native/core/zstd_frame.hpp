@@ -2,7 +2,7 @@
 // output is allocated.
 #pragma once
 
-#include "byte_buffer.hpp"
+#include "core/byte_buffer.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "args.hpp"
+#include "python/args.hpp"
 
-#include "entry.hpp"
+#include "python/entry.hpp"
 
 #include <limits>
 

@@ -8,7 +8,7 @@
 //   argument for get_spectrum() given by name ('index') and position (1)
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 #include <array>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "entry.hpp"
+#include "python/entry.hpp"
 
 namespace ozra::py {
 namespace {

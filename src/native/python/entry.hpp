@@ -5,7 +5,7 @@
 // exception never crosses into the interpreter.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 #include <exception>
 #include <new>

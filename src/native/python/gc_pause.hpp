@@ -6,7 +6,7 @@
 // The previous state is restored however the call ends.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::py {
 

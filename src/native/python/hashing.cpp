@@ -1,4 +1,4 @@
-#include "hashing.hpp"
+#include "python/hashing.hpp"
 
 #include <cstdint>
 

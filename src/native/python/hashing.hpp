@@ -7,7 +7,7 @@
 // it fits a Py_ssize_t, else hash() of the integer; -1 becomes -2.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::py {
 

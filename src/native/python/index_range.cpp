@@ -1,6 +1,6 @@
-#include "index_range.hpp"
+#include "python/index_range.hpp"
 
-#include "entry.hpp"
+#include "python/entry.hpp"
 
 namespace ozra::py {
 

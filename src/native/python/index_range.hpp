@@ -5,7 +5,7 @@
 // TypeError, and a negative position never counts from the end.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::py {
 

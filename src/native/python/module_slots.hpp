@@ -7,7 +7,7 @@
 // Python 3.12+ the interpreter is also told that sub-interpreters are unsupported.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::py {
 

@@ -1,4 +1,4 @@
-#include "object_fields.hpp"
+#include "python/object_fields.hpp"
 
 #include <structmember.h>
 

@@ -3,7 +3,7 @@
 // property, and their private members.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 #include <cstddef>
 #include <initializer_list>

@@ -1,6 +1,6 @@
-#include "pickling.hpp"
+#include "python/pickling.hpp"
 
-#include "object_fields.hpp"
+#include "python/object_fields.hpp"
 
 namespace ozra::py {
 namespace {

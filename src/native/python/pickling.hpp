@@ -1,7 +1,7 @@
 // Pickling by value for instances whose state is a run of PyObject* fields.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 #include <cstddef>
 

@@ -2,7 +2,7 @@
 // and str() of values, joined once at the end.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::py {
 

@@ -1,7 +1,7 @@
-#include "types.hpp"
+#include "python/types.hpp"
 
-#include "args.hpp"
-#include "entry.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
 
 #include <cstring>
 

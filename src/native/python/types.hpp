@@ -1,7 +1,7 @@
 // Creating modules' classes and reaching other modules' names.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::py {
 

@@ -1,15 +1,15 @@
-#include "acquisition_condition.hpp"
+#include "qual/acquisition_condition.hpp"
 
-#include "args.hpp"
-#include "condition_class.hpp"
-#include "condition_values.hpp"
-#include "entry.hpp"
-#include "hashing.hpp"
-#include "enum_members.hpp"
-#include "object_fields.hpp"
-#include "pickling.hpp"
-#include "qual_module.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/hashing.hpp"
+#include "python/object_fields.hpp"
+#include "python/pickling.hpp"
+#include "python/types.hpp"
+#include "qual/condition_class.hpp"
+#include "qual/condition_values.hpp"
+#include "qual/enum_members.hpp"
+#include "qual/qual_module.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
 // AcquisitionCondition: how the instrument acquired a mass spectrum.
 #pragma once
 
-#include "enum_members.hpp"
-#include "ref.hpp"
-#include "types.hpp"
+#include "python/ref.hpp"
+#include "python/types.hpp"
+#include "qual/enum_members.hpp"
 
 #include <vector>
 

@@ -1,12 +1,12 @@
-#include "analysis_common.hpp"
+#include "qual/analysis_common.hpp"
 
-#include "entry.hpp"
-#include "exact_numbers.hpp"
-#include "object_fields.hpp"
-#include "qual_module.hpp"
-#include "spectrum_walk.hpp"
-#include "types.hpp"
-#include "storage_api.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
+#include "qual/exact_numbers.hpp"
+#include "qual/qual_module.hpp"
+#include "qual/spectrum_walk.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // spectrum index block and the nearest-spectrum search.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::qual {
 

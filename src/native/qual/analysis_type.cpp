@@ -1,11 +1,11 @@
-#include "analysis_type.hpp"
+#include "qual/analysis_type.hpp"
 
-#include "args.hpp"
-#include "entry.hpp"
-#include "gc_pause.hpp"
-#include "index_range.hpp"
-#include "qual_module.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/gc_pause.hpp"
+#include "python/index_range.hpp"
+#include "python/types.hpp"
+#include "qual/qual_module.hpp"
 
 #include <cstdio>
 

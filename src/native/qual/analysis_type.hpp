@@ -1,7 +1,7 @@
 // Pieces of the analysis classes' type definitions that both kinds use.
 #pragma once
 
-#include "analysis_common.hpp"
+#include "qual/analysis_common.hpp"
 
 namespace ozra::qual {
 

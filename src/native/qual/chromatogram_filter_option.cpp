@@ -1,13 +1,13 @@
 // ChromatogramFilterOption: the request of an extracted-ion chromatogram.
-#include "chromatogram_filter_option.hpp"
+#include "qual/chromatogram_filter_option.hpp"
 
-#include "args.hpp"
-#include "condition_values.hpp"
-#include "entry.hpp"
-#include "object_fields.hpp"
-#include "pickling.hpp"
-#include "qual_module.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/pickling.hpp"
+#include "python/types.hpp"
+#include "qual/condition_values.hpp"
+#include "qual/qual_module.hpp"
 
 #include <array>
 #include <cstddef>

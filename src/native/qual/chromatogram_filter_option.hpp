@@ -1,7 +1,7 @@
 // ChromatogramFilterOption: the request of an extracted-ion chromatogram.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::qual {
 

@@ -5,9 +5,9 @@
 // how its text is built. A new class is a new entry in condition_classes.cpp.
 #pragma once
 
-#include "args.hpp"
-#include "enum_members.hpp"
-#include "ref.hpp"
+#include "python/args.hpp"
+#include "python/ref.hpp"
+#include "qual/enum_members.hpp"
 
 #include <array>
 #include <deque>

@@ -1,7 +1,7 @@
-#include "condition_order.hpp"
+#include "qual/condition_order.hpp"
 
-#include "acquisition_condition.hpp"
-#include "qual_module.hpp"
+#include "qual/acquisition_condition.hpp"
+#include "qual/qual_module.hpp"
 
 #include <algorithm>
 #include <cmath>

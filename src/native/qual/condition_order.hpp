@@ -1,7 +1,7 @@
 // The order of an MS analysis's distinct acquisition conditions.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::qual {
 

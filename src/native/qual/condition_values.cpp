@@ -1,7 +1,7 @@
-#include "condition_values.hpp"
+#include "qual/condition_values.hpp"
 
-#include "qual_module.hpp"
-#include "storage_api.hpp"
+#include "qual/qual_module.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <cmath>
 

@@ -2,10 +2,10 @@
 // voltage text, text assembly and the field-by-field equality and hash.
 #pragma once
 
-#include "entry.hpp"
-#include "hashing.hpp"
-#include "ref.hpp"
-#include "text.hpp"
+#include "python/entry.hpp"
+#include "python/hashing.hpp"
+#include "python/ref.hpp"
+#include "python/text.hpp"
 
 #include <span>
 

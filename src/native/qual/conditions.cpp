@@ -1,8 +1,8 @@
 // The acquisition-condition classes of the module.
-#include "acquisition_condition.hpp"
-#include "chromatogram_filter_option.hpp"
-#include "condition_class.hpp"
-#include "qual_module.hpp"
+#include "qual/acquisition_condition.hpp"
+#include "qual/chromatogram_filter_option.hpp"
+#include "qual/condition_class.hpp"
+#include "qual/qual_module.hpp"
 
 namespace ozra::qual {
 

@@ -1,12 +1,12 @@
 // DADAnalysis: one diode-array-detector analysis and its spectra.
-#include "analysis_type.hpp"
-#include "args.hpp"
-#include "dad_chromatogram.hpp"
-#include "entry.hpp"
-#include "gc_pause.hpp"
-#include "object_fields.hpp"
-#include "qual_module.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/gc_pause.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
+#include "qual/analysis_type.hpp"
+#include "qual/dad_chromatogram.hpp"
+#include "qual/qual_module.hpp"
 
 namespace ozra::qual {
 namespace {

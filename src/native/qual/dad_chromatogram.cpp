@@ -1,10 +1,10 @@
 // DADAnalysis.get_chromatogram: one window mean per spectrum with a retention time.
-#include "dad_chromatogram.hpp"
+#include "qual/dad_chromatogram.hpp"
 
-#include "allow_threads.hpp"
-#include "dad_walk.hpp"
-#include "dad_window_mean.hpp"
-#include "points_view.hpp"
+#include "python/allow_threads.hpp"
+#include "qual/dad_walk.hpp"
+#include "qual/dad_window_mean.hpp"
+#include "qual/points_view.hpp"
 
 namespace ozra::qual {
 namespace {

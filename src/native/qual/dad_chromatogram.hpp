@@ -1,7 +1,7 @@
 // Wavelength-window chromatograms and max plots of a DAD analysis.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::qual {
 

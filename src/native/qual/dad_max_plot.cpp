@@ -1,11 +1,11 @@
 // DADAnalysis.get_max_plot: the tolerance mean around each spectrum's maximum in the window.
-#include "dad_chromatogram.hpp"
+#include "qual/dad_chromatogram.hpp"
 
-#include "dad_max_plot_search.hpp"
-#include "exact_numbers.hpp"
-#include "dad_walk.hpp"
-#include "points_view.hpp"
-#include "qual_module.hpp"
+#include "qual/dad_max_plot_search.hpp"
+#include "qual/dad_walk.hpp"
+#include "qual/exact_numbers.hpp"
+#include "qual/points_view.hpp"
+#include "qual/qual_module.hpp"
 
 #include <cmath>
 #include <optional>

@@ -2,7 +2,7 @@
 // window and the mean of the points within the tolerance around it.
 #pragma once
 
-#include "storage_api.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <cstddef>
 #include <limits>

@@ -1,7 +1,7 @@
 // The walk that both DAD chromatograms make over an analysis's spectra.
 #pragma once
 
-#include "spectrum_walk.hpp"
+#include "qual/spectrum_walk.hpp"
 
 #include <utility>
 

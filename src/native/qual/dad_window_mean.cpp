@@ -1,4 +1,4 @@
-#include "dad_window_mean.hpp"
+#include "qual/dad_window_mean.hpp"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
 // The sweep of DADAnalysis.get_chromatogram over one spectrum's points.
 #pragma once
 
-#include "storage_api.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <cstddef>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "enum_members.hpp"
+#include "qual/enum_members.hpp"
 
-#include "qual_module.hpp"
-#include "types.hpp"
+#include "python/types.hpp"
+#include "qual/qual_module.hpp"
 
 namespace ozra::qual {
 

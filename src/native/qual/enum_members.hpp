@@ -5,7 +5,7 @@
 // so the common case costs one dictionary lookup.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 #include <initializer_list>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "exact_numbers.hpp"
+#include "qual/exact_numbers.hpp"
 
-#include "qual_module.hpp"
+#include "qual/qual_module.hpp"
 
 namespace ozra::qual {
 namespace {

@@ -1,7 +1,7 @@
 // Numbers that the native paths may treat as C doubles.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 #include <optional>
 

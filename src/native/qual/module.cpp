@@ -1,7 +1,7 @@
-#include "entry.hpp"
-#include "module_slots.hpp"
-#include "qual_module.hpp"
-#include "types.hpp"
+#include "python/entry.hpp"
+#include "python/module_slots.hpp"
+#include "python/types.hpp"
+#include "qual/qual_module.hpp"
 
 namespace ozra::qual {
 

@@ -1,16 +1,16 @@
 // QualAnalysis: one qualitative MS analysis, its spectra, conditions, TIC and BPC.
-#include "acquisition_condition.hpp"
-#include "analysis_type.hpp"
-#include "condition_order.hpp"
-#include "args.hpp"
-#include "entry.hpp"
-#include "gc_pause.hpp"
-#include "object_fields.hpp"
-#include "qual_module.hpp"
-#include "spectrum_walk.hpp"
-#include "types.hpp"
-#include "storage_api.hpp"
-#include "xic.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/gc_pause.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
+#include "qual/acquisition_condition.hpp"
+#include "qual/analysis_type.hpp"
+#include "qual/condition_order.hpp"
+#include "qual/qual_module.hpp"
+#include "qual/spectrum_walk.hpp"
+#include "qual/xic.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <string>
 #include <thread>

@@ -2,8 +2,8 @@
     // (qual_module.hpp): created together when the module is first loaded.
 #pragma once
 
-#include "ref.hpp"
-#include "types.hpp"
+#include "python/ref.hpp"
+#include "python/types.hpp"
 
 namespace ozra::qual {
 

@@ -1,6 +1,6 @@
-#include "points_view.hpp"
+#include "qual/points_view.hpp"
 
-#include "qual_module.hpp"
+#include "qual/qual_module.hpp"
 
 namespace ozra::qual {
 

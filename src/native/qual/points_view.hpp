@@ -1,7 +1,7 @@
 // A spectrum's points as contiguous (x, intensity) pairs of doubles.
 #pragma once
 
-#include "storage_api.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <cstddef>
 #include <vector>

@@ -1,11 +1,11 @@
 // The extension module ozra_data_access.qual: MS and DAD analyses and conditions.
 #pragma once
 
-#include "acquisition_condition.hpp"
-#include "condition_class.hpp"
-#include "exact_numbers.hpp"
-#include "names.hpp"
-#include "ref.hpp"
+#include "python/ref.hpp"
+#include "qual/acquisition_condition.hpp"
+#include "qual/condition_class.hpp"
+#include "qual/exact_numbers.hpp"
+#include "qual/names.hpp"
 
 namespace ozra::qual {
 

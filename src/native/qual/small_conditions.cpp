@@ -1,13 +1,13 @@
 // The one mechanism behind the small condition classes of the table.
-#include "condition_class.hpp"
-#include "condition_values.hpp"
-#include "entry.hpp"
-#include "hashing.hpp"
-#include "enum_members.hpp"
-#include "object_fields.hpp"
-#include "pickling.hpp"
-#include "qual_module.hpp"
-#include "types.hpp"
+#include "python/entry.hpp"
+#include "python/hashing.hpp"
+#include "python/object_fields.hpp"
+#include "python/pickling.hpp"
+#include "python/types.hpp"
+#include "qual/condition_class.hpp"
+#include "qual/condition_values.hpp"
+#include "qual/enum_members.hpp"
+#include "qual/qual_module.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,11 +1,11 @@
 // Spectrum and DADSpectrum: light views over one SpectrumIndex record whose
 // points are read on demand through the record's reader and then cached.
-#include "analysis_common.hpp"
-#include "args.hpp"
-#include "entry.hpp"
-#include "object_fields.hpp"
-#include "qual_module.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
+#include "qual/analysis_common.hpp"
+#include "qual/qual_module.hpp"
 
 namespace ozra::qual {
 namespace {

@@ -2,9 +2,9 @@
 // the nearest-spectrum search share.
 #pragma once
 
-#include "analysis_common.hpp"
-#include "entry.hpp"
-#include "qual_module.hpp"
+#include "python/entry.hpp"
+#include "qual/analysis_common.hpp"
+#include "qual/qual_module.hpp"
 
 namespace ozra::qual {
 

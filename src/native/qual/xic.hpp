@@ -1,7 +1,7 @@
 // Extracted-ion chromatograms of an MS analysis.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::qual {
 

@@ -1,9 +1,9 @@
-#include "xic_pass.hpp"
+#include "qual/xic_pass.hpp"
 
-#include "acquisition_condition.hpp"
-#include "entry.hpp"
-#include "qual_module.hpp"
-#include "spectrum_walk.hpp"
+#include "python/entry.hpp"
+#include "qual/acquisition_condition.hpp"
+#include "qual/qual_module.hpp"
+#include "qual/spectrum_walk.hpp"
 
 #include <algorithm>
 

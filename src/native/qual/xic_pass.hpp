@@ -3,11 +3,11 @@
 // against the requests, which hand out the windows to sum.
 #pragma once
 
-#include "analysis_common.hpp"
-#include "ref.hpp"
-#include "storage_api.hpp"
-#include "xic_requests.hpp"
-#include "xic_scan.hpp"
+#include "python/ref.hpp"
+#include "qual/analysis_common.hpp"
+#include "qual/xic_requests.hpp"
+#include "qual/xic_scan.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <cmath>
 #include <cstddef>

@@ -1,9 +1,9 @@
-#include "xic_requests.hpp"
+#include "qual/xic_requests.hpp"
 
-#include "acquisition_condition.hpp"
-#include "entry.hpp"
-#include "qual_module.hpp"
-#include "storage_api.hpp"
+#include "python/entry.hpp"
+#include "qual/acquisition_condition.hpp"
+#include "qual/qual_module.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <algorithm>
 #include <cmath>

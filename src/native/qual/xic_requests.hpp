@@ -1,8 +1,8 @@
 // The requests of one extracted-ion chromatogram call, read once and checked.
 #pragma once
 
-#include "exact_numbers.hpp"
-#include "ref.hpp"
+#include "python/ref.hpp"
+#include "qual/exact_numbers.hpp"
 
 #include <cstddef>
 #include <optional>

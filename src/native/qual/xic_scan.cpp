@@ -1,6 +1,6 @@
-#include "xic_scan.hpp"
+#include "qual/xic_scan.hpp"
 
-#include "qual_module.hpp"
+#include "qual/qual_module.hpp"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 // The scan of one spectrum's points for the m/z windows of the requests that use it.
 #pragma once
 
-#include "ref.hpp"
-#include "storage_api.hpp"
-#include "xic_requests.hpp"
+#include "python/ref.hpp"
+#include "qual/xic_requests.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <cstddef>
 #include <optional>

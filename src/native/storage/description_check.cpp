@@ -1,11 +1,11 @@
-#include "description_check.hpp"
+#include "storage/description_check.hpp"
 
-#include "format_schema.hpp"
-#include "imports.hpp"
-#include "records.hpp"
-#include "storage_module.hpp"
-#include "tagged_values.hpp"
-#include "utf8.hpp"
+#include "core/tagged_values.hpp"
+#include "core/utf8.hpp"
+#include "schema/format_schema.hpp"
+#include "storage/imports.hpp"
+#include "storage/records.hpp"
+#include "storage/storage_module.hpp"
 
 #include <algorithm>
 #include <array>

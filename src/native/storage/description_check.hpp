@@ -4,8 +4,8 @@
 // of the cost. The SpectrumIndex records build the objects on first read.
 #pragma once
 
-#include "byte_cursor.hpp"
-#include "storage_api.hpp"
+#include "core/byte_cursor.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <string>
 

@@ -1,9 +1,9 @@
-#include "description_decoder.hpp"
+#include "storage/description_decoder.hpp"
 
-#include "imports.hpp"
-#include "records.hpp"
-#include "storage_module.hpp"
-#include "tagged_values.hpp"
+#include "core/tagged_values.hpp"
+#include "storage/imports.hpp"
+#include "storage/records.hpp"
+#include "storage/storage_module.hpp"
 
 #include <optional>
 #include <vector>

@@ -2,9 +2,9 @@
 // format layer's TaggedDecoder (tagged_values.hpp) with a builder of Python values.
 #pragma once
 
-#include "byte_cursor.hpp"
-#include "format_schema.hpp"
-#include "ref.hpp"
+#include "core/byte_cursor.hpp"
+#include "python/ref.hpp"
+#include "schema/format_schema.hpp"
 
 namespace ozra::storage {
 

@@ -1,9 +1,9 @@
-#include "description_frame.hpp"
+#include "storage/description_frame.hpp"
 
-#include "entry.hpp"
-#include "object_fields.hpp"
-#include "storage_module.hpp"
-#include "types.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
+#include "storage/storage_module.hpp"
 
 namespace ozra::storage {
 namespace {

@@ -6,9 +6,9 @@
 // last record that needs it.
 #pragma once
 
-#include "byte_cursor.hpp"
-#include "ref.hpp"
-#include "storage_api.hpp"
+#include "core/byte_cursor.hpp"
+#include "python/ref.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <cstdint>
 #include <vector>

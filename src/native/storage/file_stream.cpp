@@ -1,10 +1,10 @@
-#include "file_stream.hpp"
-#include "storage_module.hpp"
+#include "storage/file_stream.hpp"
+#include "storage/storage_module.hpp"
 
-#include "args.hpp"
-#include "entry.hpp"
-#include "object_fields.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
 
 #include <algorithm>
 #include <new>

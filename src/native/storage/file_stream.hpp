@@ -4,8 +4,8 @@
 // moves the other.
 #pragma once
 
-#include "file_source.hpp"
-#include "ref.hpp"
+#include "core/file_source.hpp"
+#include "python/ref.hpp"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
-#include "imports.hpp"
+#include "storage/imports.hpp"
 
-#include "args.hpp"
-#include "entry.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
 // Objects of other modules the storage layer uses, looked up once at module load.
 #pragma once
 
-#include "format_schema.hpp"
-#include "primitives.hpp"
-#include "ref.hpp"
+#include "core/primitives.hpp"
+#include "python/ref.hpp"
+#include "schema/format_schema.hpp"
 
 #include <array>
 #include <cstdint>

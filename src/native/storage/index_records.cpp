@@ -1,14 +1,14 @@
 // The index records (SpectrumIndex: spectrum_index.cpp) and XicInfo. Their
 // factories decode straight from the native reader's state.
-#include "index_records.hpp"
+#include "storage/index_records.hpp"
 
-#include "args.hpp"
-#include "description_decoder.hpp"
-#include "reader_object.hpp"
-#include "records.hpp"
-#include "entry.hpp"
-#include "storage_module.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/types.hpp"
+#include "storage/description_decoder.hpp"
+#include "storage/reader_object.hpp"
+#include "storage/records.hpp"
+#include "storage/storage_module.hpp"
 
 #include <optional>
 #include <string>

@@ -2,7 +2,7 @@
 // and XicInfo, with their factories.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 namespace ozra::storage {
 

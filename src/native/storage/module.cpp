@@ -1,8 +1,8 @@
-#include "entry.hpp"
-#include "format_schema.hpp"
-#include "module_slots.hpp"
-#include "storage_errors.hpp"
-#include "storage_module.hpp"
+#include "python/entry.hpp"
+#include "python/module_slots.hpp"
+#include "schema/format_schema.hpp"
+#include "storage/storage_errors.hpp"
+#include "storage/storage_module.hpp"
 
 namespace ozra::storage {
 

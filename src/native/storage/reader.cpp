@@ -1,13 +1,13 @@
 // OzraFileReader: opening a file and the block-level reads the index records use.
-#include "reader_object.hpp"
-#include "storage_module.hpp"
+#include "storage/reader_object.hpp"
+#include "storage/storage_module.hpp"
 
-#include "args.hpp"
-#include "file_stream.hpp"
-#include "imports.hpp"
-#include "entry.hpp"
-#include "object_fields.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
+#include "storage/file_stream.hpp"
+#include "storage/imports.hpp"
 
 #include <structmember.h>
 

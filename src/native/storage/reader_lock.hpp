@@ -6,7 +6,7 @@
 // the interpreter lock was held throughout).
 #pragma once
 
-#include "allow_threads.hpp"
+#include "python/allow_threads.hpp"
 
 #include <atomic>
 #include <mutex>

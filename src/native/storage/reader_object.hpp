@@ -3,9 +3,9 @@
 // index_records.cpp: the index records decoded straight from its state).
 #pragma once
 
-#include "file_reader.hpp"
-#include "reader_lock.hpp"
-#include "ref.hpp"
+#include "core/file_reader.hpp"
+#include "python/ref.hpp"
+#include "storage/reader_lock.hpp"
 
 #include <string>
 #include <vector>

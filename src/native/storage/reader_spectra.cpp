@@ -1,15 +1,15 @@
 // The reader's spectrum reads: whole spectra as SpectrumPoints, and the
 // multiple-extraction reads that hand each XicInfo the points of its range.
-#include "reader_object.hpp"
+#include "storage/reader_object.hpp"
 
-#include "allow_threads.hpp"
-#include "args.hpp"
-#include "index_records.hpp"
-#include "records.hpp"
-#include "spectrum_points.hpp"
-#include "entry.hpp"
-#include "storage_module.hpp"
-#include "types.hpp"
+#include "python/allow_threads.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/types.hpp"
+#include "storage/index_records.hpp"
+#include "storage/records.hpp"
+#include "storage/spectrum_points.hpp"
+#include "storage/storage_module.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -1,13 +1,13 @@
 // The reader part of the storage module: the reader, its stream, the points
 // types and the index records.
-#include "description_frame.hpp"
-#include "file_stream.hpp"
-#include "imports.hpp"
-#include "index_records.hpp"
-#include "reader_object.hpp"
-#include "spectrum_index.hpp"
-#include "spectrum_points.hpp"
-#include "storage_module.hpp"
+#include "storage/description_frame.hpp"
+#include "storage/file_stream.hpp"
+#include "storage/imports.hpp"
+#include "storage/index_records.hpp"
+#include "storage/reader_object.hpp"
+#include "storage/spectrum_index.hpp"
+#include "storage/spectrum_points.hpp"
+#include "storage/storage_module.hpp"
 
 namespace ozra::storage {
 

@@ -1,9 +1,9 @@
-#include "records.hpp"
+#include "storage/records.hpp"
 
-#include "entry.hpp"
-#include "object_fields.hpp"
-#include "storage_module.hpp"
-#include "types.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
+#include "storage/storage_module.hpp"
 
 #include <cstddef>
 #include <cstring>

@@ -7,8 +7,8 @@
 // not given are None), which is how tests and stand-in layers make them.
 #pragma once
 
-#include "format_schema.hpp"
-#include "ref.hpp"
+#include "python/ref.hpp"
+#include "schema/format_schema.hpp"
 
 #include <structmember.h>
 

@@ -5,18 +5,18 @@
 // walks read, and builds the description's objects on first read, from its own
 // copy of the frame (description_frame.hpp, shared by the block's records), so a
 // file closed since makes no difference.
-#include "spectrum_index.hpp"
+#include "storage/spectrum_index.hpp"
 
-#include "args.hpp"
-#include "description_check.hpp"
-#include "description_decoder.hpp"
-#include "description_frame.hpp"
-#include "entry.hpp"
-#include "object_fields.hpp"
-#include "reader_object.hpp"
-#include "records.hpp"
-#include "storage_module.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
+#include "storage/description_check.hpp"
+#include "storage/description_decoder.hpp"
+#include "storage/description_frame.hpp"
+#include "storage/reader_object.hpp"
+#include "storage/records.hpp"
+#include "storage/storage_module.hpp"
 
 #include <structmember.h>
 

@@ -1,8 +1,8 @@
 // The SpectrumIndex record: where a spectrum's points lie, with its description.
 #pragma once
 
-#include "ref.hpp"
-#include "storage_api.hpp"
+#include "python/ref.hpp"
+#include "storage/api/storage_api.hpp"
 
 namespace ozra::storage {
 

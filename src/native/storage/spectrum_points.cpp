@@ -1,10 +1,10 @@
-#include "spectrum_points.hpp"
-#include "storage_module.hpp"
+#include "storage/spectrum_points.hpp"
+#include "storage/storage_module.hpp"
 
-#include "args.hpp"
-#include "entry.hpp"
-#include "object_fields.hpp"
-#include "types.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
 
 #include <structmember.h>
 

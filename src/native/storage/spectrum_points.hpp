@@ -3,9 +3,9 @@
 // the small record its indexing returns.
 #pragma once
 
-#include "ref.hpp"
-#include "spectrum_payload.hpp"
-#include "storage_api.hpp"
+#include "core/spectrum_payload.hpp"
+#include "python/ref.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <cstddef>
 

@@ -1,7 +1,7 @@
-#include "storage_errors.hpp"
+#include "storage/storage_errors.hpp"
 
-#include "format_error.hpp"
-#include "imports.hpp"
+#include "core/format_error.hpp"
+#include "storage/imports.hpp"
 
 namespace ozra::storage {
 

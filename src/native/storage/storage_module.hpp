@@ -1,9 +1,9 @@
 // The storage layer's native module, ozra_data_access._internal._storage.
 #pragma once
 
-#include "records.hpp"
-#include "ref.hpp"
-#include "storage_api.hpp"
+#include "python/ref.hpp"
+#include "storage/api/storage_api.hpp"
+#include "storage/records.hpp"
 
 namespace ozra::storage {
 

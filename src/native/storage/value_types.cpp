@@ -1,12 +1,12 @@
 // ValueRange and SpectrumBasedChromatogramPoint, the value types callers receive.
-#include "storage_module.hpp"
+#include "storage/storage_module.hpp"
 
-#include "args.hpp"
-#include "entry.hpp"
-#include "object_fields.hpp"
-#include "pickling.hpp"
-#include "types.hpp"
-#include "storage_api.hpp"
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/pickling.hpp"
+#include "python/types.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <structmember.h>
 

@@ -5,7 +5,7 @@
 // CMake's ozra_storage_api target gives this header to those modules.
 #pragma once
 
-#include "ref.hpp"
+#include "python/ref.hpp"
 
 #include <cmath>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "python/entry.hpp"
 #include "python/object_fields.hpp"
 #include "python/types.hpp"
-#include "qual/exact_numbers.hpp"
+#include "qual/conditions/exact_numbers.hpp"
 #include "qual/qual_module.hpp"
 #include "qual/spectrum_walk.hpp"
 #include "storage/api/storage_api.hpp"

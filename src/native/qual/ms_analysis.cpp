@@ -4,12 +4,12 @@
 #include "python/gc_pause.hpp"
 #include "python/object_fields.hpp"
 #include "python/types.hpp"
-#include "qual/acquisition_condition.hpp"
 #include "qual/analysis_type.hpp"
-#include "qual/condition_order.hpp"
+#include "qual/conditions/acquisition_condition.hpp"
+#include "qual/conditions/condition_order.hpp"
 #include "qual/qual_module.hpp"
 #include "qual/spectrum_walk.hpp"
-#include "qual/xic.hpp"
+#include "qual/xic/xic.hpp"
 #include "storage/api/storage_api.hpp"
 
 #include <string>

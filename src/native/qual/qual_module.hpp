@@ -2,9 +2,9 @@
 #pragma once
 
 #include "python/ref.hpp"
-#include "qual/acquisition_condition.hpp"
-#include "qual/condition_class.hpp"
-#include "qual/exact_numbers.hpp"
+#include "qual/conditions/acquisition_condition.hpp"
+#include "qual/conditions/condition_class.hpp"
+#include "qual/conditions/exact_numbers.hpp"
 #include "qual/names.hpp"
 
 namespace ozra::qual {

@@ -1,4 +1,4 @@
-#include "qual/enum_members.hpp"
+#include "qual/conditions/enum_members.hpp"
 
 #include "python/types.hpp"
 #include "qual/qual_module.hpp"

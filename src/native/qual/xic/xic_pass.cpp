@@ -1,7 +1,7 @@
-#include "qual/xic_pass.hpp"
+#include "qual/xic/xic_pass.hpp"
 
 #include "python/entry.hpp"
-#include "qual/acquisition_condition.hpp"
+#include "qual/conditions/acquisition_condition.hpp"
 #include "qual/qual_module.hpp"
 #include "qual/spectrum_walk.hpp"
 

@@ -1,5 +1,5 @@
 // The table of the small condition classes.
-#include "qual/condition_class.hpp"
+#include "qual/conditions/condition_class.hpp"
 
 namespace ozra::qual {
 

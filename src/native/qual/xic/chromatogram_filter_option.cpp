@@ -1,12 +1,12 @@
 // ChromatogramFilterOption: the request of an extracted-ion chromatogram.
-#include "qual/chromatogram_filter_option.hpp"
+#include "qual/xic/chromatogram_filter_option.hpp"
 
 #include "python/args.hpp"
 #include "python/entry.hpp"
 #include "python/object_fields.hpp"
 #include "python/pickling.hpp"
 #include "python/types.hpp"
-#include "qual/condition_values.hpp"
+#include "qual/conditions/condition_values.hpp"
 #include "qual/qual_module.hpp"
 
 #include <array>

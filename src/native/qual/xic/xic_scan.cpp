@@ -1,4 +1,4 @@
-#include "qual/xic_scan.hpp"
+#include "qual/xic/xic_scan.hpp"
 
 #include "qual/qual_module.hpp"
 

@@ -5,7 +5,7 @@
 #include "python/object_fields.hpp"
 #include "python/types.hpp"
 #include "qual/analysis_type.hpp"
-#include "qual/dad_chromatogram.hpp"
+#include "qual/dad/dad_chromatogram.hpp"
 #include "qual/qual_module.hpp"
 
 namespace ozra::qual {

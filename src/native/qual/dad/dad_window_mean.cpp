@@ -1,4 +1,4 @@
-#include "qual/dad_window_mean.hpp"
+#include "qual/dad/dad_window_mean.hpp"
 
 #include <limits>
 

@@ -5,8 +5,8 @@
 
 #include "python/ref.hpp"
 #include "qual/analysis_common.hpp"
-#include "qual/xic_requests.hpp"
-#include "qual/xic_scan.hpp"
+#include "qual/xic/xic_requests.hpp"
+#include "qual/xic/xic_scan.hpp"
 #include "storage/api/storage_api.hpp"
 
 #include <cmath>

@@ -1,12 +1,12 @@
 // QualAnalysis.get_multiple_xic and get_xic_matrix: every request served by one pass
 // over the spectra (xic_pass.hpp), the results laid out as point lists or as a matrix.
-#include "qual/xic.hpp"
+#include "qual/xic/xic.hpp"
 
 #include "python/allow_threads.hpp"
 #include "python/entry.hpp"
 #include "qual/analysis_common.hpp"
 #include "qual/qual_module.hpp"
-#include "qual/xic_pass.hpp"
+#include "qual/xic/xic_pass.hpp"
 #include "storage/api/storage_api.hpp"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "python/ref.hpp"
-#include "qual/xic_requests.hpp"
+#include "qual/xic/xic_requests.hpp"
 #include "storage/api/storage_api.hpp"
 
 #include <cstddef>

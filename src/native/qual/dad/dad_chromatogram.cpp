@@ -1,10 +1,10 @@
 // DADAnalysis.get_chromatogram: one window mean per spectrum with a retention time.
-#include "qual/dad_chromatogram.hpp"
+#include "qual/dad/dad_chromatogram.hpp"
 
 #include "python/allow_threads.hpp"
-#include "qual/dad_walk.hpp"
-#include "qual/dad_window_mean.hpp"
-#include "qual/points_view.hpp"
+#include "qual/dad/dad_walk.hpp"
+#include "qual/dad/dad_window_mean.hpp"
+#include "qual/dad/points_view.hpp"
 
 namespace ozra::qual {
 namespace {

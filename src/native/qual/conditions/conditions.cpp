@@ -1,8 +1,8 @@
 // The acquisition-condition classes of the module.
-#include "qual/acquisition_condition.hpp"
-#include "qual/chromatogram_filter_option.hpp"
-#include "qual/condition_class.hpp"
+#include "qual/conditions/acquisition_condition.hpp"
+#include "qual/conditions/condition_class.hpp"
 #include "qual/qual_module.hpp"
+#include "qual/xic/chromatogram_filter_option.hpp"
 
 namespace ozra::qual {
 

@@ -7,7 +7,7 @@
 
 #include "python/args.hpp"
 #include "python/ref.hpp"
-#include "qual/enum_members.hpp"
+#include "qual/conditions/enum_members.hpp"
 
 #include <array>
 #include <deque>

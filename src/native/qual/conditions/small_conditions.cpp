@@ -4,9 +4,9 @@
 #include "python/object_fields.hpp"
 #include "python/pickling.hpp"
 #include "python/types.hpp"
-#include "qual/condition_class.hpp"
-#include "qual/condition_values.hpp"
-#include "qual/enum_members.hpp"
+#include "qual/conditions/condition_class.hpp"
+#include "qual/conditions/condition_values.hpp"
+#include "qual/conditions/enum_members.hpp"
 #include "qual/qual_module.hpp"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "qual/condition_order.hpp"
+#include "qual/conditions/condition_order.hpp"
 
-#include "qual/acquisition_condition.hpp"
+#include "qual/conditions/acquisition_condition.hpp"
 #include "qual/qual_module.hpp"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "qual/condition_values.hpp"
+#include "qual/conditions/condition_values.hpp"
 
 #include "qual/qual_module.hpp"
 #include "storage/api/storage_api.hpp"

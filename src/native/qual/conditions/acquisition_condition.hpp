@@ -3,7 +3,7 @@
 
 #include "python/ref.hpp"
 #include "python/types.hpp"
-#include "qual/enum_members.hpp"
+#include "qual/conditions/enum_members.hpp"
 
 #include <vector>
 

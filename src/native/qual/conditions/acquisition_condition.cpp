@@ -1,4 +1,4 @@
-#include "qual/acquisition_condition.hpp"
+#include "qual/conditions/acquisition_condition.hpp"
 
 #include "python/args.hpp"
 #include "python/entry.hpp"
@@ -6,9 +6,9 @@
 #include "python/object_fields.hpp"
 #include "python/pickling.hpp"
 #include "python/types.hpp"
-#include "qual/condition_class.hpp"
-#include "qual/condition_values.hpp"
-#include "qual/enum_members.hpp"
+#include "qual/conditions/condition_class.hpp"
+#include "qual/conditions/condition_values.hpp"
+#include "qual/conditions/enum_members.hpp"
 #include "qual/qual_module.hpp"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "qual/xic_requests.hpp"
+#include "qual/xic/xic_requests.hpp"
 
 #include "python/entry.hpp"
-#include "qual/acquisition_condition.hpp"
+#include "qual/conditions/acquisition_condition.hpp"
 #include "qual/qual_module.hpp"
 #include "storage/api/storage_api.hpp"
 

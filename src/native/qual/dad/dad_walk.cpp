@@ -1,4 +1,4 @@
-#include "qual/dad_walk.hpp"
+#include "qual/dad/dad_walk.hpp"
 
 namespace ozra::qual {
 

@@ -3,6 +3,7 @@
 It checks the byte layout the writer produces until the native reader can read the files back.
 """
 
+import pathlib
 import struct
 
 import numpy as np
@@ -147,7 +148,7 @@ def spectrum_index_block(data, position):
 
 def read_file(path):
     """The whole file as nested dicts: versions, and measurements with functions and spectra."""
-    data = open(path, "rb").read()
+    data = pathlib.Path(path).read_bytes()
     c = Cursor(data)
     assert c.take(9) == b"\x89OZRA\r\n\x1a\n"
     versions = c.unpack("3H3H")

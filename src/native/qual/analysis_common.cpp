@@ -3,7 +3,7 @@
 #include "python/entry.hpp"
 #include "python/object_fields.hpp"
 #include "python/types.hpp"
-#include "qual/conditions/exact_numbers.hpp"
+#include "qual/exact_numbers.hpp"
 #include "qual/qual_module.hpp"
 #include "qual/spectrum_walk.hpp"
 #include "storage/api/storage_api.hpp"
@@ -29,6 +29,10 @@ py::Ref qual_description_of(PyObject* function_index) {
 
 py::Ref description_of(PyObject* spectrum_index) {
     return py::get_attr(spectrum_index, state().names.spectrum_index_description);
+}
+
+py::Ref retention_time_of(PyObject* description) {
+    return py::get_attr(description, state().names.desc_retention_time);
 }
 
 void read_spectrum_index_block(PyObject* self) {

@@ -33,6 +33,9 @@ Py_ssize_t nearest_spectrum_position(PyObject* analysis, PyObject* retention_tim
 // The spectrum description record of a SpectrumIndex record.
 py::Ref description_of(PyObject* spectrum_index);
 
+// The description's retention_time.
+py::Ref retention_time_of(PyObject* description);
+
 // SpectrumBasedChromatogramPoint(spectrum_index, retention_time, intensity, x).
 py::Ref make_chromatogram_point(PyObject* spectrum_index, PyObject* retention_time, PyObject* intensity, PyObject* x);
 

@@ -2,10 +2,10 @@
 #pragma once
 
 #include "python/ref.hpp"
-#include "qual/conditions/acquisition_condition.hpp"
+#include "qual/conditions/acquisition_condition_state.hpp"
 #include "qual/conditions/condition_class.hpp"
-#include "qual/conditions/exact_numbers.hpp"
 #include "qual/names.hpp"
+#include "qual/numpy_scalar_types.hpp"
 
 namespace ozra::qual {
 

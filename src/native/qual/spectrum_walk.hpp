@@ -4,7 +4,6 @@
 
 #include "python/entry.hpp"
 #include "qual/analysis_common.hpp"
-#include "qual/qual_module.hpp"
 
 namespace ozra::qual {
 
@@ -30,7 +29,7 @@ void for_each_timed_spectrum(PyObject* spectra, HasTime&& has_time, Visit&& visi
         py::Ref spectrum_index = py::list_item(spectra, i);
         if (handled(i, spectrum_index.get())) continue;
         py::Ref description = description_of(spectrum_index.get());
-        py::Ref retention_time = py::get_attr(description.get(), state().names.desc_retention_time);
+        py::Ref retention_time = retention_time_of(description.get());
         if (!has_time(retention_time.get())) continue;
         visit(TimedSpectrum{i, spectrum_index.get(), description.get(), retention_time.get()});
     }

@@ -9,6 +9,7 @@
 #include "qual/conditions/condition_class.hpp"
 #include "qual/conditions/condition_values.hpp"
 #include "qual/conditions/enum_members.hpp"
+#include "qual/conditions/small_conditions.hpp"
 #include "qual/qual_module.hpp"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 // The acquisition-condition classes of the module.
 #include "qual/conditions/acquisition_condition.hpp"
 #include "qual/conditions/condition_class.hpp"
+#include "qual/conditions/small_conditions.hpp"
 #include "qual/qual_module.hpp"
 #include "qual/xic/chromatogram_filter_option.hpp"
 

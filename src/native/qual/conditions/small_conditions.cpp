@@ -1,4 +1,6 @@
 // The one mechanism behind the small condition classes of the table.
+#include "qual/conditions/small_conditions.hpp"
+
 #include "python/entry.hpp"
 #include "python/hashing.hpp"
 #include "python/object_fields.hpp"

@@ -1,10 +1,10 @@
 // DADAnalysis.get_max_plot: the tolerance mean around each spectrum's maximum in the window.
 #include "qual/dad/dad_chromatogram.hpp"
 
-#include "qual/conditions/exact_numbers.hpp"
 #include "qual/dad/dad_max_plot_search.hpp"
 #include "qual/dad/dad_walk.hpp"
 #include "qual/dad/points_view.hpp"
+#include "qual/exact_numbers.hpp"
 #include "qual/qual_module.hpp"
 
 #include <cmath>

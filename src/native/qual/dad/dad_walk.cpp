@@ -1,5 +1,7 @@
 #include "qual/dad/dad_walk.hpp"
 
+#include "qual/qual_module.hpp"
+
 namespace ozra::qual {
 
 bool lacks_retention_time(PyObject* retention_time) {

@@ -2,6 +2,7 @@
 
 #include "python/entry.hpp"
 #include "qual/conditions/acquisition_condition.hpp"
+#include "qual/exact_numbers.hpp"
 #include "qual/qual_module.hpp"
 #include "storage/api/storage_api.hpp"
 

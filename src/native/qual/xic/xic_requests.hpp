@@ -2,7 +2,7 @@
 #pragma once
 
 #include "python/ref.hpp"
-#include "qual/conditions/exact_numbers.hpp"
+#include "qual/exact_numbers.hpp"
 
 #include <cstddef>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "qual/conditions/exact_numbers.hpp"
+#include "qual/exact_numbers.hpp"
 
 #include "qual/qual_module.hpp"
 

@@ -7,13 +7,6 @@
 
 namespace ozra::qual {
 
-// numpy's float64 and integer classes, once numpy is imported (no value of theirs
-// can exist before); part of the module's state (qual_module.hpp).
-struct NumpyScalarTypes {
-    py::Kept float64;
-    py::Kept integer;
-};
-
 // The number as a C double, when comparisons with floats and float arithmetic on it
 // give exactly what the interpreter gives: floats and numpy.float64 (a float
 // subclass whose operators compute on doubles), and integers (int, bool, numpy's

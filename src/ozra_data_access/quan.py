@@ -27,9 +27,10 @@ import contextlib
 
 import numpy as np
 
-from ozra_data_access._internal._enum import DetectorTypes, OzraSymbols
+from ozra_data_access._internal._enum import DetectorTypes
 from ozra_data_access._internal._reader import OzraFileReader
 from ozra_data_access._internal._index import SpectrumIndex
+from ozra_data_access._internal._storage import _read_spectrum_index_block
 from ozra_data_access.arrays import spectrum_arrays
 
 #: The supplemental property of a quantitative function holding its condition records.
@@ -233,22 +234,8 @@ class _FunctionAnalysis:
     def _read_index(self) -> list:
         """The function's spectrum index records, read as a qualitative analysis reads its own."""
         function_index = self._function_index
-        reader = function_index._FunctionIndex__reader
-        with _held(reader):
-            reader._OzraFileReader__set_buffer(function_index._FunctionIndex__position)
-            reader._OzraFileReader__confirm_ozra_symbol(OzraSymbols.BEGIN_OF_SPECTRUM_INDEX_BLOCK)
-            origin = reader._OzraFileReader__get_absolute_position()
-            count = reader._OzraFileReader__read_uint32()
-            has_profile = reader._OzraFileReader__read_bool()
-            positions = reader._OzraFileReader__read_int64_array()
-            if has_profile:
-                reader._OzraFileReader__read_int64_array()
-            reader._OzraFileReader__set_decompressed_buffer()
-            records = [SpectrumIndex._SpectrumIndex__create_instance(reader, origin + positions[i], i)
-                       for i in range(count)]
-            reader._OzraFileReader__reset_decompressed_buffer()
-            reader._OzraFileReader__confirm_ozra_symbol(OzraSymbols.END_OF_SPECTRUM_INDEX_BLOCK)
-        return records
+        return _read_spectrum_index_block(function_index._FunctionIndex__reader, function_index._FunctionIndex__position,
+                                          SpectrumIndex._SpectrumIndex__create_instance)
 
     def __str__(self):
         return "[" + str(self._index) + "] " + self._kind + " analysis"

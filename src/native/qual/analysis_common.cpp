@@ -14,14 +14,6 @@
 #include <optional>
 
 namespace ozra::qual {
-namespace {
-
-py::Ref block_symbol(PyObject* member_name) {
-    return py::get_attr(global(state().names.OzraSymbols).get(), member_name);
-}
-
-}  // namespace
-
 py::Ref qual_description_of(PyObject* function_index) {
     py::Ref function_description = py::get_attr(function_index, state().names.function_description);
     return py::get_attr(function_description.get(), state().names.qual_description);
@@ -35,50 +27,23 @@ py::Ref retention_time_of(PyObject* description) {
     return py::get_attr(description, state().names.desc_retention_time);
 }
 
+namespace {
+
+// The analysis keeps the records before their profile positions are set.
+void publish_spectrum_index_list(PyObject* records, void* analysis_object) noexcept {
+    AnalysisObject* analysis = as_analysis(static_cast<PyObject*>(analysis_object));
+    py::set_object_field(analysis->spectrum_index_list, py::Ref::borrow(records));
+    py::clear_field(analysis->retention_times);  // made from the records it replaces
+}
+
+}  // namespace
+
 void read_spectrum_index_block(PyObject* self) {
     AnalysisObject* analysis = as_analysis(self);
-    PyObject* function_index = analysis->function_index;
-    PyObject* reader = analysis->reader;
-
-    py::Ref position = py::get_attr(function_index, state().names.function_index_position);
-    const storage::ReaderHold hold(reader);
-    py::call_method(reader, state().names.set_buffer, position.get());
-    py::call_method(reader, state().names.confirm_ozra_symbol, block_symbol(state().names.BEGIN_OF_SPECTRUM_INDEX_BLOCK).get());
-    py::Ref origin = py::call_method(reader, state().names.get_absolute_position);
-    py::Ref num_spectra_object = py::call_method(reader, state().names.read_uint32);
-    const bool has_profile = py::is_true(py::call_method(reader, state().names.read_bool).get());
-    py::Ref positions = py::call_method(reader, state().names.read_int64_array);
-    py::Ref profile_positions;
-    if (has_profile) profile_positions = py::call_method(reader, state().names.read_int64_array);
-    py::call_method(reader, state().names.set_decompressed_buffer);
-
-    const Py_ssize_t num_spectra = PyLong_AsSsize_t(num_spectra_object.get());
-    if (num_spectra == -1 && PyErr_Occurred()) py::throw_error();
+    py::Ref position = py::get_attr(analysis->function_index, state().names.function_index_position);
     py::Ref create = py::get_attr(global(state().names.SpectrumIndex).get(), state().names.spectrum_index_create_instance);
-    py::Ref spectra = py::new_list();
-    py::SignalCheck signals;
-    for (Py_ssize_t i = 0; i < num_spectra; ++i) {
-        signals.tick();
-        py::Ref relative = py::Ref::checked(PySequence_GetItem(positions.get(), i));
-        py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
-        py::Ref position_in_list = py::from_size(i);
-        PyObject* args[] = {reader, absolute.get(), position_in_list.get()};
-        py::Ref spectrum_index = py::Ref::checked(PyObject_Vectorcall(create.get(), args, 3, nullptr));
-        py::append(spectra.get(), spectrum_index.get());
-    }
-    py::set_object_field(analysis->spectrum_index_list, spectra.copy());
-    py::clear_field(analysis->retention_times);  // made from the records it replaces
-
-    if (has_profile) {
-        for (Py_ssize_t i = 0; i < num_spectra; ++i) {
-            py::Ref relative = py::Ref::checked(PySequence_GetItem(profile_positions.get(), i));
-            py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
-            py::Ref spectrum_index = py::list_item(spectra.get(), i);  // published: Python code may shrink it
-            py::call_method(spectrum_index.get(), state().names.set_profile_position, absolute.get());
-        }
-    }
-    py::call_method(reader, state().names.reset_decompressed_buffer);
-    py::call_method(reader, state().names.confirm_ozra_symbol, block_symbol(state().names.END_OF_SPECTRUM_INDEX_BLOCK).get());
+    py::Ref::checked(storage::value_types_api().read_spectrum_index_block(
+        analysis->reader, position.get(), create.get(), true, publish_spectrum_index_list, self));
 }
 
 py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) {

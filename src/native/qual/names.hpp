@@ -9,7 +9,6 @@ namespace ozra::qual {
 
 struct QualNames {
     // Module-level names bound at import, looked up when a method runs.
-    py::Kept OzraSymbols = py::intern("OzraSymbols");
     py::Kept SpectrumIndex = py::intern("SpectrumIndex");
     py::Kept XicInfo = py::intern("XicInfo");
     py::Kept SpectrumBasedChromatogramPoint = py::intern("SpectrumBasedChromatogramPoint");
@@ -21,13 +20,6 @@ struct QualNames {
 
     // Reader methods.
     py::Kept set_buffer = py::intern("_OzraFileReader__set_buffer");
-    py::Kept confirm_ozra_symbol = py::intern("_OzraFileReader__confirm_ozra_symbol");
-    py::Kept get_absolute_position = py::intern("_OzraFileReader__get_absolute_position");
-    py::Kept read_uint32 = py::intern("_OzraFileReader__read_uint32");
-    py::Kept read_bool = py::intern("_OzraFileReader__read_bool");
-    py::Kept read_int64_array = py::intern("_OzraFileReader__read_int64_array");
-    py::Kept set_decompressed_buffer = py::intern("_OzraFileReader__set_decompressed_buffer");
-    py::Kept reset_decompressed_buffer = py::intern("_OzraFileReader__reset_decompressed_buffer");
     py::Kept read_spectrum = py::intern("_OzraFileReader__read_spectrum");
     py::Kept read_dad_spectrum = py::intern("_OzraFileReader__read_dad_spectrum");
     py::Kept read_spectrum_for_multiple_xic = py::intern("_OzraFileReader__read_spectrum_for_multiple_xic");
@@ -46,7 +38,6 @@ struct QualNames {
     py::Kept spectrum_index_position = py::intern("_SpectrumIndex__position");
     py::Kept spectrum_index_profile_position = py::intern("_SpectrumIndex__profile_position");
     py::Kept spectrum_index_description = py::intern("_SpectrumIndex__spectrum_description");
-    py::Kept set_profile_position = py::intern("_SpectrumIndex__set_profile_position");
     py::Kept xic_info_create_instance = py::intern("_XicInfo__create_instance");
     py::Kept xic_info_is_break_to_read = py::intern("_XicInfo__is_break_to_read");
     py::Kept xic_info_spectrum_point = py::intern("_XicInfo__spectrum_point");
@@ -66,8 +57,6 @@ struct QualNames {
     py::Kept desc_base_peak_mz = py::intern("_InternalSpectrumDescription__base_peak_mz");
 
     // Enumeration members and plain attributes.
-    py::Kept BEGIN_OF_SPECTRUM_INDEX_BLOCK = py::intern("BEGIN_OF_SPECTRUM_INDEX_BLOCK");
-    py::Kept END_OF_SPECTRUM_INDEX_BLOCK = py::intern("END_OF_SPECTRUM_INDEX_BLOCK");
     py::Kept float_info = py::intern("float_info");
     py::Kept max = py::intern("max");
     py::Kept min = py::intern("min");

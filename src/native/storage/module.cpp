@@ -1,6 +1,8 @@
 #include "python/entry.hpp"
 #include "python/module_slots.hpp"
+#include "python/types.hpp"
 #include "schema/format_schema.hpp"
+#include "storage/index_block.hpp"
 #include "storage/storage_errors.hpp"
 #include "storage/storage_module.hpp"
 
@@ -32,6 +34,7 @@ int storage_exec(PyObject* module) {
         shared.descriptions = add_description_types(module);
         add_reader_types(module, shared);
         add_point_encodings(module);
+        shared.value_types.read_spectrum_index_block = read_spectrum_index_block;
         py::Ref capsule = py::Ref::checked(
             PyCapsule_New(&shared.value_types, storage::value_types_capsule_name, nullptr));
         py::check(PyModule_AddObjectRef(module, "_value_types_api", capsule.get()));
@@ -39,12 +42,21 @@ int storage_exec(PyObject* module) {
     });
 }
 
+PyMethodDef storage_functions[] = {
+    {"_read_spectrum_index_block", py::method_cast(read_spectrum_index_block_function),
+     METH_FASTCALL,
+     "_read_spectrum_index_block(reader, position, create)\n--\n\n"
+     "The records of the spectrum index block at position, made by create\n"
+     "(SpectrumIndex._SpectrumIndex__create_instance or what stands in for it), in stored order."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef storage_module = {
     PyModuleDef_HEAD_INIT,
     "ozra_data_access._internal._storage",
     "The Ozra file reader, its index and description records, and the native value types.",
     0,
-    nullptr,
+    storage_functions,
     py::module_slots<storage_exec>(),
     nullptr,
     nullptr,

@@ -169,6 +169,39 @@ Ref new_spectrum_index(PyTypeObject* type) {
     return record;
 }
 
+}  // namespace
+
+Ref make_spectrum_index(PyTypeObject* cls, PyObject* reader_object, ReaderState& reader, PyObject* position) {
+    core::ByteCursor& cursor = reader.file.frame_cursor();
+    const std::size_t record_at = cursor.consumed();
+    const SpectrumSummary summary = check_spectrum_description(cursor);
+    check_condition_index(reader.file, cursor, record_at, summary);
+    if (const auto claimed = py::as_int64(position)) reader.file.claim_spectrum_position(*claimed);
+    Ref record = new_spectrum_index(cls);
+    set_record_field(record.get(), reader_field, Ref::borrow(reader_object));
+    set_record_field(record.get(), position_field, Ref::borrow(position));
+    set_record_field(record.get(), profile_position_field, py::from_long(0));
+    Ref frame = frame_of(reader, cursor);
+    std::vector<PendingDescription>& descriptions = description_frame(frame.get()).descriptions;
+    SpectrumIndexObject* index = as_index(record.get());
+    index->entry = static_cast<std::uint32_t>(descriptions.size());
+    descriptions.push_back({static_cast<std::uint32_t>(record_at), PendingCondition::none, nullptr, nullptr, summary});
+    index->frame = frame.release();
+    return record;
+}
+
+void set_profile_position(PyObject* record, PyObject* position) {
+    // Profile points are a spectrum of their own: no other entry of the block may name them.
+    ReaderState* reader = native_reader(record_field(record, reader_field));
+    const auto profile_position = py::as_int64(position);
+    if (reader != nullptr && profile_position && *profile_position != 0) {
+        reader->file.claim_spectrum_position(*profile_position);
+    }
+    set_record_field(record, profile_position_field, Ref::borrow(position));
+}
+
+namespace {
+
 PyObject* spectrum_index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::guard([&]() -> Ref {
         Ref record = new_spectrum_index(type);
@@ -184,35 +217,13 @@ PyObject* spectrum_index_create_instance(PyObject* cls, PyObject* const* args, P
         static const py::Parameters parameters("_SpectrumIndex__create_instance", {"reader", "position", "index"}, 3);
         auto parsed = py::parse_arguments<3>(parameters, args, nargs, kwnames);
         ReaderUse held(parsed[0], "_SpectrumIndex__create_instance()");
-        ReaderState& reader = *held;
-        core::ByteCursor& cursor = reader.file.frame_cursor();
-        const std::size_t record_at = cursor.consumed();
-        const SpectrumSummary summary = check_spectrum_description(cursor);
-        check_condition_index(reader.file, cursor, record_at, summary);
-        if (const auto position = py::as_int64(parsed[1])) reader.file.claim_spectrum_position(*position);
-        Ref record = new_spectrum_index(py::as_class(cls));
-        set_record_field(record.get(), reader_field, Ref::borrow(parsed[0]));
-        set_record_field(record.get(), position_field, Ref::borrow(parsed[1]));
-        set_record_field(record.get(), profile_position_field, py::from_long(0));
-        Ref frame = frame_of(reader, cursor);
-        std::vector<PendingDescription>& descriptions = description_frame(frame.get()).descriptions;
-        SpectrumIndexObject* index = as_index(record.get());
-        index->entry = static_cast<std::uint32_t>(descriptions.size());
-        descriptions.push_back({static_cast<std::uint32_t>(record_at), PendingCondition::none, nullptr, nullptr, summary});
-        index->frame = frame.release();
-        return record;
+        return make_spectrum_index(py::as_class(cls), parsed[0], *held, parsed[1]);
     });
 }
 
 PyObject* spectrum_index_set_profile_position(PyObject* self, PyObject* position) {
     return py::guard([&] {
-        // Profile points are a spectrum of their own: no other entry of the block may name them.
-        ReaderState* reader = native_reader(record_field(self, reader_field));
-        const auto profile_position = py::as_int64(position);
-        if (reader != nullptr && profile_position && *profile_position != 0) {
-            reader->file.claim_spectrum_position(*profile_position);
-        }
-        set_record_field(self, profile_position_field, Ref::borrow(position));
+        set_profile_position(self, position);
         return Ref::none();
     });
 }
@@ -331,6 +342,12 @@ PyObject* pending_condition(PyObject* spectrum_index, PendingCondition* kind) no
 }
 
 }  // namespace
+
+bool is_native_create_instance(PyObject* create) noexcept {
+    return PyCFunction_Check(create) &&
+           PyCFunction_GET_FUNCTION(create) == py::method_cast(spectrum_index_create_instance) &&
+           PyCFunction_GET_SELF(create) == reinterpret_cast<PyObject*>(state().value_types.spectrum_index);
+}
 
 PyTypeObject* add_spectrum_index_type(PyObject* module, ValueTypesApi& api) {
     PyTypeObject* type = py::add_type(module, &spectrum_index_spec);

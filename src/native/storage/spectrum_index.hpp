@@ -3,8 +3,19 @@
 
 #include "python/ref.hpp"
 #include "storage/api/storage_api.hpp"
+#include "storage/reader_object.hpp"
 
 namespace ozra::storage {
+
+// A record of class `cls` for the next description of the frame `reader` reads (its
+// checks made), the spectrum's points at `position`: SpectrumIndex.__create_instance.
+py::Ref make_spectrum_index(PyTypeObject* cls, PyObject* reader_object, ReaderState& reader, PyObject* position);
+
+// Sets a record's profile position, claimed in its block: SpectrumIndex.__set_profile_position.
+void set_profile_position(PyObject* record, PyObject* position);
+
+// Whether `create` is the storage layer's own SpectrumIndex.__create_instance, bound to its class.
+bool is_native_create_instance(PyObject* create) noexcept;
 
 // Adds the SpectrumIndex class and sets the api's functions over its records; returns the class.
 PyTypeObject* add_spectrum_index_type(PyObject* module, ValueTypesApi& api);

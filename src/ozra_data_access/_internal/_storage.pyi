@@ -316,3 +316,7 @@ class TripleQScanCondition:
     def _TripleQScanCondition__q1_range(self) -> ValueRange | None: ...
     @property
     def _TripleQScanCondition__q3_range(self) -> ValueRange | None: ...
+
+def _read_spectrum_index_block(reader: Any, position: int, create: Any) -> list[Any]:
+    """The records of the spectrum index block at `position`, made by `create`
+    (SpectrumIndex._SpectrumIndex__create_instance or what stands in for it), in stored order."""

@@ -171,6 +171,9 @@ enum class PendingCondition : unsigned char {
     settle,     // the object given is called first (no arguments): it sets what the record gets
 };
 
+// Called by read_spectrum_index_block with the block's records once they are made.
+using PublishRecords = void (*)(PyObject* records, void* context) noexcept;
+
 struct ValueTypesApi {
     PyTypeObject* value_range;
     PyTypeObject* chromatogram_point;
@@ -209,6 +212,13 @@ struct ValueTypesApi {
     // by pending_condition until then.
     bool (*set_pending_condition)(PyObject* spectrum_index, PyObject* object, PendingCondition kind) noexcept;
     PyObject* (*pending_condition)(PyObject* spectrum_index, PendingCondition* kind) noexcept;
+    // The spectrum index block at `position` (its function index's): one record per
+    // entry, in stored order, made by `create` (SpectrumIndex.__create_instance, or what
+    // stands in for it), under the reader hold. `publish(records, context)`, when given,
+    // runs once they are made, before the profile positions are set (with set_profiles)
+    // and the block is left. A new reference to the list, or null with the error set.
+    PyObject* (*read_spectrum_index_block)(PyObject* reader, PyObject* position, PyObject* create,
+                                           bool set_profiles, PublishRecords publish, void* context) noexcept;
 };
 
 inline constexpr const char* value_types_capsule_name = "ozra_data_access._internal._storage._value_types_api";

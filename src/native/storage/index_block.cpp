@@ -1,0 +1,149 @@
+// One spectrum index block read as a whole. The storage layer's own reader with the
+// storage layer's own record factory is read natively: no reader call goes through
+// the interpreter and no number is made for the block's header. Any other reader or
+// factory (a subclass, a caller's stand-in) gets the reader and factory calls of
+// the block read, in their order: the order callers may rely on holds here.
+#include "storage/index_block.hpp"
+
+#include "python/args.hpp"
+#include "python/entry.hpp"
+#include "python/types.hpp"
+#include "storage/imports.hpp"
+#include "storage/reader_object.hpp"
+#include "storage/spectrum_index.hpp"
+#include "storage/storage_module.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace ozra::storage {
+namespace {
+
+using py::Ref;
+
+// The block's reader hold, for a reader of the storage layer's own; nothing for another.
+class BlockHold {
+public:
+    explicit BlockHold(PyObject* reader) : reader_(reader), held_(hold_reader(reader)) {}
+    ~BlockHold() {
+        if (held_) release_reader(reader_);
+    }
+    BlockHold(const BlockHold&) = delete;
+    BlockHold& operator=(const BlockHold&) = delete;
+
+private:
+    PyObject* reader_;
+    bool held_;
+};
+
+// `relative + origin` as the interpreter adds them (beyond 64 bits too).
+Ref absolute_position(std::int64_t relative, std::uint64_t origin) {
+    std::int64_t sum;
+    if (origin <= static_cast<std::uint64_t>(INT64_MAX) &&
+        !__builtin_add_overflow(relative, static_cast<std::int64_t>(origin), &sum)) {
+        return py::from_long(sum);
+    }
+    Ref left = py::from_long(relative);
+    Ref right = Ref::checked(PyLong_FromUnsignedLongLong(origin));
+    return Ref::checked(PyNumber_Add(left.get(), right.get()));
+}
+
+Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles, PublishRecords publish,
+                  void* context) {
+    ReaderUse reader(reader_object, "OzraFileReader");
+    core::FileReader& file = reader->file;
+    file.set_position(py::as_clamped_long_long(position));
+    file.expect_marker(core::Marker::begin_spectrum_index_block);
+    const std::uint64_t origin = file.position();
+    const std::uint32_t count = file.read_u32();
+    const bool has_profile = file.read_bool();
+    const std::vector<std::int64_t> positions = file.read_i64_array();
+    std::vector<std::int64_t> profile_positions;
+    if (has_profile) profile_positions = file.read_i64_array();
+    file.enter_frame();
+    PyTypeObject* record_class = state().value_types.spectrum_index;
+    Ref records = py::new_list();
+    py::SignalCheck signals;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        signals.tick();
+        Ref absolute = absolute_position(positions[i], origin);
+        py::append(records.get(), make_spectrum_index(record_class, reader_object, *reader, absolute.get()).get());
+    }
+    if (publish) publish(records.get(), context);
+    if (set_profiles && has_profile) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            Ref absolute = absolute_position(profile_positions[i], origin);
+            Ref record = py::list_item(records.get(), i);  // published: Python code may shrink it
+            set_profile_position(record.get(), absolute.get());
+        }
+    }
+    file.leave_frame();
+    reader->description_frame = Ref();  // the records keep the frame while they need it
+    file.expect_marker(core::Marker::end_spectrum_index_block);
+    return records;
+}
+
+Ref read_through_calls(PyObject* reader, PyObject* position, PyObject* create, bool set_profiles,
+                       PublishRecords publish, void* context) {
+    const BlockReadNames& names = state().block_names;
+    const BlockHold hold(reader);
+    PyObject* begin = imports().symbols[static_cast<std::size_t>(core::Marker::begin_spectrum_index_block)];
+    PyObject* end = imports().symbols[static_cast<std::size_t>(core::Marker::end_spectrum_index_block)];
+    py::call_method(reader, names.set_buffer, position);
+    py::call_method(reader, names.confirm_ozra_symbol, begin);
+    Ref origin = py::call_method(reader, names.get_absolute_position);
+    Ref count_object = py::call_method(reader, names.read_uint32);
+    const bool has_profile = py::is_true(py::call_method(reader, names.read_bool).get());
+    Ref positions = py::call_method(reader, names.read_int64_array);
+    Ref profile_positions;
+    if (has_profile) profile_positions = py::call_method(reader, names.read_int64_array);
+    py::call_method(reader, names.set_decompressed_buffer);
+
+    const Py_ssize_t count = py::as_ssize(count_object.get());
+    Ref records = py::new_list();
+    py::SignalCheck signals;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        signals.tick();
+        Ref relative = Ref::checked(PySequence_GetItem(positions.get(), i));
+        Ref absolute = Ref::checked(PyNumber_Add(relative.get(), origin.get()));
+        Ref position_in_list = py::from_size(i);
+        PyObject* arguments[] = {reader, absolute.get(), position_in_list.get()};
+        py::append(records.get(), Ref::checked(PyObject_Vectorcall(create, arguments, 3, nullptr)).get());
+    }
+    if (publish) publish(records.get(), context);
+    if (set_profiles && has_profile) {
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            Ref relative = Ref::checked(PySequence_GetItem(profile_positions.get(), i));
+            Ref absolute = Ref::checked(PyNumber_Add(relative.get(), origin.get()));
+            Ref record = py::list_item(records.get(), i);  // published: Python code may shrink it
+            py::call_method(record.get(), names.set_profile_position, absolute.get());
+        }
+    }
+    py::call_method(reader, names.reset_decompressed_buffer);
+    py::call_method(reader, names.confirm_ozra_symbol, end);
+    return records;
+}
+
+}  // namespace
+
+PyObject* read_spectrum_index_block(PyObject* reader, PyObject* position, PyObject* create, bool set_profiles,
+                                    PublishRecords publish, void* context) noexcept {
+    return py::guard([&] {
+        if (Py_IS_TYPE(reader, state().reader) && is_native_create_instance(create)) {
+            return read_natively(reader, position, set_profiles, publish, context);
+        }
+        return read_through_calls(reader, position, create, set_profiles, publish, context);
+    });
+}
+
+PyObject* read_spectrum_index_block_function(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return py::guard([&]() -> Ref {
+        if (nargs != 3) {
+            PyErr_Format(PyExc_TypeError, "_read_spectrum_index_block() takes 3 arguments (%zd given)", nargs);
+            py::throw_error();
+        }
+        return Ref::checked(read_spectrum_index_block(args[0], args[1], args[2], false, nullptr, nullptr));
+    });
+}
+
+}  // namespace ozra::storage

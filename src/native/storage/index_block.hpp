@@ -1,0 +1,17 @@
+// The spectrum index block: the list of a function's spectra, read by the MS
+// analyses (qual) and the trace functions (quan) alike.
+#pragma once
+
+#include "python/ref.hpp"
+#include "storage/api/storage_api.hpp"
+
+namespace ozra::storage {
+
+// See ValueTypesApi::read_spectrum_index_block. A new reference, or null with the error set.
+PyObject* read_spectrum_index_block(PyObject* reader, PyObject* position, PyObject* create, bool set_profiles,
+                                    PublishRecords publish, void* context) noexcept;
+
+// _storage._read_spectrum_index_block(reader, position, create): the records, for Python callers.
+PyObject* read_spectrum_index_block_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
+}  // namespace ozra::storage

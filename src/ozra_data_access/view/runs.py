@@ -39,7 +39,7 @@ class Run:
         if kind not in getters:
             raise RequestError(f"no trace kind {kind!r}: quan or analog")
         count, get = getters[kind]
-        chosen = _analysis(self, f"{kind} analysis", count(), get, analysis)
+        chosen = _analysis(self, kind, count(), get, analysis)
         if not 0 <= index < chosen.get_trace_count():
             raise RequestError(f"{self.name}: no trace {index} in {kind} analysis {analysis}")
         return chosen.get_trace(index)

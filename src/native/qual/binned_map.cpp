@@ -36,11 +36,12 @@ struct Axis {
 
     static constexpr std::size_t outside = std::numeric_limits<std::size_t>::max();
 
+    // Bins per unit of the axis (0 for a window of one value, all of it in the first bin).
+    double per_unit() const { return high > low ? static_cast<double>(bins) / (high - low) : 0.0; }
+
     std::size_t bin(double value) const {
         if (!(value >= low && value <= high)) return outside;
-        if (high == low) return 0;
-        const auto k = static_cast<std::size_t>((value - low) / (high - low) * static_cast<double>(bins));
-        return std::min(k, bins - 1);
+        return std::min(static_cast<std::size_t>((value - low) * per_unit()), bins - 1);
     }
 
     double edge(std::size_t i) const {
@@ -171,16 +172,28 @@ py::Ref new_column(std::size_t count, std::size_t item_size) {
     return py::Ref::checked(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * item_size)));
 }
 
+// The points of one spectrum into the row of its time bin. Points in increasing x (the storage
+// layer's own, found so) are taken from the first inside the window to the last, the others all.
 void add_points(const PointsView& view, const Axis& x_axis, Aggregate aggregate, double* row) {
-    for (std::size_t k = 0; k < view.size(); ++k) {
-        const storage::Point& point = view.data()[k];
-        const std::size_t bin = x_axis.bin(point.x);
-        if (bin == Axis::outside || std::isnan(point.intensity)) continue;
+    const storage::Point* begin = view.data();
+    const storage::Point* end = begin + view.size();
+    const bool increasing = std::is_sorted(begin, end, [](const storage::Point& a, const storage::Point& b) {
+        return a.x < b.x;
+    }) && (begin == end || (!std::isnan(begin->x) && !std::isnan((end - 1)->x)));
+    if (increasing) {
+        begin = std::lower_bound(begin, end, x_axis.low, [](const storage::Point& p, double x) { return p.x < x; });
+        end = std::upper_bound(begin, end, x_axis.high, [](double x, const storage::Point& p) { return x < p.x; });
+    }
+    const double scale = x_axis.per_unit();
+    const std::size_t last = x_axis.bins - 1;
+    for (const storage::Point* point = begin; point != end; ++point) {
+        if (!(point->x >= x_axis.low && point->x <= x_axis.high) || std::isnan(point->intensity)) continue;
+        const std::size_t bin = std::min(static_cast<std::size_t>((point->x - x_axis.low) * scale), last);
         double& cell = row[bin];
         if (aggregate == Aggregate::sum) {
-            cell += point.intensity;
-        } else if (std::isnan(cell) || point.intensity > cell) {
-            cell = point.intensity;
+            cell += point->intensity;
+        } else if (!(point->intensity <= cell)) {  // also when the cell is still empty (NaN)
+            cell = point->intensity;
         }
     }
 }

@@ -7,7 +7,7 @@ const state = ozraState;
 const VIEWS = { ms: "MS chromatogram", spectrum: "MS spectrum", msmap: "MS map", dad: "DAD max plot",
                 uv: "UV spectrum", dadmap: "DAD map", traces: "traces" };
 const TIME_PLOTS = ["chrom", "msmap", "dadplot", "dadmap", "traces"];
-const MARGIN = { l: 64, r: 16, t: 34, b: 40 };
+const MARGIN = { l: 64, r: 16, t: 58, b: 40 };
 
 let runs = [];
 let ticTraces = [];
@@ -25,7 +25,7 @@ function config(name) {
 async function draw(id, traces, layout) {
   const range = timeRange();
   const base = { margin: MARGIN, hovermode: "closest", showlegend: traces.length > 1,
-                 legend: { x: 0.01, y: 0.99, bgcolor: "rgba(255,255,255,0.7)", font: { size: 10 } } };
+                 legend: { orientation: "h", x: 0, y: 1, yanchor: "bottom", font: { size: 10 } } };
   if (TIME_PLOTS.includes(id)) {
     base.xaxis = { title: { text: "retention time (min)" }, ...(range ? { range, autorange: false } : {}) };
   }
@@ -114,6 +114,7 @@ async function drawChromatogram() {
 function drawChromatogramPlot() {
   const condition = referenceCondition();
   return draw("chrom", [...ticTraces, ...xicTraces], {
+    margin: { ...MARGIN, r: 64 },  // room for the XIC's own axis
     title: { text: `${state.get("k").toUpperCase()} ${condition ? shortLabel(condition) : ""}`, font: { size: 12 } },
     yaxis: { title: { text: "intensity" }, exponentformat: "e" },
     yaxis2: { overlaying: "y", side: "right", showgrid: false, exponentformat: "e", visible: xicTraces.length > 0 },
@@ -453,15 +454,25 @@ function bindPlots() {
 let following = false;
 
 // A zoom of one plot: its time range for every time axis, its y range for a map's bins.
+// The [from, to] an axis was zoomed to ("autorange" when reset, null when untouched): a drag
+// reports its ends one by one, a call of relayout as one array.
+function zoomOf(event, axis) {
+  if (event[`${axis}.autorange`]) return "autorange";
+  if (event[`${axis}.range`]) return event[`${axis}.range`];
+  if (event[`${axis}.range[0]`] !== undefined) return [event[`${axis}.range[0]`], event[`${axis}.range[1]`]];
+  return null;
+}
+
 function zoomed(id, event) {
   if (following) return;
   const changes = {};
-  if (event["xaxis.autorange"]) Object.assign(changes, { t0: "", t1: "" });
-  if (event["xaxis.range[0]"] !== undefined) Object.assign(changes, { t0: event["xaxis.range[0]"], t1: event["xaxis.range[1]"] });
+  const time = zoomOf(event, "xaxis");
+  if (time) Object.assign(changes, time === "autorange" ? { t0: "", t1: "" } : { t0: time[0], t1: time[1] });
   const mapKeys = { msmap: ["m0", "m1"], dadmap: ["l0", "l1"] }[id];
-  if (mapKeys && event["yaxis.autorange"]) Object.assign(changes, { [mapKeys[0]]: "", [mapKeys[1]]: "" });
-  if (mapKeys && event["yaxis.range[0]"] !== undefined) {
-    Object.assign(changes, { [mapKeys[0]]: event["yaxis.range[0]"], [mapKeys[1]]: event["yaxis.range[1]"] });
+  const other = mapKeys ? zoomOf(event, "yaxis") : null;
+  if (other) {
+    Object.assign(changes, other === "autorange" ? { [mapKeys[0]]: "", [mapKeys[1]]: "" }
+                                                 : { [mapKeys[0]]: other[0], [mapKeys[1]]: other[1] });
   }
   if (!Object.keys(changes).length) return;
   state.set(changes);

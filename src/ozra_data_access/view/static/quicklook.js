@@ -11,7 +11,7 @@ function ozraQuickLook(container, series, title) {
   canvas.className = "quicklook";
   container.replaceChildren(canvas);
   const context = canvas.getContext("2d");
-  const margin = { l: 64, r: 16, t: 34, b: 40 };
+  const margin = { l: 64, r: 16, t: 58, b: 40 };
   let [xMin, xMax, yMin, yMax] = [Infinity, -Infinity, 0, -Infinity];
   for (const { x, y } of series) {
     for (let k = 0; k < x.length; k++) {

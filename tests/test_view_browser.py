@@ -164,3 +164,20 @@ def test_dad_map_and_max_plot_drawn_and_a_window_outside_refused_in_the_page(ope
     page.dispatch_event("#w1", "change")
     page.wait_for_function("document.getElementById('errors').innerText.includes('outside')", timeout=20_000)
     assert "190-400 nm" in errors(page)
+
+
+def test_a_map_exports_every_cell_as_csv_and_the_plot_as_svg(open_page, files):
+    if len(files) < 2:
+        pytest.skip("red.D is not on this machine")
+    page = open_page("#runs=1&views=dadmap")
+    exported = page.evaluate("""async () => {
+        const plot = document.getElementById('dadmap');
+        const trace = plot.data[0];
+        return {csv: ozraExport.csv(plot), cells: trace.z.length * trace.z[0].length,
+                first: trace.customdata_values[0][0],
+                svg: (await Plotly.toImage(plot, {format: 'svg'})).slice(0, 30)};
+    }""")
+    rows = exported["csv"].splitlines()
+    assert rows[0] == "trace,x_from,x_to,y_from,y_to,value" and len(rows) == exported["cells"] + 1
+    assert float(rows[1].split(",")[-1]) == pytest.approx(exported["first"])
+    assert exported["svg"].startswith("data:image/svg+xml")

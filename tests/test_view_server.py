@@ -93,3 +93,12 @@ def test_refusals_are_json_naming_what_was_wrong(server, path, status, text):
     got, _, body = get(server, path)
     assert got == status
     assert text in json.loads(body)["error"]
+
+
+def test_a_file_that_is_not_an_ozra_file_is_named_before_serving(tmp_path, capsys):
+    from ozra_data_access.cli import main
+
+    source = tmp_path / "run.mzML"
+    source.write_text("<mzML/>")
+    assert main(["view", str(source), "--no-browser"]) == 1
+    assert str(source) in capsys.readouterr().err

@@ -5,7 +5,7 @@ from __future__ import annotations
 import sys
 
 from ozra_data_access.cli import selection
-from ozra_data_access.cli.arguments import add_command, non_negative_int
+from ozra_data_access.cli.arguments import CommandError, add_command, non_negative_int
 
 
 def register(commands, common) -> None:
@@ -25,9 +25,13 @@ def register(commands, common) -> None:
 def run(args) -> int:
     from ozra_data_access.view import serve
 
-    for path in args.files:
-        with selection.open_file(path):  # a file that is not an Ozra file is named before serving
-            pass
+    for path in args.files:  # a file that is not an Ozra file is named before serving
+        try:
+            with selection.open_file(path):
+                pass
+        except CommandError as error:
+            raise CommandError(f"{error}; `ozra convert {path} RUN.ozra` makes an Ozra file of an mzML or "
+                               "vendor run") from error
     try:
         serve(args.files, host=args.host, port=args.port, open_browser=not args.no_browser)
     except KeyboardInterrupt:

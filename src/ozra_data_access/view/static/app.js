@@ -115,6 +115,8 @@ function drawChromatogramPlot() {
   const condition = referenceCondition();
   return draw("chrom", [...ticTraces, ...xicTraces], {
     margin: { ...MARGIN, r: 64 },  // room for the XIC's own axis
+    // A click anywhere picks the spectrum nearest its time, not only a click on the line.
+    hovermode: "x", hoverdistance: -1,
     title: { text: `${state.get("k").toUpperCase()} ${condition ? shortLabel(condition) : ""}`, font: { size: 12 } },
     yaxis: { title: { text: "intensity" }, exponentformat: "e" },
     yaxis2: { overlaying: "y", side: "right", showgrid: false, exponentformat: "e", visible: xicTraces.length > 0 },

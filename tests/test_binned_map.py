@@ -93,3 +93,17 @@ def test_refused_requests_name_what_is_wrong(measurement, arguments, message):
     call = {"time_bins": 4, "x_bins": 4, **arguments}
     with pytest.raises(ValueError, match=message):
         analysis.get_binned_map(analysis.unique_acquisition_conditions[0], **call)
+
+
+@pytest.mark.parametrize("aggregate, expected", [("max", [np.nan, np.nan, 5.0]), ("sum", [0.0, 0.0, 7.0])])
+def test_nan_and_minus_infinity_intensities_are_passed_over(write_ozra, aggregate, expected):
+    from conftest import spectrum
+    from ozra_data_access.writer import FunctionData
+
+    points = [(100.0, float("nan")), (200.0, float("-inf")), (300.0, 5.0), (300.0, 2.0)]
+    path = write_ozra(FunctionData.qual_ms([spectrum(1.0, points)]))
+    with OzraFile(path) as ozra_file:
+        analysis = ozra_file.get_measurement(0).get_qual_analysis(0)
+        result = analysis.get_binned_map(None, 1, 3, x_range=ValueRange(50.0, 350.0), aggregate=aggregate)
+    np.testing.assert_array_equal(result.values[0], expected)
+    assert result.spectrum_count.tolist() == [1]

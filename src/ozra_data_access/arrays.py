@@ -94,7 +94,8 @@ class BinnedMap(NamedTuple):
     Bin ``[i, j]`` holds the points whose retention time lies in ``time_edges[i:i + 2]`` and whose x
     lies in ``x_edges[j:j + 2]``, each bin open at its upper edge except the last, closed at both
     ends. Its value is the largest intensity of those points, or their sum (``aggregate="sum"``);
-    an empty bin holds NaN for the largest, 0 for the sum.
+    an empty bin holds NaN for the largest, 0 for the sum. Points whose intensity is NaN or -inf
+    are passed over.
     """
 
     time_edges: numpy.ndarray

@@ -172,30 +172,45 @@ py::Ref new_column(std::size_t count, std::size_t item_size) {
     return py::Ref::checked(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * item_size)));
 }
 
+// The points [begin, end) into `row`; `check_x` for points not known to lie in the window. A
+// point whose intensity is NaN or -inf is passed over. Without branches on the values (random
+// intensities mispredict every other one): a largest value starts at -inf, and bins left at -inf
+// become NaN once the whole map is made.
+template <Aggregate aggregate, bool check_x>
+void add_range(const storage::Point* begin, const storage::Point* end, const Axis& x_axis, double* row) {
+    const double scale = x_axis.per_unit();
+    const std::size_t last = x_axis.bins - 1;
+    for (const storage::Point* point = begin; point != end; ++point) {
+        if constexpr (check_x) {
+            if (!(point->x >= x_axis.low && point->x <= x_axis.high)) continue;
+        }
+        const double intensity = point->intensity;
+        if (!(intensity > -std::numeric_limits<double>::infinity())) continue;
+        double& cell = row[std::min(static_cast<std::size_t>((point->x - x_axis.low) * scale), last)];
+        if constexpr (aggregate == Aggregate::sum) {
+            cell += intensity;
+        } else {
+            cell = std::max(cell, intensity);
+        }
+    }
+}
+
 // The points of one spectrum into the row of its time bin. Points in increasing x (the storage
 // layer's own, found so) are taken from the first inside the window to the last, the others all.
-void add_points(const PointsView& view, const Axis& x_axis, Aggregate aggregate, double* row) {
+template <Aggregate aggregate>
+void add_points(const PointsView& view, const Axis& x_axis, double* row) {
     const storage::Point* begin = view.data();
     const storage::Point* end = begin + view.size();
     const bool increasing = std::is_sorted(begin, end, [](const storage::Point& a, const storage::Point& b) {
         return a.x < b.x;
     }) && (begin == end || (!std::isnan(begin->x) && !std::isnan((end - 1)->x)));
-    if (increasing) {
-        begin = std::lower_bound(begin, end, x_axis.low, [](const storage::Point& p, double x) { return p.x < x; });
-        end = std::upper_bound(begin, end, x_axis.high, [](double x, const storage::Point& p) { return x < p.x; });
+    if (!increasing) {
+        add_range<aggregate, true>(begin, end, x_axis, row);
+        return;
     }
-    const double scale = x_axis.per_unit();
-    const std::size_t last = x_axis.bins - 1;
-    for (const storage::Point* point = begin; point != end; ++point) {
-        if (!(point->x >= x_axis.low && point->x <= x_axis.high) || std::isnan(point->intensity)) continue;
-        const std::size_t bin = std::min(static_cast<std::size_t>((point->x - x_axis.low) * scale), last);
-        double& cell = row[bin];
-        if (aggregate == Aggregate::sum) {
-            cell += point->intensity;
-        } else if (!(point->intensity <= cell)) {  // also when the cell is still empty (NaN)
-            cell = point->intensity;
-        }
-    }
+    begin = std::lower_bound(begin, end, x_axis.low, [](const storage::Point& p, double x) { return p.x < x; });
+    end = std::upper_bound(begin, end, x_axis.high, [](double x, const storage::Point& p) { return x < p.x; });
+    add_range<aggregate, false>(begin, end, x_axis, row);
 }
 
 py::Ref binned_map(const Request& request) {
@@ -210,8 +225,8 @@ py::Ref binned_map(const Request& request) {
     py::Ref spectrum_count = new_column(time_axis.bins, sizeof(std::int64_t));
     double* matrix = column_data<double>(values);
     std::int64_t* counts = column_data<std::int64_t>(spectrum_count);
-    std::fill(matrix, matrix + cells,
-              request.aggregate == Aggregate::sum ? 0.0 : std::numeric_limits<double>::quiet_NaN());
+    constexpr double none = -std::numeric_limits<double>::infinity();
+    std::fill(matrix, matrix + cells, request.aggregate == Aggregate::sum ? 0.0 : none);
     std::fill(counts, counts + time_axis.bins, 0);
 
     py::SignalCheck signals;
@@ -223,9 +238,17 @@ py::Ref binned_map(const Request& request) {
         py::Ref points = read_points(request, spectrum);
         const PointsView view(points.get());
         // The storage layer's own points cannot change, and the grid is not handed out yet.
+        double* row = matrix + time_bin * x_axis.bins;
         py::run_released_if(is_storage_points(points.get()), [&] {
-            add_points(view, x_axis, request.aggregate, matrix + time_bin * x_axis.bins);
+            if (request.aggregate == Aggregate::sum) {
+                add_points<Aggregate::sum>(view, x_axis, row);
+            } else {
+                add_points<Aggregate::max>(view, x_axis, row);
+            }
         });
+    }
+    if (request.aggregate == Aggregate::max) {
+        std::replace(matrix, matrix + cells, none, std::numeric_limits<double>::quiet_NaN());
     }
 
     py::Ref time_edges = new_column(time_axis.bins + 1, sizeof(double));

@@ -89,7 +89,7 @@ PyMethodDef dad_methods[] = {
      "The absorbance of the spectra with a retention time gathered into time_bins x wavelength_bins\n"
      "equal bins over the retention-time and wavelength windows (both ends inside; by default the\n"
      "spectra's own extent), each bin holding the largest ('max') or the summed ('sum') absorbance:\n"
-     "a BinnedMap. An empty bin holds NaN ('max') or 0 ('sum')."},
+     "a BinnedMap. An empty bin holds NaN ('max') or 0 ('sum'); NaN and -inf absorbances are passed over."},
     {"find_nearest_spectrum", py::method_cast(dad_find_nearest_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},

@@ -469,7 +469,7 @@ PyMethodDef qual_methods[] = {
      "time_bins x x_bins equal bins over the retention-time and m/z windows (both ends inside; by\n"
      "default the spectra's own extent), each bin holding the largest ('max') or the summed ('sum')\n"
      "intensity of its points: a BinnedMap. An empty bin holds NaN ('max') or 0 ('sum'); NaN\n"
-     "intensities are passed over."},
+     "and -inf intensities are passed over."},
     {"find_nearest_spectrum", py::method_cast(qual_find_nearest_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},

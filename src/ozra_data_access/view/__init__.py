@@ -23,10 +23,10 @@ def serve(paths: list[str], host: str = "127.0.0.1", port: int = 0, open_browser
     opens it in the user's browser unless `open_browser` is false."""
     runs = Runs(paths)
     try:
-        if host not in LOOPBACK_HOSTS:
-            print(f"warning: serving on {host}: anyone who reaches this machine on port {port or 'chosen'} "
-                  "can read these files", file=sys.stderr)
         with ViewerServer((host, port), runs) as server:
+            if host not in LOOPBACK_HOSTS:
+                print(f"warning: serving on {host}, not on this machine only: whoever reaches {server.url} "
+                      "can read these files", file=sys.stderr)
             print(f"ozra view: {server.url} (Ctrl-C to stop)", flush=True)
             if open_browser:
                 webbrowser.open(server.url)

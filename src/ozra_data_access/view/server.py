@@ -10,6 +10,7 @@ from __future__ import annotations
 import gzip
 import hashlib
 import json
+import socket
 import traceback
 import urllib.parse
 from http import HTTPStatus
@@ -52,6 +53,8 @@ class ViewerServer(ThreadingHTTPServer):
     def __init__(self, address: tuple[str, int], runs: Runs):
         self.runs = runs
         self.static = load_static()
+        if ":" in address[0]:
+            self.address_family = socket.AF_INET6
         super().__init__(address, ViewerHandler)
 
     @property

@@ -84,9 +84,11 @@ function timeRange() {
   return t0 !== null && t1 !== null ? [t0, t1] : null;
 }
 
-function shortLabel(condition) {
-  return condition.label.length > 70 ? `${condition.label.slice(0, 67)}…` : condition.label;
+function shortened(text, length = 70) {
+  return text.length > length ? `${text.slice(0, length - 3)}…` : text;
 }
+
+function shortLabel(condition) { return shortened(condition.label); }
 
 // ---- MS --------------------------------------------------------------------------------------
 
@@ -292,7 +294,7 @@ async function drawTraces() {
   const answers = await Promise.all(requests.map(([r, trace]) => ask("trace",
     { run: r, kind: trace.kind, analysis: trace.analysis, index: trace.index })));
   await draw("traces", answers.map((answer, k) => ({ type: "scatter", mode: "lines", x: answer.time,
-    y: answer.intensity, name: `${answer.label}${answer.unit ? ` (${answer.unit})` : ""} ${runName(requests[k][0])}` })),
+    y: answer.intensity, name: `${shortened(answer.label, 50)}${answer.unit ? ` (${answer.unit})` : ""} ${runName(requests[k][0])}` })),
     { title: { text: "traces", font: { size: 12 } }, showlegend: true });
   mark("traces");
 }
@@ -365,7 +367,7 @@ function fillControls() {
   const seen = new Set();
   for (const r of selectedRuns()) {
     for (const trace of runs[r].traces) {
-      if (!seen.has(traceKey(trace))) { seen.add(traceKey(trace)); traces.push([traceKey(trace), trace.label]); }
+      if (!seen.has(traceKey(trace))) { seen.add(traceKey(trace)); traces.push([traceKey(trace), shortened(trace.label, 50)]); }
     }
   }
   checkboxes("trace-choice", traces, state.get("tr").split(";"), (chosen) => {

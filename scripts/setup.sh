@@ -20,6 +20,12 @@ if [ ! -f /usr/include/zstd.h ]; then
     apt_install libzstd-dev
 fi
 
+# The browser the `ozra view` tests drive (playwright cannot download its own here); without it
+# those tests are skipped.
+if [ ! -x /usr/bin/chromium ] && [ "$(id -u)" -eq 0 ]; then
+    apt_install chromium
+fi
+
 PY="$(scripts/python.sh)"
 if [ "$PY" = "$PWD/.venv/bin/python" ] && [ ! -x "$PY" ]; then
     BASE="${PYTHON:-python3}"

@@ -20,7 +20,7 @@ from ozra_data_access import _arrays
 if TYPE_CHECKING:
     from ozra_data_access._internal._storage import SpectrumPoints
 
-__all__ = ["POINT_DTYPE", "ChromatogramArrays", "XicMatrix", "chromatogram_arrays", "spectrum_arrays", "spectrum_view"]
+__all__ = ["POINT_DTYPE", "BinnedMap", "ChromatogramArrays", "XicMatrix", "chromatogram_arrays", "spectrum_arrays", "spectrum_view"]
 
 POINT_DTYPE = numpy.dtype([("x", "<f8"), ("intensity", "<f8")])
 """The structured dtype of spectrum points, one record per (x, intensity) row of their buffer."""
@@ -85,6 +85,46 @@ def _xic_matrix(retention_time: bytearray, spectrum_index: bytearray, intensity:
     times = numpy.frombuffer(retention_time, numpy.float64)
     values = numpy.frombuffer(intensity, numpy.float64).reshape(len(times), requests)
     return XicMatrix(times, numpy.frombuffer(spectrum_index, numpy.int64), values.T)
+
+
+class BinnedMap(NamedTuple):
+    """The intensity of an analysis's spectra over a grid of equal bins: ``get_binned_map`` of a
+    ``QualAnalysis`` (retention time x m/z) or of a ``DADAnalysis`` (retention time x wavelength).
+
+    Bin ``[i, j]`` holds the points whose retention time lies in ``time_edges[i:i + 2]`` and whose x
+    lies in ``x_edges[j:j + 2]``, each bin open at its upper edge except the last, closed at both
+    ends. Its value is the largest intensity of those points, or their sum (``aggregate="sum"``);
+    an empty bin holds NaN for the largest, 0 for the sum. Points whose intensity is NaN or -inf
+    are passed over.
+    """
+
+    time_edges: numpy.ndarray
+    """float64, time_bins + 1 increasing retention times."""
+    x_edges: numpy.ndarray
+    """float64, x_bins + 1 increasing m/z or wavelengths."""
+    values: numpy.ndarray
+    """float64 of shape (time_bins, x_bins)."""
+    spectrum_count: numpy.ndarray
+    """int64, one per time bin: how many spectra fell into it."""
+
+    @property
+    def time_centres(self) -> numpy.ndarray:
+        """The middle of each time bin."""
+        return (self.time_edges[:-1] + self.time_edges[1:]) / 2
+
+    @property
+    def x_centres(self) -> numpy.ndarray:
+        """The middle of each x bin."""
+        return (self.x_edges[:-1] + self.x_edges[1:]) / 2
+
+
+def _binned_map(time_edges: bytearray, x_edges: bytearray, values: bytearray,
+                spectrum_count: bytearray) -> BinnedMap:
+    """The result of get_binned_map from its native columns (stored time-major)."""
+    times = numpy.frombuffer(time_edges, numpy.float64)
+    xs = numpy.frombuffer(x_edges, numpy.float64)
+    grid = numpy.frombuffer(values, numpy.float64).reshape(len(times) - 1, len(xs) - 1)
+    return BinnedMap(times, xs, grid, numpy.frombuffer(spectrum_count, numpy.int64))
 
 
 def chromatogram_arrays(points: Sequence[object]) -> ChromatogramArrays:

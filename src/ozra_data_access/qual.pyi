@@ -1,6 +1,6 @@
 """Type stub of the extension module ozra_data_access.qual."""
 
-from typing import Any, Protocol, Sequence
+from typing import Any, Literal, Protocol, Sequence
 
 from ozra_data_access._internal._description import (
     InternalAcquisitionCondition,
@@ -9,7 +9,7 @@ from ozra_data_access._internal._description import (
     TripleQScanCondition,
 )
 from ozra_data_access._internal._storage import SpectrumPoints
-from ozra_data_access.arrays import XicMatrix
+from ozra_data_access.arrays import BinnedMap, XicMatrix
 from ozra_data_access.common import PolarityTypes, SpectrumBasedChromatogramPoint, SpectrumTypes, ValueRange
 
 # ---- Acquisition conditions ------------------------------------------------
@@ -217,6 +217,19 @@ class QualAnalysis:
         """The chromatograms of many requests as numpy arrays: one intensity row per request
         over the spectra get_multiple_xic reads, NaN where a request does not use a spectrum;
         the same refusals as get_multiple_xic."""
+    def get_binned_map(
+        self,
+        acquisition_condition: AcquisitionCondition | None,
+        time_bins: int,
+        x_bins: int,
+        retention_time_range: ValueRange | None = None,
+        x_range: ValueRange | None = None,
+        aggregate: Literal["max", "sum"] = "max",
+    ) -> BinnedMap:
+        """The centroid points of one condition's spectra (None: every spectrum) in time_bins x
+        x_bins equal bins over the windows (by default the points' own extent), each bin the
+        largest or the summed intensity; ValueError for no bin, a window not finite or reversed,
+        more than 2**25 cells, or no spectrum to take a default window from."""
     def find_nearest_spectrum(self, retention_time: float) -> Spectrum: ...
 
 # ---- DAD analyses ---------------------------------------------------------
@@ -254,3 +267,14 @@ class DADAnalysis:
     def get_max_plot(
         self, extract_wavelength_range: _WavelengthRange, wavelength_tolerance: float
     ) -> list[SpectrumBasedChromatogramPoint]: ...
+    def get_binned_map(
+        self,
+        time_bins: int,
+        wavelength_bins: int,
+        retention_time_range: ValueRange | None = None,
+        wavelength_range: ValueRange | None = None,
+        aggregate: Literal["max", "sum"] = "max",
+    ) -> BinnedMap:
+        """The absorbance of the spectra in time_bins x wavelength_bins equal bins over the windows
+        (by default the spectra's own extent), each bin the largest or the summed absorbance; the
+        same refusals as QualAnalysis.get_binned_map."""

@@ -5,6 +5,7 @@
 #include "python/object_fields.hpp"
 #include "python/types.hpp"
 #include "qual/analysis_type.hpp"
+#include "qual/binned_map.hpp"
 #include "qual/conditions/acquisition_condition.hpp"
 #include "qual/conditions/condition_order.hpp"
 #include "qual/qual_module.hpp"
@@ -491,6 +492,14 @@ PyMethodDef qual_methods[] = {
      "retention times and spectrum indices of the spectra get_multiple_xic would use, and one\n"
      "intensity row per request, NaN where the request does not use the spectrum. Row j holds\n"
      "exactly the intensities of get_multiple_xic(...)[j]; the base-peak m/z is not kept."},
+    {"get_binned_map", py::method_cast(qual_get_binned_map), METH_FASTCALL | METH_KEYWORDS,
+     "get_binned_map(acquisition_condition, time_bins, x_bins, retention_time_range=None, x_range=None,\n"
+     "               aggregate='max')\n--\n\n"
+     "The centroid points of the spectra of one condition (None: every spectrum) gathered into\n"
+     "time_bins x x_bins equal bins over the retention-time and m/z windows (both ends inside; by\n"
+     "default the spectra's own extent), each bin holding the largest ('max') or the summed ('sum')\n"
+     "intensity of its points: a BinnedMap. An empty bin holds NaN ('max') or 0 ('sum'); NaN\n"
+     "and -inf intensities are passed over."},
     {"find_nearest_spectrum", py::method_cast(qual_find_nearest_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},

@@ -88,6 +88,7 @@ struct QualNames {
     py::Kept get_spectrum_points = py::intern("get_spectrum_points");
     py::Kept unique_acquisition_conditions = py::intern("unique_acquisition_conditions");
     py::Kept xic_matrix = py::intern("_xic_matrix");
+    py::Kept binned_map = py::intern("_binned_map");
     py::Kept condition_label = py::intern("[AcquisitionCondition] ");
     py::Kept mz_range_label = py::intern(", [Extract m/z Range] ");
     py::Kept time_range_label = py::intern(", [Retention Time Range] ");

@@ -5,6 +5,7 @@
 #include "python/object_fields.hpp"
 #include "python/types.hpp"
 #include "qual/analysis_type.hpp"
+#include "qual/binned_map.hpp"
 #include "qual/dad/dad_chromatogram.hpp"
 #include "qual/qual_module.hpp"
 
@@ -82,6 +83,13 @@ PyMethodDef dad_methods[] = {
      "get_max_plot(extract_wavelength_range, wavelength_tolerance)\n--\n\n"
      "Per spectrum with a retention time: the mean absorbance within the tolerance around the window's\n"
      "maximum, and that maximum's wavelength."},
+    {"get_binned_map", py::method_cast(dad_get_binned_map), METH_FASTCALL | METH_KEYWORDS,
+     "get_binned_map(time_bins, wavelength_bins, retention_time_range=None, wavelength_range=None,\n"
+     "               aggregate='max')\n--\n\n"
+     "The absorbance of the spectra with a retention time gathered into time_bins x wavelength_bins\n"
+     "equal bins over the retention-time and wavelength windows (both ends inside; by default the\n"
+     "spectra's own extent), each bin holding the largest ('max') or the summed ('sum') absorbance:\n"
+     "a BinnedMap. An empty bin holds NaN ('max') or 0 ('sum'); NaN and -inf absorbances are passed over."},
     {"find_nearest_spectrum", py::method_cast(dad_find_nearest_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},

@@ -4,7 +4,7 @@
 #include "python/allow_threads.hpp"
 #include "qual/dad/dad_walk.hpp"
 #include "qual/dad/dad_window_mean.hpp"
-#include "qual/dad/points_view.hpp"
+#include "qual/points_view.hpp"
 #include "qual/qual_module.hpp"
 
 namespace ozra::qual {

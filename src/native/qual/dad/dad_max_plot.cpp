@@ -3,8 +3,8 @@
 
 #include "qual/dad/dad_max_plot_search.hpp"
 #include "qual/dad/dad_walk.hpp"
-#include "qual/dad/points_view.hpp"
 #include "qual/exact_numbers.hpp"
+#include "qual/points_view.hpp"
 #include "qual/qual_module.hpp"
 
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "qual/dad/points_view.hpp"
+#include "qual/points_view.hpp"
 
 #include "qual/qual_module.hpp"
 

@@ -95,6 +95,13 @@ def test_refusals_are_json_naming_what_was_wrong(server, path, status, text):
     assert text in json.loads(body)["error"]
 
 
+@pytest.mark.parametrize("host, status", [(None, 200), ("localhost:{port}", 200), ("evil.example:{port}", 403),
+                                          ("127.0.0.1:1", 403)])
+def test_only_requests_naming_this_server_are_answered(server, host, status):
+    headers = {} if host is None else {"Host": host.format(port=server.server_address[1])}
+    assert get(server, "/api/overview", **headers)[0] == status
+
+
 def test_a_file_that_is_not_an_ozra_file_is_named_before_serving(tmp_path, capsys):
     from ozra_data_access.cli import main
 

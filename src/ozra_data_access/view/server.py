@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import gzip
 import hashlib
+import ipaddress
 import json
 import socket
 import traceback
@@ -57,6 +58,15 @@ class ViewerServer(ThreadingHTTPServer):
             self.address_family = socket.AF_INET6
         super().__init__(address, ViewerHandler)
 
+    def serves_host(self, host: str) -> bool:
+        """Whether a request's Host header names this server. On loopback, a page of another
+        site that a name of its own points here (DNS rebinding) gets nothing; an address
+        others can reach was chosen, with a warning, and takes any name."""
+        bound, port = self.server_address[:2]
+        if not ipaddress.ip_address(bound).is_loopback:
+            return True
+        return host in {f"{name}:{port}" for name in ("127.0.0.1", "[::1]", "localhost", bound, f"[{bound}]")}
+
     @property
     def url(self) -> str:
         host, port = self.server_address[:2]
@@ -73,7 +83,9 @@ class ViewerHandler(BaseHTTPRequestHandler):
 
     def do_GET(self) -> None:  # noqa: N802 - the base class's name
         url = urllib.parse.urlsplit(self.path)
-        if url.path == "/":
+        if not self.server.serves_host(self.headers.get("Host", "")):
+            self._send_json(HTTPStatus.FORBIDDEN, {"error": "this page is served for its own address only"})
+        elif url.path == "/":
             self._send_static("index.html")
         elif url.path.startswith("/static/"):
             self._send_static(url.path[len("/static/"):])

@@ -90,20 +90,6 @@ _DETECTOR_OF_CHROMATOGRAM = {
 }
 
 
-#: Per-spectrum terms kept as supplemental properties: key -> (where the term is, accession, type).
-#: "NativeId" (the spectrum's id) and "FilterString" are kept too.
-SPECTRUM_TERMS = {
-    "ChargeState": ("selected ion", "MS:1000041", int),
-    "PrecursorIntensity": ("selected ion", "MS:1000042", float),
-    "IonInjectionTime": ("scan", "MS:1000927", float),  # in milliseconds
-    "PresetScanConfiguration": ("scan", "MS:1000616", int),
-    # Ion mobility of the whole spectrum; per-peak mobility arrays are not stored (reported).
-    "InverseReducedIonMobility": ("scan", "MS:1002815", float),  # 1/K0, in V*s/cm^2
-    "IonMobilityDriftTime": ("scan", "MS:1002476", float),  # in milliseconds
-    "FaimsCompensationVoltage": ("scan", "MS:1001581", float),  # in volts
-}
-
-
 class UnsortedPointsWarning(UserWarning):
     """Some spectra or chromatograms of the source had x values out of order; they were stored sorted."""
 
@@ -479,9 +465,9 @@ def _representation(params: Params) -> tuple[SpectrumTypes, Optional[bool]]:
 
 
 def _take_terms(properties: dict, item: MzmlSpectrum, precursor: Optional[Precursor], where: str) -> None:
-    """The per-spectrum terms a user looks for, under the keys of `SPECTRUM_TERMS`."""
+    """The per-spectrum terms a user looks for, under the keys of `cv.SPECTRUM_TERMS`."""
     sources = {"scan": item.scan, "selected ion": {} if precursor is None else precursor.selected_ion}
-    for key, (place, accession, kind) in SPECTRUM_TERMS.items():
+    for key, (place, accession, kind, _unit) in cv.SPECTRUM_TERMS.items():
         param = sources[place].get(accession)
         if param is None:
             continue

@@ -1,4 +1,5 @@
-"""The accessions of the PSI-MS and unit ontologies that the mzML converter reads.
+"""The accessions of the PSI-MS and unit ontologies that the mzML converter reads and the mzML export
+writes: one table for both directions.
 
 Only these terms are interpreted; every other cvParam is left unread.
 """
@@ -26,12 +27,27 @@ FILTER_STRING = "MS:1000512"
 SCAN_WINDOW_LOWER = "MS:1000501"
 SCAN_WINDOW_UPPER = "MS:1000500"
 
+#: Per-spectrum terms kept as supplemental properties, and written back from them:
+#: key -> (where the term is, accession, type, unit accession or None). "NativeId" (the spectrum's id)
+#: and "FilterString" (FILTER_STRING) are kept too.
+SPECTRUM_TERMS = {
+    "ChargeState": ("selected ion", "MS:1000041", int, None),
+    "PrecursorIntensity": ("selected ion", "MS:1000042", float, "MS:1000131"),  # number of detector counts
+    "IonInjectionTime": ("scan", "MS:1000927", float, "UO:0000028"),  # in milliseconds
+    "PresetScanConfiguration": ("scan", "MS:1000616", int, None),
+    # Ion mobility of the whole spectrum; per-peak mobility arrays are not stored (reported).
+    "InverseReducedIonMobility": ("scan", "MS:1002815", float, "MS:1002814"),  # 1/K0, in V*s/cm^2
+    "IonMobilityDriftTime": ("scan", "MS:1002476", float, "UO:0000028"),  # in milliseconds
+    "FaimsCompensationVoltage": ("scan", "MS:1001581", float, "UO:0000218"),  # in volts
+}
+
 # Precursors.
 COLLISION_ENERGY = "MS:1000045"
 SELECTED_ION_MZ = "MS:1000744"
 ISOLATION_TARGET = "MS:1000827"
 ISOLATION_LOWER_OFFSET = "MS:1000828"
 ISOLATION_UPPER_OFFSET = "MS:1000829"
+NO_COMBINATION = "MS:1000795"
 
 # Binary data arrays: the kinds read, their number types and compressions.
 MZ_ARRAY = "MS:1000514"
@@ -79,6 +95,16 @@ UNSUPPORTED_COMPRESSIONS = {
     "MS:1003785": "MS-Numpress short logged float compression followed by zstd compression",
     "MS:1003826": "coordinate grid encoding",
 }
+
+#: The array kinds' units and the MS-Numpress compressions the mzML export writes.
+MZ_UNIT = "MS:1000040"
+NANOMETER = "UO:0000018"
+MINUTE = "UO:0000031"
+ELECTRONVOLT = "UO:0000266"
+NUMBER_OF_DETECTOR_COUNTS = "MS:1000131"
+NON_STANDARD_ARRAY = "MS:1000786"
+NUMPRESS_LINEAR = "MS:1002312"
+NUMPRESS_SLOF = "MS:1002314"
 
 # Units of time: minutes per unit as (numerator, denominator), so that seconds become exactly value / 60.
 MINUTES_PER_UNIT = {

@@ -1,0 +1,9 @@
+"""The failures of an export, each naming the file and what is wrong."""
+
+
+class ExportError(Exception):
+    """A run that cannot be exported as asked."""
+
+
+class TargetExistsError(ExportError, FileExistsError):
+    """The export target exists and replacing it was not asked for."""

@@ -34,6 +34,7 @@ all its spectra (None where its spectra's filter strings differ).
 
 from __future__ import annotations
 
+import json
 import math
 import os
 import re
@@ -137,6 +138,7 @@ class MzmlConversion:
 
     def __init__(self, source: PathType, *, point_encoding: str = "zstd", intensity_width: Optional[int] = None,
                  profile_only: bool = False, reader: Callable[[PathType], Any] = MzmlReader):
+        self._own_export = False
         if intensity_width not in (None, 4, 8):
             raise ValueError(f"intensity width is None, 4 or 8 bytes, not {intensity_width!r}")
         self.source = source
@@ -175,6 +177,7 @@ class MzmlConversion:
         are read from the source while the writer stores them, and reading them sets aside the DAD
         spectra and chromatograms that the later functions hold."""
         items = reader.items()
+        self._own_export = cv.EXPORT_SOFTWARE in reader.header.software
         radiation: list = []
         chromatograms: list = []
 
@@ -245,7 +248,10 @@ class MzmlConversion:
             intensity_width=self._width(intensity),
         )
         _take_summary(spectrum, params, where)
-        if spectrum_type == SpectrumTypes.PROFILE:
+        other = self._other_representation(item, spectrum_type, where)
+        if other is not None:
+            self._keep_both(spectrum, spectrum_type, other)
+        elif spectrum_type == SpectrumTypes.PROFILE:
             self._profile(spectrum, where)
         spectrum.acquisition_condition_index = conditions.index_of(
             spectrum, None if filter_param is None else filter_param.value)
@@ -260,6 +266,28 @@ class MzmlConversion:
             return
         spectrum.x, spectrum.intensity = pick_peaks(spectrum.x, spectrum.intensity, where)
         self.picked_spectra += 1
+
+    def _other_representation(self, item: MzmlSpectrum, spectrum_type: SpectrumTypes,
+                              where: str) -> Optional[tuple[np.ndarray, np.ndarray]]:
+        """The points of the spectrum's other representation, where it has them in arrays of their own
+        (the centroid points of a profile spectrum, the profile points of any other), sorted by x."""
+        x_kind, intensity_kind = (cv.CENTROID_MZ_ARRAY, cv.CENTROID_INTENSITY_ARRAY) \
+            if spectrum_type == SpectrumTypes.PROFILE else (cv.PROFILE_MZ_ARRAY, cv.PROFILE_INTENSITY_ARRAY)
+        if x_kind not in item.arrays and intensity_kind not in item.arrays:
+            return None
+        x, intensity, _ = self._array_pair(item, x_kind, (intensity_kind,), where)
+        return x, intensity
+
+    def _keep_both(self, spectrum: SpectrumData, spectrum_type: SpectrumTypes,
+                   other: tuple[np.ndarray, np.ndarray]) -> None:
+        """Stores the source's own centroid and profile points, neither derived from the other."""
+        if spectrum_type == SpectrumTypes.PROFILE:
+            spectrum.profile_x, spectrum.profile_intensity = spectrum.x, spectrum.intensity
+            spectrum.x, spectrum.intensity = other
+        else:
+            spectrum.profile_x, spectrum.profile_intensity = other
+        spectrum.is_profile_spectrum_measured = True
+        spectrum.intensity_width = self._width(np.concatenate([spectrum.intensity, spectrum.profile_intensity]))
 
     def _dad_function(self, items: list) -> FunctionData:
         spectra = []
@@ -316,7 +344,7 @@ class MzmlConversion:
                 properties = trace.supplemental_properties
                 if kind is not None:
                     properties["ChromatogramType"] = cv.DETECTOR_CHROMATOGRAMS[kind]
-                    properties["DetectorType"] = cv.DETECTOR_CHROMATOGRAMS[kind].removesuffix(" chromatogram")
+                    properties.setdefault("DetectorType", cv.DETECTOR_CHROMATOGRAMS[kind].removesuffix(" chromatogram"))
                 analog.setdefault(_DETECTOR_OF_CHROMATOGRAM.get(kind, DetectorTypes.ANALOG), []).append(trace)
         self.quan_traces += len(quan)
         self.analog_traces += sum(len(traces) for traces in analog.values())
@@ -371,10 +399,18 @@ class MzmlConversion:
                 where: str) -> tuple[np.ndarray, np.ndarray, dict]:
         """x and intensity in increasing x (sorted if need be, and counted), and the item's first
         supplemental properties. A time array is converted to minutes."""
-        properties: dict = {"NativeId": item.id}
         self.unread_arrays.update(item.unread_arrays)
+        x, intensity, properties = self._array_pair(item, x_kind, cv.VALUE_ARRAYS, where)
+        if self._own_export:
+            properties.update(_user_properties(item.params, where))
+        return x, intensity, properties
+
+    def _array_pair(self, item: Union[MzmlSpectrum, MzmlChromatogram], x_kind: str, intensity_kinds: Iterable[str],
+                    where: str) -> tuple[np.ndarray, np.ndarray, dict]:
+        """The points of the x array `x_kind` and the first present of `intensity_kinds`, as `_points`."""
+        properties: dict = {"NativeId": item.id}
         x_array = item.arrays.get(x_kind)
-        intensity_array = next((item.arrays[k] for k in cv.VALUE_ARRAYS if k in item.arrays), None)
+        intensity_array = next((item.arrays[k] for k in intensity_kinds if k in item.arrays), None)
         if x_array is None and intensity_array is None:
             return np.empty(0), np.empty(0), properties
         if x_array is None or intensity_array is None:
@@ -473,6 +509,29 @@ def _take_terms(properties: dict, item: MzmlSpectrum, precursor: Optional[Precur
             continue
         number = _value(param, where)
         properties[key] = int(number) if kind is int and number.is_integer() else number
+
+
+#: How the userParams of an exported file give their values back, by their type.
+_USER_PARAM_TYPES = {
+    "xsd:boolean": lambda text: text == "true",
+    "xsd:long": int,
+    "xsd:int": int,
+    "xsd:double": float,
+    "json": json.loads,
+}
+
+
+def _user_properties(params: Params, where: str) -> dict:
+    """The supplemental properties an export wrote as the userParams of a spectrum or chromatogram."""
+    properties = {}
+    for key, param in params.items():
+        if not key.startswith(USER_PARAM):
+            continue
+        try:
+            properties[param.name] = _USER_PARAM_TYPES.get(param.type, str)(param.value)
+        except ValueError:
+            raise MzmlError(f"{where}: userParam {param.name!r} {param.value!r} is not of its type {param.type}") from None
+    return properties
 
 
 def _take_summary(spectrum: SpectrumData, params: Params, where: str) -> None:

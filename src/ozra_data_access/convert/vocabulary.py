@@ -103,6 +103,15 @@ MINUTE = "UO:0000031"
 ELECTRONVOLT = "UO:0000266"
 NUMBER_OF_DETECTOR_COUNTS = "MS:1000131"
 NON_STANDARD_ARRAY = "MS:1000786"
+#: Non-standard arrays holding a spectrum's other representation beside its own arrays: the
+#: centroid points of a profile spectrum, the profile points of a centroid spectrum. The mzML export
+#: writes them (each with its own arrayLength) and the converter stores them in place of picking.
+CENTROID_MZ_ARRAY = "centroid m/z array"
+CENTROID_INTENSITY_ARRAY = "centroid intensity array"
+PROFILE_MZ_ARRAY = "profile m/z array"
+PROFILE_INTENSITY_ARRAY = "profile intensity array"
+REPRESENTATION_ARRAYS = frozenset({CENTROID_MZ_ARRAY, CENTROID_INTENSITY_ARRAY, PROFILE_MZ_ARRAY,
+                                   PROFILE_INTENSITY_ARRAY})
 NUMPRESS_LINEAR = "MS:1002312"
 NUMPRESS_SLOF = "MS:1002314"
 
@@ -145,6 +154,10 @@ DETECTOR_CHROMATOGRAMS = {
     "MS:1003020": "flow rate chromatogram",
     "MS:1002715": "temperature chromatogram",
 }
+
+#: The software id the mzML export writes: a file with it gives its userParams back as supplemental
+#: properties (other files' userParams are not read).
+EXPORT_SOFTWARE = "ozra_data_access"
 
 # Instruments and source files.
 INSTRUMENT_SERIAL_NUMBER = "MS:1000529"

@@ -2,10 +2,11 @@
 
 What goes where (docs/export.md lists it, with what mzML cannot hold):
 
-- every MS spectrum, in stored order, with its centroid points as the m/z and intensity arrays;
-  profile points, where the spectrum stores them, as two more arrays of the same spectrum
-  ("profile m/z array", "profile intensity array": non-standard arrays with their own length),
-  so one Ozra spectrum stays one mzML spectrum and the centroid points are never re-derived;
+- every MS spectrum, in stored order, its m/z and intensity arrays holding the points of its
+  stated representation (a profile spectrum's profile points, any other's centroid points); a
+  spectrum storing both keeps the other ones in two more arrays of the same spectrum ("centroid
+  m/z array" and "centroid intensity array", or the "profile" ones: non-standard arrays with their
+  own length), so one Ozra spectrum stays one mzML spectrum and nothing is re-derived on the way back;
 - the description as PSI-MS terms: MS level, polarity, centroid/profile, total ion current, base
   peak, scan start time, scan window, the precursor (selected ion m/z, isolation window, the
   precursor spectrum's reference, collision energy under activation), the supplemental properties
@@ -23,11 +24,15 @@ from __future__ import annotations
 import gzip
 import json
 import os
+import pathlib
 import re
 import urllib.parse
 from typing import Any, Callable, Optional
 
 import numpy
+from psims.mzml.binary_encoding import encode_array
+from psims.mzml.writer import IndexedMzMLWriter
+from psims.xml import AttrProperty, CVParam, UserParam
 
 from ozra_data_access._internal._enum import DetectorTypes, PolarityTypes, SpectrumTypes
 from ozra_data_access.arrays import spectrum_arrays
@@ -40,10 +45,6 @@ from ozra_data_access.export.targets import atomic_file
 #: Supplemental properties written as terms or as the id, never again as userParams.
 _TERM_PROPERTIES = frozenset({"NativeId", "FilterString", *cv.SPECTRUM_TERMS})
 
-#: The names of the arrays holding a spectrum's profile points.
-PROFILE_MZ_ARRAY = "profile m/z array"
-PROFILE_INTENSITY_ARRAY = "profile intensity array"
-
 #: The chromatogram term of each analog detector without a stored chromatogram kind.
 _DETECTOR_CHROMATOGRAM = {
     DetectorTypes.UV: "MS:1000812",  # absorption chromatogram
@@ -51,6 +52,9 @@ _DETECTOR_CHROMATOGRAM = {
 }
 _GENERIC_CHROMATOGRAM = "MS:1000626"  # chromatogram type
 
+
+#: The form mzML asks of a spectrum's id.
+_SPECTRUM_ID = re.compile(r"^\S+=\S+( \S+=\S+)*$")
 
 #: The lexical form of xs:dateTime, the only form mzML takes for the run's start.
 _DATE_TIME = re.compile(r"^-?\d{4,}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(\.\d+)?(Z|[+-]\d{2}:\d{2})?$")
@@ -72,15 +76,17 @@ def export_mzml(source: "str | os.PathLike[str]", target: "str | os.PathLike[str
         with atomic_file(target, force) as file:
             if os.fspath(target).lower().endswith(".gz"):
                 with gzip.GzipFile(fileobj=file, mode="wb", mtime=0) as packed:
-                    return _MzmlExport(run, options, progress).write(packed)
-            return _MzmlExport(run, options, progress).write(file)
+                    return _MzmlExport(run, source, options, progress).write(packed)
+            return _MzmlExport(run, source, options, progress).write(file)
 
 
 class _MzmlExport:
     """One measurement written into one mzML document."""
 
-    def __init__(self, run: Any, options: MzmlOptions, progress: Optional[Callable[[int, Optional[int]], None]]):
+    def __init__(self, run: Any, source: "str | os.PathLike[str]", options: MzmlOptions,
+                 progress: Optional[Callable[[int, Optional[int]], None]]):
         self.run = run
+        self.source = source
         self.options = options
         self.progress = progress
         self.spectra = 0
@@ -88,8 +94,6 @@ class _MzmlExport:
         self.ids: set = set()
 
     def write(self, stream: Any) -> dict:
-        from psims.mzml.writer import IndexedMzMLWriter
-
         run = self.run
         qual = [run.get_qual_analysis(i) for i in range(run.get_qual_analysis_count())]
         dad = [run.get_dad_analysis(i) for i in range(run.get_dad_analysis_count())]
@@ -102,6 +106,7 @@ class _MzmlExport:
             writer.controlled_vocabularies()
             self._header(writer, bool(qual), bool(dad))
             with writer.run(id=_xml_id(self._property("RunId") or run.sample_name or "run"),
+                            source_file="source" if run.original_file_path else "ozra",
                             start_time=_date_time(run.measurement_date_time), sample="sample" if run.sample_name else None):
                 if spectra_total:
                     with writer.spectrum_list(count=spectra_total):
@@ -135,11 +140,16 @@ class _MzmlExport:
             if run.hash:
                 params.append({"accession": cv.SHA1, "value": str(run.hash)})
             source_files.append({"id": "source", "name": name, "location": _uri(location), "params": params})
+        # The Ozra file itself is a source of the document too (and mzML wants at least one).
+        ozra = os.path.abspath(os.fspath(self.source))
+        source_files.append({"id": "ozra", "name": os.path.basename(ozra),
+                             "location": pathlib.Path(os.path.dirname(ozra)).as_uri(),
+                             "params": [{"name": "no nativeID format"}]})
         writer.file_description(contents or ["MS1 spectrum"], source_files=source_files)
         if run.sample_name:
             writer.sample_list([{"id": "sample", "name": str(run.sample_name),
                                  "params": [{"accession": cv.SAMPLE_NAME, "value": str(run.sample_name)}]}])
-        writer.software_list([{"id": "ozra_data_access", "version": __version__,
+        writer.software_list([{"id": cv.EXPORT_SOFTWARE, "version": __version__,
                                "params": [{"name": "custom unreleased software tool", "value": "ozra_data_access"}]}])
         instrument = []
         if run.instrument_product_name:
@@ -154,23 +164,23 @@ class _MzmlExport:
         configuration.component_list = None  # the parts are not stored, and mzML refuses an empty list
         writer.instrument_configuration_list([configuration])
         writer.data_processing_list([{"id": "export", "processing_methods": [
-            {"order": 0, "software_reference": "ozra_data_access", "params": ["Conversion to mzML"]}]}])
+            {"order": 0, "software_reference": cv.EXPORT_SOFTWARE, "params": ["Conversion to mzML"]}]}])
 
     # --- arrays ---------------------------------------------------------------------------------------
 
     def _array(self, values: numpy.ndarray, kind: dict, numpress: str, length: Optional[int] = None) -> Any:
-        """A binaryDataArray of `values` under the kind param `kind` (a dict of accession, name, unit)."""
-        from psims.mzml.binary_encoding import encode_array
-        from psims.xml import CVParam
-
+        """A binaryDataArray of `values` under the kind param `kind` (a dict of accession, name, unit);
+        `numpress` names the MS-Numpress variant used when the options ask for it."""
         writer = self.writer
-        if self.options.numpress:
+        # MS-Numpress holds no value below zero (an absorbance, a baseline-corrected trace can have
+        # them): such an array is written as it would be without it, at 64 bits.
+        if self.options.numpress and not (len(values) and float(numpy.min(values)) < 0):
             dtype = numpy.float64
             compression = (cv.NUMPRESS_LINEAR, "MS-Numpress linear prediction compression") if numpress == "linear" \
                 else (cv.NUMPRESS_SLOF, "MS-Numpress short logged float compression")
             encoded = encode_array(numpy.asarray(values, numpy.float64), compression=compression[1], dtype=dtype)
         else:
-            dtype = numpy.float64 if self.options.precision == 64 else numpy.float32
+            dtype = numpy.float64 if self.options.precision == 64 or self.options.numpress else numpy.float32
             compression = (cv.ZLIB_COMPRESSION, "zlib compression") if self.options.compression == "zlib" \
                 else (cv.NO_COMPRESSION, "no compression")
             encoded = encode_array(numpy.asarray(values, dtype), compression=self.options.compression, dtype=dtype)
@@ -181,11 +191,22 @@ class _MzmlExport:
 
     # --- MS spectra -----------------------------------------------------------------------------------
 
-    def _unique_id(self, wanted: Any, fallback: str) -> str:
+    def _unique_id(self, wanted: Any, fallback: str, pattern: Optional[re.Pattern] = None) -> str:
+        """`wanted` as the element's id where it is one (unique, and of the form `pattern` asks for),
+        else `fallback`."""
         identifier = str(wanted) if wanted not in (None, "") else fallback
-        if identifier in self.ids:
+        if identifier in self.ids or (pattern is not None and not pattern.match(identifier)):
             identifier = fallback if fallback not in self.ids else f"{fallback} ({len(self.ids)})"
         self.ids.add(identifier)
+        return identifier
+
+    def _spectrum_id(self, properties: dict, params: list) -> str:
+        """A spectrum's id: its native id where mzML takes it as one (key=value pairs), else
+        "index=N" with the native id kept as a userParam."""
+        native = properties.get("NativeId")
+        identifier = self._unique_id(native, f"index={self.spectra}", _SPECTRUM_ID)
+        if native is not None and identifier != str(native):
+            params.append(_user_param("NativeId", native))
         return identifier
 
     def _ms_spectra(self, analysis: Any) -> None:
@@ -193,21 +214,25 @@ class _MzmlExport:
         for index in range(analysis.get_spectra_count()):
             spectrum = analysis.get_spectrum(index)
             stored = spectrum_description(spectrum)
-            ids[index] = self._unique_id(stored.supplemental_properties.get("NativeId"), f"index={self.spectra}")
-            self._ms_spectrum(spectrum, stored, ids[index], ids.get(stored.precursor_index))
+            ids[index] = self._ms_spectrum(spectrum, stored, ids.get(stored.precursor_index))
 
-    def _ms_spectrum(self, spectrum: Any, stored: StoredDescription, identifier: str,
-                     precursor_id: Optional[str]) -> None:
+    def _ms_spectrum(self, spectrum: Any, stored: StoredDescription, precursor_id: Optional[str]) -> str:
+        """Writes one MS spectrum; returns its id."""
         writer = self.writer
-        mz, intensity = spectrum_arrays(spectrum.get_spectrum_points())
+        centroid = spectrum_arrays(spectrum.get_spectrum_points())
+        profile = spectrum_arrays(spectrum.get_profile_spectrum_points()) if has_profile(spectrum) else None
+        # The spectrum's own arrays hold the points of its stated representation; the other one, when
+        # stored, follows in arrays of its own, so a reader never gets profile points called centroid.
+        if profile is not None and stored.spectrum_type == SpectrumTypes.PROFILE:
+            (mz, intensity), other, names = profile, centroid, (cv.CENTROID_MZ_ARRAY, cv.CENTROID_INTENSITY_ARRAY)
+        else:
+            (mz, intensity), other, names = centroid, profile, (cv.PROFILE_MZ_ARRAY, cv.PROFILE_INTENSITY_ARRAY)
         arrays = [self._array(mz, _kind(cv.MZ_ARRAY, "m/z array", cv.MZ_UNIT, "m/z"), "linear"),
                   self._array(intensity, _kind(cv.INTENSITY_ARRAY, "intensity array", cv.NUMBER_OF_DETECTOR_COUNTS,
                                                "number of detector counts"), "slof")]
-        if has_profile(spectrum):
-            profile_mz, profile_intensity = spectrum_arrays(spectrum.get_profile_spectrum_points())
-            arrays += [self._array(profile_mz, _non_standard(PROFILE_MZ_ARRAY), "linear", len(profile_mz)),
-                       self._array(profile_intensity, _non_standard(PROFILE_INTENSITY_ARRAY), "slof",
-                                   len(profile_intensity))]
+        if other is not None:
+            arrays += [self._array(other[0], _non_standard(names[0]), "linear", len(other[0])),
+                       self._array(other[1], _non_standard(names[1]), "slof", len(other[1]))]
         params: list = []
         if stored.ms_level is not None:
             params.append({"accession": cv.MS_LEVEL, "value": stored.ms_level})
@@ -219,18 +244,19 @@ class _MzmlExport:
         params += _summary_params(stored)
         properties = stored.supplemental_properties
         params += [_user_param(key, value) for key, value in properties.items() if key not in _TERM_PROPERTIES]
+        identifier = self._spectrum_id(properties, params)
         scan_params = self._scan_params(stored)
         precursors = None
         if stored.precursor_value is not None or stored.precursor_range is not None or precursor_id is not None:
             precursors = writer.PrecursorList([self._precursor(stored, precursor_id)])
-        windows = [] if stored.mass_range is None else [(stored.mass_range.min, stored.mass_range.max)]
-        scan = writer.Scan(scan_window_list=windows, params=scan_params)
+        scan = writer.Scan(scan_window_list=_window(stored), params=scan_params)
         element = writer.Spectrum(self.spectra, writer.BinaryDataArrayList(arrays),
                                   scan_list=writer.ScanList([scan], params=[{"accession": cv.NO_COMBINATION}]),
                                   params=params, id=identifier, default_array_length=len(mz),
                                   precursor_list=precursors)
         element.write(writer.writer)
         self._spectrum_written()
+        return identifier
 
     def _scan_params(self, stored: StoredDescription) -> list:
         params: list = []
@@ -280,13 +306,18 @@ class _MzmlExport:
                                                     "nanometer"), "linear"),
                       self._array(intensity, _intensity_kind(unit), "slof")]
             params: list = [{"accession": "MS:1000804"}]  # electromagnetic radiation spectrum
+            if stored.spectrum_type == SpectrumTypes.CENTROID:
+                params.append({"accession": cv.CENTROID_SPECTRUM})
+            elif stored.spectrum_type == SpectrumTypes.PROFILE:
+                params.append({"accession": cv.PROFILE_SPECTRUM})
             properties = stored.supplemental_properties
             params += [_user_param(key, value) for key, value in properties.items() if key not in _TERM_PROPERTIES]
             scan_params = [] if stored.retention_time is None else [
                 {"accession": cv.SCAN_START_TIME, "value": stored.retention_time, "unit_accession": cv.MINUTE}]
-            identifier = self._unique_id(properties.get("NativeId"), f"index={self.spectra}")
+            identifier = self._spectrum_id(properties, params)
             element = writer.Spectrum(self.spectra, writer.BinaryDataArrayList(arrays),
-                                      scan_list=writer.ScanList([writer.Scan(params=scan_params)],
+                                      scan_list=writer.ScanList([writer.Scan(scan_window_list=_window(stored),
+                                                                             params=scan_params)],
                                                                 params=[{"accession": cv.NO_COMBINATION}]),
                                       params=params, id=identifier, default_array_length=len(wavelength))
             element.write(writer.writer)
@@ -339,7 +370,8 @@ def _intensity_kind(unit: Any) -> dict:
 
 def _chromatogram_kind(trace: Any, stored: StoredDescription, analog: bool) -> str:
     """The chromatogram term: the stored kind where it has one, else by detector or condition."""
-    named = {name: accession for table in (cv.MASS_CHROMATOGRAMS, cv.DETECTOR_CHROMATOGRAMS)
+    named = {name: accession for table in (cv.MASS_CHROMATOGRAMS, cv.DERIVED_CHROMATOGRAMS,
+                                                      cv.DETECTOR_CHROMATOGRAMS)
              for accession, name in table.items()}
     stored_kind = named.get(stored.supplemental_properties.get("ChromatogramType"))
     if stored_kind is not None:
@@ -349,6 +381,11 @@ def _chromatogram_kind(trace: Any, stored: StoredDescription, analog: bool) -> s
         return _DETECTOR_CHROMATOGRAM.get(detector, _GENERIC_CHROMATOGRAM)
     return cv.SRM_CHROMATOGRAM if stored.supplemental_properties.get("ProductMz") is not None \
         or (stored.ms_level or 1) > 1 else cv.SIM_CHROMATOGRAM
+
+
+def _window(stored: StoredDescription) -> list:
+    """The scan window list of a spectrum: its mass (or wavelength) range, where it stores one."""
+    return [] if stored.mass_range is None else [(stored.mass_range.min, stored.mass_range.max)]
 
 
 def _polarity_params(polarity: Any) -> list:
@@ -386,18 +423,25 @@ def _term_params(properties: dict, place: str) -> list:
 
 
 def _user_param(name: str, value: Any) -> Any:
-    """A userParam whose type says how to read the value back."""
-    from psims.xml import UserParam
-
+    """A userParam whose type says how to read the value back (xsd:double for a float: every
+    digit of its shortest exact text is written)."""
     if isinstance(value, bool):
-        return UserParam(name=name, value="true" if value else "false", type="xsd:boolean")
-    if isinstance(value, int):
-        return UserParam(name=name, value=str(value), type="xsd:long")
-    if isinstance(value, float):
-        return UserParam(name=name, value=repr(value), type="xsd:double")
-    if isinstance(value, str):
-        return UserParam(name=name, value=value, type="xsd:string")
-    return UserParam(name=name, value=json.dumps(value, default=str), type="json")
+        text, kind = ("true" if value else "false"), "xsd:boolean"
+    elif isinstance(value, int):
+        text, kind = str(value), "xsd:long"
+    elif isinstance(value, float):
+        text, kind = repr(value), "xsd:double"
+    elif isinstance(value, str):
+        text, kind = value, "xsd:string"
+    else:
+        text, kind = json.dumps(value, default=str), "json"
+    return _TypedUserParam(name=name, value=text, type=kind)
+
+
+class _TypedUserParam(UserParam):
+    """psims's userParam with the type given, not guessed from the Python value."""
+
+    value = AttrProperty("value")
 
 
 def _date_time(value: Any) -> Optional[str]:

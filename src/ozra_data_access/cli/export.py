@@ -5,7 +5,7 @@ from __future__ import annotations
 import os
 import time
 
-from ozra_data_access.cli.arguments import CommandError, add_command, non_negative_int
+from ozra_data_access.cli.arguments import CommandError, add_command, add_mzml_options, non_negative_int
 from ozra_data_access.cli.output import progress_bar
 
 
@@ -20,13 +20,7 @@ def register(commands, common) -> None:
     parser.add_argument("--force", action="store_true", help="replace OUT if it exists")
     parser.add_argument("--measurement", type=non_negative_int, default=0, metavar="N",
                         help="the measurement an mzML target holds (default 0)")
-    parser.add_argument("--compression", choices=("zlib", "none"), default="zlib",
-                        help="compression of the mzML binary arrays (default zlib)")
-    parser.add_argument("--precision", type=int, choices=(32, 64), default=64,
-                        help="bits per value of the mzML binary arrays (default 64: every value exact)")
-    parser.add_argument("--numpress", action="store_true",
-                        help="MS-Numpress the mzML arrays: linear prediction for m/z, wavelengths and times, "
-                             "short logged float for intensities (needs pynumpress)")
+    add_mzml_options(parser)
 
 
 def run(args) -> int:

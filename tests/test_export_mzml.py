@@ -76,7 +76,8 @@ def stored_items(path):
 def pyteomics_arrays(path):
     """(x, intensity, other representation or None) of every spectrum, then of every chromatogram."""
     opened = gzip.open(path) if str(path).endswith(".gz") else open(path, "rb")
-    with opened as file, mzml.MzML(file) as reader:
+    with opened as file, mzml.MzML(file) as reader, warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # pyteomics warns that a compressed stream is read without its index
         spectra = []
         for spectrum in reader:
             x = spectrum.get("m/z array", spectrum.get("wavelength array"))

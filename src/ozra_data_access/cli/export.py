@@ -36,5 +36,6 @@ def run(args) -> int:
     except ExportError as error:
         raise CommandError(str(error)) from error
     counts = ", ".join(f"{count:,} {name.replace('_', ' ')}" for name, count in written.items())
-    print(f"{args.file} -> {args.target} ({kind}: {counts or 'nothing to write'}; {time.perf_counter() - started:.2f} s)")
+    seconds = time.perf_counter() - started
+    print(f"{args.file} -> {args.target} ({kind}: {counts or 'nothing to write'}; {seconds:.2f} s)")
     return 0

@@ -530,7 +530,8 @@ def _user_properties(params: Params, where: str) -> dict:
         try:
             properties[param.name] = _USER_PARAM_TYPES.get(param.type, str)(param.value)
         except ValueError:
-            raise MzmlError(f"{where}: userParam {param.name!r} {param.value!r} is not of its type {param.type}") from None
+            raise MzmlError(f"{where}: userParam {param.name!r} {param.value!r} is not of its type "
+                            f"{param.type}") from None
     return properties
 
 

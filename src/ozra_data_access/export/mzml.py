@@ -107,7 +107,8 @@ class _MzmlExport:
             self._header(writer, bool(qual), bool(dad))
             with writer.run(id=_xml_id(self._property("RunId") or run.sample_name or "run"),
                             source_file="source" if run.original_file_path else "ozra",
-                            start_time=_date_time(run.measurement_date_time), sample="sample" if run.sample_name else None):
+                            start_time=_date_time(run.measurement_date_time),
+                            sample="sample" if run.sample_name else None):
                 if spectra_total:
                     with writer.spectrum_list(count=spectra_total):
                         for analysis in qual:
@@ -261,7 +262,8 @@ class _MzmlExport:
     def _scan_params(self, stored: StoredDescription) -> list:
         params: list = []
         if stored.retention_time is not None:
-            params.append({"accession": cv.SCAN_START_TIME, "value": stored.retention_time, "unit_accession": cv.MINUTE})
+            params.append({"accession": cv.SCAN_START_TIME, "value": stored.retention_time,
+                           "unit_accession": cv.MINUTE})
         properties = stored.supplemental_properties
         if properties.get("FilterString") is not None:
             params.append({"accession": cv.FILTER_STRING, "value": str(properties["FilterString"])})

@@ -37,7 +37,8 @@ class _TableFile:
     def write(self, batches: Iterable[pyarrow.RecordBatch], leading: dict) -> None:
         """Writes each batch as a row group, the `leading` constant columns (name: (type, value)) first."""
         for batch in batches:
-            columns = [pyarrow.repeat(pyarrow.scalar(value, type_), batch.num_rows) for type_, value in leading.values()]
+            columns = [pyarrow.repeat(pyarrow.scalar(value, type_), batch.num_rows)
+                       for type_, value in leading.values()]
             table = pyarrow.Table.from_arrays(columns + batch.columns, schema=self._schema(leading))
             if self.writer is None:
                 self.writer = pyarrow.parquet.ParquetWriter(self.path, table.schema, compression=self.compression)
@@ -58,7 +59,8 @@ def _where(measurement: int, analysis: int) -> dict:
 
 
 def export_parquet(source: "str | os.PathLike[str]", target: "str | os.PathLike[str]", *, force: bool = False,
-                   compression: str = "zstd", rows: int = tables.BATCH_ROWS, progress: Optional[Callable[[int, Optional[int]], None]] = None) -> dict:
+                   compression: str = "zstd", rows: int = tables.BATCH_ROWS,
+                   progress: Optional[Callable[[int, Optional[int]], None]] = None) -> dict:
     """Writes the Ozra file `source` as the Parquet directory `target`; returns the rows written per
     table name. `target` appears only when complete; an existing one is replaced only with `force`.
     `rows` is the number of points a row group holds (at least; a spectrum is never split).
@@ -82,7 +84,7 @@ def export_parquet(source: "str | os.PathLike[str]", target: "str | os.PathLike[
                     _report(progress, done, total)
                 for a in range(measurement.get_dad_analysis_count()):
                     analysis = measurement.get_dad_analysis(a)
-                    order = _dad_order(analysis)
+                    order = tables.spectrum_order(analysis)
                     files["dad_points"].write(tables.dad_point_batches(analysis, order, rows), _where(m, a))
                     done += len(order)
                     _report(progress, done, total)
@@ -97,11 +99,6 @@ def export_parquet(source: "str | os.PathLike[str]", target: "str | os.PathLike[
             for file in files.values():
                 file.close()
         return {name: file.rows for name, file in files.items() if file.writer is not None}
-
-
-def _dad_order(analysis: Any) -> list[int]:
-    times = [analysis.get_spectrum(i).retention_time for i in range(analysis.get_spectra_count())]
-    return sorted(range(len(times)), key=lambda i: (times[i] is None, times[i] or 0.0))
 
 
 def _spectra_total(ozra: Any) -> int:

@@ -78,10 +78,9 @@ TRACES_SCHEMA = pyarrow.schema([
 
 
 def spectrum_order(analysis: Any) -> list[int]:
-    """The analysis's spectrum indices by retention time (spectrum order among equal times; spectra
+    """The spectrum indices of an MS or DAD analysis by retention time (spectrum order among equal times; spectra
     without a retention time last)."""
-    times = [spectrum_description(analysis.get_spectrum(i)).retention_time
-             for i in range(analysis.get_spectra_count())]
+    times = [analysis.get_spectrum(i).retention_time for i in range(analysis.get_spectra_count())]
     return sorted(range(len(times)), key=lambda i: (times[i] is None, times[i] or 0.0))
 
 
@@ -215,7 +214,8 @@ def ms_spectrum_rows(analysis: Any, order: Optional[Iterable[int]] = None) -> It
             "collision_energy": stored.collision_energy, "scan_low": scan_low, "scan_high": scan_high,
             "total_ion_current": stored.current_total_ion, "base_peak_mz": stored.base_peak_mz,
             "base_peak_intensity": stored.base_peak_intensity,
-            "points": len(spectrum.get_spectrum_points()), "profile_points": len(spectrum.get_profile_spectrum_points()) if has_profile(spectrum) else 0,
+            "points": len(spectrum.get_spectrum_points()),
+            "profile_points": len(spectrum.get_profile_spectrum_points()) if has_profile(spectrum) else 0,
             "native_id": _text(properties.get("NativeId")), "filter_string": _text(properties.get("FilterString")),
             "properties": _properties_text(properties),
         }

@@ -34,18 +34,23 @@ def atomic_directory(target: "str | os.PathLike[str]", force: bool) -> Iterator[
     refuse_existing(target, force)
     path = os.path.abspath(os.fspath(target))
     directory, name = os.path.split(path)
-    remove_stale(directory, name, "dir")
+    for kind in ("dir", "old"):
+        remove_stale(directory, name, kind)
     temporary = temporary_path(directory, name, "dir")
     os.mkdir(temporary)
     try:
         yield temporary
-        if os.path.isdir(path) and not os.path.islink(path):
-            old = temporary_path(directory, name, "old")
-            os.replace(path, old)
+        if not os.path.lexists(path):
             os.replace(temporary, path)
+            return
+        # A directory cannot be renamed over another (nor over a file): the old target steps aside first.
+        old = temporary_path(directory, name, "old")
+        os.replace(path, old)
+        os.replace(temporary, path)
+        if os.path.isdir(old) and not os.path.islink(old):
             shutil.rmtree(old, ignore_errors=True)
         else:
-            os.replace(temporary, path)
+            os.unlink(old)
     except BaseException:
         shutil.rmtree(temporary, ignore_errors=True)
         raise

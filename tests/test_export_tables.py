@@ -148,3 +148,26 @@ def test_an_export_replaces_nothing_unless_forced_and_leaves_nothing_when_it_fai
         export(source, tmp_path / "run.parquet", force=True)
     assert (tmp_path / "run.parquet").is_dir() and not any((tmp_path / "run.parquet").iterdir())
     assert sorted(p.name for p in tmp_path.iterdir()) == ["run.mzML", "run.parquet"]
+
+
+def test_parquet_holds_every_measurement_and_mzml_the_one_asked_for(tmp_path):
+    from ozra_data_access.export import ExportError
+    from ozra_data_access.samples import write_sample
+
+    source = write_sample(tmp_path / "two.ozra", measurements=2, scans=40, dad_spectra=10, seed=4)
+    export(source, tmp_path / "two.parquet")
+    stored = pq.read_table(tmp_path / "two.parquet" / "ms_points.parquet", columns=["measurement", "spectrum_index"])
+    with OzraFile(source) as ozra:
+        expected = [ozra.get_measurement(m).get_qual_analysis(0).to_arrow().num_rows for m in (0, 1)]
+        second = ozra.get_measurement(1)
+        spectra = second.get_qual_analysis(0).get_spectra_count() + second.get_dad_analysis(0).get_spectra_count()
+        traces = sum(len(get(a).traces) for count, get in (
+            (second.get_quan_analysis_count(), second.get_quan_analysis),
+            (second.get_analog_analysis_count(), second.get_analog_analysis)) for a in range(count))
+    counts = stored.group_by("measurement").aggregate([("spectrum_index", "count")]).sort_by("measurement")
+    assert counts.column("spectrum_index_count").to_pylist() == expected
+    pytest.importorskip("psims")
+    assert export(source, tmp_path / "second.mzML", measurement=1) == {"spectra": spectra, "chromatograms": traces}
+    with pytest.raises(ExportError, match="no measurement 2 \\(the file has 2\\)"):
+        export(source, tmp_path / "third.mzML", measurement=2)
+    assert not (tmp_path / "third.mzML").exists()

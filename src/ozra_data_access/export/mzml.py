@@ -30,15 +30,20 @@ import urllib.parse
 from typing import Any, Callable, Optional
 
 import numpy
-from psims.mzml.binary_encoding import encode_array
-from psims.mzml.writer import IndexedMzMLWriter
-from psims.xml import AttrProperty, CVParam, UserParam
+
+from ozra_data_access.export.errors import INSTALL_EXPORT, ExportError
+
+try:
+    from psims.mzml.binary_encoding import encode_array
+    from psims.mzml.writer import IndexedMzMLWriter
+    from psims.xml import AttrProperty, CVParam, UserParam
+except ImportError as error:
+    raise ImportError(f"the mzML export needs psims: {INSTALL_EXPORT} ({error})") from error
 
 from ozra_data_access._internal._enum import DetectorTypes, PolarityTypes, SpectrumTypes
 from ozra_data_access.arrays import spectrum_arrays
 from ozra_data_access.convert import vocabulary as cv
 from ozra_data_access.export.descriptions import StoredDescription, has_profile, spectrum_description, trace_description
-from ozra_data_access.export.errors import ExportError
 from ozra_data_access.export.options import MzmlOptions
 from ozra_data_access.export.targets import atomic_file
 

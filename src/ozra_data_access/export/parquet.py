@@ -17,10 +17,10 @@ from __future__ import annotations
 import os
 from typing import Any, Callable, Iterable, Optional
 
-import pyarrow
-import pyarrow.parquet
+from ozra_data_access.export import tables  # first: it names the extra when pyarrow is missing
 
-from ozra_data_access.export import tables
+import pyarrow  # noqa: E402
+import pyarrow.parquet  # noqa: E402
 from ozra_data_access.export.targets import atomic_directory
 
 

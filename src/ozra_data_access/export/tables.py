@@ -16,7 +16,13 @@ import json
 from typing import Any, Iterable, Iterator, Optional, Sequence
 
 import numpy
-import pyarrow
+
+from ozra_data_access.export.errors import INSTALL_EXPORT
+
+try:
+    import pyarrow
+except ImportError as error:
+    raise ImportError(f"Arrow tables and the Parquet export need pyarrow: {INSTALL_EXPORT} ({error})") from error
 
 from ozra_data_access.arrays import spectrum_arrays
 from ozra_data_access.export.descriptions import has_profile, spectrum_description

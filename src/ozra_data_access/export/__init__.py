@@ -36,7 +36,7 @@ def export(source: "str | os.PathLike[str]", target: "str | os.PathLike[str]", *
            progress: Optional[Callable[[int, Optional[int]], None]] = None) -> dict:
     """Writes the Ozra file `source` as `target`, in the format its name gives; returns what was
     written (counts by kind). mzML holds one measurement (`measurement`) written with `options`;
-    Parquet holds them all, a row group holding about `rows` points (default a million)."""
+    Parquet holds them all, a row group holding about `rows` points (default 262,144)."""
     if not os.path.isfile(source):
         raise ExportError(f"{os.fspath(source)}: no such file")
     if export_format(target) == "parquet":

@@ -8,8 +8,8 @@
 A file is written only for a kind the run has. Each table carries the columns of
 :mod:`ozra_data_access.export.tables` after ``measurement`` and ``analysis`` (and, for traces,
 ``analysis_kind``). Within an analysis the spectra are written by retention time, a row group
-holding about a million points, so a time range reads few row groups; the analyses follow one
-another. Memory holds one row group at a time.
+holding about 262,144 points, so a time range reads few row groups; the analyses follow one
+another. Memory holds one row group at a time, whatever the run's size.
 """
 
 from __future__ import annotations

@@ -28,7 +28,7 @@ from ozra_data_access.arrays import spectrum_arrays
 from ozra_data_access.export.descriptions import has_profile, spectrum_description
 
 #: Rows per record batch (and so per Parquet row group): a time range reads few groups.
-BATCH_ROWS = 1 << 20
+BATCH_ROWS = 1 << 18
 
 POLARITIES = ("POSITIVE", "NEGATIVE", "BOTH")
 

@@ -165,7 +165,8 @@ class MzmlConversion:
         """Writes the Ozra file `target` and returns it; the counts describe this conversion."""
         self._reset_counts()
         with self._reader(self.source) as reader:
-            measurement = _measurement(reader.header, self.source, self._functions(reader))
+            self._own_export = cv.EXPORT_SOFTWARE in reader.header.software
+            measurement = _measurement(reader.header, self.source, self._functions(reader), self._own_export)
             write_file(target, [measurement], point_encoding=self.point_encoding,
                        intensity_width=self.intensity_width or 8, progress=progress)
         return target
@@ -177,7 +178,6 @@ class MzmlConversion:
         are read from the source while the writer stores them, and reading them sets aside the DAD
         spectra and chromatograms that the later functions hold."""
         items = reader.items()
-        self._own_export = cv.EXPORT_SOFTWARE in reader.header.software
         radiation: list = []
         chromatograms: list = []
 
@@ -199,14 +199,28 @@ class MzmlConversion:
                 else None)
             # The writer stores a function's description after its spectra: the list is complete by then.
             yield FunctionData.qual_ms(self._ms_spectra(first, source, conditions),
-                                       acquisition_conditions=conditions.stored)
+                                       acquisition_conditions=conditions.stored,
+                                       supplemental_properties=self._analysis_properties(reader, "qual", 0, 1))
         if radiation:
-            yield self._dad_function(radiation)
+            dad = self._dad_function(radiation)
+            dad.supplemental_properties = self._analysis_properties(reader, "dad", 0, 1)
+            yield dad
         quan, conditions, analog = self._traces(chromatograms)
         if quan:
             yield FunctionData.quan(quan, supplemental_properties={CONDITIONS_PROPERTY: conditions})
-        for detector, traces in analog.items():
-            yield FunctionData.analog(traces, detector_type=detector)
+        for position, (detector, traces) in enumerate(analog.items()):
+            yield FunctionData.analog(traces, detector_type=detector, supplemental_properties=self._analysis_properties(
+                reader, "analog", position, len(analog)))
+
+    def _analysis_properties(self, reader: MzmlReader, kind: str, position: int, count: int) -> dict:
+        """The supplemental properties an export kept for the analysis at `position` of its kind, where
+        the file is an export with as many analyses of the kind as this conversion makes (`count`)."""
+        stored = reader.header.sample.get(USER_PARAM + cv.ANALYSES_PARAM) if self._own_export else None
+        if stored is None:
+            return {}
+        analyses = _user_properties({USER_PARAM + cv.ANALYSES_PARAM: stored}, "the sample")[cv.ANALYSES_PARAM]
+        kept = analyses.get(kind, [])
+        return dict(kept[position]) if len(kept) == count else {}
 
     def _ms_spectra(self, first: MzmlSpectrum, rest: Iterable[MzmlSpectrum],
                     conditions: StoredConditions) -> Iterator[SpectrumData]:
@@ -601,9 +615,16 @@ def _precursor_mz(precursor: Optional[Precursor], where: str) -> tuple[Optional[
 # --- the measurement --------------------------------------------------------------------------------
 
 
-def _measurement(header: MzmlHeader, source: PathType, functions: Iterable[FunctionData]) -> MeasurementData:
-    """The measurement of the run, its description taken from the run, its source file and instrument.
+def _measurement(header: MzmlHeader, source: PathType, functions: Iterable[FunctionData],
+                 own_export: bool = False) -> MeasurementData:
+    """The measurement of the run, its description taken from the run, its source file and instrument
+    (from the description `ozra export` keeps in the sample, in a file it wrote).
     `functions` is consumed by the writer one function at a time."""
+    stored = header.sample.get(USER_PARAM + cv.MEASUREMENT_PARAM) if own_export else None
+    if stored is not None:
+        fields = _user_properties({USER_PARAM + cv.MEASUREMENT_PARAM: stored}, "the sample")[cv.MEASUREMENT_PARAM]
+        described = {name: fields[name] for name in cv.MEASUREMENT_FIELDS if fields.get(name) is not None}
+        return MeasurementData(functions=functions, **described)
     source_file = header.source_file
     file_params = source_file.params if source_file is not None else {}
     instrument = header.instrument

@@ -158,6 +158,16 @@ DETECTOR_CHROMATOGRAMS = {
 #: The software id the mzML export writes: a file with it gives its userParams back as supplemental
 #: properties (other files' userParams are not read).
 EXPORT_SOFTWARE = "ozra_data_access"
+#: The userParam of the export's sample element holding the measurement's description as JSON: the
+#: fields mzML has no place for (sample id, dilution, plate and well, the time as stored...).
+MEASUREMENT_PARAM = "ozra measurement"
+#: ... and the userParam holding the supplemental properties of its analyses, by kind ("qual", "dad",
+#: "analog"), each kind a list in analysis order.
+ANALYSES_PARAM = "ozra analyses"
+MEASUREMENT_FIELDS = ("sample_name", "sample_id", "acquisition_method_file_name", "dilution_factor",
+                      "injection_volume", "original_file_path", "instrument_product_name", "measurement_user_name",
+                      "plate_code", "well_code", "measurement_date_time", "instrument_manufacturer",
+                      "source_file_definition", "supplemental_properties", "hash")
 
 # Instruments and source files.
 INSTRUMENT_SERIAL_NUMBER = "MS:1000529"

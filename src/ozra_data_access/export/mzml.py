@@ -112,8 +112,7 @@ class _MzmlExport:
             self._header(writer, bool(qual), bool(dad))
             with writer.run(id=_xml_id(self._property("RunId") or run.sample_name or "run"),
                             source_file="source" if run.original_file_path else "ozra",
-                            start_time=_date_time(run.measurement_date_time),
-                            sample="sample" if run.sample_name else None):
+                            start_time=_date_time(run.measurement_date_time), sample="sample"):
                 if spectra_total:
                     with writer.spectrum_list(count=spectra_total):
                         for analysis in qual:
@@ -152,9 +151,17 @@ class _MzmlExport:
                              "location": pathlib.Path(os.path.dirname(ozra)).as_uri(),
                              "params": [{"name": "no nativeID format"}]})
         writer.file_description(contents or ["MS1 spectrum"], source_files=source_files)
+        # The sample holds the whole description as stored, for `ozra convert` to give it back.
+        description = {name: getattr(run, name) for name in cv.MEASUREMENT_FIELDS}
+        analyses = {kind: [dict(get(i).supplemental_properties or {}) for i in range(count())] for kind, count, get in (
+            ("qual", run.get_qual_analysis_count, run.get_qual_analysis),
+            ("dad", run.get_dad_analysis_count, run.get_dad_analysis),
+            ("analog", run.get_analog_analysis_count, run.get_analog_analysis))}
+        sample = [_user_param(cv.MEASUREMENT_PARAM, description), _user_param(cv.ANALYSES_PARAM, analyses)]
         if run.sample_name:
-            writer.sample_list([{"id": "sample", "name": str(run.sample_name),
-                                 "params": [{"accession": cv.SAMPLE_NAME, "value": str(run.sample_name)}]}])
+            sample.insert(0, {"accession": cv.SAMPLE_NAME, "value": str(run.sample_name)})
+        writer.sample_list([{"id": "sample", "params": sample,
+                             **({"name": str(run.sample_name)} if run.sample_name else {})}])
         writer.software_list([{"id": cv.EXPORT_SOFTWARE, "version": __version__,
                                "params": [{"name": "custom unreleased software tool", "value": "ozra_data_access"}]}])
         instrument = []

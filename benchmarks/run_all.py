@@ -17,6 +17,9 @@ SIZES = {
     # Parallel efficiency on 2 workers is settled by 60 runs (30 per worker, each ~75 ms);
     # writing 200 sample runs was half of the benchmark.
     "bench_batch": ["--runs", "60"],
+    # Spectra per second and the to_arrow() ratio are flat in the run's size; the memory rows compare
+    # the run with one of four times its spectra, whatever the size.
+    "bench_export": ["--scans", "1000", "--points", "300"],
     # The synthetic run's rows are ratios to pyteomics (linear in the spectra); the real file's
     # rows are unchanged. The head-to-head (benchmarks/peers) measures 20,000 spectra.
     "bench_mzml": ["--spectra", "1000"],

@@ -42,3 +42,11 @@ def spectrum(retention_time, points=((100.0, 1.0),), **fields):
     x = [p[0] for p in points]
     intensity = [p[1] for p in points]
     return SpectrumData(retention_time=retention_time, x=x, intensity=intensity, **fields)
+
+
+@pytest.fixture(scope="session")
+def converted_runs(tmp_path_factory):
+    """`converted_runs(name)`: the shared run `name` converted to an Ozra file (once per session)."""
+    from export_runs import ConvertedRuns
+
+    return ConvertedRuns(tmp_path_factory.mktemp("converted_runs"))

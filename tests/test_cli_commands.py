@@ -152,6 +152,23 @@ def test_convert_keeps_the_source_and_an_existing_target_unless_forced(tmp_path)
     assert ozra("tic", target, "--csv", "-").stdout.count("\n") == 4
 
 
+@pytest.mark.parametrize("target, options", [("run.mzML.gz", ["--numpress"]), ("run.parquet", [])])
+def test_export_keeps_an_existing_target_unless_forced_and_names_what_it_wrote(files, tmp_path, target, options):
+    pytest.importorskip("psims")
+    pytest.importorskip("pynumpress")
+    out = tmp_path / target
+    done = ozra("export", files["uv"], out, *options)
+    assert done.returncode == 0 and done.stderr == "", done.stderr
+    assert ("10 spectra" if target.endswith(".gz") else "7,462 ms points, 5 ms spectra, 2,005 dad points") in done.stdout
+    written = sorted(p.name for p in out.iterdir()) if out.is_dir() else out.read_bytes()
+    refused = ozra("export", files["uv"], out)
+    assert refused.returncode == 1 and "the target exists (use --force" in refused.stderr
+    assert (sorted(p.name for p in out.iterdir()) if out.is_dir() else out.read_bytes()) == written
+    assert ozra("export", files["uv"], out, "--force", *options).returncode == 0
+    wrong = ozra("export", files["uv"], tmp_path / "run.csv")
+    assert wrong.returncode == 1 and "must end with .mzML, .mzML.gz or .parquet" in wrong.stderr
+
+
 def test_info_groups_precursor_conditions_and_counts_spectra(files):
     done = ozra("info", files["dda"])
     assert done.returncode == 0, done.stderr

@@ -26,3 +26,14 @@ def test_profile_conversion_without_scipy_names_the_command_line_option(tmp_path
                                    f"sys.exit(main(['convert', {str(source)!r}, {str(tmp_path / 'out.ozra')!r}]))")
     assert result.returncode == 1
     assert "or convert with --profile-only (profile_only=True in Python)" in result.stderr
+
+
+def test_export_without_psims_or_pyarrow_names_the_export_extra(tmp_path):
+    from ozra_data_access.samples import write_sample
+
+    source = write_sample(tmp_path / "run.ozra", scans=12, dad_spectra=4)
+    for module, target in (("psims", "run.mzML"), ("pyarrow", "run.parquet")):
+        result = _run_without(module, "from ozra_data_access.cli import main; "
+                                       f"sys.exit(main(['export', {str(source)!r}, {str(tmp_path / target)!r}]))")
+        assert result.returncode == 1 and "pip install 'ozra_data_access[export]'" in result.stderr, result.stderr
+        assert not (tmp_path / target).exists()

@@ -228,6 +228,13 @@ class _FunctionAnalysis:
                             for index, record in enumerate(self._read_index())]
         return list(self._traces)
 
+    def to_arrow(self):
+        """Every trace point as a pyarrow Table, one row per point, traces in order: trace_index, label,
+        unit, retention_time (minutes), intensity. Needs pyarrow (the [export] extra)."""
+        from ozra_data_access.export.tables import trace_table
+
+        return trace_table(self)
+
     def _condition_of(self, spectrum_index):
         return None
 

@@ -42,6 +42,8 @@ class _FunctionAnalysis:
     def get_trace(self, index: int) -> Trace: ...
     @property
     def traces(self) -> list[Trace]: ...
+    def to_arrow(self) -> Any:
+        """Every trace point as a pyarrow Table (trace_index, label, unit, retention_time, intensity)."""
 
 class QuanAnalysis(_FunctionAnalysis):
     """A quantitative (targeted MS) analysis: one trace per monitored reaction or ion."""

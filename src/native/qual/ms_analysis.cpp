@@ -461,6 +461,14 @@ PyObject* qual_get_xic_matrix(PyObject* self, PyObject* const* args, Py_ssize_t 
     });
 }
 
+// The long table of every point, built by ozra_data_access.export.tables from the native point columns.
+PyObject* qual_to_arrow(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        py::Ref tables = py::Ref::checked(PyImport_ImportModule("ozra_data_access.export.tables"));
+        return py::call_method(tables.get(), state().names.qual_table, self);
+    });
+}
+
 PyMethodDef qual_methods[] = {
     {"_QualAnalysis__create_instance", py::method_cast(qual_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
@@ -500,6 +508,11 @@ PyMethodDef qual_methods[] = {
      "default the spectra's own extent), each bin holding the largest ('max') or the summed ('sum')\n"
      "intensity of its points: a BinnedMap. An empty bin holds NaN ('max') or 0 ('sum'); NaN\n"
      "and -inf intensities are passed over."},
+    {"to_arrow", qual_to_arrow, METH_NOARGS,
+     "to_arrow()\n--\n\n"
+     "Every point of every spectrum as a pyarrow Table, one row per point in spectrum order: spectrum_index,\n"
+     "retention_time, ms_level, polarity, condition_index (into unique_acquisition_conditions), profile,\n"
+     "x, intensity. Needs pyarrow (the [export] extra)."},
     {"find_nearest_spectrum", py::method_cast(qual_find_nearest_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},

@@ -89,6 +89,8 @@ struct QualNames {
     py::Kept unique_acquisition_conditions = py::intern("unique_acquisition_conditions");
     py::Kept xic_matrix = py::intern("_xic_matrix");
     py::Kept binned_map = py::intern("_binned_map");
+    py::Kept qual_table = py::intern("qual_table");
+    py::Kept dad_table = py::intern("dad_table");
     py::Kept condition_label = py::intern("[AcquisitionCondition] ");
     py::Kept mz_range_label = py::intern(", [Extract m/z Range] ");
     py::Kept time_range_label = py::intern(", [Retention Time Range] ");

@@ -1,4 +1,4 @@
-"""Many runs at once: targeted extraction, chromatograms and conversion across a cohort, on Dask.
+"""Many runs at once: targeted extraction, chromatograms, conversion and export across a cohort, on Dask.
 
     from ozra_data_access.batch import extract_xics
     result = extract_xics(paths, "targets.csv")                 # local threads
@@ -20,6 +20,7 @@ except ImportError as error:
     raise ImportError(f"ozra_data_access.batch needs the [batch] extra (dask, distributed, pandas, pyarrow): "
                       f"pip install 'ozra_data_access[batch]' ({error})") from error
 
+from ozra_data_access.batch.export import ExportResult, export_files
 from ozra_data_access.batch.jobs import (
     BatchResult,
     ConversionResult,
@@ -34,10 +35,12 @@ from ozra_data_access.targets import Target, TargetError, read_targets
 __all__ = [
     "BatchResult",
     "ConversionResult",
+    "ExportResult",
     "LOCAL_SCHEDULERS",
     "Target",
     "TargetError",
     "convert_files",
+    "export_files",
     "extract_chromatograms",
     "extract_dad_chromatograms",
     "extract_xics",

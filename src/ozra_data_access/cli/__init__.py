@@ -18,7 +18,7 @@ from typing import Iterator
 from ozra_data_access.cli.arguments import CommandError, Parser, UsageError, common_options
 
 # The subcommand modules, in the order `ozra --help` lists them.
-COMMANDS = ("info", "chromatograms", "spectrum", "dad", "trace", "view", "convert", "verify", "batch", "demo")
+COMMANDS = ("info", "chromatograms", "spectrum", "dad", "trace", "view", "convert", "export", "verify", "batch", "demo")
 
 # 128 + SIGPIPE, what a command killed by a closed pipe reports to the shell.
 CLOSED_PIPE_STATUS = 141

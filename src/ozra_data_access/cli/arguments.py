@@ -46,6 +46,18 @@ def add_point_encoding(parser: Parser) -> None:
                              "readable only by readers that know it)")
 
 
+def add_mzml_options(parser: Parser) -> None:
+    """How the exporting commands write mzML binary arrays."""
+    parser.add_argument("--compression", choices=("zlib", "none"), default="zlib",
+                        help="compression of the mzML binary arrays (default zlib)")
+    parser.add_argument("--precision", type=int, choices=(32, 64), default=64,
+                        help="bits per value of the mzML binary arrays (default 64: every value exact)")
+    parser.add_argument("--numpress", action="store_true",
+                        help="MS-Numpress the mzML arrays: linear prediction for m/z, wavelengths and times, "
+                             "short logged float for intensities (needs pynumpress; arrays with values below "
+                             "zero are written without it)")
+
+
 def add_file(parser: Parser) -> None:
     parser.add_argument("file", metavar="FILE", help="the Ozra file to read")
 

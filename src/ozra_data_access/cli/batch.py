@@ -4,6 +4,7 @@
     ozra batch tic --out tic.parquet FILES...
     ozra batch dad --window 250:260 --out dad.parquet FILES...
     ozra batch convert --out-dir converted/ FILES...
+    ozra batch export --out-dir exported/ --format mzML.gz FILES...
 
 Local threads by default; --scheduler names a running Dask scheduler (tcp://host:8786) or one of
 Dask's local schedulers. Each failed file is named on stderr and in the errors table beside the
@@ -15,14 +16,20 @@ from __future__ import annotations
 import argparse
 import sys
 
-from ozra_data_access.cli.arguments import CommandError, add_point_encoding, positive_int, value_range
+from ozra_data_access.cli.arguments import (
+    CommandError,
+    add_mzml_options,
+    add_point_encoding,
+    positive_int,
+    value_range,
+)
 
 
 def register(commands, common) -> None:
     parser = commands.add_parser("batch", parents=[common], help="run an extraction or conversion over many files on Dask",
                                  description=__doc__.split("\n\n")[0])
     jobs = parser.add_subparsers(dest="job", required=True, metavar="JOB",
-                                 help="what to run: xic, tic, dad or convert")
+                                 help="what to run: xic, tic, dad, convert or export")
 
     xic = _job(jobs, common, "xic", run_xic, "the XICs of a target table in every file")
     xic.add_argument("--targets", required=True, metavar="CSV",
@@ -45,6 +52,14 @@ def register(commands, common) -> None:
     convert.add_argument("--out-dir", required=True, metavar="DIR", help="where the .ozra files go (run.mzML -> DIR/run.ozra)")
     convert.add_argument("--force", action="store_true", help="replace existing Ozra files")
     add_point_encoding(convert)
+
+    export = _job(jobs, common, "export", run_export, "export many Ozra files as mzML or Parquet in parallel")
+    export.add_argument("--out-dir", required=True, metavar="DIR",
+                        help="where the exports go (run.ozra -> DIR/run.mzML.gz, DIR/run.parquet...)")
+    export.add_argument("--format", choices=("mzML", "mzML.gz", "parquet"), default="mzML.gz",
+                        help="what to write (default mzML.gz)")
+    export.add_argument("--force", action="store_true", help="replace existing exports")
+    add_mzml_options(export)
 
 
 def _job(jobs, common, name, run, help_text):
@@ -114,4 +129,18 @@ def run_convert(args) -> int:
                                     **_options(args))
     for row in result.conversions.itertuples(index=False):
         print(f"{row.source} -> {row.target} ({row.bytes:,} bytes, {row.seconds:.2f} s): {row.analyses}")
+    return _report(args, result.errors)
+
+
+def run_export(args) -> int:
+    from ozra_data_access.export import ExportError, MzmlOptions
+
+    try:
+        options = MzmlOptions(compression=args.compression, precision=args.precision, numpress=args.numpress)
+    except ExportError as error:
+        raise CommandError(str(error)) from None
+    result = _batch().export_files(args.files, args.out_dir, format=args.format, options=options, force=args.force,
+                                   **_options(args))
+    for row in result.exports.itertuples(index=False):
+        print(f"{row.source} -> {row.target} ({row.seconds:.2f} s): {row.written}")
     return _report(args, result.errors)

@@ -34,6 +34,7 @@ all its spectra (None where its spectra's filter strings differ).
 
 from __future__ import annotations
 
+import json
 import math
 import os
 import re
@@ -90,20 +91,6 @@ _DETECTOR_OF_CHROMATOGRAM = {
 }
 
 
-#: Per-spectrum terms kept as supplemental properties: key -> (where the term is, accession, type).
-#: "NativeId" (the spectrum's id) and "FilterString" are kept too.
-SPECTRUM_TERMS = {
-    "ChargeState": ("selected ion", "MS:1000041", int),
-    "PrecursorIntensity": ("selected ion", "MS:1000042", float),
-    "IonInjectionTime": ("scan", "MS:1000927", float),  # in milliseconds
-    "PresetScanConfiguration": ("scan", "MS:1000616", int),
-    # Ion mobility of the whole spectrum; per-peak mobility arrays are not stored (reported).
-    "InverseReducedIonMobility": ("scan", "MS:1002815", float),  # 1/K0, in V*s/cm^2
-    "IonMobilityDriftTime": ("scan", "MS:1002476", float),  # in milliseconds
-    "FaimsCompensationVoltage": ("scan", "MS:1001581", float),  # in volts
-}
-
-
 class UnsortedPointsWarning(UserWarning):
     """Some spectra or chromatograms of the source had x values out of order; they were stored sorted."""
 
@@ -151,6 +138,7 @@ class MzmlConversion:
 
     def __init__(self, source: PathType, *, point_encoding: str = "zstd", intensity_width: Optional[int] = None,
                  profile_only: bool = False, reader: Callable[[PathType], Any] = MzmlReader):
+        self._own_export = False
         if intensity_width not in (None, 4, 8):
             raise ValueError(f"intensity width is None, 4 or 8 bytes, not {intensity_width!r}")
         self.source = source
@@ -177,7 +165,8 @@ class MzmlConversion:
         """Writes the Ozra file `target` and returns it; the counts describe this conversion."""
         self._reset_counts()
         with self._reader(self.source) as reader:
-            measurement = _measurement(reader.header, self.source, self._functions(reader))
+            self._own_export = cv.EXPORT_SOFTWARE in reader.header.software
+            measurement = _measurement(reader.header, self.source, self._functions(reader), self._own_export)
             write_file(target, [measurement], point_encoding=self.point_encoding,
                        intensity_width=self.intensity_width or 8, progress=progress)
         return target
@@ -210,14 +199,28 @@ class MzmlConversion:
                 else None)
             # The writer stores a function's description after its spectra: the list is complete by then.
             yield FunctionData.qual_ms(self._ms_spectra(first, source, conditions),
-                                       acquisition_conditions=conditions.stored)
+                                       acquisition_conditions=conditions.stored,
+                                       supplemental_properties=self._analysis_properties(reader, "qual", 0, 1))
         if radiation:
-            yield self._dad_function(radiation)
+            dad = self._dad_function(radiation)
+            dad.supplemental_properties = self._analysis_properties(reader, "dad", 0, 1)
+            yield dad
         quan, conditions, analog = self._traces(chromatograms)
         if quan:
             yield FunctionData.quan(quan, supplemental_properties={CONDITIONS_PROPERTY: conditions})
-        for detector, traces in analog.items():
-            yield FunctionData.analog(traces, detector_type=detector)
+        for position, (detector, traces) in enumerate(analog.items()):
+            yield FunctionData.analog(traces, detector_type=detector, supplemental_properties=self._analysis_properties(
+                reader, "analog", position, len(analog)))
+
+    def _analysis_properties(self, reader: MzmlReader, kind: str, position: int, count: int) -> dict:
+        """The supplemental properties an export kept for the analysis at `position` of its kind, where
+        the file is an export with as many analyses of the kind as this conversion makes (`count`)."""
+        stored = reader.header.sample.get(USER_PARAM + cv.ANALYSES_PARAM) if self._own_export else None
+        if stored is None:
+            return {}
+        analyses = _user_properties({USER_PARAM + cv.ANALYSES_PARAM: stored}, "the sample")[cv.ANALYSES_PARAM]
+        kept = analyses.get(kind, [])
+        return dict(kept[position]) if len(kept) == count else {}
 
     def _ms_spectra(self, first: MzmlSpectrum, rest: Iterable[MzmlSpectrum],
                     conditions: StoredConditions) -> Iterator[SpectrumData]:
@@ -259,7 +262,10 @@ class MzmlConversion:
             intensity_width=self._width(intensity),
         )
         _take_summary(spectrum, params, where)
-        if spectrum_type == SpectrumTypes.PROFILE:
+        other = self._other_representation(item, spectrum_type, where)
+        if other is not None:
+            self._keep_both(spectrum, spectrum_type, other)
+        elif spectrum_type == SpectrumTypes.PROFILE:
             self._profile(spectrum, where)
         spectrum.acquisition_condition_index = conditions.index_of(
             spectrum, None if filter_param is None else filter_param.value)
@@ -274,6 +280,28 @@ class MzmlConversion:
             return
         spectrum.x, spectrum.intensity = pick_peaks(spectrum.x, spectrum.intensity, where)
         self.picked_spectra += 1
+
+    def _other_representation(self, item: MzmlSpectrum, spectrum_type: SpectrumTypes,
+                              where: str) -> Optional[tuple[np.ndarray, np.ndarray]]:
+        """The points of the spectrum's other representation, where it has them in arrays of their own
+        (the centroid points of a profile spectrum, the profile points of any other), sorted by x."""
+        x_kind, intensity_kind = (cv.CENTROID_MZ_ARRAY, cv.CENTROID_INTENSITY_ARRAY) \
+            if spectrum_type == SpectrumTypes.PROFILE else (cv.PROFILE_MZ_ARRAY, cv.PROFILE_INTENSITY_ARRAY)
+        if x_kind not in item.arrays and intensity_kind not in item.arrays:
+            return None
+        x, intensity, _ = self._array_pair(item, x_kind, (intensity_kind,), where)
+        return x, intensity
+
+    def _keep_both(self, spectrum: SpectrumData, spectrum_type: SpectrumTypes,
+                   other: tuple[np.ndarray, np.ndarray]) -> None:
+        """Stores the source's own centroid and profile points, neither derived from the other."""
+        if spectrum_type == SpectrumTypes.PROFILE:
+            spectrum.profile_x, spectrum.profile_intensity = spectrum.x, spectrum.intensity
+            spectrum.x, spectrum.intensity = other
+        else:
+            spectrum.profile_x, spectrum.profile_intensity = other
+        spectrum.is_profile_spectrum_measured = True
+        spectrum.intensity_width = self._width(np.concatenate([spectrum.intensity, spectrum.profile_intensity]))
 
     def _dad_function(self, items: list) -> FunctionData:
         spectra = []
@@ -330,7 +358,7 @@ class MzmlConversion:
                 properties = trace.supplemental_properties
                 if kind is not None:
                     properties["ChromatogramType"] = cv.DETECTOR_CHROMATOGRAMS[kind]
-                    properties["DetectorType"] = cv.DETECTOR_CHROMATOGRAMS[kind].removesuffix(" chromatogram")
+                    properties.setdefault("DetectorType", cv.DETECTOR_CHROMATOGRAMS[kind].removesuffix(" chromatogram"))
                 analog.setdefault(_DETECTOR_OF_CHROMATOGRAM.get(kind, DetectorTypes.ANALOG), []).append(trace)
         self.quan_traces += len(quan)
         self.analog_traces += sum(len(traces) for traces in analog.values())
@@ -385,10 +413,18 @@ class MzmlConversion:
                 where: str) -> tuple[np.ndarray, np.ndarray, dict]:
         """x and intensity in increasing x (sorted if need be, and counted), and the item's first
         supplemental properties. A time array is converted to minutes."""
-        properties: dict = {"NativeId": item.id}
         self.unread_arrays.update(item.unread_arrays)
+        x, intensity, properties = self._array_pair(item, x_kind, cv.VALUE_ARRAYS, where)
+        if self._own_export:
+            properties.update(_user_properties(item.params, where))
+        return x, intensity, properties
+
+    def _array_pair(self, item: Union[MzmlSpectrum, MzmlChromatogram], x_kind: str, intensity_kinds: Iterable[str],
+                    where: str) -> tuple[np.ndarray, np.ndarray, dict]:
+        """The points of the x array `x_kind` and the first present of `intensity_kinds`, as `_points`."""
+        properties: dict = {"NativeId": item.id}
         x_array = item.arrays.get(x_kind)
-        intensity_array = next((item.arrays[k] for k in cv.VALUE_ARRAYS if k in item.arrays), None)
+        intensity_array = next((item.arrays[k] for k in intensity_kinds if k in item.arrays), None)
         if x_array is None and intensity_array is None:
             return np.empty(0), np.empty(0), properties
         if x_array is None or intensity_array is None:
@@ -479,14 +515,38 @@ def _representation(params: Params) -> tuple[SpectrumTypes, Optional[bool]]:
 
 
 def _take_terms(properties: dict, item: MzmlSpectrum, precursor: Optional[Precursor], where: str) -> None:
-    """The per-spectrum terms a user looks for, under the keys of `SPECTRUM_TERMS`."""
+    """The per-spectrum terms a user looks for, under the keys of `cv.SPECTRUM_TERMS`."""
     sources = {"scan": item.scan, "selected ion": {} if precursor is None else precursor.selected_ion}
-    for key, (place, accession, kind) in SPECTRUM_TERMS.items():
+    for key, (place, accession, kind, _unit) in cv.SPECTRUM_TERMS.items():
         param = sources[place].get(accession)
         if param is None:
             continue
         number = _value(param, where)
         properties[key] = int(number) if kind is int and number.is_integer() else number
+
+
+#: How the userParams of an exported file give their values back, by their type.
+_USER_PARAM_TYPES = {
+    "xsd:boolean": lambda text: text == "true",
+    "xsd:long": int,
+    "xsd:int": int,
+    "xsd:double": float,
+    "json": json.loads,
+}
+
+
+def _user_properties(params: Params, where: str) -> dict:
+    """The supplemental properties an export wrote as the userParams of a spectrum or chromatogram."""
+    properties = {}
+    for key, param in params.items():
+        if not key.startswith(USER_PARAM):
+            continue
+        try:
+            properties[param.name] = _USER_PARAM_TYPES.get(param.type, str)(param.value)
+        except ValueError:
+            raise MzmlError(f"{where}: userParam {param.name!r} {param.value!r} is not of its type "
+                            f"{param.type}") from None
+    return properties
 
 
 def _take_summary(spectrum: SpectrumData, params: Params, where: str) -> None:
@@ -555,9 +615,16 @@ def _precursor_mz(precursor: Optional[Precursor], where: str) -> tuple[Optional[
 # --- the measurement --------------------------------------------------------------------------------
 
 
-def _measurement(header: MzmlHeader, source: PathType, functions: Iterable[FunctionData]) -> MeasurementData:
-    """The measurement of the run, its description taken from the run, its source file and instrument.
+def _measurement(header: MzmlHeader, source: PathType, functions: Iterable[FunctionData],
+                 own_export: bool = False) -> MeasurementData:
+    """The measurement of the run, its description taken from the run, its source file and instrument
+    (from the description `ozra export` keeps in the sample, in a file it wrote).
     `functions` is consumed by the writer one function at a time."""
+    stored = header.sample.get(USER_PARAM + cv.MEASUREMENT_PARAM) if own_export else None
+    if stored is not None:
+        fields = _user_properties({USER_PARAM + cv.MEASUREMENT_PARAM: stored}, "the sample")[cv.MEASUREMENT_PARAM]
+        described = {name: fields[name] for name in cv.MEASUREMENT_FIELDS if fields.get(name) is not None}
+        return MeasurementData(functions=functions, **described)
     source_file = header.source_file
     file_params = source_file.params if source_file is not None else {}
     instrument = header.instrument

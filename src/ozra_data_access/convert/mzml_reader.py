@@ -25,12 +25,14 @@ _ROOTS = ("mzML", "indexedmzML")
 
 
 class Param(NamedTuple):
-    """One cvParam: its value text, its name, and its unit's accession and name (None without a unit)."""
+    """One cvParam: its value text, its name, and its unit's accession and name (None without a unit);
+    a userParam also has the type of its value (an XML Schema type name, or None)."""
 
     value: str
     name: str
     unit: Optional[str]
     unit_name: Optional[str]
+    type: Optional[str] = None
 
 
 #: The cvParams of an element (and of the groups it refers to), by accession; its userParams by
@@ -104,6 +106,7 @@ class MzmlHeader:
     sample_name: Optional[str] = None
     sample: Params = field(default_factory=dict)
     instrument: Params = field(default_factory=dict)
+    software: list = field(default_factory=list)  # the ids of the softwareList's software
 
 
 class _Tags:
@@ -242,6 +245,8 @@ class MzmlReader:
                 samples[element.get("id")] = (element.get("id"), element.get("name"), self._params(element))
             elif local == "instrumentConfiguration":
                 instruments[element.get("id")] = self._params(element)
+            elif local == "software":
+                header.software.append(element.get("id"))
         raise MzmlError(f"{self.source}: the file has no <run> element")
 
     def _params(self, element) -> Params:
@@ -255,7 +260,8 @@ class MzmlReader:
             elif child.tag == tags.user_param:
                 a = child.attrib
                 params[USER_PARAM + a.get("name", "")] = Param(a.get("value", ""), a.get("name", ""),
-                                                              a.get("unitAccession"), a.get("unitName"))
+                                                              a.get("unitAccession"), a.get("unitName"),
+                                                              a.get("type"))
             elif child.tag == tags.group_ref:
                 group = self._groups.get(child.get("ref"))
                 if group is None:
@@ -314,13 +320,17 @@ class MzmlReader:
         for array in element.iterfind(self._tags.array):
             params = self._params(array)
             kind = next((accession for accession in cv.ARRAY_KINDS if accession in params), None)
+            named = params.get(cv.NON_STANDARD_ARRAY)
+            if kind is None and named is not None and named.value in cv.REPRESENTATION_ARRAYS:
+                kind = named.value  # kept under its name: the other representation of the points
             if kind is None:
                 unread.append(_array_name(params))
                 continue
+            kind_param = params[kind] if kind in params else Param("", kind, None, None)
             binary = array.find(self._tags.binary)
             text = None if binary is None else binary.text
             length = declared if array.get("arrayLength") is None else _declared_length(array.get("arrayLength"), where)
-            arrays[kind] = Array(decode_array(text, params, f"{where}, {params[kind].name}", length), params[kind])
+            arrays[kind] = Array(decode_array(text, params, f"{where}, {kind_param.name}", length), kind_param)
             declared_lengths[kind] = length
         # Arrays that disagree with each other are named by the spectrum's or chromatogram's own check.
         if len({len(array.values) for array in arrays.values()}) == 1:

@@ -1,4 +1,5 @@
-"""The accessions of the PSI-MS and unit ontologies that the mzML converter reads.
+"""The accessions of the PSI-MS and unit ontologies that the mzML converter reads and the mzML export
+writes: one table for both directions.
 
 Only these terms are interpreted; every other cvParam is left unread.
 """
@@ -26,12 +27,27 @@ FILTER_STRING = "MS:1000512"
 SCAN_WINDOW_LOWER = "MS:1000501"
 SCAN_WINDOW_UPPER = "MS:1000500"
 
+#: Per-spectrum terms kept as supplemental properties, and written back from them:
+#: key -> (where the term is, accession, type, unit accession or None). "NativeId" (the spectrum's id)
+#: and "FilterString" (FILTER_STRING) are kept too.
+SPECTRUM_TERMS = {
+    "ChargeState": ("selected ion", "MS:1000041", int, None),
+    "PrecursorIntensity": ("selected ion", "MS:1000042", float, "MS:1000131"),  # number of detector counts
+    "IonInjectionTime": ("scan", "MS:1000927", float, "UO:0000028"),  # in milliseconds
+    "PresetScanConfiguration": ("scan", "MS:1000616", int, None),
+    # Ion mobility of the whole spectrum; per-peak mobility arrays are not stored (reported).
+    "InverseReducedIonMobility": ("scan", "MS:1002815", float, "MS:1002814"),  # 1/K0, in V*s/cm^2
+    "IonMobilityDriftTime": ("scan", "MS:1002476", float, "UO:0000028"),  # in milliseconds
+    "FaimsCompensationVoltage": ("scan", "MS:1001581", float, "UO:0000218"),  # in volts
+}
+
 # Precursors.
 COLLISION_ENERGY = "MS:1000045"
 SELECTED_ION_MZ = "MS:1000744"
 ISOLATION_TARGET = "MS:1000827"
 ISOLATION_LOWER_OFFSET = "MS:1000828"
 ISOLATION_UPPER_OFFSET = "MS:1000829"
+NO_COMBINATION = "MS:1000795"
 
 # Binary data arrays: the kinds read, their number types and compressions.
 MZ_ARRAY = "MS:1000514"
@@ -80,6 +96,25 @@ UNSUPPORTED_COMPRESSIONS = {
     "MS:1003826": "coordinate grid encoding",
 }
 
+#: The array kinds' units and the MS-Numpress compressions the mzML export writes.
+MZ_UNIT = "MS:1000040"
+NANOMETER = "UO:0000018"
+MINUTE = "UO:0000031"
+ELECTRONVOLT = "UO:0000266"
+NUMBER_OF_DETECTOR_COUNTS = "MS:1000131"
+NON_STANDARD_ARRAY = "MS:1000786"
+#: Non-standard arrays holding a spectrum's other representation beside its own arrays: the
+#: centroid points of a profile spectrum, the profile points of a centroid spectrum. The mzML export
+#: writes them (each with its own arrayLength) and the converter stores them in place of picking.
+CENTROID_MZ_ARRAY = "centroid m/z array"
+CENTROID_INTENSITY_ARRAY = "centroid intensity array"
+PROFILE_MZ_ARRAY = "profile m/z array"
+PROFILE_INTENSITY_ARRAY = "profile intensity array"
+REPRESENTATION_ARRAYS = frozenset({CENTROID_MZ_ARRAY, CENTROID_INTENSITY_ARRAY, PROFILE_MZ_ARRAY,
+                                   PROFILE_INTENSITY_ARRAY})
+NUMPRESS_LINEAR = "MS:1002312"
+NUMPRESS_SLOF = "MS:1002314"
+
 # Units of time: minutes per unit as (numerator, denominator), so that seconds become exactly value / 60.
 MINUTES_PER_UNIT = {
     "UO:0000031": (1, 1),  # minute
@@ -119,6 +154,20 @@ DETECTOR_CHROMATOGRAMS = {
     "MS:1003020": "flow rate chromatogram",
     "MS:1002715": "temperature chromatogram",
 }
+
+#: The software id the mzML export writes: a file with it gives its userParams back as supplemental
+#: properties (other files' userParams are not read).
+EXPORT_SOFTWARE = "ozra_data_access"
+#: The userParam of the export's sample element holding the measurement's description as JSON: the
+#: fields mzML has no place for (sample id, dilution, plate and well, the time as stored...).
+MEASUREMENT_PARAM = "ozra measurement"
+#: ... and the userParam holding the supplemental properties of its analyses, by kind ("qual", "dad",
+#: "analog"), each kind a list in analysis order.
+ANALYSES_PARAM = "ozra analyses"
+MEASUREMENT_FIELDS = ("sample_name", "sample_id", "acquisition_method_file_name", "dilution_factor",
+                      "injection_volume", "original_file_path", "instrument_product_name", "measurement_user_name",
+                      "plate_code", "well_code", "measurement_date_time", "instrument_manufacturer",
+                      "source_file_definition", "supplemental_properties", "hash")
 
 # Instruments and source files.
 INSTRUMENT_SERIAL_NUMBER = "MS:1000529"

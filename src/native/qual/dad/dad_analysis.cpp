@@ -64,6 +64,14 @@ PyObject* dad_get_max_plot(PyObject* self, PyObject* const* args, Py_ssize_t nar
     });
 }
 
+// The long table of every point, built by ozra_data_access.export.tables from the native point columns.
+PyObject* dad_to_arrow(PyObject* self, PyObject*) {
+    return py::guard([&] {
+        py::Ref tables = py::Ref::checked(PyImport_ImportModule("ozra_data_access.export.tables"));
+        return py::call_method(tables.get(), state().names.dad_table, self);
+    });
+}
+
 PyMethodDef dad_methods[] = {
     {"_DADAnalysis__create_instance", py::method_cast(dad_create_instance),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
@@ -90,6 +98,10 @@ PyMethodDef dad_methods[] = {
      "equal bins over the retention-time and wavelength windows (both ends inside; by default the\n"
      "spectra's own extent), each bin holding the largest ('max') or the summed ('sum') absorbance:\n"
      "a BinnedMap. An empty bin holds NaN ('max') or 0 ('sum'); NaN and -inf absorbances are passed over."},
+    {"to_arrow", dad_to_arrow, METH_NOARGS,
+     "to_arrow()\n--\n\n"
+     "Every point of every spectrum as a pyarrow Table, one row per point in spectrum order: spectrum_index,\n"
+     "retention_time, wavelength, intensity. Needs pyarrow (the [export] extra)."},
     {"find_nearest_spectrum", py::method_cast(dad_find_nearest_spectrum),
      METH_FASTCALL | METH_KEYWORDS,
      "find_nearest_spectrum(retention_time)\n--\n\nThe spectrum whose retention time is nearest (lowest index on ties)."},

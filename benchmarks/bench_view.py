@@ -34,7 +34,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from timing import best_of  # noqa: E402
 
-CHROMIUM = "/usr/bin/chromium"
+sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+from view_page import CHROMIUM, click_chromatogram  # noqa: E402
+
 RUN_MINUTES = 30.0
 
 
@@ -98,18 +100,6 @@ def after(page, mark, act):
     return page.evaluate(f"window.ozraView.marks[{mark!r}] - window.benchmarkStart")
 
 
-def click_tic(page, fraction):
-    where = page.evaluate("""(fraction) => {
-        const plot = document.getElementById('chrom');
-        const trace = plot.data.find((d) => d.meta === 'chromatogram');
-        const k = Math.floor(fraction * (trace.x.length - 1));
-        const layout = plot._fullLayout, box = plot.getBoundingClientRect();
-        return {x: box.left + layout._size.l + layout.xaxis.l2p(trace.x[k]),
-                y: box.top + layout._size.t + layout.yaxis.l2p(trace.y[k])};
-    }""", fraction)
-    page.mouse.click(where["x"], where["y"])
-
-
 def page_times(url, repeats):
     from playwright.sync_api import sync_playwright
 
@@ -128,7 +118,7 @@ def page_times(url, repeats):
             page.goto(url + "#views=ms,spectrum,msmap")
             page.wait_for_function("window.ozraView && window.ozraView.ready", timeout=120_000)
             page.evaluate(LISTEN)
-            times["spectrum after a click"].append(after(page, "spectrum", lambda: click_tic(page, 0.2 + 0.1 * r)))
+            times["spectrum after a click"].append(after(page, "spectrum", lambda: click_chromatogram(page, 0.2 + 0.1 * r)))
             mz = page.evaluate(f"document.getElementById('spectrum').data.at(-1).csv_x[{10 + r}]")
             page.fill("#mz", repr(mz))
             times["XIC after typing an m/z"].append(after(page, "xic", lambda: page.dispatch_event("#mz", "change")))

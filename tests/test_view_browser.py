@@ -15,10 +15,10 @@ from ozra_data_access.convert import convert
 from ozra_data_access.qual import ChromatogramFilterOption
 from ozra_data_access.view import Runs, ViewerServer
 from shared_data import DATA, VENDOR
+from view_page import CHROMIUM, click_chromatogram
 
-CHROMIUM = pathlib.Path("/usr/bin/chromium")
 sync_api = pytest.importorskip("playwright.sync_api")
-pytestmark = [pytest.mark.skipif(not CHROMIUM.exists(), reason="no chromium at /usr/bin/chromium (apt-get install chromium)"),
+pytestmark = [pytest.mark.skipif(not pathlib.Path(CHROMIUM).exists(), reason="no chromium at /usr/bin/chromium (apt-get install chromium)"),
               pytest.mark.skipif(not (DATA / "small.mzML").exists(), reason="the shared runs are not on this machine")]
 
 
@@ -50,7 +50,7 @@ def server(files):
 @pytest.fixture(scope="module")
 def browser():
     with sync_api.sync_playwright() as playwright:
-        launched = playwright.chromium.launch(executable_path=str(CHROMIUM), args=["--no-sandbox"])
+        launched = playwright.chromium.launch(executable_path=CHROMIUM, args=["--no-sandbox"])
         yield launched
         launched.close()
 
@@ -96,18 +96,6 @@ def ms_reference(path):
     return tic, apex, base_mz, xic
 
 
-def click_apex(page):
-    """Clicks the highest point of the drawn chromatogram, where it is on the screen."""
-    where = page.evaluate("""() => {
-        const plot = document.getElementById('chrom');
-        const trace = plot.data.find((d) => d.meta === 'chromatogram');
-        let k = 0;
-        trace.y.forEach((v, i) => { if (v > trace.y[k]) k = i; });
-        const layout = plot._fullLayout, box = plot.getBoundingClientRect();
-        return {x: box.left + layout._size.l + layout.xaxis.l2p(trace.x[k]),
-                y: box.top + layout._size.t + layout.yaxis.l2p(trace.y[k])};
-    }""")
-    page.mouse.click(where["x"], where["y"])
 
 
 def test_tic_drawn_apex_click_shows_its_spectrum_and_typed_mz_its_xic(open_page, files):
@@ -116,7 +104,7 @@ def test_tic_drawn_apex_click_shows_its_spectrum_and_typed_mz_its_xic(open_page,
     drawn = plot_traces(page, "chrom", "chromatogram")[0]
     np.testing.assert_array_equal(drawn["y"], tic.intensity)
 
-    click_apex(page)
+    click_chromatogram(page)
     page.wait_for_function(f"window.ozraView.spectrum && window.ozraView.spectrum.index === {apex}", timeout=20_000)
     assert f"spectrum {apex} at" in page.evaluate("document.getElementById('spectrum').layout.title.text")
 
@@ -131,7 +119,7 @@ def test_tic_drawn_apex_click_shows_its_spectrum_and_typed_mz_its_xic(open_page,
 
 def test_the_url_reopens_the_same_view(open_page):
     page = open_page()
-    click_apex(page)
+    click_chromatogram(page)
     page.wait_for_function("window.ozraView.spectrum", timeout=20_000)
     page.fill("#mz", "445.12")
     page.dispatch_event("#mz", "change")

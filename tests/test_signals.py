@@ -11,8 +11,12 @@ import pytest
 from ozra_data_access.writer.atomic import atomic_output
 from ozra_data_access.writer.temporaries import temporary_path
 
+# The writer takes the stop signals at their defaults, as a shell starts it: a suite run under nohup
+# hands SIGHUP down ignored, and an ignored signal is left ignored.
 WRITER = textwrap.dedent("""
-    import sys, time
+    import signal, sys, time
+    for name in ("SIGTERM", "SIGHUP"):
+        signal.signal(getattr(signal, name), signal.SIG_DFL)
     from ozra_data_access.cli import Stopped, stop_on_signals
     from ozra_data_access.writer.atomic import atomic_output
     try:

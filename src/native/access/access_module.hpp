@@ -36,16 +36,6 @@ struct AccessNames {
     py::Kept measurement_index_reader = py::intern("_MeasurementIndex__reader");
     py::Kept measurement_index_position = py::intern("_MeasurementIndex__position");
     py::Kept measurement_description = py::intern("_MeasurementIndex__measurement_description");
-    py::Kept set_buffer = py::intern("_OzraFileReader__set_buffer");
-    py::Kept confirm_ozra_symbol = py::intern("_OzraFileReader__confirm_ozra_symbol");
-    py::Kept get_absolute_position = py::intern("_OzraFileReader__get_absolute_position");
-    py::Kept read_uint16_or_32 = py::intern("_OzraFileReader__read_uint16_or_32");
-    py::Kept read_int64_array = py::intern("_OzraFileReader__read_int64_array");
-    py::Kept set_decompressed_buffer = py::intern("_OzraFileReader__set_decompressed_buffer");
-    py::Kept reset_decompressed_buffer = py::intern("_OzraFileReader__reset_decompressed_buffer");
-    py::Kept ozra_symbols = py::intern("OzraSymbols");
-    py::Kept begin_symbol = py::intern("BEGIN_OF_FUNCTION_INDEX_BLOCK");
-    py::Kept end_symbol = py::intern("END_OF_FUNCTION_INDEX_BLOCK");
     py::Kept function_index = py::intern("FunctionIndex");
     py::Kept function_index_create_instance = py::intern("_FunctionIndex__create_instance");
     py::Kept function_description = py::intern("_FunctionIndex__function_description");

@@ -43,12 +43,6 @@ constexpr KindTexts kinds[kind_count] = {
 
 // --- creation and the function index block ---------------------------------------------------
 
-void confirm_symbol(PyObject* reader, PyObject* symbol_name) {
-    py::Ref symbols = global(state().names.ozra_symbols);
-    py::Ref symbol = py::get_attr(symbols.get(), symbol_name);
-    py::call_method(reader, state().names.confirm_ozra_symbol, symbol.get());
-}
-
 bool is_ms(PyObject* detector_type) {
     py::Ref detector_types = global(state().names.detector_types);
     py::Ref ms = py::get_attr(detector_types.get(), state().names.ms);
@@ -69,31 +63,27 @@ Kind kind_of(PyObject* function_index) {
 }
 
 
+// Each function goes to the list of its kind as it is read.
+bool take_function(PyObject* function_index, void* measurement_object) noexcept {
+    return py::guard_int([&] {
+        PyObject* self = static_cast<PyObject*>(measurement_object);
+        const Kind kind = kind_of(function_index);
+        py::append(py::require_field(as_measurement(self)->lists[kind], self, kinds[kind].list_field), function_index);
+        return 0;
+    }) == 0;
+}
+
 void read_function_index_block(PyObject* self, PyObject* reader) {
     const AccessNames& names = state().names;
     MeasurementObject* measurement = as_measurement(self);
     PyObject* measurement_index =
         py::require_field(measurement->measurement_index, self, "_Measurement__measurement_index");
     py::Ref position = py::get_attr(measurement_index, names.measurement_index_position);
-    const storage::ReaderHold hold(reader);
-    py::call_method(reader, names.set_buffer, position.get());
-    confirm_symbol(reader, names.begin_symbol);
-    py::Ref origin = py::call_method(reader, names.get_absolute_position);
-    py::Ref num_functions = py::call_method(reader, names.read_uint16_or_32);
-    py::Ref relative_positions = py::call_method(reader, names.read_int64_array);
-    py::call_method(reader, names.set_decompressed_buffer);
-    for (Py_ssize_t i = 0, count = py::as_ssize(num_functions.get()); i < count; ++i) {
-        py::Ref i_object = py::from_size(i);
-        py::Ref relative = py::Ref::checked(PyObject_GetItem(relative_positions.get(), i_object.get()));
-        py::Ref absolute = py::Ref::checked(PyNumber_Add(relative.get(), origin.get()));
-        py::Ref function_index_class = global(names.function_index);
-        py::Ref function_index =
-            py::call_method(function_index_class.get(), names.function_index_create_instance, reader, absolute.get());
-        Kind kind = kind_of(function_index.get());
-        py::append(py::require_field(measurement->lists[kind], self, kinds[kind].list_field), function_index.get());
+    py::Ref create = py::get_attr(global(names.function_index).get(), names.function_index_create_instance);
+    if (!storage::value_types_api().read_function_index_block(reader, position.get(), create.get(), take_function,
+                                                               self)) {
+        py::throw_error();
     }
-    py::call_method(reader, names.reset_decompressed_buffer);
-    confirm_symbol(reader, names.end_symbol);
 }
 
 PyObject* measurement_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

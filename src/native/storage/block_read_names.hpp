@@ -1,5 +1,5 @@
-// The reader methods and record method the spectrum index block read calls on objects
-// that are not the storage layer's own, part of the module's state.
+// The reader methods and record method the index block reads call on objects that
+// are not the storage layer's own, part of the module's state.
 #pragma once
 
 #include "python/ref.hpp"
@@ -12,6 +12,7 @@ struct BlockReadNames {
     py::Kept confirm_ozra_symbol = py::intern("_OzraFileReader__confirm_ozra_symbol");
     py::Kept get_absolute_position = py::intern("_OzraFileReader__get_absolute_position");
     py::Kept read_uint32 = py::intern("_OzraFileReader__read_uint32");
+    py::Kept read_uint16_or_32 = py::intern("_OzraFileReader__read_uint16_or_32");
     py::Kept read_bool = py::intern("_OzraFileReader__read_bool");
     py::Kept read_int64_array = py::intern("_OzraFileReader__read_int64_array");
     py::Kept set_decompressed_buffer = py::intern("_OzraFileReader__set_decompressed_buffer");

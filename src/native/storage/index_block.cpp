@@ -1,4 +1,4 @@
-// One spectrum index block read as a whole. The storage layer's own reader with the
+// The index blocks, each read as a whole. The storage layer's own reader with the
 // storage layer's own record factory is read natively: no reader call goes through
 // the interpreter and no number is made for the block's header. Any other reader or
 // factory (a subclass, a caller's stand-in) gets the reader and factory calls of
@@ -9,6 +9,7 @@
 #include "python/entry.hpp"
 #include "python/types.hpp"
 #include "storage/imports.hpp"
+#include "storage/index_records.hpp"
 #include "storage/reader_object.hpp"
 #include "storage/spectrum_index.hpp"
 #include "storage/storage_module.hpp"
@@ -35,6 +36,9 @@ private:
     PyObject* reader_;
     bool held_;
 };
+
+// The OzraSymbols member of a marker, as a reader that is not the storage layer's own is asked for it.
+Ref marker_symbol(core::Marker marker) { return Ref::borrow(imports().symbols[static_cast<std::size_t>(marker)]); }
 
 // `relative + origin` as the interpreter adds them (beyond 64 bits too).
 Ref absolute_position(std::int64_t relative, std::uint64_t origin) {
@@ -87,10 +91,8 @@ Ref read_through_calls(PyObject* reader, PyObject* position, PyObject* create, b
                        PublishRecords publish, void* context) {
     const BlockReadNames& names = state().block_names;
     const BlockHold hold(reader);
-    PyObject* begin = imports().symbols[static_cast<std::size_t>(core::Marker::begin_spectrum_index_block)];
-    PyObject* end = imports().symbols[static_cast<std::size_t>(core::Marker::end_spectrum_index_block)];
     py::call_method(reader, names.set_buffer, position);
-    py::call_method(reader, names.confirm_ozra_symbol, begin);
+    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::begin_spectrum_index_block).get());
     Ref origin = py::call_method(reader, names.get_absolute_position);
     Ref count_object = py::call_method(reader, names.read_uint32);
     const bool has_profile = py::is_true(py::call_method(reader, names.read_bool).get());
@@ -120,11 +122,63 @@ Ref read_through_calls(PyObject* reader, PyObject* position, PyObject* create, b
         }
     }
     py::call_method(reader, names.reset_decompressed_buffer);
-    py::call_method(reader, names.confirm_ozra_symbol, end);
+    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::end_spectrum_index_block).get());
     return records;
 }
 
+void read_functions_natively(PyObject* reader_object, PyObject* position, TakeRecord take, void* context) {
+    ReaderUse reader(reader_object, "OzraFileReader");
+    core::FileReader& file = reader->file;
+    file.set_position(py::as_clamped_long_long(position));
+    file.expect_marker(core::Marker::begin_function_index_block);
+    const std::uint64_t origin = file.position();
+    const std::uint32_t count = file.read_count();
+    const std::vector<std::int64_t> positions = file.read_i64_array();
+    file.enter_frame();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        Ref absolute = absolute_position(positions[i], origin);
+        Ref record = make_function_index(state().function_index, reader_object, *reader, absolute.get());
+        if (!take(record.get(), context)) py::throw_error();
+    }
+    file.leave_frame();
+    file.expect_marker(core::Marker::end_function_index_block);
+}
+
+void read_functions_through_calls(PyObject* reader, PyObject* position, PyObject* create, TakeRecord take,
+                                  void* context) {
+    const BlockReadNames& names = state().block_names;
+    const BlockHold hold(reader);
+    py::call_method(reader, names.set_buffer, position);
+    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::begin_function_index_block).get());
+    Ref origin = py::call_method(reader, names.get_absolute_position);
+    Ref count_object = py::call_method(reader, names.read_uint16_or_32);
+    Ref positions = py::call_method(reader, names.read_int64_array);
+    py::call_method(reader, names.set_decompressed_buffer);
+    for (Py_ssize_t i = 0, count = py::as_ssize(count_object.get()); i < count; ++i) {
+        Ref position_in_list = py::from_size(i);
+        Ref relative = Ref::checked(PyObject_GetItem(positions.get(), position_in_list.get()));
+        Ref absolute = Ref::checked(PyNumber_Add(relative.get(), origin.get()));
+        PyObject* arguments[] = {reader, absolute.get()};
+        Ref record = Ref::checked(PyObject_Vectorcall(create, arguments, 2, nullptr));
+        if (!take(record.get(), context)) py::throw_error();
+    }
+    py::call_method(reader, names.reset_decompressed_buffer);
+    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::end_function_index_block).get());
+}
+
 }  // namespace
+
+bool read_function_index_block(PyObject* reader, PyObject* position, PyObject* create, TakeRecord take,
+                               void* context) noexcept {
+    return py::guard_int([&] {
+        if (Py_IS_TYPE(reader, state().reader) && is_native_function_index_create_instance(create)) {
+            read_functions_natively(reader, position, take, context);
+        } else {
+            read_functions_through_calls(reader, position, create, take, context);
+        }
+        return 0;
+    }) == 0;
+}
 
 PyObject* read_spectrum_index_block(PyObject* reader, PyObject* position, PyObject* create, bool set_profiles,
                                     PublishRecords publish, void* context) noexcept {

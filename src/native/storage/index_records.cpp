@@ -117,24 +117,7 @@ PyObject* function_index_create_instance(PyObject* cls, PyObject* const* args, P
         static const py::Parameters parameters("_FunctionIndex__create_instance", {"reader", "position"}, 2);
         auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
         ReaderUse held(parsed[0], "_FunctionIndex__create_instance()");
-        ReaderState& reader = *held;
-        core::ByteCursor& cursor = reader.file.frame_cursor();
-        const std::size_t record_at = cursor.consumed();
-        Ref description = decode_record(cursor, RecordKind::function_description);
-        // One function's description decides the condition index check of its block's spectra.
-        const auto condition_count = stored_condition_count(description.get(), cursor, record_at);
-        const auto position = py::as_int64(parsed[1]);
-        if (position && !reader.file.remember_condition_count(*position, condition_count)) {
-            cursor.fail_at(record_at, "expected a spectrum index block of its own, found the block at byte offset " +
-                                          std::to_string(*position) +
-                                          " named by a function with a different stored condition list");
-        }
-        if (position) reader.file.name_spectrum_index_block(*position, record_at);
-        Ref index = new_record(py::as_class(cls));
-        set_record_field(index.get(), field::function_reader, Ref::borrow(parsed[0]));
-        set_record_field(index.get(), field::function_position, Ref::borrow(parsed[1]));
-        set_record_field(index.get(), field::function_description, std::move(description));
-        return index;
+        return make_function_index(py::as_class(cls), parsed[0], *held, parsed[1]);
     });
 }
 
@@ -171,6 +154,32 @@ PyMethodDef xic_info_methods[] = {
 
 }  // namespace
 
+Ref make_function_index(PyTypeObject* cls, PyObject* reader_object, ReaderState& reader, PyObject* position) {
+    core::ByteCursor& cursor = reader.file.frame_cursor();
+    const std::size_t record_at = cursor.consumed();
+    Ref description = decode_record(cursor, RecordKind::function_description);
+    // One function's description decides the condition index check of its block's spectra.
+    const auto condition_count = stored_condition_count(description.get(), cursor, record_at);
+    const auto block_position = py::as_int64(position);
+    if (block_position && !reader.file.remember_condition_count(*block_position, condition_count)) {
+        cursor.fail_at(record_at, "expected a spectrum index block of its own, found the block at byte offset " +
+                                      std::to_string(*block_position) +
+                                      " named by a function with a different stored condition list");
+    }
+    if (block_position) reader.file.name_spectrum_index_block(*block_position, record_at);
+    Ref index = new_record(cls);
+    set_record_field(index.get(), field::function_reader, Ref::borrow(reader_object));
+    set_record_field(index.get(), field::function_position, Ref::borrow(position));
+    set_record_field(index.get(), field::function_description, std::move(description));
+    return index;
+}
+
+bool is_native_function_index_create_instance(PyObject* create) noexcept {
+    return PyCFunction_Check(create) &&
+           PyCFunction_GET_FUNCTION(create) == py::method_cast(function_index_create_instance) &&
+           PyCFunction_GET_SELF(create) == reinterpret_cast<PyObject*>(state().function_index);
+}
+
 void add_index_types(PyObject* module) {
     add_record_type(module, {"JumpTable",
                              {"num_measurements", "measurement_index_list", "major_version", "minor_version",
@@ -185,7 +194,7 @@ void add_index_types(PyObject* module) {
                  {},
                  nullptr,
                  "Where a measurement's function index block lies, with the measurement's description."});
-    add_record_type(module, {"FunctionIndex",
+    state().function_index = add_record_type(module, {"FunctionIndex",
                              {"reader", "position", "function_description"},
                              {},
                              function_index_methods,

@@ -35,6 +35,7 @@ int storage_exec(PyObject* module) {
         add_reader_types(module, shared);
         add_point_encodings(module);
         shared.value_types.read_spectrum_index_block = read_spectrum_index_block;
+        shared.value_types.read_function_index_block = read_function_index_block;
         py::Ref capsule = py::Ref::checked(
             PyCapsule_New(&shared.value_types, storage::value_types_capsule_name, nullptr));
         py::check(PyModule_AddObjectRef(module, "_value_types_api", capsule.get()));

@@ -18,6 +18,7 @@ struct StorageState {
     PyTypeObject* reader = nullptr;
     PyTypeObject* stream = nullptr;
     PyTypeObject* measurement_index = nullptr;
+    PyTypeObject* function_index = nullptr;
     PyTypeObject* xic_info = nullptr;
     PyTypeObject* description_frame = nullptr;
     RecordRegistry records;

@@ -173,6 +173,8 @@ enum class PendingCondition : unsigned char {
 
 // Called by read_spectrum_index_block with the block's records once they are made.
 using PublishRecords = void (*)(PyObject* records, void* context) noexcept;
+// Called by read_function_index_block with each record as it is made; false with an error set stops the read.
+using TakeRecord = bool (*)(PyObject* record, void* context) noexcept;
 
 struct ValueTypesApi {
     PyTypeObject* value_range;
@@ -219,6 +221,12 @@ struct ValueTypesApi {
     // and the block is left. A new reference to the list, or null with the error set.
     PyObject* (*read_spectrum_index_block)(PyObject* reader, PyObject* position, PyObject* create,
                                            bool set_profiles, PublishRecords publish, void* context) noexcept;
+    // The function index block at `position` (its measurement index's): one record per
+    // function, in stored order, made by `create` (FunctionIndex.__create_instance, or what
+    // stands in for it) under the reader hold, each handed to `take` as it is made. False
+    // with the error set when the read or `take` fails.
+    bool (*read_function_index_block)(PyObject* reader, PyObject* position, PyObject* create, TakeRecord take,
+                                      void* context) noexcept;
 };
 
 inline constexpr const char* value_types_capsule_name = "ozra_data_access._internal._storage._value_types_api";

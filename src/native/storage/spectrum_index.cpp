@@ -70,11 +70,13 @@ core::ByteCursor description_cursor(const SpectrumIndexObject* index) {
     return description_cursor(description_frame(index->frame), pending_of(index));
 }
 
-// The acquisition condition a description gets; the pending one is dropped.
-Ref take_condition(PendingDescription& pending, PyObject* description) {
-    const Ref condition = Ref::steal(std::exchange(pending.condition, nullptr));
-    switch (std::exchange(pending.condition_kind, PendingCondition::none)) {
-        case PendingCondition::object: return condition.copy();
+// The acquisition condition a description gets. The pending one stays in place:
+// making a condition may run code, in which another thread may build the same
+// description, and that thread must find the pending condition as this one did.
+Ref condition_for(const PendingDescription& pending, PyObject* description) {
+    Ref condition = Ref::borrow(pending.condition);
+    switch (pending.condition_kind) {
+        case PendingCondition::object: return condition;
         case PendingCondition::made_like:
             return Ref::checked(
                 PyObject_CallOneArg(reinterpret_cast<PyObject*>(Py_TYPE(condition.get())), description));
@@ -103,6 +105,12 @@ void build_description(SpectrumIndexObject* index) {
     core::ByteCursor cursor = description_cursor(description_frame(frame.get()), pending());
     Ref description = decode_record(cursor, RecordKind::internal_spectrum_description);
     if (!is_pending(index)) return;
+    Ref condition = condition_for(pending(), description.get());
+    if (!is_pending(index)) return;
+    // From here no code runs until the description is published: the pending state is
+    // taken by the one thread that publishes.
+    const Ref pending_condition = Ref::steal(std::exchange(pending().condition, nullptr));
+    pending().condition_kind = PendingCondition::none;
     // The record the condition was made from becomes the description, its objects kept.
     if (Ref fields = Ref::steal(std::exchange(pending().condition_fields, nullptr))) {
         for (int position = 0; position < static_cast<int>(std::size(schema::internal_spectrum_description_fields));
@@ -112,11 +120,10 @@ void build_description(SpectrumIndexObject* index) {
         }
         description = std::move(fields);
     }
-    if (Ref condition = take_condition(pending(), description.get())) {
+    if (condition) {
         set_record_field(description.get(), schema::internal_spectrum_description::acquisition_condition,
                          std::move(condition));
     }
-    if (!is_pending(index)) return;
     index->fields[description_field] = description.release();
     Py_CLEAR(index->frame);
 }

@@ -47,10 +47,8 @@ void read_spectrum_index_block(PyObject* self) {
 }
 
 py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) {
-    const storage::ReaderHold hold(reader);
-    py::call_method(reader, state().names.set_buffer, position);
-    if (wavelengths == nullptr || py::equals_none(wavelengths)) return py::call_method(reader, state().names.read_spectrum);
-    return py::call_method(reader, state().names.read_dad_spectrum, wavelengths);
+    PyObject* dad_wavelengths = wavelengths == nullptr || py::equals_none(wavelengths) ? nullptr : wavelengths;
+    return py::Ref::checked(storage::value_types_api().read_spectrum_points(reader, position, dad_wavelengths));
 }
 
 double largest_finite_double() {

@@ -20,8 +20,6 @@ struct QualNames {
 
     // Reader methods.
     py::Kept set_buffer = py::intern("_OzraFileReader__set_buffer");
-    py::Kept read_spectrum = py::intern("_OzraFileReader__read_spectrum");
-    py::Kept read_dad_spectrum = py::intern("_OzraFileReader__read_dad_spectrum");
     py::Kept read_spectrum_for_multiple_xic = py::intern("_OzraFileReader__read_spectrum_for_multiple_xic");
     py::Kept read_dad_spectrum_for_multiple_xic = py::intern("_OzraFileReader__read_dad_spectrum_for_multiple_xic");
 

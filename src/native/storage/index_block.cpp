@@ -22,21 +22,6 @@ namespace {
 
 using py::Ref;
 
-// The block's reader hold, for a reader of the storage layer's own; nothing for another.
-class BlockHold {
-public:
-    explicit BlockHold(PyObject* reader) : reader_(reader), held_(hold_reader(reader)) {}
-    ~BlockHold() {
-        if (held_) release_reader(reader_);
-    }
-    BlockHold(const BlockHold&) = delete;
-    BlockHold& operator=(const BlockHold&) = delete;
-
-private:
-    PyObject* reader_;
-    bool held_;
-};
-
 // The OzraSymbols member of a marker, as a reader that is not the storage layer's own is asked for it.
 Ref marker_symbol(core::Marker marker) { return Ref::borrow(imports().symbols[static_cast<std::size_t>(marker)]); }
 
@@ -89,8 +74,8 @@ Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles
 
 Ref read_through_calls(PyObject* reader, PyObject* position, PyObject* create, bool set_profiles,
                        PublishRecords publish, void* context) {
-    const BlockReadNames& names = state().block_names;
-    const BlockHold hold(reader);
+    const CallNames& names = state().call_names;
+    const HoldIfNative hold(reader);
     py::call_method(reader, names.set_buffer, position);
     py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::begin_spectrum_index_block).get());
     Ref origin = py::call_method(reader, names.get_absolute_position);
@@ -146,8 +131,8 @@ void read_functions_natively(PyObject* reader_object, PyObject* position, TakeRe
 
 void read_functions_through_calls(PyObject* reader, PyObject* position, PyObject* create, TakeRecord take,
                                   void* context) {
-    const BlockReadNames& names = state().block_names;
-    const BlockHold hold(reader);
+    const CallNames& names = state().call_names;
+    const HoldIfNative hold(reader);
     py::call_method(reader, names.set_buffer, position);
     py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::begin_function_index_block).get());
     Ref origin = py::call_method(reader, names.get_absolute_position);

@@ -3,6 +3,7 @@
 #include "python/types.hpp"
 #include "schema/format_schema.hpp"
 #include "storage/index_block.hpp"
+#include "storage/reader_object.hpp"
 #include "storage/storage_errors.hpp"
 #include "storage/storage_module.hpp"
 
@@ -36,6 +37,7 @@ int storage_exec(PyObject* module) {
         add_point_encodings(module);
         shared.value_types.read_spectrum_index_block = read_spectrum_index_block;
         shared.value_types.read_function_index_block = read_function_index_block;
+        shared.value_types.read_spectrum_points = read_spectrum_points;
         py::Ref capsule = py::Ref::checked(
             PyCapsule_New(&shared.value_types, storage::value_types_capsule_name, nullptr));
         py::check(PyModule_AddObjectRef(module, "_value_types_api", capsule.get()));

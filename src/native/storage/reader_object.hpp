@@ -54,12 +54,29 @@ private:
 bool hold_reader(PyObject* object);
 void release_reader(PyObject* object) noexcept;
 
+// The reader hold (as hold_reader) for the scope, when `reader` is a native reader; nothing otherwise.
+class HoldIfNative {
+public:
+    explicit HoldIfNative(PyObject* reader) : reader_(reader), held_(hold_reader(reader)) {}
+    ~HoldIfNative() {
+        if (held_) release_reader(reader_);
+    }
+    HoldIfNative(const HoldIfNative&) = delete;
+    HoldIfNative& operator=(const HoldIfNative&) = delete;
+
+private:
+    PyObject* reader_;
+    bool held_;
+};
+
 void add_reader_type(PyObject* module);
 
 // The spectrum reads, bound as the reader's methods (names interned by prepare_spectrum_reads()).
 void prepare_spectrum_reads();
 PyObject* read_spectrum(PyObject* self, PyObject* unused);
 PyObject* read_dad_spectrum(PyObject* self, PyObject* wavelength_arr);
+// See ValueTypesApi::read_spectrum_points.
+PyObject* read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) noexcept;
 PyObject* read_spectrum_for_multiple_xic(PyObject* self, PyObject* xic_infos);
 PyObject* read_dad_spectrum_for_multiple_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                              PyObject* kwnames);

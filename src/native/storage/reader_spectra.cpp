@@ -210,6 +210,21 @@ PyObject* read_dad_spectrum(PyObject* self, PyObject* wavelength_arr) {
     });
 }
 
+PyObject* read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) noexcept {
+    return py::guard([&]() -> Ref {
+        if (Py_IS_TYPE(reader, state().reader)) {
+            ReaderUse held(reader, "OzraFileReader");
+            held->file.set_position(py::as_clamped_long_long(position));
+            return Ref::checked(wavelengths ? read_dad_spectrum(reader, wavelengths) : read_spectrum(reader, nullptr));
+        }
+        const CallNames& call = state().call_names;
+        const HoldIfNative hold(reader);
+        py::call_method(reader, call.set_buffer, position);
+        return wavelengths ? py::call_method(reader, call.read_dad_spectrum, wavelengths)
+                           : py::call_method(reader, call.read_spectrum);
+    });
+}
+
 PyObject* read_spectrum_for_multiple_xic(PyObject* self, PyObject* xic_infos) {
     return py::guard([&] {
         ReaderUse reader(self, "OzraFileReader");

@@ -3,7 +3,7 @@
 
 #include "python/ref.hpp"
 #include "storage/api/storage_api.hpp"
-#include "storage/block_read_names.hpp"
+#include "storage/call_names.hpp"
 #include "storage/records.hpp"
 
 namespace ozra::storage {
@@ -22,7 +22,7 @@ struct StorageState {
     PyTypeObject* xic_info = nullptr;
     PyTypeObject* description_frame = nullptr;
     RecordRegistry records;
-    BlockReadNames block_names;
+    CallNames call_names;
 };
 
 StorageState& state();

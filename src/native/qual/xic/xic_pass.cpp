@@ -127,10 +127,7 @@ XicPass::XicPass(PyObject* analysis, PyObject* chromatogram_filter_options)
 py::Ref XicPass::read_points(const Candidate& candidate) const {
     py::Ref position = candidate.position ? candidate.position.copy()
                                           : py::get_attr(candidate.spectrum_index.get(), state().names.spectrum_index_position);
-    PyObject* reader = fields_->reader;
-    const storage::ReaderHold hold(reader);
-    py::Ref moved = py::Ref::checked(PyObject_CallMethodOneArg(reader, state().names.set_buffer, position.get()));
-    return py::Ref::checked(PyObject_CallMethodNoArgs(reader, state().names.read_spectrum));
+    return read_spectrum_points(fields_->reader, position.get(), nullptr);
 }
 
 bool XicPass::takes_every_request(const Candidate& candidate) const {

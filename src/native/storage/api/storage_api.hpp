@@ -227,6 +227,11 @@ struct ValueTypesApi {
     // with the error set when the read or `take` fails.
     bool (*read_function_index_block)(PyObject* reader, PyObject* position, PyObject* create, TakeRecord take,
                                       void* context) noexcept;
+    // The points of the spectrum at `position`, under the reader hold: the DAD spectrum over
+    // `wavelengths` when given (not null), else the MS spectrum. Natively for the storage
+    // layer's own reader; any other gets __set_buffer then __read_spectrum or
+    // __read_dad_spectrum. A new reference, or null with the error set.
+    PyObject* (*read_spectrum_points)(PyObject* reader, PyObject* position, PyObject* wavelengths) noexcept;
 };
 
 inline constexpr const char* value_types_capsule_name = "ozra_data_access._internal._storage._value_types_api";

@@ -37,13 +37,39 @@ Ref absolute_position(std::int64_t relative, std::uint64_t origin) {
     return Ref::checked(PyNumber_Add(left.get(), right.get()));
 }
 
+// Positions the file at a block and confirms its opening marker; the block's origin.
+std::uint64_t begin_block(core::FileReader& file, PyObject* position, core::Marker begin) {
+    file.set_position(py::as_clamped_long_long(position));
+    file.expect_marker(begin);
+    return file.position();
+}
+
+// Leaves the block's frame and confirms its closing marker.
+void end_block(ReaderState& reader, core::Marker end) {
+    reader.file.leave_frame();
+    reader.description_frame = Ref();  // the records keep the frame while they need it
+    reader.file.expect_marker(end);
+}
+
+// The same two steps through the reader's methods; the block's origin.
+Ref begin_block_through_calls(PyObject* reader, PyObject* position, core::Marker begin) {
+    const CallNames& names = state().call_names;
+    py::call_method(reader, names.set_buffer, position);
+    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(begin).get());
+    return py::call_method(reader, names.get_absolute_position);
+}
+
+void end_block_through_calls(PyObject* reader, core::Marker end) {
+    const CallNames& names = state().call_names;
+    py::call_method(reader, names.reset_decompressed_buffer);
+    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(end).get());
+}
+
 Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles, PublishRecords publish,
                   void* context) {
     ReaderUse reader(reader_object, "OzraFileReader");
     core::FileReader& file = reader->file;
-    file.set_position(py::as_clamped_long_long(position));
-    file.expect_marker(core::Marker::begin_spectrum_index_block);
-    const std::uint64_t origin = file.position();
+    const std::uint64_t origin = begin_block(file, position, core::Marker::begin_spectrum_index_block);
     const std::uint32_t count = file.read_u32();
     const bool has_profile = file.read_bool();
     const std::vector<std::int64_t> positions = file.read_i64_array();
@@ -66,9 +92,7 @@ Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles
             set_profile_position(record.get(), absolute.get());
         }
     }
-    file.leave_frame();
-    reader->description_frame = Ref();  // the records keep the frame while they need it
-    file.expect_marker(core::Marker::end_spectrum_index_block);
+    end_block(*reader, core::Marker::end_spectrum_index_block);
     return records;
 }
 
@@ -76,9 +100,7 @@ Ref read_through_calls(PyObject* reader, PyObject* position, PyObject* create, b
                        PublishRecords publish, void* context) {
     const CallNames& names = state().call_names;
     const HoldIfNative hold(reader);
-    py::call_method(reader, names.set_buffer, position);
-    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::begin_spectrum_index_block).get());
-    Ref origin = py::call_method(reader, names.get_absolute_position);
+    Ref origin = begin_block_through_calls(reader, position, core::Marker::begin_spectrum_index_block);
     Ref count_object = py::call_method(reader, names.read_uint32);
     const bool has_profile = py::is_true(py::call_method(reader, names.read_bool).get());
     Ref positions = py::call_method(reader, names.read_int64_array);
@@ -106,17 +128,14 @@ Ref read_through_calls(PyObject* reader, PyObject* position, PyObject* create, b
             py::call_method(record.get(), names.set_profile_position, absolute.get());
         }
     }
-    py::call_method(reader, names.reset_decompressed_buffer);
-    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::end_spectrum_index_block).get());
+    end_block_through_calls(reader, core::Marker::end_spectrum_index_block);
     return records;
 }
 
 void read_functions_natively(PyObject* reader_object, PyObject* position, TakeRecord take, void* context) {
     ReaderUse reader(reader_object, "OzraFileReader");
     core::FileReader& file = reader->file;
-    file.set_position(py::as_clamped_long_long(position));
-    file.expect_marker(core::Marker::begin_function_index_block);
-    const std::uint64_t origin = file.position();
+    const std::uint64_t origin = begin_block(file, position, core::Marker::begin_function_index_block);
     const std::uint32_t count = file.read_count();
     const std::vector<std::int64_t> positions = file.read_i64_array();
     file.enter_frame();
@@ -125,17 +144,14 @@ void read_functions_natively(PyObject* reader_object, PyObject* position, TakeRe
         Ref record = make_function_index(state().function_index, reader_object, *reader, absolute.get());
         if (!take(record.get(), context)) py::throw_error();
     }
-    file.leave_frame();
-    file.expect_marker(core::Marker::end_function_index_block);
+    end_block(*reader, core::Marker::end_function_index_block);
 }
 
 void read_functions_through_calls(PyObject* reader, PyObject* position, PyObject* create, TakeRecord take,
                                   void* context) {
     const CallNames& names = state().call_names;
     const HoldIfNative hold(reader);
-    py::call_method(reader, names.set_buffer, position);
-    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::begin_function_index_block).get());
-    Ref origin = py::call_method(reader, names.get_absolute_position);
+    Ref origin = begin_block_through_calls(reader, position, core::Marker::begin_function_index_block);
     Ref count_object = py::call_method(reader, names.read_uint16_or_32);
     Ref positions = py::call_method(reader, names.read_int64_array);
     py::call_method(reader, names.set_decompressed_buffer);
@@ -147,8 +163,7 @@ void read_functions_through_calls(PyObject* reader, PyObject* position, PyObject
         Ref record = Ref::checked(PyObject_Vectorcall(create, arguments, 2, nullptr));
         if (!take(record.get(), context)) py::throw_error();
     }
-    py::call_method(reader, names.reset_decompressed_buffer);
-    py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(core::Marker::end_function_index_block).get());
+    end_block_through_calls(reader, core::Marker::end_function_index_block);
 }
 
 }  // namespace

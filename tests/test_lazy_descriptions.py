@@ -74,7 +74,8 @@ def nearest(analysis, target):
 
 
 def read_everything(analysis, order):
-    """What an analysis hands out, read in the given order: descriptions, conditions, chromatograms."""
+    """What an analysis hands out, read in the given order: descriptions, conditions, chromatograms (XICs
+    among them)."""
     records = analysis._QualAnalysis__spectrum_index_list
     parts = {}
 
@@ -96,8 +97,10 @@ def read_everything(analysis, order):
     def chromatograms():
         points = []
         for condition in analysis.unique_acquisition_conditions:
-            for chromatogram in (analysis.get_tic(condition), analysis.get_bpc(condition),
-                                 analysis.get_tic(condition, ValueRange(0.5, 2.5))):
+            xic_options = [qual.ChromatogramFilterOption(condition, ValueRange(0.0, 1e9), None),
+                           qual.ChromatogramFilterOption(condition, ValueRange(0.0, 1e9), ValueRange(0.5, 2.5))]
+            for chromatogram in (*analysis.get_multiple_xic(xic_options), analysis.get_tic(condition),
+                                 analysis.get_bpc(condition), analysis.get_tic(condition, ValueRange(0.5, 2.5))):
                 points.append([(p.spectrum_index, p.retention_time, p.intensity, p.x) for p in chromatogram])
         times = [t for t in (field(description(r), "retention_time") for r in records[:50]) if t is not None]
         targets = [0.0, -1.0, 1e9, *times, *((a + b) / 2 for a, b in zip(times, times[1:]))]

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <optional>
 
 namespace ozra::qual {
 namespace {
@@ -173,10 +174,29 @@ void add_if_not_none(Text& text, PyObject* label, PyObject* value) {
     text.add_str(value);
 }
 
+// Adds hash(value); a member of `members` through its kept hash.
+void add_field(py::HashAccumulator& accumulator, PyObject* value, EnumMembers& members) {
+    if (value == Py_None) {
+        accumulator.add_hash(0);
+    } else if (const std::optional<Py_hash_t> hash = members.member_hash(value)) {
+        accumulator.add_hash(*hash);
+    } else {
+        accumulator.add(value);
+    }
+}
+
 py::HashAccumulator accumulate(PyObject* self) {
     PyObject** fields = fields_of(self);
     py::HashAccumulator accumulator;
-    for (int field = 0; field < additional_conditions; ++field) accumulator.add(fields[field]);
+    for (int field = 0; field < additional_conditions; ++field) {
+        if (field == polarity) {
+            add_field(accumulator, fields[field], condition_state().polarity_types);
+        } else if (field == original_measured_spectrum_type) {
+            add_field(accumulator, fields[field], condition_state().spectrum_types);
+        } else {
+            accumulator.add(fields[field]);
+        }
+    }
     PyObject* list = fields[additional_conditions];
     if (is_none(list)) {
         accumulator.add_hash(0);
@@ -349,6 +369,12 @@ bool is_plain_condition(PyObject* condition) {
     if (!PyList_CheckExact(list) && !PyTuple_CheckExact(list)) return false;
     PyObject* const* items = PySequence_Fast_ITEMS(list);
     return std::all_of(items, items + PySequence_Fast_GET_SIZE(list), is_plain_small_condition);
+}
+
+std::optional<OrderFields> order_fields(PyObject* condition) {
+    if (Py_TYPE(condition) != condition_state().type) return std::nullopt;
+    PyObject* const* fields = fields_of(condition);
+    return OrderFields{fields[ms_level], fields[polarity], fields[collision_energy]};
 }
 
 }  // namespace ozra::qual

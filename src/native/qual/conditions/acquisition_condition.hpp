@@ -3,6 +3,8 @@
 
 #include "python/ref.hpp"
 
+#include <optional>
+
 namespace ozra::qual {
 
 void add_acquisition_condition_type(PyObject* module);
@@ -14,5 +16,14 @@ void add_acquisition_condition_type(PyObject* module);
 // agreement with their hash, and transitively: two equal plain conditions give the
 // same answer against any third plain condition.
 bool is_plain_condition(PyObject* condition);
+
+// The fields the conditions are ordered by, borrowed from a condition of this very
+// class (whose properties are its fields); nothing for any other object.
+struct OrderFields {
+    PyObject* ms_level;
+    PyObject* polarity;
+    PyObject* collision_energy;
+};
+std::optional<OrderFields> order_fields(PyObject* condition);
 
 }  // namespace ozra::qual

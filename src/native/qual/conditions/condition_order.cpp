@@ -46,15 +46,15 @@ py::Ref sorted_by_interpreter(const std::vector<py::Ref>& conditions) {
     return sorted;
 }
 
-// An int or float the tuple comparison orders as this double: no NaN, ints that a
-// double holds exactly.
+// An int, bool or float (of these very types) the tuple comparison orders as this
+// double: no NaN, ints that a double holds exactly.
 std::optional<double> exact_number(PyObject* value) {
-    if (PyFloat_Check(value)) {
+    if (PyFloat_CheckExact(value)) {
         const double number = PyFloat_AS_DOUBLE(value);
         if (std::isnan(number)) return std::nullopt;
         return number;
     }
-    if (PyLong_Check(value)) {
+    if (PyLong_CheckExact(value) || PyBool_Check(value)) {
         int overflow = 0;
         const long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
         constexpr long long exact = 1LL << 53;
@@ -64,23 +64,27 @@ std::optional<double> exact_number(PyObject* value) {
     return std::nullopt;
 }
 
-// The key of a plain condition as numbers: (ms_level, has polarity, polarity value,
+// The key of a condition as numbers: (ms_level, has polarity, polarity value,
 // has energy, energy, position in set order).
 using NumericKey = std::tuple<double, bool, double, bool, double, std::size_t>;
 
+// Nothing unless the key's tuple comparison is that of these numbers: a condition of
+// the class itself, its polarity None or a PolarityTypes member, every number exact.
 std::optional<NumericKey> numeric_key(PyObject* condition, std::size_t order) {
-    if (!is_plain_condition(condition)) return std::nullopt;
-    py::Ref ms_level = py::get_attr(condition, state().names.ms_level);
-    py::Ref polarity = py::get_attr(condition, state().names.polarity);
-    py::Ref energy = py::get_attr(condition, state().names.collision_energy);
-    const std::optional<double> level = exact_number(ms_level.get());
+    const std::optional<OrderFields> fields = order_fields(condition);
+    if (!fields) return std::nullopt;
+    const std::optional<double> level = exact_number(fields->ms_level);
     if (!level) return std::nullopt;
+    const bool has_polarity = fields->polarity != Py_None;
     std::optional<double> polarity_value = 0.0;
-    if (polarity.get() != Py_None) polarity_value = exact_number(py::get_attr(polarity.get(), state().names.value).get());
-    std::optional<double> energy_value = 0.0;
-    if (energy.get() != Py_None) energy_value = exact_number(energy.get());
+    if (has_polarity) {
+        PyObject* value = state().acquisition_condition.polarity_types.member_value(fields->polarity);
+        polarity_value = value ? exact_number(value) : std::nullopt;
+    }
+    const bool has_energy = fields->collision_energy != Py_None;
+    const std::optional<double> energy_value = has_energy ? exact_number(fields->collision_energy) : 0.0;
     if (!polarity_value || !energy_value) return std::nullopt;
-    return NumericKey{*level, polarity.get() != Py_None, *polarity_value, energy.get() != Py_None, *energy_value, order};
+    return NumericKey{*level, has_polarity, *polarity_value, has_energy, *energy_value, order};
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include "qual/spectrum_walk.hpp"
 
 #include <algorithm>
+#include <optional>
+#include <unordered_map>
 
 namespace ozra::qual {
 namespace {
@@ -21,12 +23,55 @@ std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
     return no_class;
 }
 
+// The class of groups a plain condition pending in records not built yet equals
+// (no_class for none), or nothing when the condition is not plain: asked once per
+// pending object, which the records hold for the walk.
+class PendingClasses {
+public:
+    explicit PendingClasses(const XicRequests& requests) : requests_(requests) {}
+
+    std::optional<std::size_t> operator()(PyObject* pending) {
+        const auto known = answers_.find(pending);
+        if (known != answers_.end()) return known->second;
+        std::optional<std::size_t> answer;
+        if (is_plain_condition(pending)) answer = equal_class(pending, requests_);
+        answers_.emplace(pending, answer);
+        return answer;
+    }
+
+private:
+    const XicRequests& requests_;
+    std::unordered_map<PyObject*, std::optional<std::size_t>> answers_;
+};
+
 // The spectra with a retention time, a requested condition and a retention time
 // inside the pre-filter, in spectrum order; tested in that order.
 // Conditions' own __eq__ and __hash__ run here, so the list and its records are held.
 std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
     std::vector<Candidate> candidates;
+    PendingClasses pending_classes(requests);
+    // A record whose description is not built yet, its condition a plain object or
+    // one made like it (an equal condition), is answered from its C values when every
+    // requested condition is plain too: nothing asked can run code.
+    const auto from_summary = [&](Py_ssize_t, PyObject* spectrum_index) {
+        if (!requests.all_plain) return false;
+        const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index);
+        if (summary == nullptr) return false;
+        storage::PendingCondition kind;
+        PyObject* pending = storage.pending_condition(spectrum_index, &kind);
+        if (kind != storage::PendingCondition::object && kind != storage::PendingCondition::made_like) return false;
+        py::Ref rt = summary->object(storage::SpectrumSummary::retention_time);
+        py::Ref index = summary->object(storage::SpectrumSummary::index);
+        if (!rt || !index) return false;
+        const std::optional<std::size_t> found = pending_classes(pending);
+        if (!found) return false;
+        if (!differs_from_none(rt.get()) || *found == no_class || !requests.pre_filter.contains(rt.get())) return true;
+        py::Ref position = py::get_attr(spectrum_index, state().names.spectrum_index_position);
+        candidates.push_back({py::Ref::borrow(spectrum_index), py::Ref(), std::move(rt), py::Ref::borrow(pending),
+                              std::move(position), std::move(index), true, *found});
+        return true;
+    };
     for_each_timed_spectrum(spectra.get(), differs_from_none, [&](const TimedSpectrum& spectrum) {
         py::Ref spectrum_index = py::Ref::borrow(spectrum.spectrum_index);
         py::Ref description = py::Ref::borrow(spectrum.description);
@@ -52,7 +97,7 @@ std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) 
         }
         candidates.push_back({std::move(spectrum_index), std::move(description), std::move(rt), std::move(condition),
                               std::move(position), std::move(index), plain, found});
-    });
+    }, from_summary);
     return candidates;
 }
 

@@ -7,117 +7,17 @@
 #include "qual/analysis_type.hpp"
 #include "qual/binned_map.hpp"
 #include "qual/conditions/acquisition_condition.hpp"
-#include "qual/conditions/condition_order.hpp"
+#include "qual/conditions/analysis_conditions.hpp"
+#include "qual/conditions/conditions_settler.hpp"
 #include "qual/qual_module.hpp"
 #include "qual/spectrum_walk.hpp"
 #include "qual/xic/xic.hpp"
 #include "storage/api/storage_api.hpp"
 
-#include <string>
-#include <thread>
 #include <unordered_map>
 
 namespace ozra::qual {
 namespace {
-
-py::Ref new_condition(PyObject* record) {
-    py::Ref condition_class = global(state().names.AcquisitionCondition);
-    return py::Ref::checked(PyObject_CallOneArg(condition_class.get(), record));
-}
-
-// The spectrum's own condition, made from its description and set there; the set
-// keeps the first of equal ones.
-py::Ref settle_own_condition(PyObject* spectrum_index, PyObject* unique) {
-    py::Ref description = description_of(spectrum_index);
-    py::Ref condition = new_condition(description.get());
-    py::set_attr(description.get(), state().names.desc_acquisition_condition, condition.get());
-    py::check(PySet_Add(unique, condition.get()));
-    return condition;
-}
-
-// Each spectrum gets its own condition; the list keeps the first of equal ones, sorted.
-// A description not built yet whose condition is told by its values (a condition key)
-// equal to an earlier one's gets its condition when it is built, made like that one:
-// an equal condition, which the set would not have kept, so the set is the same.
-py::Ref conditions_from_descriptions(PyObject* spectra) {
-    const storage::ValueTypesApi& storage = storage::value_types_api();
-    py::Ref unique = py::Ref::checked(PySet_New(nullptr));
-    std::unordered_map<std::string, py::Ref> made;  // the plain condition made first for each key
-    std::string key;
-    py::SignalCheck signals;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        signals.tick();
-        py::Ref spectrum_index = py::list_item(spectra, i);
-        if (!storage.condition_key(spectrum_index.get(), key)) {
-            settle_own_condition(spectrum_index.get(), unique.get());
-            continue;
-        }
-        if (const auto found = made.find(key); found != made.end()) {
-            if (!storage.set_pending_condition(spectrum_index.get(), found->second.get(),
-                                               storage::PendingCondition::made_like)) {
-                py::Ref description = description_of(spectrum_index.get());  // built by another thread
-                py::set_attr(description.get(), state().names.desc_acquisition_condition,
-                             new_condition(description.get()).get());
-            }
-            continue;
-        }
-        // The first of its key: made from the fields it is made of, the description built later.
-        py::Ref fields = py::Ref::steal(storage.condition_description(spectrum_index.get()));
-        if (!fields) py::throw_error();
-        py::Ref condition = new_condition(fields.get());
-        if (!storage.set_pending_condition(spectrum_index.get(), condition.get(), storage::PendingCondition::object)) {
-            // Built by another thread meanwhile, from `fields`.
-            py::set_attr(description_of(spectrum_index.get()).get(), state().names.desc_acquisition_condition,
-                         condition.get());
-        }
-        py::check(PySet_Add(unique.get(), condition.get()));
-        if (is_plain_condition(condition.get())) made.emplace(key, std::move(condition));
-    }
-    return sorted_conditions(unique.get());
-}
-
-// The stored list, in stored order; spectra share its condition objects.
-py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
-    const Py_ssize_t count = py::length(stored);
-    py::Ref conditions = py::new_list(count);
-    for (Py_ssize_t j = 0; j < count; ++j) {
-        py::Ref record = py::Ref::checked(PySequence_GetItem(stored, j));
-        PyList_SET_ITEM(conditions.get(), j, new_condition(record.get()).release());
-    }
-    const storage::ValueTypesApi& storage = storage::value_types_api();
-    py::SignalCheck signals;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        signals.tick();
-        py::Ref spectrum_index = py::list_item(spectra, i);
-        // A description not built yet gets the condition when it is built.
-        const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index.get());
-        py::Ref description;
-        py::Ref stored_index;
-        if (summary) {
-            stored_index = summary->object(storage::SpectrumSummary::acquisition_condition_index);
-        }
-        if (!stored_index) {
-            summary = nullptr;
-            description = description_of(spectrum_index.get());
-            stored_index = py::get_attr(description.get(), state().names.desc_acquisition_condition_index);
-        }
-        const Py_ssize_t position = PyNumber_AsSsize_t(stored_index.get(), PyExc_IndexError);
-        if (position == -1 && PyErr_Occurred()) py::throw_error();
-        // Never counted from the end: a negative index is as wrong as one past the end.
-        if (position < 0 || position >= count) {
-            PyErr_Format(PyExc_IndexError, "spectrum %zd names acquisition condition %zd of a stored list of %zd",
-                         i, position, count);
-            py::throw_error();
-        }
-        PyObject* condition = PyList_GET_ITEM(conditions.get(), position);
-        if (summary && storage.set_pending_condition(spectrum_index.get(), condition, storage::PendingCondition::object)) {
-            continue;
-        }
-        if (!description) description = description_of(spectrum_index.get());  // built by another thread meanwhile
-        py::set_attr(description.get(), state().names.desc_acquisition_condition, condition);
-    }
-    return conditions;
-}
 
 // ---- conditions settled on their first use -----------------------------------
 //
@@ -135,70 +35,9 @@ bool conditions_can_wait(PyObject* spectra) {
     return true;
 }
 
-// The settler's cell: [spectra, state, conditions], the state None until the walk
-// starts, then the settling thread's id, then True (spectra dropped, the conditions
-// made, unless the walk failed). The analysis takes the conditions from the cell;
-// the cell does not hold the analysis, so that an analysis dropped before the walk
-// is freed at once (see release_unreachable_spectra).
-enum CellItem : Py_ssize_t { cell_spectra, cell_state, cell_conditions, cell_size };
-
-// Another thread reading a description or the list meanwhile (the walk runs code:
-// hashes of enumeration members) waits for the walk's end, so that no condition is
-// read before it is set.
-void wait_for_settling(PyObject* cell) {
-    while (PyList_GET_ITEM(cell, cell_state) != Py_True) {
-        Py_BEGIN_ALLOW_THREADS
-        std::this_thread::yield();
-        Py_END_ALLOW_THREADS
-    }
-}
-
-// Marks the cell settled however the walk ends.
-class Settling {
-public:
-    explicit Settling(PyObject* cell) : cell_(cell) {}
-    ~Settling() {
-        PyList_SetItem(cell_, cell_spectra, py::Ref::none().release());
-        PyList_SetItem(cell_, cell_state, py::Ref::boolean(true).release());
-    }
-    Settling(const Settling&) = delete;
-    Settling& operator=(const Settling&) = delete;
-
-private:
-    PyObject* cell_;
-};
-
-void settle_cell(PyObject* cell) {
-    PyObject* state = PyList_GET_ITEM(cell, cell_state);
-    if (state == Py_True) return;
-    const unsigned long thread = PyThread_get_thread_ident();
-    if (state != Py_None) {
-        if (PyLong_AsUnsignedLong(state) != thread) wait_for_settling(cell);
-        return;  // this thread's walk, which builds no description
-    }
-    const py::Ref spectra = py::list_item(cell, cell_spectra);
-    py::check(PyList_SetItem(cell, cell_state, py::Ref::checked(PyLong_FromUnsignedLong(thread)).release()));
-    const Settling settling(cell);
-    const py::GcPause pause;  // as while the analysis opens
-    py::check(PyList_SetItem(cell, cell_conditions, conditions_from_descriptions(spectra.get()).release()));
-}
-
-PyObject* run_settler(PyObject* cell, PyObject*) {
-    return py::guard([&] {
-        settle_cell(cell);
-        return py::Ref::none();
-    });
-}
-
-PyMethodDef settler_method = {"settle_acquisition_conditions", run_settler, METH_NOARGS, nullptr};
-
 void wait_for_first_use(PyObject* self, PyObject* spectra) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
-    py::Ref cell = py::Ref::checked(PyList_New(cell_size));
-    PyList_SET_ITEM(cell.get(), cell_spectra, py::Ref::borrow(spectra).release());
-    PyList_SET_ITEM(cell.get(), cell_state, py::Ref::none().release());
-    PyList_SET_ITEM(cell.get(), cell_conditions, py::Ref::none().release());
-    py::Ref settler = py::Ref::checked(PyCFunction_New(&settler_method, cell.get()));
+    py::Ref settler = new_conditions_settler(spectra);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
         storage.set_pending_condition(PyList_GET_ITEM(spectra, i), settler.get(), storage::PendingCondition::settle);
     }
@@ -216,34 +55,17 @@ void settle_waiting_conditions(PyObject* self) {
     py::Ref::checked(PyObject_CallNoArgs(settler.get()));
     // A list read again since has its own settler; this thread's own walk has made none yet.
     if (analysis->conditions_settler != settler.get()) return;
-    py::Ref conditions = py::list_item(PyCFunction_GET_SELF(settler.get()), cell_conditions);
-    if (py::equals_none(conditions.get())) return;
+    py::Ref conditions = settled_conditions(settler.get());
+    if (!conditions) return;
     py::clear_field(analysis->conditions_settler);
     py::set_object_field(analysis->unique_acquisition_conditions, std::move(conditions));
 }
 
-// An analysis dropped while its conditions wait: its records hold the settler,
-// whose cell holds their list (a cycle the collector would free, much later).
-// When nothing else holds the list or a record, nothing can start the walk any
-// more, so the cell lets the list go and the records are freed with it, now.
-void release_unreachable_spectra(AnalysisObject* analysis) noexcept {
-    if (analysis->conditions_settler == nullptr) return;
-    PyObject* cell = PyCFunction_GET_SELF(analysis->conditions_settler);
-    PyObject* spectra = PyList_GET_ITEM(cell, cell_spectra);
-    if (PyList_GET_ITEM(cell, cell_state) != Py_None || spectra != analysis->spectrum_index_list ||
-        Py_REFCNT(spectra) != 2) {
-        return;
-    }
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        if (Py_REFCNT(PyList_GET_ITEM(spectra, i)) != 1) return;
-    }
-    // The list outlives this: the analysis still holds it. Neither change runs code.
-    PyList_SetItem(cell, cell_state, py::Ref::boolean(true).release());
-    PyList_SetItem(cell, cell_spectra, py::Ref::none().release());
-}
-
 void qual_dealloc(PyObject* self) {
-    release_unreachable_spectra(as_analysis(self));
+    AnalysisObject* analysis = as_analysis(self);
+    if (analysis->conditions_settler != nullptr) {
+        release_if_unreachable(analysis->conditions_settler, analysis->spectrum_index_list);
+    }
     py::dealloc_object_fields<AnalysisObject>(self);
 }
 

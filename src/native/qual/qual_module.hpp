@@ -19,6 +19,7 @@ struct QualState {
     AcquisitionConditionState acquisition_condition;
     SmallConditionRegistry small_conditions;
     NumpyScalarTypes numpy_scalar_types;
+    PyTypeObject* conditions_settler = nullptr;
 };
 
 QualState& state();

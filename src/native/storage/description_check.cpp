@@ -134,14 +134,17 @@ constexpr int condition_fields[] = {spectrum::ms_level,        spectrum::polarit
 bool condition_key_of(const CheckedValues& values, std::string* key) {
     // A cone voltage adds a condition decided by the supplemental properties' keys.
     if (values.fields[spectrum::cone_voltage].tag != schema::none_tag) return false;
+    constexpr std::size_t value_key_size = 1 + sizeof CheckedValue::bound_tags + sizeof CheckedValue::bits;
+    char bytes[std::size(condition_fields) * value_key_size];
+    char* next = bytes;
     for (int position : condition_fields) {
         const CheckedValue& value = values.fields[position];
         if (!keyable(value)) return false;
-        if (key == nullptr) continue;
-        key->push_back(static_cast<char>(value.tag));
-        key->append(reinterpret_cast<const char*>(value.bound_tags), sizeof value.bound_tags);
-        key->append(reinterpret_cast<const char*>(value.bits), sizeof value.bits);
+        *next++ = static_cast<char>(value.tag);
+        next = std::copy_n(reinterpret_cast<const char*>(value.bound_tags), sizeof value.bound_tags, next);
+        next = std::copy_n(reinterpret_cast<const char*>(value.bits), sizeof value.bits, next);
     }
+    if (key != nullptr) key->append(bytes, static_cast<std::size_t>(next - bytes));
     return true;
 }
 

@@ -377,4 +377,13 @@ std::optional<OrderFields> order_fields(PyObject* condition) {
     return OrderFields{fields[ms_level], fields[polarity], fields[collision_energy]};
 }
 
+py::Ref new_acquisition_condition(PyObject* cls, PyObject* argument) {
+    if (cls != reinterpret_cast<PyObject*>(condition_state().type)) {
+        return py::Ref::checked(PyObject_CallOneArg(cls, argument));
+    }
+    py::Ref condition = new_instance(condition_state().type);
+    fill(condition.get(), argument);
+    return condition;
+}
+
 }  // namespace ozra::qual

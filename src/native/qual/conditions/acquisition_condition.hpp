@@ -9,6 +9,10 @@ namespace ozra::qual {
 
 void add_acquisition_condition_type(PyObject* module);
 
+// `cls(argument)`: for the class itself made as its constructor makes it, without a
+// call through the interpreter; any other class (a caller's own) is called.
+py::Ref new_acquisition_condition(PyObject* cls, PyObject* argument);
+
 // Whether `condition` is of this very class (not a subclass) and every field is
 // plain: a plain value (condition_values.hpp), a member of PolarityTypes or
 // SpectrumTypes, and as additional conditions a list or tuple of plain vendor and

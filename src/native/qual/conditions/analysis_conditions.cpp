@@ -15,8 +15,7 @@ namespace ozra::qual {
 namespace {
 
 py::Ref new_condition(PyObject* record) {
-    py::Ref condition_class = global(state().names.AcquisitionCondition);
-    return py::Ref::checked(PyObject_CallOneArg(condition_class.get(), record));
+    return new_acquisition_condition(global(state().names.AcquisitionCondition).get(), record);
 }
 
 // The spectrum's own condition, made from its description and set there; the set

@@ -301,3 +301,40 @@ def test_an_analysis_dropped_while_its_conditions_wait_frees_its_records_without
             assert held.acquisition_condition.collision_energy == 20.0
     finally:
         gc.enable()
+
+
+def test_an_xic_whose_range_builds_the_descriptions_reads_as_with_a_plain_range(tmp_path):
+    """The range's own test runs code that builds every description mid-walk, dropping what the
+    records keep pending: the points are those of the same requests with a range of the class."""
+    path = tmp_path / "varied.ozra"
+    path.write_bytes(ob.one_function_file(varied_descriptions(with_cone_voltage=False)))
+
+    class BuildingRange:
+        min, max = 0.5, 2.5
+
+        def __init__(self, records):
+            self.records, self.tests = records, 0
+
+        def contains_value(self, value):
+            self.tests += 1
+            for record in self.records:
+                description(record)
+            return self.min <= value <= self.max
+
+    def points(analysis, retention_time_range):
+        options = [qual.ChromatogramFilterOption(c, ValueRange(0.0, 1e9), retention_time_range)
+                   for c in analysis.unique_acquisition_conditions]
+        return [[(p.spectrum_index, p.retention_time, p.intensity, p.x) for p in xic]
+                for xic in analysis.get_multiple_xic(options)]
+
+    with OzraFile(str(path)) as f:
+        analysis = f.get_measurement(0).get_qual_analysis(0)
+        records = analysis._QualAnalysis__spectrum_index_list
+        building = BuildingRange(records)
+        lazy = points(analysis, building)
+        assert all(type(field(description(r), "acquisition_condition")) is qual.AcquisitionCondition
+                   for r in records)
+    with OzraFile(str(path)) as f:
+        plain = points(f.get_measurement(0).get_qual_analysis(0), ValueRange(0.5, 2.5))
+    assert building.tests > 0
+    assert any(plain) and same(lazy, plain)

@@ -25,23 +25,28 @@ std::size_t equal_class(PyObject* condition, const XicRequests& requests) {
 
 // The class of groups a plain condition pending in records not built yet equals
 // (no_class for none), or nothing when the condition is not plain: asked once per
-// pending object, which the records hold for the walk.
+// pending object, each held here so that no other object takes its address while the
+// walk runs code (a range's own test may build descriptions, which drop what is pending).
 class PendingClasses {
 public:
     explicit PendingClasses(const XicRequests& requests) : requests_(requests) {}
 
     std::optional<std::size_t> operator()(PyObject* pending) {
         const auto known = answers_.find(pending);
-        if (known != answers_.end()) return known->second;
+        if (known != answers_.end()) return known->second.answer;
         std::optional<std::size_t> answer;
         if (is_plain_condition(pending)) answer = equal_class(pending, requests_);
-        answers_.emplace(pending, answer);
+        answers_.emplace(pending, Answer{py::Ref::borrow(pending), answer});
         return answer;
     }
 
 private:
+    struct Answer {
+        py::Ref held;
+        std::optional<std::size_t> answer;
+    };
     const XicRequests& requests_;
-    std::unordered_map<PyObject*, std::optional<std::size_t>> answers_;
+    std::unordered_map<PyObject*, Answer> answers_;
 };
 
 // The spectra with a retention time, a requested condition and a retention time
@@ -59,16 +64,17 @@ std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) 
         const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index);
         if (summary == nullptr) return false;
         storage::PendingCondition kind;
-        PyObject* pending = storage.pending_condition(spectrum_index, &kind);
+        PyObject* pending_object = storage.pending_condition(spectrum_index, &kind);
         if (kind != storage::PendingCondition::object && kind != storage::PendingCondition::made_like) return false;
+        const py::Ref pending = py::Ref::borrow(pending_object);
         py::Ref rt = summary->object(storage::SpectrumSummary::retention_time);
         py::Ref index = summary->object(storage::SpectrumSummary::index);
         if (!rt || !index) return false;
-        const std::optional<std::size_t> found = pending_classes(pending);
+        const std::optional<std::size_t> found = pending_classes(pending.get());
         if (!found) return false;
         if (!differs_from_none(rt.get()) || *found == no_class || !requests.pre_filter.contains(rt.get())) return true;
         py::Ref position = py::get_attr(spectrum_index, state().names.spectrum_index_position);
-        candidates.push_back({py::Ref::borrow(spectrum_index), py::Ref(), std::move(rt), py::Ref::borrow(pending),
+        candidates.push_back({py::Ref::borrow(spectrum_index), py::Ref(), std::move(rt), pending.copy(),
                               std::move(position), std::move(index), true, *found});
         return true;
     };

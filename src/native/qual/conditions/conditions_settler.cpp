@@ -34,7 +34,7 @@ public:
     ~Walk() {
         settler_->stage = Stage::settled;
         PyThread_release_lock(settler_->walked);
-        Py_CLEAR(settler_->spectra);  // the analysis still holds the list: no code runs
+        Py_CLEAR(settler_->spectra);  // the call still holds the list: no code runs
     }
     Walk(const Walk&) = delete;
     Walk& operator=(const Walk&) = delete;

@@ -8,6 +8,7 @@ import os
 import random
 import struct
 
+import numpy as np
 import pytest
 
 import ozra_bytes as ob
@@ -315,6 +316,35 @@ def test_damaged_spectra_are_refused(open_file, spectrum, message):
     reader = at_body(open_file(with_body(spectrum)))
     with pytest.raises(OzraFormatError, match=message):
         getattr(reader, R + "read_spectrum")()
+
+
+def out_of_order(count, at, bad):
+    """x values 1, 2, ... with the one at `at` replaced by `bad`."""
+    xs = [float(i + 1) for i in range(count)]
+    xs[at] = bad
+    return xs
+
+
+@pytest.mark.parametrize("compressed", [False, True], ids=["raw", "zstd"])
+@pytest.mark.parametrize("count, at, bad", [
+    (count, at, bad) for count in (1, 2, 3, 4, 5, 8) for at in range(count) for bad in (math.nan, 0.5)
+    if not (at == 0 and bad == 0.5)])
+def test_the_first_x_out_of_order_is_named_wherever_it_is(open_file, compressed, count, at, bad):
+    """Two points are decoded at a time: a fault in either of a pair, or in the odd last point, is found."""
+    xs = out_of_order(count, at, bad)
+    reader = at_body(open_file(with_body(ob.spectrum(xs, [float(i) for i in range(count)], compressed=compressed))))
+    after = "" if at == 0 else f" after {at:g}"
+    with pytest.raises(OzraFormatError, match=rf"found {'nan' if math.isnan(bad) else '0.5'} at point {at}{after} "):
+        getattr(reader, R + "read_spectrum")()
+
+
+@pytest.mark.parametrize("count", [0, 1, 2, 3, 6, 7])
+def test_points_in_order_with_equal_x_values_read_back_exactly(open_file, count):
+    xs = [float(i // 2) for i in range(count)]
+    intensities = [0.1 * i for i in range(count)]
+    reader = at_body(open_file(with_body(ob.spectrum(xs, intensities))))
+    points = np.asarray(getattr(reader, R + "read_spectrum")())
+    assert points.reshape(-1, 2).tolist() == [[x, y] for x, y in zip(xs, intensities)]
 
 
 @pytest.mark.parametrize("spectrum, wavelengths, message", [

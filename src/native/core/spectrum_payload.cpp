@@ -94,13 +94,16 @@ void check_spectrum_sizes(const SpectrumHeader& header, std::uint64_t file_size)
 namespace {
 
 #if defined(__SSE2__)
-// fill_points for stored x values and intensities of 8 bytes on a little-endian
-// machine: two points at a time, the pairs made and the order tested in vector
-// registers (about twice the speed of the loop below); the same points and answer.
-bool fill_double_points(std::size_t n, const std::uint8_t* xs, const std::uint8_t* intensities, PointPair* out) {
+// The pairs of points fill_points makes for stored x values and intensities of 8 bytes
+// on a little-endian machine, two at a time, the pairs made and the order tested in
+// vector registers (about twice the speed of the loop): every point of an even count,
+// all but the last of an odd one. Returns how many were filled; `order` has seen the
+// last of them, and `ordered` is false if they decrease somewhere.
+std::size_t fill_double_pairs(std::size_t n, const std::uint8_t* xs, const std::uint8_t* intensities, PointPair* out,
+                              OrderCheck& order, bool& ordered) {
     auto* pairs = reinterpret_cast<double*>(out);
     __m128d previous = _mm_set1_pd(-std::numeric_limits<double>::infinity());
-    __m128d ordered = _mm_castsi128_pd(_mm_set1_epi32(-1));
+    __m128d in_order = _mm_castsi128_pd(_mm_set1_epi32(-1));
     std::size_t i = 0;
     for (; i + 2 <= n; i += 2) {
         const __m128d x = _mm_loadu_pd(reinterpret_cast<const double*>(xs + 8 * i));
@@ -108,18 +111,12 @@ bool fill_double_points(std::size_t n, const std::uint8_t* xs, const std::uint8_
         _mm_storeu_pd(pairs + 2 * i, _mm_unpacklo_pd(x, intensity));
         _mm_storeu_pd(pairs + 2 * i + 2, _mm_unpackhi_pd(x, intensity));
         // (x[i] >= x[i - 1], x[i + 1] >= x[i]); a NaN compares false.
-        ordered = _mm_and_pd(ordered, _mm_cmpge_pd(x, _mm_shuffle_pd(previous, x, 1)));
+        in_order = _mm_and_pd(in_order, _mm_cmpge_pd(x, _mm_shuffle_pd(previous, x, 1)));
         previous = x;
     }
-    OrderCheck order;
     order.add(_mm_cvtsd_f64(_mm_unpackhi_pd(previous, previous)));
-    for (; i < n; ++i) {
-        const double x = load_le<double>(xs + 8 * i);
-        out[i].x = x;
-        out[i].intensity = load_le<double>(intensities + 8 * i);
-        order.add(x);
-    }
-    return _mm_movemask_pd(ordered) == 3 && order.ordered();
+    ordered = _mm_movemask_pd(in_order) == 3;
+    return i;
 }
 #endif
 
@@ -129,19 +126,21 @@ bool fill_double_points(std::size_t n, const std::uint8_t* xs, const std::uint8_
 template <class Intensity>
 bool fill_points(std::size_t n, const std::uint8_t* xs, const double* wavelengths, const std::uint8_t* intensities,
                  PointPair* out) {
+    OrderCheck order;
+    bool ordered = true;
+    std::size_t i = 0;
 #if defined(__SSE2__)
     if constexpr (std::is_same_v<Intensity, double> && std::endian::native == std::endian::little) {
-        if (xs) return fill_double_points(n, xs, intensities, out);
+        if (xs) i = fill_double_pairs(n, xs, intensities, out, order, ordered);
     }
 #endif
-    OrderCheck order;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (; i < n; ++i) {
         const double x = xs ? load_le<double>(xs + 8 * i) : wavelengths[i];
         out[i].x = x;
         out[i].intensity = load_le<Intensity>(intensities + sizeof(Intensity) * i);
         order.add(x);
     }
-    return order.ordered();
+    return ordered && order.ordered();
 }
 
 }  // namespace

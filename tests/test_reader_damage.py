@@ -390,13 +390,16 @@ def test_flipped_bytes_are_format_errors_or_undetectable_raw_values(tmp_path):
     assert set(undetected) <= allowed
 
 
-@pytest.mark.parametrize("layout", ["one spectrum named twice", "profile points named as a spectrum"])
+@pytest.mark.parametrize("layout", ["one spectrum named twice", "profile points named as a spectrum",
+                                    "the first spectrum named again 300 entries on"])
 def test_each_spectrum_of_a_function_is_named_once(tmp_path, layout):
     """One stored spectrum named S times would cost S decodings per chromatogram."""
     b = ob.FileBuilder()
     first, second = b.add(ob.spectrum([1.0], [2.0])), b.add(ob.spectrum([1.0], [2.0]))
     positions, profiles = ([first, first], None) if layout == "one spectrum named twice" else \
         ([first, second], [second, 0])
+    if layout.startswith("the first spectrum named again"):
+        positions, profiles = [first] + [b.add(ob.spectrum([1.0], [2.0])) for _ in range(299)] + [first], None
     block = b.add_spectrum_index_block(positions, [ob.spectrum_description(i) for i in range(len(positions))],
                                        profile_positions=profiles)
     functions = b.add_function_index_block([block], [ob.qual_function_description()])

@@ -8,9 +8,10 @@
 // passes the budget.
 #pragma once
 
+#include "core/position_set.hpp"
+
 #include <cstdint>
 #include <string>
-#include <unordered_set>
 
 namespace ozra::core {
 
@@ -27,7 +28,7 @@ private:
     std::string what_;
     std::uint64_t multiple_;
     std::uint64_t spent_ = 0;
-    std::unordered_set<std::uint64_t> charged_;
+    PositionSet charged_;
 };
 
 }  // namespace ozra::core

@@ -62,9 +62,11 @@ void FileReader::expect_marker(Marker marker) {
         current_condition_count_ = known == condition_counts_.end() ? std::nullopt : known->second;
         const auto namers = block_namers_.find(static_cast<std::int64_t>(at));
         current_block_namers_ = namers == block_namers_.end() ? 1 : std::max<std::uint64_t>(1, namers->second.size());
-        block_spectra_.emplace();
+        block_spectra_.clear();
+        in_spectrum_index_block_ = true;
     } else if (marker == Marker::end_spectrum_index_block) {
-        block_spectra_.reset();
+        block_spectra_.clear();
+        in_spectrum_index_block_ = false;
     } else if (marker == Marker::begin_jump_table || marker == Marker::begin_function_index_block) {
         current_condition_count_.reset();
     }
@@ -212,14 +214,16 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
 }
 
 void FileReader::claim_spectrum_position(std::int64_t position) {
-    if (!block_spectra_) return;
-    if (!block_spectra_->insert(position).second) {
+    if (!in_spectrum_index_block_) return;
+    if (!block_spectra_.insert(static_cast<std::uint64_t>(position))) {
         throw FormatError("expected each spectrum of a function at a position of its own, found a second "
                           "spectrum index entry naming the spectrum",
                           static_cast<std::uint64_t>(position));
     }
-    std::uint64_t& namers = spectrum_namers_[position];
-    namers = std::max(namers, current_block_namers_);
+    if (current_block_namers_ > 1) {
+        std::uint64_t& namers = spectrum_namers_[position];
+        namers = std::max(namers, current_block_namers_);
+    }
 }
 
 bool FileReader::remember_condition_count(std::int64_t block_position, std::optional<std::uint32_t> count) {

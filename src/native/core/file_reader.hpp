@@ -9,6 +9,7 @@
 #include "core/decode_budget.hpp"
 #include "core/file_header.hpp"
 #include "core/file_source.hpp"
+#include "core/position_set.hpp"
 #include "core/primitives.hpp"
 #include "core/spectrum_payload.hpp"
 #include "core/zstd_frame.hpp"
@@ -19,7 +20,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -126,11 +126,13 @@ private:
     std::unordered_map<std::int64_t, std::set<std::pair<std::uint64_t, std::size_t>>> block_namers_;
     // How many functions name the block being read, and so each spectrum it names (the most of any block).
     std::uint64_t current_block_namers_ = 1;
+    // Only positions named by more than one function: the rest count once.
     std::unordered_map<std::int64_t, std::uint64_t> spectrum_namers_;
     std::optional<std::uint32_t> current_condition_count_;
-    // The positions named so far by the spectrum index block being read (engaged
+    // The positions named so far by the spectrum index block being read (kept
     // between its markers).
-    std::optional<std::unordered_set<std::int64_t>> block_spectra_;
+    bool in_spectrum_index_block_ = false;
+    PositionSet block_spectra_;
     DecodeBudget spectrum_budget_{"spectra", spectrum_budget_multiple};
     DecodeBudget description_budget_{"description frames", description_budget_multiple};
 };

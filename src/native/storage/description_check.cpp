@@ -19,12 +19,19 @@ namespace {
 namespace spectrum = schema::internal_spectrum_description;
 
 // A value as its tag and, for a number, boolean, enumeration member or range of
-// numbers, the bits that tell it from others of its tag.
+// numbers, the bits that tell it from others of its tag. Sixteen bytes, so the
+// decoder hands each one back in registers: a range's upper bound waits in
+// CheckedValues until the record's field takes it.
 struct CheckedValue {
+    std::uint64_t bits = 0;  // a range: its lower bound's
     std::uint8_t tag = schema::none_tag;
-    bool top = false;  // the record being checked (not one nested in it)
     std::uint8_t bound_tags[2] = {};
-    std::uint64_t bits[2] = {};
+    bool top = false;  // the record being checked (not one nested in it)
+};
+
+struct CheckedField {
+    CheckedValue value;
+    std::uint64_t upper_bits = 0;  // a range: its upper bound's
 };
 
 std::uint64_t bits_of(double value) noexcept {
@@ -43,13 +50,14 @@ bool is_nan_bits(std::uint8_t tag, std::uint64_t bits) noexcept {
 struct CheckedValues {
     using Value = CheckedValue;
 
-    std::array<CheckedValue, std::size(schema::internal_spectrum_description_fields)> fields{};
+    std::array<CheckedField, std::size(schema::internal_spectrum_description_fields)> fields{};
     bool record_made = false;
+    std::uint64_t last_upper_bits = 0;  // of the range made last
 
     static Value scalar(std::uint8_t tag, std::uint64_t bits) {
         Value value;
         value.tag = tag;
-        value.bits[0] = bits;
+        value.bits = bits;
         return value;
     }
 
@@ -66,8 +74,8 @@ struct CheckedValues {
         value.tag = schema::range_tag;
         value.bound_tags[0] = min.tag;
         value.bound_tags[1] = max.tag;
-        value.bits[0] = min.bits[0];
-        value.bits[1] = max.bits[0];
+        value.bits = min.bits;
+        last_upper_bits = max.bits;
         return value;
     }
     Value enumeration(std::uint8_t number, std::int32_t value) {
@@ -85,7 +93,9 @@ struct CheckedValues {
         return value;
     }
     void set_field(Value& record, int position, Value value) {
-        if (record.top) fields[static_cast<std::size_t>(position)] = value;
+        if (record.top) {
+            fields[static_cast<std::size_t>(position)] = {value, value.tag == schema::range_tag ? last_upper_bits : 0};
+        }
     }
 };
 
@@ -101,11 +111,11 @@ void keep_number(SpectrumSummary& summary, SpectrumSummary::Field field, const C
         case schema::none_tag: kind = StoredKind::none; break;
         case schema::integer_tag:
             kind = StoredKind::integer;
-            summary.values[field].integer = static_cast<long long>(value.bits[0]);
+            summary.values[field].integer = static_cast<long long>(value.bits);
             break;
         case schema::float_tag:
             kind = StoredKind::real;
-            std::memcpy(&summary.values[field].real, &value.bits[0], sizeof(double));
+            std::memcpy(&summary.values[field].real, &value.bits, sizeof(double));
             break;
         default: kind = StoredKind::other; break;
     }
@@ -113,15 +123,16 @@ void keep_number(SpectrumSummary& summary, SpectrumSummary::Field field, const C
 
 // Values whose equal bits make equal objects: never NaN, and nothing made anew
 // with contents of its own (strings compare equal, but they are not needed here).
-bool keyable(const CheckedValue& value) {
+bool keyable(const CheckedField& field) {
+    const CheckedValue& value = field.value;
     switch (value.tag) {
         case schema::none_tag:
         case schema::integer_tag:
         case schema::boolean_tag:
         case schema::enumeration_tag: return true;
-        case schema::float_tag: return !is_nan_bits(value.tag, value.bits[0]);
+        case schema::float_tag: return !is_nan_bits(value.tag, value.bits);
         case schema::range_tag:
-            return !is_nan_bits(value.bound_tags[0], value.bits[0]) && !is_nan_bits(value.bound_tags[1], value.bits[1]);
+            return !is_nan_bits(value.bound_tags[0], value.bits) && !is_nan_bits(value.bound_tags[1], field.upper_bits);
         default: return false;
     }
 }
@@ -133,16 +144,18 @@ constexpr int condition_fields[] = {spectrum::ms_level,        spectrum::polarit
 // Whether the values tell the condition; its key appended to `key` when given.
 bool condition_key_of(const CheckedValues& values, std::string* key) {
     // A cone voltage adds a condition decided by the supplemental properties' keys.
-    if (values.fields[spectrum::cone_voltage].tag != schema::none_tag) return false;
-    constexpr std::size_t value_key_size = 1 + sizeof CheckedValue::bound_tags + sizeof CheckedValue::bits;
+    if (values.fields[spectrum::cone_voltage].value.tag != schema::none_tag) return false;
+    constexpr std::size_t value_key_size =
+        1 + sizeof CheckedValue::bound_tags + sizeof CheckedValue::bits + sizeof CheckedField::upper_bits;
     char bytes[std::size(condition_fields) * value_key_size];
     char* next = bytes;
     for (int position : condition_fields) {
-        const CheckedValue& value = values.fields[position];
-        if (!keyable(value)) return false;
-        *next++ = static_cast<char>(value.tag);
-        next = std::copy_n(reinterpret_cast<const char*>(value.bound_tags), sizeof value.bound_tags, next);
-        next = std::copy_n(reinterpret_cast<const char*>(value.bits), sizeof value.bits, next);
+        const CheckedField& field = values.fields[position];
+        if (!keyable(field)) return false;
+        *next++ = static_cast<char>(field.value.tag);
+        next = std::copy_n(reinterpret_cast<const char*>(field.value.bound_tags), sizeof field.value.bound_tags, next);
+        next = std::copy_n(reinterpret_cast<const char*>(&field.value.bits), sizeof field.value.bits, next);
+        next = std::copy_n(reinterpret_cast<const char*>(&field.upper_bits), sizeof field.upper_bits, next);
     }
     if (key != nullptr) key->append(bytes, static_cast<std::size_t>(next - bytes));
     return true;
@@ -161,7 +174,7 @@ SpectrumSummary check_spectrum_description(core::ByteCursor& cursor) {
         {SpectrumSummary::base_peak_intensity, spectrum::base_peak_intensity},
         {SpectrumSummary::base_peak_mz, spectrum::base_peak_mz},
     };
-    for (const auto& [field, position] : kept) keep_number(summary, field, values.fields[position]);
+    for (const auto& [field, position] : kept) keep_number(summary, field, values.fields[position].value);
     summary.condition_keyed = condition_key_of(values, nullptr);
     return summary;
 }
@@ -188,9 +201,11 @@ py::Ref object_of(std::uint8_t tag, std::uint64_t bits) {
     }
 }
 
-py::Ref object_of(const CheckedValue& value) {
-    if (value.tag != schema::range_tag) return object_of(value.tag, value.bits[0]);
-    return new_value_range(object_of(value.bound_tags[0], value.bits[0]), object_of(value.bound_tags[1], value.bits[1]));
+py::Ref object_of(const CheckedField& field) {
+    const CheckedValue& value = field.value;
+    if (value.tag != schema::range_tag) return object_of(value.tag, value.bits);
+    return new_value_range(object_of(value.bound_tags[0], value.bits),
+                           object_of(value.bound_tags[1], field.upper_bits));
 }
 
 }  // namespace

@@ -443,3 +443,25 @@ def test_a_block_named_by_many_functions_is_charged_for_each(tmp_path, functions
         return
     with pytest.raises(OzraFormatError, match="expected decoded spectra of at most 256 times the file's size"):
         ob.walk(path)
+
+
+def test_spectra_read_in_order_stay_readable_up_to_where_a_shrunk_file_ends(tmp_path):
+    """Reads that walk the spectra in order fetch ahead of the spectrum asked for; a file cut
+    short after it was opened still gives every spectrum it holds whole, and refuses the
+    first one it cut."""
+    from ozra_data_access.access import OzraFile
+
+    b = ob.FileBuilder()
+    positions = [b.add(ob.spectrum([float(i), i + 0.5], [1.0, float(i)])) for i in range(40)]
+    block = b.add_spectrum_index_block(positions, [ob.spectrum_description(i) for i in range(len(positions))])
+    functions = b.add_function_index_block([block], [ob.qual_function_description()])
+    path = tmp_path / "shrinking.ozra"
+    path.write_bytes(b.build(b.add_jump_table([functions], [ob.measurement_description()])))
+    with OzraFile(str(path)) as f:
+        analysis = f.get_measurement(0).get_qual_analysis(0)
+        os.truncate(path, positions[30])
+        for i in range(30):
+            assert [(p.x, p.intensity) for p in analysis.get_spectrum(i).get_spectrum_points()] == \
+                [(float(i), 1.0), (i + 0.5, float(i))]
+        with pytest.raises(OzraFormatError, match=r"but the file ends \(it shrank after it was opened\)"):
+            analysis.get_spectrum(30).get_spectrum_points()

@@ -1,6 +1,7 @@
 // A reusable byte buffer that grows without zero-filling what it will overwrite.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,6 +22,9 @@ public:
     std::uint8_t* data() noexcept { return data_.get(); }
     const std::uint8_t* data() const noexcept { return data_.get(); }
     std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    // Keeps the first `size` bytes of those reserved last.
+    void resize(std::size_t size) noexcept { size_ = std::min(size, capacity_); }
     // Gives the memory back when a rare huge block made it large.
     void shrink_to(std::size_t limit) {
         if (capacity_ > limit) {

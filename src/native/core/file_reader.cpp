@@ -9,6 +9,10 @@ namespace {
 constexpr std::size_t kept_buffer_size = std::size_t{64} << 20;
 // The most a spectrum read fetches before it knows the spectrum's size.
 constexpr std::size_t max_read_ahead = std::size_t{1} << 20;
+// What a read fetches when the reads walk the file in order. From the page cache,
+// 320 MB of 16 KB spectra took 48 ms read one by one, 43 ms in reads of 64 KiB to
+// 1 MiB (AMD EPYC, Linux 6.18).
+constexpr std::size_t walk_read_size = std::size_t{128} << 10;
 
 }  // namespace
 
@@ -19,10 +23,20 @@ FileReader::FileReader(const std::string& path) : file_(std::make_shared<FileSou
 
 ByteCursor FileReader::file_window(std::size_t length) {
     const std::uint64_t size = file_->size();
-    const std::size_t available =
-        static_cast<std::size_t>(std::min<std::uint64_t>(length, size - std::min(size, position_)));
-    std::uint8_t* bytes = window_.reserve(available);
-    file_->read_exact(position_, available, bytes);
+    const std::uint64_t left = size - std::min(size, position_);
+    const std::size_t available = static_cast<std::size_t>(std::min<std::uint64_t>(length, left));
+    if (position_ >= window_at_ && position_ - window_at_ + available <= window_.size()) {
+        return ByteCursor::file(window_.data() + (position_ - window_at_), available, position_);
+    }
+    // Reading on where the last window ended: the reads walk the file in order, and
+    // one larger read costs less than several (the kernel's work per call and page).
+    const bool walking_on = !window_.empty() && position_ == window_at_ + window_.size();
+    const std::size_t wanted =
+        walking_on ? static_cast<std::size_t>(std::min<std::uint64_t>(std::max(available, walk_read_size), left))
+                   : available;
+    std::uint8_t* bytes = window_.reserve(wanted);
+    window_.resize(file_->read_at_least(position_, available, wanted, bytes));
+    window_at_ = position_;
     return ByteCursor::file(bytes, available, position_);
 }
 
@@ -194,7 +208,7 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
     const std::size_t stored_with_marker = std::size_t{header.stored_size} + marker_size;
     expected_spectrum_size_ = spectrum_header_size + stored_with_marker;
     last_spectrum_compressed_ = header.compressed();
-    const std::uint8_t* stored = window_.data() + spectrum_header_size;
+    const std::uint8_t* stored = window.data() + spectrum_header_size;
     if (window.consumed() + window.remaining() < expected_spectrum_size_) {
         std::uint8_t* rest = stored_.reserve(stored_with_marker);
         file_->read_exact(header.payload_offset(), stored_with_marker, rest);

@@ -114,7 +114,10 @@ private:
     ByteBuffer frame_data_;
 
     std::vector<std::int64_t> i64_elements_;
+    // The bytes read last, from window_at_ on: spectrum reads, counts and markers are
+    // served from them while they hold the range.
     ByteBuffer window_;
+    std::uint64_t window_at_ = 0;
     std::size_t expected_spectrum_size_ = 0;  // bytes of the last spectrum read, markers included
     bool last_spectrum_compressed_ = true;
     ByteBuffer stored_;

@@ -75,27 +75,32 @@ void FileSource::end_read() noexcept {
 }
 
 void FileSource::read_exact(std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+    read_at_least(offset, length, length, out);
+}
+
+std::size_t FileSource::read_at_least(std::uint64_t offset, std::size_t needed, std::size_t wanted, std::uint8_t* out) {
     begin_read();
     struct EndRead {
         FileSource* file;
         ~EndRead() { file->end_read(); }
     } end_read_when_done{this};
     std::size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+    while (done < needed) {
+        const ssize_t got = ::pread(fd_, out + done, wanted - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            throw FormatError("expected " + std::to_string(length) + " readable bytes (read failed: " +
+            throw FormatError("expected " + std::to_string(needed) + " readable bytes (read failed: " +
                                   std::generic_category().message(errno) + ")",
                               offset + done);
         }
         if (got == 0) {
-            throw FormatError("expected " + std::to_string(length - done) +
+            throw FormatError("expected " + std::to_string(needed - done) +
                                   " more bytes, but the file ends (it shrank after it was opened)",
                               offset + done);
         }
         done += static_cast<std::size_t>(got);
     }
+    return done;
 }
 
 }  // namespace ozra::core

@@ -39,6 +39,10 @@ public:
     // Reads exactly `length` bytes at `offset`. The caller has checked the range
     // against size(); a file that shrank since it was opened is a FormatError.
     void read_exact(std::uint64_t offset, std::size_t length, std::uint8_t* out);
+    // Reads `needed` bytes at `offset` as read_exact does, and up to `wanted` (the
+    // caller's range, checked against size()) when they come in the same reads.
+    // Returns the count read.
+    std::size_t read_at_least(std::uint64_t offset, std::size_t needed, std::size_t wanted, std::uint8_t* out);
 
 private:
     // Counts a read in flight; throws ClosedFileError once the file is closed.

@@ -89,3 +89,24 @@ def test_conditions_from_decoded_spectrum_descriptions(write_ozra, key, cls):
     assert first.original_measured_spectrum_type == SpectrumTypes.PROFILE
     assert str(first).startswith("MS1+, [Original Measured Spectrum Type] Profile; ")
     assert len(analysis.unique_acquisition_conditions) == 2
+
+
+@pytest.mark.parametrize("cone_voltage", [None, 20.0], ids=["told by its values", "with a cone voltage"])
+@pytest.mark.parametrize("route", ["unique conditions", "spectrum's condition"])
+def test_each_condition_field_comes_from_its_own_description_field(write_ozra, cone_voltage, route):
+    """Every field distinct, so that a value read from another field of the description shows."""
+    fields = dict(ms_level=2, polarity=PolarityTypes.NEGATIVE, collision_energy=35.0, precursor_value=445.12,
+                  precursor_range=ValueRange(444.5, 445.5), mass_range=ValueRange(50.0, 1000.0),
+                  is_profile_spectrum_measured=True, cone_voltage=cone_voltage,
+                  supplemental_properties={"ConeVoltage": "x"} if cone_voltage else {})
+    path = write_ozra(FunctionData.qual_ms([spectrum(1.0, **fields)]))
+    with OzraFile(path) as f:
+        analysis = f.get_measurement(0).get_qual_analysis(0)
+        condition = analysis.unique_acquisition_conditions[0] if route == "unique conditions" else \
+            analysis.get_spectrum(0).acquisition_condition
+    assert (condition.ms_level, condition.polarity, condition.collision_energy, condition.precursor_value,
+            condition.precursor_range, condition.mass_range, condition.original_measured_spectrum_type) == \
+        (2, PolarityTypes.NEGATIVE, 35.0, 445.12, ValueRange(444.5, 445.5), ValueRange(50.0, 1000.0),
+         SpectrumTypes.PROFILE)
+    assert [type(c) for c in condition.additional_conditions] == \
+        ([qual.WatersMassLynxCondition] if cone_voltage else [])

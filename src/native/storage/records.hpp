@@ -9,6 +9,7 @@
 
 #include "python/ref.hpp"
 #include "schema/format_schema.hpp"
+#include "storage/api/storage_api.hpp"
 
 #include <structmember.h>
 
@@ -20,11 +21,6 @@
 #include <vector>
 
 namespace ozra::storage {
-
-struct RecordObject {
-    PyObject_HEAD
-    PyObject* fields[1];  // really as many as the class has fields
-};
 
 struct RecordLayout {
     const char* class_name;  // short name; the module adds the package path
@@ -56,10 +52,6 @@ PyTypeObject* add_record_type(PyObject* module, const RecordLayout& layout);
 // A new record of `type` with every field None.
 py::Ref new_record(PyTypeObject* type);
 
-// Borrowed field value; `index` is the field's position in its layout.
-inline PyObject* record_field(PyObject* record, int index) {
-    return reinterpret_cast<RecordObject*>(record)->fields[index];
-}
 // Replaces a field, taking over the reference.
 void set_record_field(PyObject* record, int index, py::Ref value);
 

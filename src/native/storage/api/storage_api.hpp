@@ -13,6 +13,20 @@
 
 namespace ozra::storage {
 
+// A record of the format's record classes: its fields, in the order of the format
+// schema's field tables, after the object header. A record of exactly the class
+// internal_spectrum_description (ValueTypesApi) is read through record_field as
+// its attributes read it (never null: a field not given is None).
+struct RecordObject {
+    PyObject_HEAD
+    PyObject* fields[1];  // really as many as the class has fields
+};
+
+// Borrowed field value; `index` is the field's position in its layout.
+inline PyObject* record_field(PyObject* record, int index) {
+    return reinterpret_cast<RecordObject*>(record)->fields[index];
+}
+
 struct ValueRangeObject {
     PyObject_HEAD
     PyObject* min;

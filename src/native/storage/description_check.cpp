@@ -18,22 +18,6 @@ namespace {
 
 namespace spectrum = schema::internal_spectrum_description;
 
-// A value as its tag and, for a number, boolean, enumeration member or range of
-// numbers, the bits that tell it from others of its tag. Sixteen bytes, so the
-// decoder hands each one back in registers: a range's upper bound waits in
-// CheckedValues until the record's field takes it.
-struct CheckedValue {
-    std::uint64_t bits = 0;  // a range: its lower bound's
-    std::uint8_t tag = schema::none_tag;
-    std::uint8_t bound_tags[2] = {};
-    bool top = false;  // the record being checked (not one nested in it)
-};
-
-struct CheckedField {
-    CheckedValue value;
-    std::uint64_t upper_bits = 0;  // a range: its upper bound's
-};
-
 std::uint64_t bits_of(double value) noexcept {
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
@@ -140,6 +124,7 @@ bool keyable(const CheckedField& field) {
 constexpr int condition_fields[] = {spectrum::ms_level,        spectrum::polarity,       spectrum::collision_energy,
                                     spectrum::mass_range,      spectrum::precursor_range, spectrum::precursor_value,
                                     spectrum::is_profile_spectrum_measured};
+static_assert(std::size(condition_fields) == std::size(ConditionValues{}.fields));
 
 // Whether the values tell the condition; its key appended to `key` when given.
 bool condition_key_of(const CheckedValues& values, std::string* key) {
@@ -179,9 +164,12 @@ SpectrumSummary check_spectrum_description(core::ByteCursor& cursor) {
     return summary;
 }
 
-bool spectrum_condition_key(core::ByteCursor& cursor, std::string& key) {
+bool spectrum_condition_key(core::ByteCursor& cursor, std::string& key, ConditionValues& values) {
     key.clear();
-    return condition_key_of(check(cursor), &key);
+    const CheckedValues checked = check(cursor);
+    if (!condition_key_of(checked, &key)) return false;
+    for (std::size_t i = 0; i < std::size(condition_fields); ++i) values.fields[i] = checked.fields[condition_fields[i]];
+    return true;
 }
 
 namespace {
@@ -210,12 +198,12 @@ py::Ref object_of(const CheckedField& field) {
 
 }  // namespace
 
-py::Ref condition_fields_record(core::ByteCursor& cursor) {
-    const CheckedValues values = check(cursor);
-    if (!condition_key_of(values, nullptr)) return py::Ref();
+py::Ref condition_fields_record(const ConditionValues& values) {
     py::Ref record =
         new_record(state().descriptions[static_cast<std::size_t>(schema::RecordKind::internal_spectrum_description)]);
-    for (int position : condition_fields) set_record_field(record.get(), position, object_of(values.fields[position]));
+    for (std::size_t i = 0; i < std::size(condition_fields); ++i) {
+        set_record_field(record.get(), condition_fields[i], object_of(values.fields[i]));
+    }
     return record;
 }
 

@@ -56,7 +56,7 @@ PyType_Spec frame_spec = {"ozra_data_access._internal._storage.DescriptionFrame"
 py::Ref new_description_frame(const core::ByteCursor& cursor) {
     py::Ref object = py::allocate(state().description_frame);
     as_frame(object.get())->frame =
-        new DescriptionFrame{{cursor.data(), cursor.data() + cursor.size()}, cursor.offset_of(0), {}};
+        new DescriptionFrame{{cursor.data(), cursor.data() + cursor.size()}, cursor.offset_of(0), {}, {}};
     return object;
 }
 

@@ -9,8 +9,10 @@
 #include "core/byte_cursor.hpp"
 #include "python/ref.hpp"
 #include "storage/api/storage_api.hpp"
+#include "storage/description_check.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace ozra::storage {
@@ -23,10 +25,19 @@ struct PendingDescription {
     SpectrumSummary summary;
 };
 
+// The condition's values of the description whose key was told last: the walk over
+// all conditions asks for a description's key, then, for the first of its key, for
+// the record of its values, which is made from these without decoding it again.
+struct KeyedDescription {
+    std::uint32_t entry;  // in `descriptions`
+    ConditionValues values;
+};
+
 struct DescriptionFrame {
     std::vector<std::uint8_t> bytes;
     std::uint64_t frame_at;  // the frame's position in the file
     std::vector<PendingDescription> descriptions;
+    std::optional<KeyedDescription> last_keyed;
 };
 
 // A new frame object (a Python object, known to the collector through the pending

@@ -313,7 +313,10 @@ bool condition_key(PyObject* spectrum_index, std::string& key) {
     const SpectrumIndexObject* index = pending_index(spectrum_index);
     if (index == nullptr) return false;
     core::ByteCursor cursor = description_cursor(index);
-    return spectrum_condition_key(cursor, key);
+    KeyedDescription keyed{index->entry, {}};
+    if (!spectrum_condition_key(cursor, key, keyed.values)) return false;
+    description_frame(index->frame).last_keyed = keyed;
+    return true;
 }
 
 PyObject* condition_description(PyObject* spectrum_index) noexcept {
@@ -321,8 +324,16 @@ PyObject* condition_description(PyObject* spectrum_index) noexcept {
     if (index == nullptr) return nullptr;
     try {
         if (pending_of(index).condition_fields == nullptr) {
-            core::ByteCursor cursor = description_cursor(index);
-            pending_of(index).condition_fields = condition_fields_record(cursor).release();
+            const std::optional<KeyedDescription>& last = description_frame(index->frame).last_keyed;
+            ConditionValues values;
+            if (last && last->entry == index->entry) {
+                values = last->values;
+            } else {
+                core::ByteCursor cursor = description_cursor(index);
+                std::string key;
+                if (!spectrum_condition_key(cursor, key, values)) return nullptr;
+            }
+            pending_of(index).condition_fields = condition_fields_record(values).release();
         }
         return Py_XNewRef(pending_of(index).condition_fields);
     } catch (...) {

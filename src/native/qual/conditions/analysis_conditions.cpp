@@ -38,6 +38,7 @@ py::Ref conditions_from_descriptions(PyObject* spectra) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
     py::Ref unique = py::Ref::checked(PySet_New(nullptr));
     std::unordered_map<std::string, py::Ref> made;  // the plain condition made first for each key
+    made.reserve(static_cast<std::size_t>(PyList_GET_SIZE(spectra)));  // as many keys as spectra, at most
     std::string key;
     py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {

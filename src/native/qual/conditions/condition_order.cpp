@@ -91,12 +91,14 @@ std::optional<NumericKey> numeric_key(PyObject* condition, std::size_t order) {
 
 py::Ref sorted_conditions(PyObject* unique) {
     std::vector<py::Ref> conditions;
+    conditions.reserve(static_cast<std::size_t>(PySet_GET_SIZE(unique)));
     py::Ref iterator = py::Ref::checked(PyObject_GetIter(unique));
     while (py::Ref condition = py::Ref::steal(PyIter_Next(iterator.get()))) conditions.push_back(std::move(condition));
     if (PyErr_Occurred()) py::throw_error();
     // Plain conditions of numbers: the same order without making the tuples. Their
     // tuple comparison is the numbers' (no NaN; equal items are passed over).
     std::vector<NumericKey> keys;
+    keys.reserve(conditions.size());
     for (std::size_t order = 0; order < conditions.size(); ++order) {
         const std::optional<NumericKey> key = numeric_key(conditions[order].get(), order);
         if (!key) return sorted_by_interpreter(conditions);

@@ -76,11 +76,9 @@ void FileReader::expect_marker(Marker marker) {
         current_condition_count_ = known == condition_counts_.end() ? std::nullopt : known->second;
         const auto namers = block_namers_.find(static_cast<std::int64_t>(at));
         current_block_namers_ = namers == block_namers_.end() ? 1 : std::max<std::uint64_t>(1, namers->second.size());
-        block_spectra_.clear();
-        in_spectrum_index_block_ = true;
+        block_spectra_.emplace();
     } else if (marker == Marker::end_spectrum_index_block) {
-        block_spectra_.clear();
-        in_spectrum_index_block_ = false;
+        block_spectra_.reset();
     } else if (marker == Marker::begin_jump_table || marker == Marker::begin_function_index_block) {
         current_condition_count_.reset();
     }
@@ -228,8 +226,8 @@ FileReader::LoadedSpectrum FileReader::load_spectrum(std::optional<std::size_t> 
 }
 
 void FileReader::claim_spectrum_position(std::int64_t position) {
-    if (!in_spectrum_index_block_) return;
-    if (!block_spectra_.insert(static_cast<std::uint64_t>(position))) {
+    if (!block_spectra_) return;
+    if (!block_spectra_->insert(static_cast<std::uint64_t>(position))) {
         throw FormatError("expected each spectrum of a function at a position of its own, found a second "
                           "spectrum index entry naming the spectrum",
                           static_cast<std::uint64_t>(position));

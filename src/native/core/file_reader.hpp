@@ -132,10 +132,9 @@ private:
     // Only positions named by more than one function: the rest count once.
     std::unordered_map<std::int64_t, std::uint64_t> spectrum_namers_;
     std::optional<std::uint32_t> current_condition_count_;
-    // The positions named so far by the spectrum index block being read (kept
+    // The positions named so far by the spectrum index block being read (engaged
     // between its markers).
-    bool in_spectrum_index_block_ = false;
-    PositionSet block_spectra_;
+    std::optional<PositionSet> block_spectra_;
     DecodeBudget spectrum_budget_{"spectra", spectrum_budget_multiple};
     DecodeBudget description_budget_{"description frames", description_budget_multiple};
 };

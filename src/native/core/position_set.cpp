@@ -38,11 +38,4 @@ void PositionSet::grow() {
     }
 }
 
-void PositionSet::clear() {
-    slots_.clear();
-    size_ = 0;
-    shift_ = initial_shift;
-    has_free_slot_value_ = false;
-}
-
 }  // namespace ozra::core

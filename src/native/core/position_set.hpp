@@ -14,7 +14,6 @@ public:
     // Adds `position`; false when it was in the set already.
     bool insert(std::uint64_t position);
     bool contains(std::uint64_t position) const;
-    void clear();
 
 private:
     // UINT64_MAX marks a free slot; the position itself is kept aside.

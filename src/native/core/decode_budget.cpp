@@ -6,12 +6,20 @@
 
 namespace ozra::core {
 
+std::uint64_t DecodeBudget::left(std::uint64_t file_size) const noexcept {
+    const std::uint64_t limit = multiple_ * file_size;
+    return limit - std::min(limit, spent_);
+}
+
+bool DecodeBudget::admits(std::uint64_t position, std::uint64_t decoded_size, std::uint64_t file_size) const {
+    return decoded_size <= left(file_size) || charged_.contains(position);
+}
+
 void DecodeBudget::charge(std::uint64_t position, std::uint64_t decoded_size, std::uint64_t file_size) {
     if (charged_.contains(position)) return;
-    const std::uint64_t limit = multiple_ * file_size;
-    if (decoded_size > limit - std::min(limit, spent_)) {
+    if (decoded_size > left(file_size)) {
         throw FormatError("expected decoded " + what_ + " of at most " + std::to_string(multiple_) +
-                              " times the file's size (" + std::to_string(limit) +
+                              " times the file's size (" + std::to_string(multiple_ * file_size) +
                               " bytes) in all, found more with the data",
                           position);
     }

@@ -23,8 +23,12 @@ public:
     // Charges `decoded_size` bytes for the data stored at `position`, unless charged
     // before; FormatError at `position` when the total passes multiple x file_size.
     void charge(std::uint64_t position, std::uint64_t decoded_size, std::uint64_t file_size);
+    // Whether charge() would take those bytes.
+    bool admits(std::uint64_t position, std::uint64_t decoded_size, std::uint64_t file_size) const;
 
 private:
+    std::uint64_t left(std::uint64_t file_size) const noexcept;
+
     std::string what_;
     std::uint64_t multiple_;
     std::uint64_t spent_ = 0;

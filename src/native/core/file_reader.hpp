@@ -54,8 +54,27 @@ public:
     // from its decompressed data until leave_frame(), which requires the data
     // to be consumed exactly and moves the file position behind the frame.
     void enter_frame();
+    // The same for a frame of records read one after another with read_frame_record():
+    // a large frame decompresses on a thread of its own while its first records are
+    // read. Every other read of the frame waits for the whole frame first.
+    void enter_record_frame();
     void leave_frame();
     ByteCursor& frame_cursor();
+    // Runs `read` on the frame's cursor to read one record. While the frame still
+    // decompresses, the cursor holds the bytes that have arrived (those of the record
+    // to come, or at least record_reach of them); a record that fails in them is read
+    // again in the whole frame, after a damaged frame's own error.
+    template <class Read>
+    auto read_frame_record(Read read);
+    static constexpr std::size_t record_reach = std::size_t{64} << 10;
+    // Waits for a frame decompressing on its own thread to be whole; the frame's
+    // error when it is damaged, as enter_frame() would have told it.
+    void complete_frame();
+    // Leaves the frame being read, if any, where it is; its thread is stopped.
+    void abandon_frame() noexcept;
+    // The decompressed bytes of the frame being read, shared: a frame read with
+    // read_frame_record() is final up to the records read so far.
+    std::shared_ptr<const ByteBuffer> frame_bytes() const { return frame_data_; }
 
     // The spectrum point data at the file position, checked and decompressed;
     // the file position moves behind it. With a wavelength count, x values
@@ -96,6 +115,13 @@ public:
     static constexpr std::uint64_t description_budget_multiple = 64;
 
 private:
+    void load_frame(bool may_stream);
+    // The frame's cursor, however much of a streamed frame has arrived.
+    ByteCursor& frame_cursor_in_progress();
+    // Widens the cursor of a streamed frame to `wanted` bytes, or all there will be.
+    void await_frame_bytes(std::size_t wanted);
+    // Points the frame's cursor at `at` in the first `size` bytes of the frame.
+    void view_frame(std::size_t size, std::size_t at);
     // A cursor over the next bytes of the file, at most `length` of them (fewer
     // only where the file ends).
     ByteCursor file_window(std::size_t length);
@@ -111,7 +137,7 @@ private:
     std::uint64_t frame_offset_ = 0;
     std::uint64_t frame_end_ = 0;
     ByteCursor frame_cursor_;
-    ByteBuffer frame_data_;
+    std::shared_ptr<ByteBuffer> frame_data_;  // given up to a holder of frame_bytes() when the next frame comes
 
     std::vector<std::int64_t> i64_elements_;
     // The bytes read last, from window_at_ on: spectrum reads, counts and markers are
@@ -137,6 +163,23 @@ private:
     std::optional<PositionSet> block_spectra_;
     DecodeBudget spectrum_budget_{"spectra", spectrum_budget_multiple};
     DecodeBudget description_budget_{"description frames", description_budget_multiple};
+    // Last, so that its thread stops before what it reads and writes goes.
+    std::unique_ptr<FrameStream> frame_stream_;
 };
+
+template <class Read>
+auto FileReader::read_frame_record(Read read) {
+    ByteCursor& cursor = frame_cursor_in_progress();
+    if (!frame_stream_) return read(cursor);
+    const std::size_t at = cursor.consumed();
+    await_frame_bytes(at + record_reach);
+    try {
+        return read(frame_cursor_);
+    } catch (const FormatError&) {
+        complete_frame();
+        view_frame(frame_data_->size(), at);
+        return read(frame_cursor_);
+    }
+}
 
 }  // namespace ozra::core

@@ -5,10 +5,17 @@
 #include <algorithm>
 #include <new>
 #include <string>
+// For ZSTD_d_stableOutBuffer, a parameter value: no function of the static-only
+// interface is called, so the shared library of any 1.4.x or later release serves.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 namespace ozra::core {
 namespace {
+
+// The compressed bytes given to zstd per step of a stream: each step publishes the
+// blocks it completed (at most 128 KiB each).
+constexpr std::size_t stream_input_step = std::size_t{16} << 10;
 
 // RFC 8878: the frame magic, then the frame header descriptor whose bit 2 is
 // the content checksum flag.
@@ -73,6 +80,64 @@ void FrameDecompressor::decompress(const std::uint8_t* frame, std::size_t size, 
                  std::to_string(produced),
              offset);
     }
+}
+
+}  // namespace ozra::core
+
+namespace ozra::core {
+
+FrameStream::FrameStream(FrameDecompressor& decompressor, const std::uint8_t* frame, std::size_t size,
+                         std::uint8_t* out, std::size_t out_size)
+    : context_(decompressor.context_.get()),
+      frame_(frame),
+      size_(size),
+      out_(out),
+      out_size_(out_size),
+      thread_([this] { run(); }) {}
+
+FrameStream::~FrameStream() {
+    stop_.store(true, std::memory_order_relaxed);
+    thread_.join();
+}
+
+void FrameStream::run() noexcept {
+    ZSTD_DCtx_reset(context_, ZSTD_reset_session_and_parameters);
+    // Straight into the output, without a window buffer of the frame's size; where the
+    // library refuses it, zstd copies through its own buffer, slower but the same.
+    ZSTD_DCtx_setParameter(context_, ZSTD_d_stableOutBuffer, 1);
+    ZSTD_inBuffer in{frame_, 0, 0};
+    ZSTD_outBuffer out{out_, out_size_, 0};
+    while (!stop_.load(std::memory_order_relaxed)) {
+        const std::size_t given = in.pos, produced = out.pos;
+        in.size = std::min(size_, in.size + stream_input_step);
+        const std::size_t left = ZSTD_decompressStream(context_, &out, &in);
+        if (ZSTD_isError(left)) break;
+        if (left == 0) {
+            whole_ = out.pos == out_size_ && in.pos == size_;
+            break;
+        }
+        // All the bytes given and nothing more made: the frame is cut short.
+        if (in.size == size_ && in.pos == given && out.pos == produced) break;
+        progress_.store(out.pos, std::memory_order_release);
+        progress_.notify_all();
+    }
+    ZSTD_DCtx_reset(context_, ZSTD_reset_session_and_parameters);
+    progress_.store(out.pos | ended_bit, std::memory_order_release);
+    progress_.notify_all();
+}
+
+std::size_t FrameStream::wait_for(std::size_t wanted) const noexcept {
+    std::uint64_t progress = progress_.load(std::memory_order_acquire);
+    while ((progress & ended_bit) == 0 && progress < wanted) {
+        progress_.wait(progress, std::memory_order_acquire);
+        progress = progress_.load(std::memory_order_acquire);
+    }
+    return static_cast<std::size_t>(progress & ~ended_bit);
+}
+
+bool FrameStream::whole() const noexcept {
+    wait_for(SIZE_MAX);
+    return whole_;
 }
 
 }  // namespace ozra::core

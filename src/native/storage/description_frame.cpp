@@ -53,10 +53,9 @@ PyType_Spec frame_spec = {"ozra_data_access._internal._storage.DescriptionFrame"
 
 }  // namespace
 
-py::Ref new_description_frame(const core::ByteCursor& cursor) {
+py::Ref new_description_frame(std::shared_ptr<const core::ByteBuffer> bytes, std::uint64_t frame_at) {
     py::Ref object = py::allocate(state().description_frame);
-    as_frame(object.get())->frame =
-        new DescriptionFrame{{cursor.data(), cursor.data() + cursor.size()}, cursor.offset_of(0), {}, {}};
+    as_frame(object.get())->frame = new DescriptionFrame{std::move(bytes), frame_at, {}, {}};
     return object;
 }
 

@@ -6,12 +6,13 @@
 // last record that needs it.
 #pragma once
 
-#include "core/byte_cursor.hpp"
+#include "core/byte_buffer.hpp"
 #include "python/ref.hpp"
 #include "storage/api/storage_api.hpp"
 #include "storage/description_check.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -34,15 +35,15 @@ struct KeyedDescription {
 };
 
 struct DescriptionFrame {
-    std::vector<std::uint8_t> bytes;
+    std::shared_ptr<const core::ByteBuffer> bytes;  // the reader's, given up when it reads its next frame
     std::uint64_t frame_at;  // the frame's position in the file
     std::vector<PendingDescription> descriptions;
     std::optional<KeyedDescription> last_keyed;
 };
 
 // A new frame object (a Python object, known to the collector through the pending
-// conditions) holding a copy of the cursor's bytes.
-py::Ref new_description_frame(const core::ByteCursor& cursor);
+// conditions) for the decompressed frame stored at `frame_at`.
+py::Ref new_description_frame(std::shared_ptr<const core::ByteBuffer> bytes, std::uint64_t frame_at);
 
 // The frame objects' class, made once at load and kept in the module's state.
 PyTypeObject* make_description_frame_type();

@@ -75,15 +75,24 @@ Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles
     const std::vector<std::int64_t> positions = file.read_i64_array();
     std::vector<std::int64_t> profile_positions;
     if (has_profile) profile_positions = file.read_i64_array();
-    file.enter_frame();
+    file.enter_record_frame();
     PyTypeObject* record_class = state().value_types.spectrum_index;
     Ref records = py::new_list();
     py::SignalCheck signals;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        signals.tick();
-        Ref absolute = absolute_position(positions[i], origin);
-        py::append(records.get(), make_spectrum_index(record_class, reader_object, *reader, absolute.get()).get());
+    try {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            signals.tick();
+            Ref absolute = absolute_position(positions[i], origin);
+            py::append(records.get(), make_spectrum_index(record_class, reader_object, *reader, absolute.get()).get());
+        }
+    } catch (const core::FormatError&) {
+        file.complete_frame();  // a damaged frame is told before the faults of its records
+        throw;
+    } catch (...) {
+        file.abandon_frame();  // no thread of the reader runs on after the read
+        throw;
     }
+    file.complete_frame();  // nor is a record of a damaged frame handed out
     if (publish) publish(records.get(), context);
     if (set_profiles && has_profile) {
         for (std::uint32_t i = 0; i < count; ++i) {

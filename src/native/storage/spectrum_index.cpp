@@ -61,7 +61,7 @@ const std::vector<std::string>& field_names() {
 // ---- the description, built on first read -----------------------------------
 
 core::ByteCursor description_cursor(const DescriptionFrame& frame, const PendingDescription& pending) {
-    core::ByteCursor cursor = core::ByteCursor::decompressed(frame.bytes.data(), frame.bytes.size(), frame.frame_at);
+    core::ByteCursor cursor = core::ByteCursor::decompressed(frame.bytes->data(), frame.bytes->size(), frame.frame_at);
     cursor.take(pending.offset, "the descriptions before this one");
     return cursor;
 }
@@ -140,11 +140,11 @@ PyObject* get_description(PyObject* self, void*) {
 // ---- making records from the reader's frame ---------------------------------
 
 // The frame the reader is reading, shared by the records made from it.
-Ref frame_of(ReaderState& reader, const core::ByteCursor& cursor) {
+Ref frame_of(ReaderState& reader) {
     PyObject* kept = reader.description_frame.get();
-    if (!kept || description_frame(kept).frame_at != cursor.offset_of(0) ||
-        description_frame(kept).bytes.size() != cursor.size()) {
-        reader.description_frame = new_description_frame(cursor);
+    std::shared_ptr<const core::ByteBuffer> bytes = reader.file.frame_bytes();
+    if (!kept || description_frame(kept).bytes != bytes) {
+        reader.description_frame = new_description_frame(std::move(bytes), reader.file.position());
     }
     return reader.description_frame.copy();
 }
@@ -179,16 +179,19 @@ Ref new_spectrum_index(PyTypeObject* type) {
 }  // namespace
 
 Ref make_spectrum_index(PyTypeObject* cls, PyObject* reader_object, ReaderState& reader, PyObject* position) {
-    core::ByteCursor& cursor = reader.file.frame_cursor();
-    const std::size_t record_at = cursor.consumed();
-    const SpectrumSummary summary = check_spectrum_description(cursor);
-    check_condition_index(reader.file, cursor, record_at, summary);
+    std::size_t record_at = 0;
+    const SpectrumSummary summary = reader.file.read_frame_record([&](core::ByteCursor& cursor) {
+        record_at = cursor.consumed();
+        const SpectrumSummary checked = check_spectrum_description(cursor);
+        check_condition_index(reader.file, cursor, record_at, checked);
+        return checked;
+    });
     if (const auto claimed = py::as_int64(position)) reader.file.claim_spectrum_position(*claimed);
     Ref record = new_spectrum_index(cls);
     set_record_field(record.get(), reader_field, Ref::borrow(reader_object));
     set_record_field(record.get(), position_field, Ref::borrow(position));
     set_record_field(record.get(), profile_position_field, py::from_long(0));
-    Ref frame = frame_of(reader, cursor);
+    Ref frame = frame_of(reader);
     std::vector<PendingDescription>& descriptions = description_frame(frame.get()).descriptions;
     SpectrumIndexObject* index = as_index(record.get());
     index->entry = static_cast<std::uint32_t>(descriptions.size());

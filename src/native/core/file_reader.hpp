@@ -72,9 +72,9 @@ public:
     void complete_frame();
     // Leaves the frame being read, if any, where it is; its thread is stopped.
     void abandon_frame() noexcept;
-    // The decompressed bytes of the frame being read, shared: a frame read with
-    // read_frame_record() is final up to the records read so far.
-    std::shared_ptr<const ByteBuffer> frame_bytes() const { return frame_data_; }
+    // The decompressed bytes of the frame being read, to be kept and read only: a
+    // frame read with read_frame_record() is final up to the records read so far.
+    const std::shared_ptr<ByteBuffer>& frame_bytes() const noexcept { return frame_data_; }
 
     // The spectrum point data at the file position, checked and decompressed;
     // the file position moves behind it. With a wavelength count, x values

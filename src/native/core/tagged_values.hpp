@@ -63,8 +63,28 @@ public:
     Value any_record() { return record_at(0, 1); }
 
 private:
-    // A tagged value; its tag is also stored in `*tag_read` when given.
+    // A tagged value; its tag is also stored in `*tag_read` when given. The numbers
+    // and None that records are mostly made of are read here, without a call;
+    // everything else, and every fault, by any_value().
     Value value(int depth, std::uint8_t* tag_read = nullptr) {
+        constexpr std::size_t longest_number = 9;  // tag and 8 bytes
+        if (depth <= max_value_depth && cursor_.remaining() >= longest_number) {
+            const std::uint8_t tag = cursor_.data()[cursor_.consumed()];
+            static_assert(schema::none_tag == 0 && schema::integer_tag == 1 && schema::float_tag == 2);
+            if (tag <= schema::float_tag) {
+                if (tag_read) *tag_read = tag;
+                cursor_.take(1, "a value's tag");
+                switch (tag) {
+                    case schema::none_tag: return builder_.none();
+                    case schema::integer_tag: return builder_.integer(cursor_.i64("an integer"));
+                    default: return builder_.real(cursor_.f64("a float"));
+                }
+            }
+        }
+        return any_value(depth, tag_read);
+    }
+
+    Value any_value(int depth, std::uint8_t* tag_read) {
         const std::size_t at = cursor_.consumed();
         if (depth > max_value_depth) {
             cursor_.fail_at(at, "expected values nested at most " + std::to_string(max_value_depth) + " deep");

@@ -142,9 +142,9 @@ PyObject* get_description(PyObject* self, void*) {
 // The frame the reader is reading, shared by the records made from it.
 Ref frame_of(ReaderState& reader) {
     PyObject* kept = reader.description_frame.get();
-    std::shared_ptr<const core::ByteBuffer> bytes = reader.file.frame_bytes();
+    const std::shared_ptr<core::ByteBuffer>& bytes = reader.file.frame_bytes();
     if (!kept || description_frame(kept).bytes != bytes) {
-        reader.description_frame = new_description_frame(std::move(bytes), reader.file.position());
+        reader.description_frame = new_description_frame(bytes, reader.file.position());
     }
     return reader.description_frame.copy();
 }

@@ -280,6 +280,10 @@ def live_records():
     return sum(1 for o in gc.get_objects() if type(o) is qual.SpectrumIndex)
 
 
+def live_of(class_name):
+    return sum(1 for o in gc.get_objects() if type(o).__name__ == class_name)
+
+
 @pytest.mark.parametrize("kept", [None, "spectrum", "conditions"])
 def test_an_analysis_dropped_while_its_conditions_wait_frees_its_records_without_the_collector(tmp_path, kept):
     descriptions = varied_descriptions(with_cone_voltage=False)
@@ -295,9 +299,10 @@ def test_an_analysis_dropped_while_its_conditions_wait_frees_its_records_without
         del f, analysis
         if held is None:
             assert live_records() == before
+            assert live_of("SpectrumIndexBlock") == live_of("DescriptionFrame") == 0
         else:
-            # A spectrum still held reaches every record through the waiting walk, which still works.
-            assert live_records() == before + len(descriptions)
+            # Only the held spectrum's record was made; it keeps the waiting walk, which still works.
+            assert live_records() == before + 1
             assert held.acquisition_condition.collision_energy == 20.0
     finally:
         gc.enable()
@@ -338,3 +343,31 @@ def test_an_xic_whose_range_builds_the_descriptions_reads_as_with_a_plain_range(
         plain = points(f.get_measurement(0).get_qual_analysis(0), ValueRange(0.5, 2.5))
     assert building.tests > 0
     assert any(plain) and same(lazy, plain)
+
+
+@pytest.mark.parametrize("asked, live", [([7, 0, 39, 7, 4], 4), (list(range(30, 0, -3)), 40)])
+def test_records_are_made_when_asked_for_and_are_those_the_list_holds(tmp_path, asked, live):
+    """An analysis makes the record of a spectrum when it is first asked for (in any order), with the
+    stored position and profile position and its own description, and all of them once one in eight
+    was asked for; the list holds the records handed out before."""
+    builder = ob.FileBuilder()
+    count = 40
+    positions = [builder.add(ob.spectrum([1.0, 2.0], [3.0, float(i)])) for i in range(count)]
+    profiles = [builder.add(ob.spectrum([1.0], [float(i)])) if i % 3 else 0 for i in range(count)]
+    descriptions = [ob.spectrum_description(i, retention_time=float(i), is_profile_spectrum_measured=bool(i % 3))
+                    for i in range(count)]
+    block = builder.add_spectrum_index_block(positions, descriptions, profile_positions=profiles)
+    functions = builder.add_function_index_block([block], [ob.qual_function_description()])
+    data = builder.build(builder.add_jump_table([functions], [ob.measurement_description()]))
+    gc.collect()
+    before = live_records()
+    f, analysis = open_bytes(tmp_path, data)
+    with f:
+        made = {i: analysis.get_spectrum(i)._Spectrum__spectrum_index for i in asked}
+        assert live_records() == before + live
+        records = analysis._QualAnalysis__spectrum_index_list
+        assert all(records[i] is record for i, record in made.items())
+        assert [(r._SpectrumIndex__position, r._SpectrumIndex__profile_position) for r in records] == \
+               list(zip(positions, profiles))
+        assert [description(r)._InternalSpectrumDescription__index for r in records] == list(range(count))
+        assert [p.intensity for p in analysis.get_spectrum(5).get_profile_spectrum_points()] == [5.0]

@@ -38,12 +38,16 @@ void publish_spectrum_index_list(PyObject* records, void* analysis_object) noexc
 
 }  // namespace
 
-void read_spectrum_index_block(PyObject* self) {
+void read_spectrum_index_block(PyObject* self, bool lazily) {
     AnalysisObject* analysis = as_analysis(self);
     py::Ref position = py::get_attr(analysis->function_index, state().names.function_index_position);
     py::Ref create = py::get_attr(global(state().names.SpectrumIndex).get(), state().names.spectrum_index_create_instance);
     py::Ref::checked(storage::value_types_api().read_spectrum_index_block(
-        analysis->reader, position.get(), create.get(), true, publish_spectrum_index_list, self));
+        analysis->reader, position.get(), create.get(), true, lazily, publish_spectrum_index_list, self));
+}
+
+py::Ref spectrum_index_list(PyObject* self) {
+    return py::Ref::checked(storage::value_types_api().spectrum_index_records(as_analysis(self)->spectrum_index_list));
 }
 
 py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) {
@@ -156,7 +160,7 @@ Py_ssize_t nearest_by_interpreter(PyObject* spectra, PyObject* retention_time, d
 Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
     AnalysisObject* analysis = as_analysis(self);
     // Held: the comparisons below may run Python code that reads the analysis anew.
-    const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
+    const py::Ref spectra = spectrum_index_list(self);
     const double largest = largest_finite_double();
     if (analysis->retention_times == nullptr) analysis->retention_times = retention_time_table(spectra.get()).release();
     const std::optional<double> target = exact_double(retention_time);

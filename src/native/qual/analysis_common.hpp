@@ -20,8 +20,12 @@ struct AnalysisObject {
 inline AnalysisObject* as_analysis(PyObject* self) { return reinterpret_cast<AnalysisObject*>(self); }
 
 // Reads the function's spectrum index block through the analysis's reader into
-// `spectrum_index_list`.
-void read_spectrum_index_block(PyObject* self);
+// `spectrum_index_list`: with `lazily`, as a sequence whose records are made when
+// first asked for (see storage::ValueTypesApi::read_spectrum_index_block).
+void read_spectrum_index_block(PyObject* self, bool lazily);
+
+// The list of the analysis's SpectrumIndex records (made once from a lazily read block).
+py::Ref spectrum_index_list(PyObject* self);
 
 // The function's QualDescription record (function_index.__function_description.__qual_description).
 py::Ref qual_description_of(PyObject* function_index);

@@ -26,24 +26,14 @@ namespace {
 // on their first use: the unique list read, a chromatogram, a description built.
 // The same walk makes them then, over the same records, so they are the same.
 
-bool conditions_can_wait(PyObject* spectra) {
-    const storage::ValueTypesApi& storage = storage::value_types_api();
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        const storage::SpectrumSummary* summary = storage.pending_summary(PyList_GET_ITEM(spectra, i));
-        if (summary == nullptr || !summary->condition_keyed) return false;
-    }
-    return true;
-}
-
-void wait_for_first_use(PyObject* self, PyObject* spectra) {
-    const storage::ValueTypesApi& storage = storage::value_types_api();
-    py::Ref settler = new_conditions_settler(spectra);
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
-        storage.set_pending_condition(PyList_GET_ITEM(spectra, i), settler.get(), storage::PendingCondition::settle);
-    }
+// Whether the conditions wait for their first use (then the settler is set).
+bool wait_for_first_use(PyObject* self) {
     AnalysisObject* analysis = as_analysis(self);
+    py::Ref settler = new_conditions_settler(analysis->spectrum_index_list);
+    if (!storage::value_types_api().defer_conditions(analysis->spectrum_index_list, settler.get())) return false;
     py::set_object_field(analysis->conditions_settler, std::move(settler));
     py::set_object_field(analysis->unique_acquisition_conditions, py::new_list());  // never handed out
+    return true;
 }
 
 // Makes the conditions now if they wait for their first use, or takes those a
@@ -73,20 +63,18 @@ void settle_acquisition_conditions(PyObject* self) {
     AnalysisObject* analysis = as_analysis(self);
     py::Ref description = qual_description_of(analysis->function_index);
     py::Ref stored = py::get_attr(description.get(), state().names.unique_acquisition_condition_list);
-    const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
     py::clear_field(analysis->conditions_settler);
     if (!py::equals_none(stored.get())) {
         py::set_object_field(analysis->unique_acquisition_conditions,
-                             conditions_from_stored_list(spectra.get(), stored.get()));
-    } else if (conditions_can_wait(spectra.get())) {
-        wait_for_first_use(self, spectra.get());
-    } else {
-        py::set_object_field(analysis->unique_acquisition_conditions, conditions_from_descriptions(spectra.get()));
+                             conditions_from_stored_list(spectrum_index_list(self).get(), stored.get()));
+    } else if (!wait_for_first_use(self)) {
+        py::set_object_field(analysis->unique_acquisition_conditions,
+                             conditions_from_descriptions(spectrum_index_list(self).get()));
     }
 }
 
 void read_analysis(PyObject* self) {
-    read_spectrum_index_block(self);
+    read_spectrum_index_block(self, true);
     settle_acquisition_conditions(self);
 }
 
@@ -108,6 +96,12 @@ PyObject* qual_str(PyObject* self) {
         py::Ref start = analysis_text_start(self);
         const Py_ssize_t count = py::length(py::get_attr(self, state().names.unique_acquisition_conditions).get());
         return py::Ref::checked(PyUnicode_FromFormat("%U, %zd spectrum conditions", start.get(), count));
+    });
+}
+
+PyObject* qual_spectrum_index_list(PyObject* self, void*) {
+    return py::guard([&] {
+        return as_analysis(self)->spectrum_index_list ? spectrum_index_list(self) : py::Ref::none();
     });
 }
 
@@ -183,7 +177,7 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
     using storage::SpectrumSummary;
     settle_waiting_conditions(self);
     const storage::ValueTypesApi& storage = storage::value_types_api();
-    const py::Ref spectra = py::Ref::borrow(as_analysis(self)->spectrum_index_list);
+    const py::Ref spectra = spectrum_index_list(self);
     const WholeRunTest whole_run(retention_time_range);
     const ChromatogramPoints points;
     const bool from_summaries = points.native() && is_plain_condition(condition) &&
@@ -349,6 +343,7 @@ PyGetSetDef qual_getset[] = {
      "The distinct acquisition conditions of the analysis (the list itself).", nullptr},
     {"_QualAnalysis__unique_acquisition_conditions", qual_unique_acquisition_conditions, py::refuse_setting, nullptr,
      nullptr},
+    {"_QualAnalysis__spectrum_index_list", qual_spectrum_index_list, py::refuse_setting, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -368,7 +363,6 @@ void add_ms_analysis_types(PyObject* module) {
             {"function_index", offsetof(AnalysisObject, function_index)},
             {"index", offsetof(AnalysisObject, index)},
             {"reader", offsetof(AnalysisObject, reader)},
-            {"spectrum_index_list", offsetof(AnalysisObject, spectrum_index_list)},
         })},
         {Py_tp_doc, const_cast<char*>(
             "One qualitative MS analysis of a measurement: its spectra, their distinct acquisition\n"

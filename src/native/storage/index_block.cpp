@@ -12,6 +12,7 @@
 #include "storage/index_records.hpp"
 #include "storage/reader_object.hpp"
 #include "storage/spectrum_index.hpp"
+#include "storage/spectrum_index_block.hpp"
 #include "storage/storage_module.hpp"
 
 #include <cstdint>
@@ -24,18 +25,6 @@ using py::Ref;
 
 // The OzraSymbols member of a marker, as a reader that is not the storage layer's own is asked for it.
 Ref marker_symbol(core::Marker marker) { return Ref::borrow(imports().symbols[static_cast<std::size_t>(marker)]); }
-
-// `relative + origin` as the interpreter adds them (beyond 64 bits too).
-Ref absolute_position(std::int64_t relative, std::uint64_t origin) {
-    std::int64_t sum;
-    if (origin <= static_cast<std::uint64_t>(INT64_MAX) &&
-        !__builtin_add_overflow(relative, static_cast<std::int64_t>(origin), &sum)) {
-        return py::from_long(sum);
-    }
-    Ref left = py::from_long(relative);
-    Ref right = Ref::checked(PyLong_FromUnsignedLongLong(origin));
-    return Ref::checked(PyNumber_Add(left.get(), right.get()));
-}
 
 // Positions the file at a block and confirms its opening marker; the block's origin.
 std::uint64_t begin_block(core::FileReader& file, PyObject* position, core::Marker begin) {
@@ -65,23 +54,29 @@ void end_block_through_calls(PyObject* reader, core::Marker end) {
     py::call_method(reader, names.confirm_ozra_symbol, marker_symbol(end).get());
 }
 
-Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles, PublishRecords publish,
+Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles, bool lazily, PublishRecords publish,
                   void* context) {
     ReaderUse reader(reader_object, "OzraFileReader");
     core::FileReader& file = reader->file;
     const std::uint64_t origin = begin_block(file, position, core::Marker::begin_spectrum_index_block);
     const std::uint32_t count = file.read_u32();
     const bool has_profile = file.read_bool();
-    const std::vector<std::int64_t> positions = file.read_i64_array();
+    std::vector<std::int64_t> positions = file.read_i64_array();
     std::vector<std::int64_t> profile_positions;
     if (has_profile) profile_positions = file.read_i64_array();
     file.enter_record_frame();
     PyTypeObject* record_class = state().value_types.spectrum_index;
-    Ref records = py::new_list();
+    Ref records = lazily ? Ref() : py::new_list();
+    std::uint32_t first_entry = 0;
     py::SignalCheck signals;
     try {
         for (std::uint32_t i = 0; i < count; ++i) {
             signals.tick();
+            if (lazily) {
+                const std::uint32_t entry = add_pending_description(*reader, absolute_int64(positions[i], origin));
+                if (i == 0) first_entry = entry;
+                continue;
+            }
             Ref absolute = absolute_position(positions[i], origin);
             py::append(records.get(), make_spectrum_index(record_class, reader_object, *reader, absolute.get()).get());
         }
@@ -93,9 +88,20 @@ Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles
         throw;
     }
     file.complete_frame();  // nor is a record of a damaged frame handed out
+    if (lazily) {
+        records = new_spectrum_index_block(reader_object, reader->description_frame.get(), first_entry,
+                                           std::move(positions),
+                                           set_profiles ? profile_positions : std::vector<std::int64_t>{}, origin);
+    }
     if (publish) publish(records.get(), context);
     if (set_profiles && has_profile) {
         for (std::uint32_t i = 0; i < count; ++i) {
+            if (lazily) {
+                // As set_profile_position claims them, the records made later get the positions.
+                const auto claimed = absolute_int64(profile_positions[i], origin);
+                if (claimed && *claimed != 0) file.claim_spectrum_position(*claimed);
+                continue;
+            }
             Ref absolute = absolute_position(profile_positions[i], origin);
             Ref record = py::list_item(records.get(), i);  // published: Python code may shrink it
             set_profile_position(record.get(), absolute.get());
@@ -190,10 +196,10 @@ bool read_function_index_block(PyObject* reader, PyObject* position, PyObject* c
 }
 
 PyObject* read_spectrum_index_block(PyObject* reader, PyObject* position, PyObject* create, bool set_profiles,
-                                    PublishRecords publish, void* context) noexcept {
+                                    bool lazily, PublishRecords publish, void* context) noexcept {
     return py::guard([&] {
         if (Py_IS_TYPE(reader, state().reader) && is_native_create_instance(create)) {
-            return read_natively(reader, position, set_profiles, publish, context);
+            return read_natively(reader, position, set_profiles, lazily, publish, context);
         }
         return read_through_calls(reader, position, create, set_profiles, publish, context);
     });
@@ -205,7 +211,7 @@ PyObject* read_spectrum_index_block_function(PyObject*, PyObject* const* args, P
             PyErr_Format(PyExc_TypeError, "_read_spectrum_index_block() takes 3 arguments (%zd given)", nargs);
             py::throw_error();
         }
-        return Ref::checked(read_spectrum_index_block(args[0], args[1], args[2], false, nullptr, nullptr));
+        return Ref::checked(read_spectrum_index_block(args[0], args[1], args[2], false, false, nullptr, nullptr));
     });
 }
 

@@ -9,7 +9,7 @@ namespace ozra::storage {
 
 // See ValueTypesApi::read_spectrum_index_block. A new reference, or null with the error set.
 PyObject* read_spectrum_index_block(PyObject* reader, PyObject* position, PyObject* create, bool set_profiles,
-                                    PublishRecords publish, void* context) noexcept;
+                                    bool lazily, PublishRecords publish, void* context) noexcept;
 
 // See ValueTypesApi::read_function_index_block.
 bool read_function_index_block(PyObject* reader, PyObject* position, PyObject* create, TakeRecord take,

@@ -6,6 +6,7 @@
 #include "storage/index_records.hpp"
 #include "storage/reader_object.hpp"
 #include "storage/spectrum_index.hpp"
+#include "storage/spectrum_index_block.hpp"
 #include "storage/spectrum_points.hpp"
 #include "storage/storage_module.hpp"
 
@@ -22,6 +23,7 @@ void add_reader_types(PyObject* module, StorageState& state) {
     add_index_types(module);
     state.description_frame = make_description_frame_type();
     state.value_types.spectrum_index = add_spectrum_index_type(module, state.value_types);
+    add_spectrum_index_block_type(state.value_types);
     state.value_types.internal_spectrum_description =
         state.descriptions[static_cast<int>(schema::RecordKind::internal_spectrum_description)];
 }

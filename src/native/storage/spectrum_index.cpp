@@ -139,14 +139,15 @@ PyObject* get_description(PyObject* self, void*) {
 
 // ---- making records from the reader's frame ---------------------------------
 
-// The frame the reader is reading, shared by the records made from it.
-Ref frame_of(ReaderState& reader) {
+// The frame the reader is reading, shared by the records made from it (held by the
+// reader while it reads the frame).
+PyObject* frame_of(ReaderState& reader) {
     PyObject* kept = reader.description_frame.get();
     const std::shared_ptr<core::ByteBuffer>& bytes = reader.file.frame_bytes();
     if (!kept || description_frame(kept).bytes != bytes) {
         reader.description_frame = new_description_frame(bytes, reader.file.position());
     }
-    return reader.description_frame.copy();
+    return reader.description_frame.get();
 }
 
 // In a function with a stored condition list, a spectrum's condition index must
@@ -178,7 +179,7 @@ Ref new_spectrum_index(PyTypeObject* type) {
 
 }  // namespace
 
-Ref make_spectrum_index(PyTypeObject* cls, PyObject* reader_object, ReaderState& reader, PyObject* position) {
+std::uint32_t add_pending_description(ReaderState& reader, std::optional<std::int64_t> position) {
     std::size_t record_at = 0;
     const SpectrumSummary summary = reader.file.read_frame_record([&](core::ByteCursor& cursor) {
         record_at = cursor.consumed();
@@ -186,18 +187,28 @@ Ref make_spectrum_index(PyTypeObject* cls, PyObject* reader_object, ReaderState&
         check_condition_index(reader.file, cursor, record_at, checked);
         return checked;
     });
-    if (const auto claimed = py::as_int64(position)) reader.file.claim_spectrum_position(*claimed);
+    if (position) reader.file.claim_spectrum_position(*position);
+    std::vector<PendingDescription>& descriptions = description_frame(frame_of(reader)).descriptions;
+    descriptions.push_back({static_cast<std::uint32_t>(record_at), PendingCondition::none, nullptr, nullptr, summary});
+    return static_cast<std::uint32_t>(descriptions.size() - 1);
+}
+
+Ref new_pending_record(PyTypeObject* cls, PyObject* reader_object, PyObject* position, PyObject* profile_position,
+                       PyObject* frame, std::uint32_t entry) {
     Ref record = new_spectrum_index(cls);
     set_record_field(record.get(), reader_field, Ref::borrow(reader_object));
     set_record_field(record.get(), position_field, Ref::borrow(position));
-    set_record_field(record.get(), profile_position_field, py::from_long(0));
-    Ref frame = frame_of(reader);
-    std::vector<PendingDescription>& descriptions = description_frame(frame.get()).descriptions;
+    set_record_field(record.get(), profile_position_field,
+                     profile_position ? Ref::borrow(profile_position) : py::from_long(0));
     SpectrumIndexObject* index = as_index(record.get());
-    index->entry = static_cast<std::uint32_t>(descriptions.size());
-    descriptions.push_back({static_cast<std::uint32_t>(record_at), PendingCondition::none, nullptr, nullptr, summary});
-    index->frame = frame.release();
+    index->entry = entry;
+    index->frame = Ref::borrow(frame).release();
     return record;
+}
+
+Ref make_spectrum_index(PyTypeObject* cls, PyObject* reader_object, ReaderState& reader, PyObject* position) {
+    const std::uint32_t entry = add_pending_description(reader, py::as_int64(position));
+    return new_pending_record(cls, reader_object, position, nullptr, reader.description_frame.get(), entry);
 }
 
 void set_profile_position(PyObject* record, PyObject* position) {

@@ -5,11 +5,25 @@
 #include "storage/api/storage_api.hpp"
 #include "storage/reader_object.hpp"
 
+#include <cstdint>
+#include <optional>
+
 namespace ozra::storage {
 
 // A record of class `cls` for the next description of the frame `reader` reads (its
 // checks made), the spectrum's points at `position`: SpectrumIndex.__create_instance.
+// The two steps below.
 py::Ref make_spectrum_index(PyTypeObject* cls, PyObject* reader_object, ReaderState& reader, PyObject* position);
+
+// Checks the next description of the frame `reader` reads, claims the spectrum's
+// `position` (when it is a 64-bit number) and keeps the description pending in the
+// reader's description frame (reader.description_frame); its entry there.
+std::uint32_t add_pending_description(ReaderState& reader, std::optional<std::int64_t> position);
+
+// A record of class `cls` whose description is the pending entry `entry` of the
+// description frame object `frame`; its profile position 0 when null.
+py::Ref new_pending_record(PyTypeObject* cls, PyObject* reader_object, PyObject* position, PyObject* profile_position,
+                           PyObject* frame, std::uint32_t entry);
 
 // Sets a record's profile position, claimed in its block: SpectrumIndex.__set_profile_position.
 void set_profile_position(PyObject* record, PyObject* position);

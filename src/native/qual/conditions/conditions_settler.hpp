@@ -12,8 +12,9 @@
 
 namespace ozra::qual {
 
-// A settler over `spectra` (the analysis's spectrum index list), which it holds until
-// the walk ends. The settler does not hold the analysis, so that an analysis dropped
+// A settler over `spectra` (the analysis's spectra: its list of records, or the
+// block whose records are made when first asked for), which it holds until the walk
+// ends. The settler does not hold the analysis, so that an analysis dropped
 // before the walk is freed at once (see release_if_unreachable).
 py::Ref new_conditions_settler(PyObject* spectra);
 
@@ -23,8 +24,8 @@ py::Ref settled_conditions(PyObject* settler);
 
 // An analysis dropped while its conditions wait: its records hold the settler, which
 // holds their list (a cycle the collector would free, much later). When nothing but
-// the analysis (holding `spectra`) and the settler hold the list, and nothing else a
-// record, nothing can start the walk any more: the settler lets the list go, and the
+// the analysis (holding `spectra`) and the settler hold the spectra, and nothing else a
+// record, nothing can start the walk any more: the settler lets them go, and the
 // records are freed with the analysis, now. Runs no code.
 void release_if_unreachable(PyObject* settler, PyObject* spectra) noexcept;
 

@@ -20,7 +20,7 @@ PyObject* dad_create_instance(PyObject* cls, PyObject* const* args, Py_ssize_t n
 
 PyObject* dad_read(PyObject* self, PyObject*) {
     return py::guard([&] {
-        read_spectrum_index_block(self);
+        read_spectrum_index_block(self, false);
         return py::Ref::none();
     });
 }

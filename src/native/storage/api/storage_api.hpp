@@ -233,8 +233,22 @@ struct ValueTypesApi {
     // stands in for it), under the reader hold. `publish(records, context)`, when given,
     // runs once they are made, before the profile positions are set (with set_profiles)
     // and the block is left. A new reference to the list, or null with the error set.
+    // With `lazily`, the storage layer's own reader and factory give the analysis's
+    // spectra as a sequence whose records are made when first asked for (every
+    // description checked and every position claimed as the block is read), instead of
+    // a list; any other reader or factory gives the list.
     PyObject* (*read_spectrum_index_block)(PyObject* reader, PyObject* position, PyObject* create,
-                                           bool set_profiles, PublishRecords publish, void* context) noexcept;
+                                           bool set_profiles, bool lazily, PublishRecords publish,
+                                           void* context) noexcept;
+    // The list of records of an analysis's spectra (the list itself, or the list of a
+    // lazily read block, made once). A new reference, or null with the error set.
+    PyObject* (*spectrum_index_records)(PyObject* spectra) noexcept;
+    // When every spectrum's description is not built yet and its summary is
+    // condition_keyed, makes `settler` every one's pending condition
+    // (PendingCondition::settle) and returns true; false, and nothing set, otherwise.
+    bool (*defer_conditions)(PyObject* spectra, PyObject* settler) noexcept;
+    // Whether nothing but the spectra themselves holds their records (those made so far).
+    bool (*records_unshared)(PyObject* spectra) noexcept;
     // The function index block at `position` (its measurement index's): one record per
     // function, in stored order, made by `create` (FunctionIndex.__create_instance, or what
     // stands in for it) under the reader hold, each handed to `take` as it is made. False

@@ -1,0 +1,243 @@
+#include "storage/spectrum_index_block.hpp"
+
+#include "python/entry.hpp"
+#include "python/object_fields.hpp"
+#include "python/types.hpp"
+#include "storage/description_frame.hpp"
+#include "storage/spectrum_index.hpp"
+#include "storage/storage_module.hpp"
+
+#include <algorithm>
+#include <utility>
+
+namespace ozra::storage {
+namespace {
+
+using py::Ref;
+
+struct BlockState {
+    std::uint32_t first_entry;  // in the frame, of the block's first spectrum
+    std::vector<std::int64_t> positions;  // relative to `origin`, as stored
+    std::vector<std::int64_t> profile_positions;
+    std::uint64_t origin;
+    std::vector<PyObject*> records;  // owned, null until made; given up to `list` when it is made
+    std::size_t asked = 0;           // records made on request, one by one
+};
+
+// A caller that has asked for this share of the records one by one walks them all:
+// the rest are made at once (one by one, the records kept by the block pass through
+// every generation of the collector: a full read took 8% longer).
+constexpr std::size_t walk_share = 8;
+
+struct BlockObject {
+    PyObject_HEAD
+    PyObject* reader;
+    PyObject* frame;  // null for a block of no spectra
+    PyObject* list;   // every record in order, once asked for
+    BlockState* state;
+};
+
+PyTypeObject* block_type = nullptr;
+
+BlockObject* as_block(PyObject* self) { return reinterpret_cast<BlockObject*>(self); }
+
+bool is_block(PyObject* spectra) noexcept { return Py_IS_TYPE(spectra, block_type); }
+
+Py_ssize_t block_size(PyObject* self) {
+    return static_cast<Py_ssize_t>(as_block(self)->state->positions.size());
+}
+
+// Record `i` (0 <= i < size) as the block keeps it, made now when it is not. Making
+// it may run code (a collection's finalizer) in which another thread makes it too:
+// the first kept stays.
+Ref kept_record(PyObject* self, Py_ssize_t i) {
+    BlockObject* block = as_block(self);
+    const auto at = static_cast<std::size_t>(i);
+    if (PyObject* made = block->state->records[at]) return Ref::borrow(made);
+    const BlockState& state = *block->state;
+    Ref position = absolute_position(state.positions[at], state.origin);
+    Ref profile_position =
+        state.profile_positions.empty() ? Ref() : absolute_position(state.profile_positions[at], state.origin);
+    Ref record = new_pending_record(storage::state().value_types.spectrum_index, block->reader, position.get(),
+                                    profile_position.get(), block->frame,
+                                    state.first_entry + static_cast<std::uint32_t>(at));
+    if (block->list) return py::list_item(block->list, i);
+    PyObject*& slot = block->state->records[at];
+    if (slot == nullptr) slot = record.copy().release();
+    return Ref::borrow(slot);
+}
+
+Ref block_list(PyObject* self) {
+    BlockObject* block = as_block(self);
+    if (block->list) return Ref::borrow(block->list);
+    const Py_ssize_t size = block_size(self);
+    Ref list = py::new_list(size);
+    for (Py_ssize_t i = 0; i < size; ++i) PyList_SET_ITEM(list.get(), i, kept_record(self, i).release());
+    if (block->list) return Ref::borrow(block->list);
+    block->list = list.copy().release();
+    // The list holds each record now: letting them go here frees none, and runs no code.
+    for (PyObject*& record : block->state->records) Py_CLEAR(record);
+    return list;
+}
+
+// Record `i` (0 <= i < size) on request.
+Ref block_record(PyObject* self, Py_ssize_t i) {
+    BlockObject* block = as_block(self);
+    if (!block->list) {
+        BlockState& state = *block->state;
+        if (state.records[static_cast<std::size_t>(i)]) return kept_record(self, i);
+        if (++state.asked < std::max<std::size_t>(state.records.size() / walk_share, 1)) return kept_record(self, i);
+        block_list(self);
+    }
+    return py::list_item(block->list, i);
+}
+
+// ---- the class --------------------------------------------------------------
+
+int block_traverse(PyObject* self, visitproc visit, void* arg) {
+    BlockObject* block = as_block(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(block->reader);
+    Py_VISIT(block->frame);
+    Py_VISIT(block->list);
+    if (block->state) {
+        for (PyObject* record : block->state->records) Py_VISIT(record);
+    }
+    return 0;
+}
+
+int block_clear(PyObject* self) {
+    BlockObject* block = as_block(self);
+    Py_CLEAR(block->reader);
+    Py_CLEAR(block->frame);
+    Py_CLEAR(block->list);
+    if (block->state) {
+        for (PyObject*& record : block->state->records) Py_CLEAR(record);
+    }
+    return 0;
+}
+
+void block_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    block_clear(self);
+    delete as_block(self)->state;
+    py::free_instance(self);
+}
+
+Py_ssize_t block_length(PyObject* self) { return block_size(self); }
+
+PyObject* block_item(PyObject* self, Py_ssize_t i) {
+    return py::guard([&] {
+        if (i < 0 || i >= block_size(self)) py::raise(PyExc_IndexError, "spectrum index out of range");
+        return block_record(self, i);
+    });
+}
+
+PyType_Slot block_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(block_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(block_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(block_clear)},
+    {Py_sq_length, reinterpret_cast<void*>(block_length)},
+    {Py_sq_item, reinterpret_cast<void*>(block_item)},
+    {Py_tp_doc, const_cast<char*>("The SpectrumIndex records of a spectrum index block, made when first asked for.")},
+    {0, nullptr},
+};
+
+PyType_Spec block_spec = {"ozra_data_access._internal._storage.SpectrumIndexBlock", sizeof(BlockObject), 0,
+                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION, block_slots};
+
+// ---- the functions of the api -------------------------------------------------
+
+PyObject* spectrum_index_records(PyObject* spectra) noexcept {
+    return py::guard([&] { return is_block(spectra) ? block_list(spectra) : Ref::borrow(spectra); });
+}
+
+// The pending description of spectrum `i` of a block, whose record is not made.
+PendingDescription& unmade_entry(PyObject* self, Py_ssize_t i) {
+    const BlockObject* block = as_block(self);
+    return description_frame(block->frame).descriptions[block->state->first_entry + static_cast<std::size_t>(i)];
+}
+
+PyObject* made_record(PyObject* self, Py_ssize_t i) noexcept {
+    const BlockObject* block = as_block(self);
+    return block->list ? PyList_GET_ITEM(block->list, i) : block->state->records[static_cast<std::size_t>(i)];
+}
+
+bool defer_conditions(PyObject* spectra, PyObject* settler) noexcept {
+    const ValueTypesApi& api = state().value_types;
+    const bool block = is_block(spectra);
+    const Py_ssize_t size = block ? block_size(spectra) : PyList_GET_SIZE(spectra);
+    const auto record_at = [&](Py_ssize_t i) { return block ? made_record(spectra, i) : PyList_GET_ITEM(spectra, i); };
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        PyObject* record = record_at(i);
+        const SpectrumSummary* summary = record ? api.pending_summary(record) : &unmade_entry(spectra, i).summary;
+        if (summary == nullptr || !summary->condition_keyed) return false;
+    }
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        if (PyObject* record = record_at(i)) {
+            api.set_pending_condition(record, settler, PendingCondition::settle);
+            continue;
+        }
+        PendingDescription& entry = unmade_entry(spectra, i);
+        Py_XSETREF(entry.condition, Py_NewRef(settler));
+        entry.condition_kind = PendingCondition::settle;
+    }
+    return true;
+}
+
+bool records_unshared(PyObject* spectra) noexcept {
+    PyObject* list = spectra;
+    if (is_block(spectra)) {
+        const BlockObject* block = as_block(spectra);
+        if (block->list == nullptr) {
+            for (PyObject* record : block->state->records) {
+                if (record && Py_REFCNT(record) != 1) return false;
+            }
+            return true;
+        }
+        list = block->list;
+        if (Py_REFCNT(list) != 1) return false;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        if (Py_REFCNT(PyList_GET_ITEM(list, i)) != 1) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Ref absolute_position(std::int64_t relative, std::uint64_t origin) {
+    if (const auto sum = absolute_int64(relative, origin)) return py::from_long(*sum);
+    Ref left = py::from_long(relative);
+    Ref right = Ref::checked(PyLong_FromUnsignedLongLong(origin));
+    return Ref::checked(PyNumber_Add(left.get(), right.get()));
+}
+
+std::optional<std::int64_t> absolute_int64(std::int64_t relative, std::uint64_t origin) noexcept {
+    const __int128 sum = static_cast<__int128>(relative) + static_cast<__int128>(origin);
+    if (sum < INT64_MIN || sum > INT64_MAX) return std::nullopt;
+    return static_cast<std::int64_t>(sum);
+}
+
+Ref new_spectrum_index_block(PyObject* reader, PyObject* frame, std::uint32_t first_entry,
+                             std::vector<std::int64_t> positions, std::vector<std::int64_t> profile_positions,
+                             std::uint64_t origin) {
+    Ref object = py::allocate(block_type);
+    BlockObject* block = as_block(object.get());
+    const std::size_t size = positions.size();
+    block->state = new BlockState{first_entry, std::move(positions), std::move(profile_positions), origin,
+                                  std::vector<PyObject*>(size, nullptr)};
+    block->reader = Py_NewRef(reader);
+    block->frame = Py_XNewRef(frame);
+    return object;
+}
+
+void add_spectrum_index_block_type(ValueTypesApi& api) {
+    // Not bound in the module: only an analysis hands its block out.
+    block_type = reinterpret_cast<PyTypeObject*>(py::Kept(py::Ref::checked(PyType_FromSpec(&block_spec))).get());
+    api.spectrum_index_records = spectrum_index_records;
+    api.defer_conditions = defer_conditions;
+    api.records_unshared = records_unshared;
+}
+
+}  // namespace ozra::storage

@@ -345,20 +345,35 @@ def test_an_xic_whose_range_builds_the_descriptions_reads_as_with_a_plain_range(
     assert any(plain) and same(lazy, plain)
 
 
-@pytest.mark.parametrize("asked, live", [([7, 0, 39, 7, 4], 4), (list(range(30, 0, -3)), 40)])
-def test_records_are_made_when_asked_for_and_are_those_the_list_holds(tmp_path, asked, live):
-    """An analysis makes the record of a spectrum when it is first asked for (in any order), with the
-    stored position and profile position and its own description, and all of them once one in eight
-    was asked for; the list holds the records handed out before."""
+def profiled_file(count):
+    """A file of `count` spectra at retention times 0, 1, ..., every third without profile points;
+    with the positions and profile positions (0: none) of its spectra."""
     builder = ob.FileBuilder()
-    count = 40
     positions = [builder.add(ob.spectrum([1.0, 2.0], [3.0, float(i)])) for i in range(count)]
     profiles = [builder.add(ob.spectrum([1.0], [float(i)])) if i % 3 else 0 for i in range(count)]
     descriptions = [ob.spectrum_description(i, retention_time=float(i), is_profile_spectrum_measured=bool(i % 3))
                     for i in range(count)]
     block = builder.add_spectrum_index_block(positions, descriptions, profile_positions=profiles)
     functions = builder.add_function_index_block([block], [ob.qual_function_description()])
-    data = builder.build(builder.add_jump_table([functions], [ob.measurement_description()]))
+    return builder.build(builder.add_jump_table([functions], [ob.measurement_description()])), positions, profiles
+
+
+def test_a_nearest_spectrum_look_up_makes_only_the_record_it_returns(tmp_path):
+    gc.collect()
+    before = live_records()
+    f, analysis = open_bytes(tmp_path, profiled_file(40)[0])
+    with f:
+        assert [analysis.find_nearest_spectrum(t).index for t in (7.2, 7.4, 0.5, 100.0)] == [7, 7, 0, 39]
+        assert live_records() == before + 3
+
+
+@pytest.mark.parametrize("asked, live", [([7, 0, 39, 7, 4], 4), (list(range(30, 0, -3)), 40)])
+def test_records_are_made_when_asked_for_and_are_those_the_list_holds(tmp_path, asked, live):
+    """An analysis makes the record of a spectrum when it is first asked for (in any order), with the
+    stored position and profile position and its own description, and all of them once one in eight
+    was asked for; the list holds the records handed out before."""
+    count = 40
+    data, positions, profiles = profiled_file(count)
     gc.collect()
     before = live_records()
     f, analysis = open_bytes(tmp_path, data)

@@ -69,20 +69,20 @@ namespace {
 // record is not the storage layer's own, whose fields never change.
 py::Ref retention_time_table(PyObject* spectra) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
-    const Py_ssize_t count = PyList_GET_SIZE(spectra);
+    const Py_ssize_t count = py::length(spectra);
     py::Ref table = py::Ref::checked(PyBytes_FromStringAndSize(nullptr, count * static_cast<Py_ssize_t>(sizeof(double))));
     auto* values = reinterpret_cast<double*>(PyBytes_AS_STRING(table.get()));
     for (Py_ssize_t i = 0; i < count; ++i) {
-        py::Ref spectrum_index = py::list_item(spectra, i);
-        if (Py_TYPE(spectrum_index.get()) != storage.spectrum_index) return py::Ref::none();
-        // A description not built yet is not built for its retention time.
-        if (const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index.get())) {
+        // A description not built yet is not built for its retention time, nor its record made.
+        if (const storage::SpectrumSummary* summary = storage.pending_summary_at(spectra, i)) {
             switch (summary->kind(storage::SpectrumSummary::retention_time)) {
                 case storage::StoredKind::none: values[i] = std::numeric_limits<double>::quiet_NaN(); continue;
                 case storage::StoredKind::real: values[i] = summary->real(storage::SpectrumSummary::retention_time); continue;
                 default: return py::Ref::none();
             }
         }
+        py::Ref spectrum_index = py::Ref::checked(PySequence_GetItem(spectra, i));
+        if (Py_TYPE(spectrum_index.get()) != storage.spectrum_index) return py::Ref::none();
         py::Ref description = description_of(spectrum_index.get());
         if (Py_TYPE(description.get()) != storage.internal_spectrum_description) return py::Ref::none();
         py::Ref rt = py::get_attr(description.get(), state().names.desc_retention_time);
@@ -160,12 +160,12 @@ Py_ssize_t nearest_by_interpreter(PyObject* spectra, PyObject* retention_time, d
 Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
     AnalysisObject* analysis = as_analysis(self);
     // Held: the comparisons below may run Python code that reads the analysis anew.
-    const py::Ref spectra = spectrum_index_list(self);
+    const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
     const double largest = largest_finite_double();
     if (analysis->retention_times == nullptr) analysis->retention_times = retention_time_table(spectra.get()).release();
     const std::optional<double> target = exact_double(retention_time);
     if (!PyTuple_Check(analysis->retention_times) || !target) {
-        return nearest_by_interpreter(spectra.get(), retention_time, largest);
+        return nearest_by_interpreter(spectrum_index_list(self).get(), retention_time, largest);
     }
     // Float arithmetic on doubles: what the interpreter would compute, without its objects.
     PyObject* table = PyTuple_GET_ITEM(analysis->retention_times, 0);

@@ -163,24 +163,37 @@ PyObject* made_record(PyObject* self, Py_ssize_t i) noexcept {
     return block->list ? PyList_GET_ITEM(block->list, i) : block->state->records[static_cast<std::size_t>(i)];
 }
 
+// Record `i` of a list of records, null past its end (code may have shortened it).
+PyObject* list_record(PyObject* list, Py_ssize_t i) noexcept {
+    return i < PyList_GET_SIZE(list) ? PyList_GET_ITEM(list, i) : nullptr;
+}
+
+const SpectrumSummary* pending_summary_at(PyObject* spectra, Py_ssize_t i) noexcept {
+    const ValueTypesApi& api = state().value_types;
+    if (!is_block(spectra)) {
+        PyObject* record = list_record(spectra, i);
+        return record ? api.pending_summary(record) : nullptr;
+    }
+    PyObject* record = made_record(spectra, i);
+    return record ? api.pending_summary(record) : &unmade_entry(spectra, i).summary;
+}
+
 bool defer_conditions(PyObject* spectra, PyObject* settler) noexcept {
     const ValueTypesApi& api = state().value_types;
-    const bool block = is_block(spectra);
-    const Py_ssize_t size = block ? block_size(spectra) : PyList_GET_SIZE(spectra);
-    const auto record_at = [&](Py_ssize_t i) { return block ? made_record(spectra, i) : PyList_GET_ITEM(spectra, i); };
+    const Py_ssize_t size = is_block(spectra) ? block_size(spectra) : PyList_GET_SIZE(spectra);
     for (Py_ssize_t i = 0; i < size; ++i) {
-        PyObject* record = record_at(i);
-        const SpectrumSummary* summary = record ? api.pending_summary(record) : &unmade_entry(spectra, i).summary;
+        const SpectrumSummary* summary = pending_summary_at(spectra, i);
         if (summary == nullptr || !summary->condition_keyed) return false;
     }
     for (Py_ssize_t i = 0; i < size; ++i) {
-        if (PyObject* record = record_at(i)) {
+        PyObject* record = is_block(spectra) ? made_record(spectra, i) : list_record(spectra, i);
+        if (record) {
             api.set_pending_condition(record, settler, PendingCondition::settle);
-            continue;
+        } else if (is_block(spectra)) {
+            PendingDescription& entry = unmade_entry(spectra, i);
+            Py_XSETREF(entry.condition, Py_NewRef(settler));
+            entry.condition_kind = PendingCondition::settle;
         }
-        PendingDescription& entry = unmade_entry(spectra, i);
-        Py_XSETREF(entry.condition, Py_NewRef(settler));
-        entry.condition_kind = PendingCondition::settle;
     }
     return true;
 }
@@ -236,6 +249,7 @@ void add_spectrum_index_block_type(ValueTypesApi& api) {
     // Not bound in the module: only an analysis hands its block out.
     block_type = reinterpret_cast<PyTypeObject*>(py::Kept(py::Ref::checked(PyType_FromSpec(&block_spec))).get());
     api.spectrum_index_records = spectrum_index_records;
+    api.pending_summary_at = pending_summary_at;
     api.defer_conditions = defer_conditions;
     api.records_unshared = records_unshared;
 }

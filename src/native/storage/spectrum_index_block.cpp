@@ -1,6 +1,7 @@
 #include "storage/spectrum_index_block.hpp"
 
 #include "python/entry.hpp"
+#include "python/gc_pause.hpp"
 #include "python/object_fields.hpp"
 #include "python/types.hpp"
 #include "storage/description_frame.hpp"
@@ -87,6 +88,10 @@ Ref block_record(PyObject* self, Py_ssize_t i) {
         BlockState& state = *block->state;
         if (state.records[static_cast<std::size_t>(i)]) return kept_record(self, i);
         if (++state.asked < std::max<std::size_t>(state.records.size() / walk_share, 1)) return kept_record(self, i);
+        // Paused, the collector takes the new records in one step after them, as when an
+        // analysis made them all at its open; a walk's own pause (the conditions') would
+        // take them with its objects in one large step instead, slower than small ones.
+        const py::GcPause pause;
         block_list(self);
     }
     return py::list_item(block->list, i);

@@ -118,6 +118,7 @@ int block_clear(PyObject* self) {
     Py_CLEAR(block->list);
     if (block->state) {
         for (PyObject*& record : block->state->records) Py_CLEAR(record);
+        block->state->positions.clear();  // a block cleared as garbage has no spectra left to make
     }
     return 0;
 }

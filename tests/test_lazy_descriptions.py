@@ -386,3 +386,15 @@ def test_records_are_made_when_asked_for_and_are_those_the_list_holds(tmp_path, 
                list(zip(positions, profiles))
         assert [description(r)._InternalSpectrumDescription__index for r in records] == list(range(count))
         assert [p.intensity for p in analysis.get_spectrum(5).get_profile_spectrum_points()] == [5.0]
+
+
+def test_a_stored_condition_list_reaches_the_spectra_without_making_their_records(tmp_path):
+    descriptions = [ob.spectrum_description(i, condition_index=i % 2) for i in range(40)]
+    gc.collect()
+    before = live_records()
+    f, analysis = open_bytes(tmp_path, ob.one_function_file(descriptions, ob.CONDITIONS))
+    with f:
+        assert live_records() == before
+        conditions = analysis.unique_acquisition_conditions
+        assert all(analysis.get_spectrum(i).acquisition_condition is conditions[i % 2] for i in (3, 8))
+        assert live_records() == before + 2

@@ -28,9 +28,18 @@ namespace {
 
 // Whether the conditions wait for their first use (then the settler is set).
 bool wait_for_first_use(PyObject* self) {
+    const storage::ValueTypesApi& storage = storage::value_types_api();
     AnalysisObject* analysis = as_analysis(self);
-    py::Ref settler = new_conditions_settler(analysis->spectrum_index_list);
-    if (!storage::value_types_api().defer_conditions(analysis->spectrum_index_list, settler.get())) return false;
+    const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
+    const Py_ssize_t count = py::length(spectra.get());
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const storage::SpectrumSummary* summary = storage.pending_summary_at(spectra.get(), i);
+        if (summary == nullptr || !summary->condition_keyed) return false;
+    }
+    py::Ref settler = new_conditions_settler(spectra.get());
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        storage.set_pending_condition_at(spectra.get(), i, settler.get(), storage::PendingCondition::settle);
+    }
     py::set_object_field(analysis->conditions_settler, std::move(settler));
     py::set_object_field(analysis->unique_acquisition_conditions, py::new_list());  // never handed out
     return true;
@@ -66,7 +75,7 @@ void settle_acquisition_conditions(PyObject* self) {
     py::clear_field(analysis->conditions_settler);
     if (!py::equals_none(stored.get())) {
         py::set_object_field(analysis->unique_acquisition_conditions,
-                             conditions_from_stored_list(spectrum_index_list(self).get(), stored.get()));
+                             conditions_from_stored_list(analysis->spectrum_index_list, stored.get()));
     } else if (!wait_for_first_use(self)) {
         py::set_object_field(analysis->unique_acquisition_conditions,
                              conditions_from_descriptions(spectrum_index_list(self).get()));

@@ -184,23 +184,14 @@ const SpectrumSummary* pending_summary_at(PyObject* spectra, Py_ssize_t i) noexc
     return record ? api.pending_summary(record) : &unmade_entry(spectra, i).summary;
 }
 
-bool defer_conditions(PyObject* spectra, PyObject* settler) noexcept {
+bool set_pending_condition_at(PyObject* spectra, Py_ssize_t i, PyObject* object, PendingCondition kind) noexcept {
     const ValueTypesApi& api = state().value_types;
-    const Py_ssize_t size = is_block(spectra) ? block_size(spectra) : PyList_GET_SIZE(spectra);
-    for (Py_ssize_t i = 0; i < size; ++i) {
-        const SpectrumSummary* summary = pending_summary_at(spectra, i);
-        if (summary == nullptr || !summary->condition_keyed) return false;
-    }
-    for (Py_ssize_t i = 0; i < size; ++i) {
-        PyObject* record = is_block(spectra) ? made_record(spectra, i) : list_record(spectra, i);
-        if (record) {
-            api.set_pending_condition(record, settler, PendingCondition::settle);
-        } else if (is_block(spectra)) {
-            PendingDescription& entry = unmade_entry(spectra, i);
-            Py_XSETREF(entry.condition, Py_NewRef(settler));
-            entry.condition_kind = PendingCondition::settle;
-        }
-    }
+    PyObject* record = is_block(spectra) ? made_record(spectra, i) : list_record(spectra, i);
+    if (record != nullptr) return api.set_pending_condition(record, object, kind);
+    if (!is_block(spectra)) return false;
+    PendingDescription& entry = unmade_entry(spectra, i);
+    Py_XSETREF(entry.condition, Py_XNewRef(object));
+    entry.condition_kind = kind;
     return true;
 }
 
@@ -256,7 +247,7 @@ void add_spectrum_index_block_type(ValueTypesApi& api) {
     block_type = reinterpret_cast<PyTypeObject*>(py::Kept(py::Ref::checked(PyType_FromSpec(&block_spec))).get());
     api.spectrum_index_records = spectrum_index_records;
     api.pending_summary_at = pending_summary_at;
-    api.defer_conditions = defer_conditions;
+    api.set_pending_condition_at = set_pending_condition_at;
     api.records_unshared = records_unshared;
 }
 

@@ -81,12 +81,16 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         PyList_SET_ITEM(conditions.get(), j, new_condition(record.get()).release());
     }
     const storage::ValueTypesApi& storage = storage::value_types_api();
+    const py::Ref held = py::Ref::borrow(spectra);  // a description built below may run code
+    // The record of spectrum `i`, made (from a block) only where its description is read.
+    const auto description_at = [&](Py_ssize_t i) {
+        return description_of(py::Ref::checked(PySequence_GetItem(spectra, i)).get());
+    };
     py::SignalCheck signals;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+    for (Py_ssize_t i = 0; i < py::length(spectra); ++i) {
         signals.tick();
-        py::Ref spectrum_index = py::list_item(spectra, i);
         // A description not built yet gets the condition when it is built.
-        const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index.get());
+        const storage::SpectrumSummary* summary = storage.pending_summary_at(spectra, i);
         py::Ref description;
         py::Ref stored_index;
         if (summary) {
@@ -94,7 +98,7 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         }
         if (!stored_index) {
             summary = nullptr;
-            description = description_of(spectrum_index.get());
+            description = description_at(i);
             stored_index = py::get_attr(description.get(), state().names.desc_acquisition_condition_index);
         }
         const Py_ssize_t position = PyNumber_AsSsize_t(stored_index.get(), PyExc_IndexError);
@@ -106,10 +110,10 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
             py::throw_error();
         }
         PyObject* condition = PyList_GET_ITEM(conditions.get(), position);
-        if (summary && storage.set_pending_condition(spectrum_index.get(), condition, storage::PendingCondition::object)) {
+        if (summary && storage.set_pending_condition_at(spectra, i, condition, storage::PendingCondition::object)) {
             continue;
         }
-        if (!description) description = description_of(spectrum_index.get());  // built by another thread meanwhile
+        if (!description) description = description_at(i);  // built by another thread meanwhile
         py::set_attr(description.get(), state().names.desc_acquisition_condition, condition);
     }
     return conditions;

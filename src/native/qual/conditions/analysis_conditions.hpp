@@ -12,7 +12,8 @@ namespace ozra::qual {
 py::Ref conditions_from_descriptions(PyObject* spectra);
 
 // The function's stored list (`stored`) as conditions, in stored order; each spectrum
-// gets the one its description names, shared.
+// of `spectra` (the analysis's: a list of records, or a block whose records are made
+// only where a description is read) gets the one its description names, shared.
 py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored);
 
 }  // namespace ozra::qual

@@ -243,13 +243,11 @@ struct ValueTypesApi {
     // The list of records of an analysis's spectra (the list itself, or the list of a
     // lazily read block, made once). A new reference, or null with the error set.
     PyObject* (*spectrum_index_records)(PyObject* spectra) noexcept;
-    // pending_summary of spectrum `i` (0 <= i < their count) of an analysis's spectra,
-    // without making its record.
+    // pending_summary and set_pending_condition of spectrum `i` (0 <= i < their count) of
+    // an analysis's spectra, without making its record.
     const SpectrumSummary* (*pending_summary_at)(PyObject* spectra, Py_ssize_t i) noexcept;
-    // When every spectrum's description is not built yet and its summary is
-    // condition_keyed, makes `settler` every one's pending condition
-    // (PendingCondition::settle) and returns true; false, and nothing set, otherwise.
-    bool (*defer_conditions)(PyObject* spectra, PyObject* settler) noexcept;
+    bool (*set_pending_condition_at)(PyObject* spectra, Py_ssize_t i, PyObject* object,
+                                     PendingCondition kind) noexcept;
     // Whether nothing but the spectra themselves holds their records (those made so far).
     bool (*records_unshared)(PyObject* spectra) noexcept;
     // The function index block at `position` (its measurement index's): one record per

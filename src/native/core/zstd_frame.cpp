@@ -82,10 +82,6 @@ void FrameDecompressor::decompress(const std::uint8_t* frame, std::size_t size, 
     }
 }
 
-}  // namespace ozra::core
-
-namespace ozra::core {
-
 FrameStream::FrameStream(FrameDecompressor& decompressor, const std::uint8_t* frame, std::size_t size,
                          std::uint8_t* out, std::size_t out_size)
     : context_(decompressor.context_.get()),

@@ -66,6 +66,11 @@ PyTypeObject* make_description_frame_type() {
 
 DescriptionFrame& description_frame(PyObject* frame) noexcept { return *as_frame(frame)->frame; }
 
+void set_pending_condition(PendingDescription& description, PyObject* object, PendingCondition kind) noexcept {
+    Py_XSETREF(description.condition, Py_XNewRef(object));
+    description.condition_kind = kind;
+}
+
 void clear_pending_condition(PendingDescription& description) noexcept {
     Py_CLEAR(description.condition);
     description.condition_kind = PendingCondition::none;

@@ -51,7 +51,9 @@ PyTypeObject* make_description_frame_type();
 // The frame of an object made by new_description_frame.
 DescriptionFrame& description_frame(PyObject* frame) noexcept;
 
-// Drops the pending condition of one of the frame's descriptions.
+// Sets (see ValueTypesApi::set_pending_condition) or drops the pending condition of
+// one of the frame's descriptions.
+void set_pending_condition(PendingDescription& description, PyObject* object, PendingCondition kind) noexcept;
 void clear_pending_condition(PendingDescription& description) noexcept;
 
 }  // namespace ozra::storage

@@ -96,10 +96,8 @@ Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles
     if (publish) publish(records.get(), context);
     if (set_profiles && has_profile) {
         for (std::uint32_t i = 0; i < count; ++i) {
-            if (lazily) {
-                // As set_profile_position claims them, the records made later get the positions.
-                const auto claimed = absolute_int64(profile_positions[i], origin);
-                if (claimed && *claimed != 0) file.claim_spectrum_position(*claimed);
+            if (lazily) {  // the records made later get the positions
+                claim_profile_position(file, absolute_int64(profile_positions[i], origin));
                 continue;
             }
             Ref absolute = absolute_position(profile_positions[i], origin);

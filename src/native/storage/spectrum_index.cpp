@@ -211,12 +211,14 @@ Ref make_spectrum_index(PyTypeObject* cls, PyObject* reader_object, ReaderState&
     return new_pending_record(cls, reader_object, position, nullptr, reader.description_frame.get(), entry);
 }
 
-void set_profile_position(PyObject* record, PyObject* position) {
+void claim_profile_position(core::FileReader& file, std::optional<std::int64_t> position) {
     // Profile points are a spectrum of their own: no other entry of the block may name them.
-    ReaderState* reader = native_reader(record_field(record, reader_field));
-    const auto profile_position = py::as_int64(position);
-    if (reader != nullptr && profile_position && *profile_position != 0) {
-        reader->file.claim_spectrum_position(*profile_position);
+    if (position && *position != 0) file.claim_spectrum_position(*position);
+}
+
+void set_profile_position(PyObject* record, PyObject* position) {
+    if (ReaderState* reader = native_reader(record_field(record, reader_field))) {
+        claim_profile_position(reader->file, py::as_int64(position));
     }
     set_record_field(record, profile_position_field, Ref::borrow(position));
 }
@@ -359,9 +361,7 @@ PyObject* condition_description(PyObject* spectrum_index) noexcept {
 bool set_pending_condition(PyObject* spectrum_index, PyObject* object, PendingCondition kind) noexcept {
     const SpectrumIndexObject* index = pending_index(spectrum_index);
     if (index == nullptr) return false;
-    PendingDescription& pending = pending_of(index);
-    Py_XSETREF(pending.condition, Py_XNewRef(object));
-    pending.condition_kind = kind;
+    storage::set_pending_condition(pending_of(index), object, kind);
     return true;
 }
 

@@ -25,6 +25,10 @@ std::uint32_t add_pending_description(ReaderState& reader, std::optional<std::in
 py::Ref new_pending_record(PyTypeObject* cls, PyObject* reader_object, PyObject* position, PyObject* profile_position,
                            PyObject* frame, std::uint32_t entry);
 
+// Claims the profile position of a spectrum of the block being read (when it is a
+// 64-bit number; 0 names none).
+void claim_profile_position(core::FileReader& file, std::optional<std::int64_t> position);
+
 // Sets a record's profile position, claimed in its block: SpectrumIndex.__set_profile_position.
 void set_profile_position(PyObject* record, PyObject* position);
 

@@ -164,34 +164,25 @@ PendingDescription& unmade_entry(PyObject* self, Py_ssize_t i) {
     return description_frame(block->frame).descriptions[block->state->first_entry + static_cast<std::size_t>(i)];
 }
 
-PyObject* made_record(PyObject* self, Py_ssize_t i) noexcept {
-    const BlockObject* block = as_block(self);
+// The record of spectrum `i`: null for a block's record not made yet, and past the
+// end of a list (code may have shortened it).
+PyObject* held_record(PyObject* spectra, Py_ssize_t i) noexcept {
+    if (!is_block(spectra)) return i < PyList_GET_SIZE(spectra) ? PyList_GET_ITEM(spectra, i) : nullptr;
+    const BlockObject* block = as_block(spectra);
     return block->list ? PyList_GET_ITEM(block->list, i) : block->state->records[static_cast<std::size_t>(i)];
 }
 
-// Record `i` of a list of records, null past its end (code may have shortened it).
-PyObject* list_record(PyObject* list, Py_ssize_t i) noexcept {
-    return i < PyList_GET_SIZE(list) ? PyList_GET_ITEM(list, i) : nullptr;
-}
-
 const SpectrumSummary* pending_summary_at(PyObject* spectra, Py_ssize_t i) noexcept {
-    const ValueTypesApi& api = state().value_types;
-    if (!is_block(spectra)) {
-        PyObject* record = list_record(spectra, i);
-        return record ? api.pending_summary(record) : nullptr;
-    }
-    PyObject* record = made_record(spectra, i);
-    return record ? api.pending_summary(record) : &unmade_entry(spectra, i).summary;
+    if (PyObject* record = held_record(spectra, i)) return state().value_types.pending_summary(record);
+    return is_block(spectra) ? &unmade_entry(spectra, i).summary : nullptr;
 }
 
 bool set_pending_condition_at(PyObject* spectra, Py_ssize_t i, PyObject* object, PendingCondition kind) noexcept {
-    const ValueTypesApi& api = state().value_types;
-    PyObject* record = is_block(spectra) ? made_record(spectra, i) : list_record(spectra, i);
-    if (record != nullptr) return api.set_pending_condition(record, object, kind);
+    if (PyObject* record = held_record(spectra, i)) {
+        return state().value_types.set_pending_condition(record, object, kind);
+    }
     if (!is_block(spectra)) return false;
-    PendingDescription& entry = unmade_entry(spectra, i);
-    Py_XSETREF(entry.condition, Py_XNewRef(object));
-    entry.condition_kind = kind;
+    set_pending_condition(unmade_entry(spectra, i), object, kind);
     return true;
 }
 

@@ -367,6 +367,27 @@ def test_a_nearest_spectrum_look_up_makes_only_the_record_it_returns(tmp_path):
         assert live_records() == before + 3
 
 
+@pytest.mark.parametrize("walk", ["conditions", "tic", "bpc", "xic"])
+def test_walks_answered_from_descriptions_not_built_make_no_records(tmp_path, walk):
+    """The conditions, the TIC/BPC and an XIC of plain conditions read the spectra by index."""
+    f, analysis = open_bytes(tmp_path, profiled_file(40)[0])
+    with f:
+        gc.collect()
+        before = live_records()
+        conditions = analysis.unique_acquisition_conditions
+        condition = conditions[-1]
+        times = ValueRange(10.0, 20.0) if walk == "xic" else None
+        if walk == "xic":
+            points = analysis.get_xic(qual.ChromatogramFilterOption(condition, ValueRange(1.5, 2.5), times))
+        elif walk != "conditions":
+            points = getattr(analysis, f"get_{walk}")(condition)
+        assert live_records() == before
+        if walk != "conditions":
+            assert [p.spectrum_index for p in points] == [
+                i for i in range(40) if analysis.get_spectrum(i).acquisition_condition == condition
+                and (times is None or times.contains_value(float(i)))]
+
+
 @pytest.mark.parametrize("asked, live", [([7, 0, 39, 7, 4], 4), (list(range(30, 0, -3)), 40)])
 def test_records_are_made_when_asked_for_and_are_those_the_list_holds(tmp_path, asked, live):
     """An analysis makes the record of a spectrum when it is first asked for (in any order), with the

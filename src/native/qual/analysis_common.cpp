@@ -50,6 +50,10 @@ py::Ref spectrum_index_list(PyObject* self) {
     return py::Ref::checked(storage::value_types_api().spectrum_index_records(as_analysis(self)->spectrum_index_list));
 }
 
+py::Ref spectrum_index_at(PyObject* spectra, Py_ssize_t i) {
+    return PyList_Check(spectra) ? py::list_item(spectra, i) : py::Ref::checked(PySequence_GetItem(spectra, i));
+}
+
 py::Ref read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) {
     PyObject* dad_wavelengths = wavelengths == nullptr || py::equals_none(wavelengths) ? nullptr : wavelengths;
     return py::Ref::checked(storage::value_types_api().read_spectrum_points(reader, position, dad_wavelengths));
@@ -74,14 +78,14 @@ py::Ref retention_time_table(PyObject* spectra) {
     auto* values = reinterpret_cast<double*>(PyBytes_AS_STRING(table.get()));
     for (Py_ssize_t i = 0; i < count; ++i) {
         // A description not built yet is not built for its retention time, nor its record made.
-        if (const storage::SpectrumSummary* summary = storage.pending_summary_at(spectra, i)) {
+        if (const storage::SpectrumSummary* summary = storage.pending_at(spectra, i).summary) {
             switch (summary->kind(storage::SpectrumSummary::retention_time)) {
                 case storage::StoredKind::none: values[i] = std::numeric_limits<double>::quiet_NaN(); continue;
                 case storage::StoredKind::real: values[i] = summary->real(storage::SpectrumSummary::retention_time); continue;
                 default: return py::Ref::none();
             }
         }
-        py::Ref spectrum_index = py::Ref::checked(PySequence_GetItem(spectra, i));
+        py::Ref spectrum_index = spectrum_index_at(spectra, i);
         if (Py_TYPE(spectrum_index.get()) != storage.spectrum_index) return py::Ref::none();
         py::Ref description = description_of(spectrum_index.get());
         if (Py_TYPE(description.get()) != storage.internal_spectrum_description) return py::Ref::none();
@@ -165,7 +169,7 @@ Py_ssize_t nearest_spectrum_position(PyObject* self, PyObject* retention_time) {
     if (analysis->retention_times == nullptr) analysis->retention_times = retention_time_table(spectra.get()).release();
     const std::optional<double> target = exact_double(retention_time);
     if (!PyTuple_Check(analysis->retention_times) || !target) {
-        return nearest_by_interpreter(spectrum_index_list(self).get(), retention_time, largest);
+        return nearest_by_interpreter(spectra.get(), retention_time, largest);
     }
     // Float arithmetic on doubles: what the interpreter would compute, without its objects.
     PyObject* table = PyTuple_GET_ITEM(analysis->retention_times, 0);

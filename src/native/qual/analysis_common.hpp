@@ -11,7 +11,7 @@ struct AnalysisObject {
     PyObject* function_index;
     PyObject* index;
     PyObject* reader;
-    PyObject* spectrum_index_list;
+    PyObject* spectrum_index_list;  // the spectra: a list of records, or a block read lazily
     PyObject* unique_acquisition_conditions;  // MS analyses only
     PyObject* retention_times;                // see nearest_spectrum_position
     PyObject* conditions_settler;             // while the conditions wait for their first use (ms_analysis.cpp)
@@ -26,6 +26,9 @@ void read_spectrum_index_block(PyObject* self, bool lazily);
 
 // The list of the analysis's SpectrumIndex records (made once from a lazily read block).
 py::Ref spectrum_index_list(PyObject* self);
+
+// Record `i` of an analysis's spectra (a block makes it when it has not yet).
+py::Ref spectrum_index_at(PyObject* spectra, Py_ssize_t i);
 
 // The function's QualDescription record (function_index.__function_description.__qual_description).
 py::Ref qual_description_of(PyObject* function_index);

@@ -33,7 +33,7 @@ bool wait_for_first_use(PyObject* self) {
     const py::Ref spectra = py::Ref::borrow(analysis->spectrum_index_list);
     const Py_ssize_t count = py::length(spectra.get());
     for (Py_ssize_t i = 0; i < count; ++i) {
-        const storage::SpectrumSummary* summary = storage.pending_summary_at(spectra.get(), i);
+        const storage::SpectrumSummary* summary = storage.pending_at(spectra.get(), i).summary;
         if (summary == nullptr || !summary->condition_keyed) return false;
     }
     py::Ref settler = new_conditions_settler(spectra.get());
@@ -78,7 +78,7 @@ void settle_acquisition_conditions(PyObject* self) {
                              conditions_from_stored_list(analysis->spectrum_index_list, stored.get()));
     } else if (!wait_for_first_use(self)) {
         py::set_object_field(analysis->unique_acquisition_conditions,
-                             conditions_from_descriptions(spectrum_index_list(self).get()));
+                             conditions_from_descriptions(analysis->spectrum_index_list));
     }
 }
 
@@ -186,7 +186,7 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
     using storage::SpectrumSummary;
     settle_waiting_conditions(self);
     const storage::ValueTypesApi& storage = storage::value_types_api();
-    const py::Ref spectra = spectrum_index_list(self);
+    const py::Ref spectra = py::Ref::borrow(as_analysis(self)->spectrum_index_list);
     const WholeRunTest whole_run(retention_time_range);
     const ChromatogramPoints points;
     const bool from_summaries = points.native() && is_plain_condition(condition) &&
@@ -194,12 +194,14 @@ py::Ref summary_chromatogram(PyObject* self, PyObject* condition, PyObject* rete
                                  Py_TYPE(retention_time_range) == storage.value_range);
     PendingConditionTest same_condition(condition);
     py::Ref result = py::new_list();
-    // Ends the record (true) or leaves it to the walk when a value is not a number.
-    const auto from_summary = [&](Py_ssize_t, PyObject* spectrum_index) {
-        const SpectrumSummary* summary = from_summaries ? storage.pending_summary(spectrum_index) : nullptr;
+    // Ends the spectrum (true) or leaves it to the walk when a value is not a number.
+    const auto from_summary = [&](Py_ssize_t i) {
+        if (!from_summaries) return false;
+        const storage::PendingSpectrum pending_spectrum = storage.pending_at(spectra.get(), i);
+        const SpectrumSummary* summary = pending_spectrum.summary;
         if (summary == nullptr) return false;
-        storage::PendingCondition kind;
-        PyObject* pending = storage.pending_condition(spectrum_index, &kind);
+        const storage::PendingCondition kind = pending_spectrum.condition_kind;
+        PyObject* pending = pending_spectrum.condition;
         const py::Ref rt = summary->object(SpectrumSummary::retention_time);
         const py::Ref index = summary->object(SpectrumSummary::index);
         const py::Ref intensity = summary->object(intensity_number);

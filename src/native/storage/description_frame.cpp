@@ -76,4 +76,35 @@ void clear_pending_condition(PendingDescription& description) noexcept {
     description.condition_kind = PendingCondition::none;
 }
 
+core::ByteCursor description_cursor(const DescriptionFrame& frame, const PendingDescription& description) {
+    core::ByteCursor cursor = core::ByteCursor::decompressed(frame.bytes->data(), frame.bytes->size(), frame.frame_at);
+    cursor.take(description.offset, "the descriptions before this one");
+    return cursor;
+}
+
+bool condition_key(PendingEntry pending, std::string& key) {
+    DescriptionFrame& frame = description_frame(pending.frame);
+    core::ByteCursor cursor = description_cursor(frame, pending.description());
+    KeyedDescription keyed{pending.entry, {}};
+    if (!spectrum_condition_key(cursor, key, keyed.values)) return false;
+    frame.last_keyed = keyed;
+    return true;
+}
+
+py::Ref condition_fields(PendingEntry pending) {
+    if (pending.description().condition_fields == nullptr) {
+        const DescriptionFrame& frame = description_frame(pending.frame);
+        ConditionValues values;
+        if (frame.last_keyed && frame.last_keyed->entry == pending.entry) {
+            values = frame.last_keyed->values;
+        } else {
+            core::ByteCursor cursor = description_cursor(frame, pending.description());
+            std::string key;
+            if (!spectrum_condition_key(cursor, key, values)) return py::Ref();
+        }
+        pending.description().condition_fields = condition_fields_record(values).release();
+    }
+    return py::Ref::borrow(pending.description().condition_fields);
+}
+
 }  // namespace ozra::storage

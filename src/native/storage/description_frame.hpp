@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/byte_buffer.hpp"
+#include "core/byte_cursor.hpp"
 #include "python/ref.hpp"
 #include "storage/api/storage_api.hpp"
 #include "storage/description_check.hpp"
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace ozra::storage {
@@ -21,8 +23,8 @@ namespace ozra::storage {
 struct PendingDescription {
     std::uint32_t offset;  // of the description in the frame
     PendingCondition condition_kind;
-    PyObject* condition;  // owned; see ValueTypesApi::set_pending_condition
-    PyObject* condition_fields;  // owned: the record condition_description made, which the description becomes
+    PyObject* condition;  // owned; see ValueTypesApi::set_pending_condition_at
+    PyObject* condition_fields;  // owned: the record condition_fields made, which the description becomes
     SpectrumSummary summary;
 };
 
@@ -51,9 +53,27 @@ PyTypeObject* make_description_frame_type();
 // The frame of an object made by new_description_frame.
 DescriptionFrame& description_frame(PyObject* frame) noexcept;
 
-// Sets (see ValueTypesApi::set_pending_condition) or drops the pending condition of
+// Sets (see ValueTypesApi::set_pending_condition_at) or drops the pending condition of
 // one of the frame's descriptions.
 void set_pending_condition(PendingDescription& description, PyObject* object, PendingCondition kind) noexcept;
 void clear_pending_condition(PendingDescription& description) noexcept;
+
+// A cursor at the description in the frame's bytes.
+core::ByteCursor description_cursor(const DescriptionFrame& frame, const PendingDescription& description);
+
+// One pending description: the entry `entry` of the frame object `frame` (null for none).
+// Entries are added while a frame is read, which may move them: a PendingDescription
+// reached through one is not kept across code that may run Python.
+struct PendingEntry {
+    PyObject* frame = nullptr;
+    std::uint32_t entry = 0;
+
+    explicit operator bool() const noexcept { return frame != nullptr; }
+    PendingDescription& description() const noexcept { return description_frame(frame).descriptions[entry]; }
+};
+
+// See ValueTypesApi::condition_key_at and condition_description_at.
+bool condition_key(PendingEntry pending, std::string& key);
+py::Ref condition_fields(PendingEntry pending);
 
 }  // namespace ozra::storage

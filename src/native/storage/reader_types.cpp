@@ -22,7 +22,7 @@ void add_reader_types(PyObject* module, StorageState& state) {
     state.value_types.release_reader = release_reader;
     add_index_types(module);
     state.description_frame = make_description_frame_type();
-    state.value_types.spectrum_index = add_spectrum_index_type(module, state.value_types);
+    state.value_types.spectrum_index = add_spectrum_index_type(module);
     add_spectrum_index_block_type(state.value_types);
     state.value_types.internal_spectrum_description =
         state.descriptions[static_cast<int>(schema::RecordKind::internal_spectrum_description)];

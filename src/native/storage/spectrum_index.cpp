@@ -1,10 +1,10 @@
-// SpectrumIndex records. An analysis makes one per spectrum when it opens, and most
-// descriptions are never read (a random access, a TIC, a nearest-spectrum look-up
-// read a few numbers or none): a record made from a file checks its description
-// where it lies in the frame, exactly as decoding it would, keeps the numbers the
-// walks read, and builds the description's objects on first read, from its own
-// copy of the frame (description_frame.hpp, shared by the block's records), so a
-// file closed since makes no difference.
+// SpectrumIndex records. An analysis has one per spectrum (its block makes them when
+// asked for), and most descriptions are never read (a random access, a TIC, a
+// nearest-spectrum look-up read a few numbers or none): a record made from a file
+// checks its description where it lies in the frame, exactly as decoding it would,
+// keeps the numbers the walks read, and builds the description's objects on first
+// read, from its own copy of the frame (description_frame.hpp, shared by the block's
+// records), so a file closed since makes no difference.
 #include "storage/spectrum_index.hpp"
 
 #include "python/args.hpp"
@@ -59,16 +59,6 @@ const std::vector<std::string>& field_names() {
 }
 
 // ---- the description, built on first read -----------------------------------
-
-core::ByteCursor description_cursor(const DescriptionFrame& frame, const PendingDescription& pending) {
-    core::ByteCursor cursor = core::ByteCursor::decompressed(frame.bytes->data(), frame.bytes->size(), frame.frame_at);
-    cursor.take(pending.offset, "the descriptions before this one");
-    return cursor;
-}
-
-core::ByteCursor description_cursor(const SpectrumIndexObject* index) {
-    return description_cursor(description_frame(index->frame), pending_of(index));
-}
 
 // The acquisition condition a description gets. The pending one stays in place:
 // making a condition may run code, in which another thread may build the same
@@ -312,67 +302,6 @@ PyType_Slot spectrum_index_slots[] = {
 PyType_Spec spectrum_index_spec = {"ozra_data_access._internal._storage.SpectrumIndex", sizeof(SpectrumIndexObject),
                                    0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, spectrum_index_slots};
 
-// ---- the functions of the api ---------------------------------------------------
-
-SpectrumIndexObject* pending_index(PyObject* object) noexcept {
-    if (Py_TYPE(object) != state().value_types.spectrum_index) return nullptr;
-    SpectrumIndexObject* index = as_index(object);
-    return is_pending(index) ? index : nullptr;
-}
-
-const SpectrumSummary* pending_summary(PyObject* spectrum_index) noexcept {
-    const SpectrumIndexObject* index = pending_index(spectrum_index);
-    return index ? &pending_of(index).summary : nullptr;
-}
-
-bool condition_key(PyObject* spectrum_index, std::string& key) {
-    const SpectrumIndexObject* index = pending_index(spectrum_index);
-    if (index == nullptr) return false;
-    core::ByteCursor cursor = description_cursor(index);
-    KeyedDescription keyed{index->entry, {}};
-    if (!spectrum_condition_key(cursor, key, keyed.values)) return false;
-    description_frame(index->frame).last_keyed = keyed;
-    return true;
-}
-
-PyObject* condition_description(PyObject* spectrum_index) noexcept {
-    const SpectrumIndexObject* index = pending_index(spectrum_index);
-    if (index == nullptr) return nullptr;
-    try {
-        if (pending_of(index).condition_fields == nullptr) {
-            const std::optional<KeyedDescription>& last = description_frame(index->frame).last_keyed;
-            ConditionValues values;
-            if (last && last->entry == index->entry) {
-                values = last->values;
-            } else {
-                core::ByteCursor cursor = description_cursor(index);
-                std::string key;
-                if (!spectrum_condition_key(cursor, key, values)) return nullptr;
-            }
-            pending_of(index).condition_fields = condition_fields_record(values).release();
-        }
-        return Py_XNewRef(pending_of(index).condition_fields);
-    } catch (...) {
-        py::set_error_from_current_exception();
-        return nullptr;
-    }
-}
-
-bool set_pending_condition(PyObject* spectrum_index, PyObject* object, PendingCondition kind) noexcept {
-    const SpectrumIndexObject* index = pending_index(spectrum_index);
-    if (index == nullptr) return false;
-    storage::set_pending_condition(pending_of(index), object, kind);
-    return true;
-}
-
-PyObject* pending_condition(PyObject* spectrum_index, PendingCondition* kind) noexcept {
-    const SpectrumIndexObject* index = pending_index(spectrum_index);
-    if (index == nullptr) return nullptr;
-    const PendingDescription& pending = pending_of(index);
-    *kind = pending.condition_kind;
-    return pending.condition;
-}
-
 }  // namespace
 
 bool is_native_create_instance(PyObject* create) noexcept {
@@ -381,14 +310,12 @@ bool is_native_create_instance(PyObject* create) noexcept {
            PyCFunction_GET_SELF(create) == reinterpret_cast<PyObject*>(state().value_types.spectrum_index);
 }
 
-PyTypeObject* add_spectrum_index_type(PyObject* module, ValueTypesApi& api) {
-    PyTypeObject* type = py::add_type(module, &spectrum_index_spec);
-    api.pending_summary = pending_summary;
-    api.condition_key = condition_key;
-    api.condition_description = condition_description;
-    api.set_pending_condition = set_pending_condition;
-    api.pending_condition = pending_condition;
-    return type;
+PendingEntry pending_entry(PyObject* record) noexcept {
+    if (Py_TYPE(record) != state().value_types.spectrum_index) return {};
+    const SpectrumIndexObject* index = as_index(record);
+    return is_pending(index) ? PendingEntry{index->frame, index->entry} : PendingEntry{};
 }
+
+PyTypeObject* add_spectrum_index_type(PyObject* module) { return py::add_type(module, &spectrum_index_spec); }
 
 }  // namespace ozra::storage

@@ -3,6 +3,7 @@
 
 #include "python/ref.hpp"
 #include "storage/api/storage_api.hpp"
+#include "storage/description_frame.hpp"
 #include "storage/reader_object.hpp"
 
 #include <cstdint>
@@ -35,7 +36,11 @@ void set_profile_position(PyObject* record, PyObject* position);
 // Whether `create` is the storage layer's own SpectrumIndex.__create_instance, bound to its class.
 bool is_native_create_instance(PyObject* create) noexcept;
 
-// Adds the SpectrumIndex class and sets the api's functions over its records; returns the class.
-PyTypeObject* add_spectrum_index_type(PyObject* module, ValueTypesApi& api);
+// The record's pending description: none once its description is built, or for a
+// record not of the storage layer's class.
+PendingEntry pending_entry(PyObject* record) noexcept;
+
+// Adds the SpectrumIndex class; returns it.
+PyTypeObject* add_spectrum_index_type(PyObject* module);
 
 }  // namespace ozra::storage

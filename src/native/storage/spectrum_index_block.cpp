@@ -130,11 +130,15 @@ void block_dealloc(PyObject* self) {
     py::free_instance(self);
 }
 
-Py_ssize_t block_length(PyObject* self) { return block_size(self); }
+// Once made, the list is the block's spectra: code that shortens it shortens them.
+Py_ssize_t block_length(PyObject* self) {
+    const BlockObject* block = as_block(self);
+    return block->list ? PyList_GET_SIZE(block->list) : block_size(self);
+}
 
 PyObject* block_item(PyObject* self, Py_ssize_t i) {
     return py::guard([&] {
-        if (i < 0 || i >= block_size(self)) py::raise(PyExc_IndexError, "spectrum index out of range");
+        if (i < 0 || i >= block_length(self)) py::raise(PyExc_IndexError, "spectrum index out of range");
         return block_record(self, i);
     });
 }
@@ -158,47 +162,71 @@ PyObject* spectrum_index_records(PyObject* spectra) noexcept {
     return py::guard([&] { return is_block(spectra) ? block_list(spectra) : Ref::borrow(spectra); });
 }
 
-// The pending description of spectrum `i` of a block, whose record is not made.
-PendingDescription& unmade_entry(PyObject* self, Py_ssize_t i) {
-    const BlockObject* block = as_block(self);
-    return description_frame(block->frame).descriptions[block->state->first_entry + static_cast<std::size_t>(i)];
-}
+// The list of the spectra's records: the spectra themselves, or a block's list once
+// made; null for a block whose records are made one by one.
+PyObject* records_list(PyObject* spectra) noexcept { return is_block(spectra) ? as_block(spectra)->list : spectra; }
 
 // The record of spectrum `i`: null for a block's record not made yet, and past the
 // end of a list (code may have shortened it).
 PyObject* held_record(PyObject* spectra, Py_ssize_t i) noexcept {
-    if (!is_block(spectra)) return i < PyList_GET_SIZE(spectra) ? PyList_GET_ITEM(spectra, i) : nullptr;
-    const BlockObject* block = as_block(spectra);
-    return block->list ? PyList_GET_ITEM(block->list, i) : block->state->records[static_cast<std::size_t>(i)];
+    if (PyObject* list = records_list(spectra)) return i < PyList_GET_SIZE(list) ? PyList_GET_ITEM(list, i) : nullptr;
+    return as_block(spectra)->state->records[static_cast<std::size_t>(i)];
 }
 
-const SpectrumSummary* pending_summary_at(PyObject* spectra, Py_ssize_t i) noexcept {
-    if (PyObject* record = held_record(spectra, i)) return state().value_types.pending_summary(record);
-    return is_block(spectra) ? &unmade_entry(spectra, i).summary : nullptr;
+// The pending description of block spectrum `i` whose record is not made.
+PendingEntry unmade_entry(PyObject* self, Py_ssize_t i) noexcept {
+    const BlockObject* block = as_block(self);
+    return {block->frame, block->state->first_entry + static_cast<std::uint32_t>(i)};
+}
+
+// The pending description of spectrum `i`: its record's, or a block's entry whose
+// record is not made.
+PendingEntry pending_entry_at(PyObject* spectra, Py_ssize_t i) noexcept {
+    if (PyObject* record = held_record(spectra, i)) return pending_entry(record);
+    return records_list(spectra) ? PendingEntry{} : unmade_entry(spectra, i);
+}
+
+PendingSpectrum pending_spectrum(PendingEntry pending, std::optional<std::int64_t> unmade_position) noexcept {
+    if (!pending) return {nullptr, nullptr, PendingCondition::none, std::nullopt};
+    const PendingDescription& description = pending.description();
+    return {&description.summary, description.condition, description.condition_kind, unmade_position};
+}
+
+PendingSpectrum pending_at(PyObject* spectra, Py_ssize_t i) noexcept {
+    if (PyObject* record = held_record(spectra, i)) return pending_spectrum(pending_entry(record), std::nullopt);
+    if (records_list(spectra)) return pending_spectrum({}, std::nullopt);
+    const BlockState& state = *as_block(spectra)->state;
+    return pending_spectrum(unmade_entry(spectra, i),
+                            absolute_int64(state.positions[static_cast<std::size_t>(i)], state.origin));
+}
+
+bool condition_key_at(PyObject* spectra, Py_ssize_t i, std::string& key) {
+    const PendingEntry pending = pending_entry_at(spectra, i);
+    return pending && condition_key(pending, key);
+}
+
+PyObject* condition_description_at(PyObject* spectra, Py_ssize_t i) noexcept {
+    return py::guard([&] {
+        const PendingEntry pending = pending_entry_at(spectra, i);
+        return pending ? condition_fields(pending) : Ref();
+    });
 }
 
 bool set_pending_condition_at(PyObject* spectra, Py_ssize_t i, PyObject* object, PendingCondition kind) noexcept {
-    if (PyObject* record = held_record(spectra, i)) {
-        return state().value_types.set_pending_condition(record, object, kind);
-    }
-    if (!is_block(spectra)) return false;
-    set_pending_condition(unmade_entry(spectra, i), object, kind);
-    return true;
+    const PendingEntry pending = pending_entry_at(spectra, i);
+    if (pending) set_pending_condition(pending.description(), object, kind);
+    return static_cast<bool>(pending);
 }
 
 bool records_unshared(PyObject* spectra) noexcept {
-    PyObject* list = spectra;
-    if (is_block(spectra)) {
-        const BlockObject* block = as_block(spectra);
-        if (block->list == nullptr) {
-            for (PyObject* record : block->state->records) {
-                if (record && Py_REFCNT(record) != 1) return false;
-            }
-            return true;
+    PyObject* list = records_list(spectra);
+    if (list == nullptr) {
+        for (PyObject* record : as_block(spectra)->state->records) {
+            if (record && Py_REFCNT(record) != 1) return false;
         }
-        list = block->list;
-        if (Py_REFCNT(list) != 1) return false;
+        return true;
     }
+    if (list != spectra && Py_REFCNT(list) != 1) return false;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
         if (Py_REFCNT(PyList_GET_ITEM(list, i)) != 1) return false;
     }
@@ -237,7 +265,9 @@ void add_spectrum_index_block_type(ValueTypesApi& api) {
     // Not bound in the module: only an analysis hands its block out.
     block_type = reinterpret_cast<PyTypeObject*>(py::Kept(py::Ref::checked(PyType_FromSpec(&block_spec))).get());
     api.spectrum_index_records = spectrum_index_records;
-    api.pending_summary_at = pending_summary_at;
+    api.pending_at = pending_at;
+    api.condition_key_at = condition_key_at;
+    api.condition_description_at = condition_description_at;
     api.set_pending_condition_at = set_pending_condition_at;
     api.records_unshared = records_unshared;
 }

@@ -3,8 +3,9 @@
 // records are made when first asked for: a random access, a look-up or a TIC reads
 // a few of 100,000 spectra or only their C numbers, and a record costs more to make
 // and to drop than to check its description. As a sequence it gives each record
-// (the same object every time); its list of records is made once, when a walk
-// needs them all. Either way the records are those a block read record by record
+// (the same object every time); its list of records is made once, when asked for.
+// The walks over an analysis read its spectra by index (ValueTypesApi::pending_at)
+// and make a record only where they read its description. Either way the records are those a block read record by record
 // makes.
 #pragma once
 

@@ -18,53 +18,48 @@ py::Ref new_condition(PyObject* record) {
     return new_acquisition_condition(global(state().names.AcquisitionCondition).get(), record);
 }
 
-// The spectrum's own condition, made from its description and set there; the set
-// keeps the first of equal ones.
-py::Ref settle_own_condition(PyObject* spectrum_index, PyObject* unique) {
-    py::Ref description = description_of(spectrum_index);
-    py::Ref condition = new_condition(description.get());
-    py::set_attr(description.get(), state().names.desc_acquisition_condition, condition.get());
-    py::check(PySet_Add(unique, condition.get()));
-    return condition;
-}
-
 }  // namespace
 
 // Each spectrum gets its own condition; the list keeps the first of equal ones, sorted.
 // A description not built yet whose condition is told by its values (a condition key)
 // equal to an earlier one's gets its condition when it is built, made like that one:
-// an equal condition, which the set would not have kept, so the set is the same.
+// an equal condition, which the set would not have kept, so the set is the same. Such
+// a spectrum's record is not made.
 py::Ref conditions_from_descriptions(PyObject* spectra) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
+    const py::Ref held = py::Ref::borrow(spectra);  // a condition made below may run code
     py::Ref unique = py::Ref::checked(PySet_New(nullptr));
     std::unordered_map<std::string, py::Ref> made;  // the plain condition made first for each key
-    made.reserve(static_cast<std::size_t>(PyList_GET_SIZE(spectra)));  // as many keys as spectra, at most
+    made.reserve(static_cast<std::size_t>(py::length(spectra)));  // as many keys as spectra, at most
     std::string key;
     py::SignalCheck signals;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(spectra); ++i) {
+    // The description of spectrum `i`, its record made for it.
+    const auto description_at = [&](Py_ssize_t i) { return description_of(spectrum_index_at(spectra, i).get()); };
+    for (Py_ssize_t i = 0; i < py::length(spectra); ++i) {
         signals.tick();
-        py::Ref spectrum_index = py::list_item(spectra, i);
-        if (!storage.condition_key(spectrum_index.get(), key)) {
-            settle_own_condition(spectrum_index.get(), unique.get());
+        if (!storage.condition_key_at(spectra, i, key)) {
+            py::Ref description = description_at(i);
+            py::Ref condition = new_condition(description.get());
+            py::set_attr(description.get(), state().names.desc_acquisition_condition, condition.get());
+            py::check(PySet_Add(unique.get(), condition.get()));
             continue;
         }
         if (const auto found = made.find(key); found != made.end()) {
-            if (!storage.set_pending_condition(spectrum_index.get(), found->second.get(),
-                                               storage::PendingCondition::made_like)) {
-                py::Ref description = description_of(spectrum_index.get());  // built by another thread
+            if (!storage.set_pending_condition_at(spectra, i, found->second.get(),
+                                                  storage::PendingCondition::made_like)) {
+                py::Ref description = description_at(i);  // built by another thread
                 py::set_attr(description.get(), state().names.desc_acquisition_condition,
                              new_condition(description.get()).get());
             }
             continue;
         }
         // The first of its key: made from the fields it is made of, the description built later.
-        py::Ref fields = py::Ref::steal(storage.condition_description(spectrum_index.get()));
+        py::Ref fields = py::Ref::steal(storage.condition_description_at(spectra, i));
         if (!fields) py::throw_error();
         py::Ref condition = new_condition(fields.get());
-        if (!storage.set_pending_condition(spectrum_index.get(), condition.get(), storage::PendingCondition::object)) {
+        if (!storage.set_pending_condition_at(spectra, i, condition.get(), storage::PendingCondition::object)) {
             // Built by another thread meanwhile, from `fields`.
-            py::set_attr(description_of(spectrum_index.get()).get(), state().names.desc_acquisition_condition,
-                         condition.get());
+            py::set_attr(description_at(i).get(), state().names.desc_acquisition_condition, condition.get());
         }
         py::check(PySet_Add(unique.get(), condition.get()));
         if (is_plain_condition(condition.get())) made.emplace(key, std::move(condition));
@@ -83,14 +78,12 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
     const storage::ValueTypesApi& storage = storage::value_types_api();
     const py::Ref held = py::Ref::borrow(spectra);  // a description built below may run code
     // The record of spectrum `i`, made (from a block) only where its description is read.
-    const auto description_at = [&](Py_ssize_t i) {
-        return description_of(py::Ref::checked(PySequence_GetItem(spectra, i)).get());
-    };
+    const auto description_at = [&](Py_ssize_t i) { return description_of(spectrum_index_at(spectra, i).get()); };
     py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < py::length(spectra); ++i) {
         signals.tick();
         // A description not built yet gets the condition when it is built.
-        const storage::SpectrumSummary* summary = storage.pending_summary_at(spectra, i);
+        const storage::SpectrumSummary* summary = storage.pending_at(spectra, i).summary;
         py::Ref description;
         py::Ref stored_index;
         if (summary) {

@@ -64,12 +64,8 @@ PyObject* settler_call(PyObject* self, PyObject* args, PyObject* kwargs) {
             const py::Ref self_held = py::Ref::borrow(self);
             const py::Ref spectra = py::Ref::borrow(settler->spectra);
             const Walk walk(settler);
-            // Made before the pause: the collector then takes the records in small steps as
-            // they are made, not at once with every condition (twice the time).
-            const py::Ref records =
-                py::Ref::checked(storage::value_types_api().spectrum_index_records(spectra.get()));
             const py::GcPause pause;  // as while the analysis opens
-            py::Ref conditions = conditions_from_descriptions(records.get());
+            py::Ref conditions = conditions_from_descriptions(spectra.get());
             Py_XSETREF(settler->conditions, conditions.release());
         }
         return py::Ref::none();

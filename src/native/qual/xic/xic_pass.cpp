@@ -59,22 +59,29 @@ std::vector<Candidate> pre_filter(py::Ref spectra, const XicRequests& requests) 
     // A record whose description is not built yet, its condition a plain object or
     // one made like it (an equal condition), is answered from its C values when every
     // requested condition is plain too: nothing asked can run code.
-    const auto from_summary = [&](Py_ssize_t, PyObject* spectrum_index) {
+    const auto from_summary = [&](Py_ssize_t i) {
         if (!requests.all_plain) return false;
-        const storage::SpectrumSummary* summary = storage.pending_summary(spectrum_index);
+        const storage::PendingSpectrum pending_spectrum = storage.pending_at(spectra.get(), i);
+        const storage::SpectrumSummary* summary = pending_spectrum.summary;
         if (summary == nullptr) return false;
-        storage::PendingCondition kind;
-        PyObject* pending_object = storage.pending_condition(spectrum_index, &kind);
+        const storage::PendingCondition kind = pending_spectrum.condition_kind;
         if (kind != storage::PendingCondition::object && kind != storage::PendingCondition::made_like) return false;
-        const py::Ref pending = py::Ref::borrow(pending_object);
+        const py::Ref pending = py::Ref::borrow(pending_spectrum.condition);
         py::Ref rt = summary->object(storage::SpectrumSummary::retention_time);
         py::Ref index = summary->object(storage::SpectrumSummary::index);
         if (!rt || !index) return false;
         const std::optional<std::size_t> found = pending_classes(pending.get());
         if (!found) return false;
         if (!differs_from_none(rt.get()) || *found == no_class || !requests.pre_filter.contains(rt.get())) return true;
-        py::Ref position = py::get_attr(spectrum_index, state().names.spectrum_index_position);
-        candidates.push_back({py::Ref::borrow(spectrum_index), py::Ref(), std::move(rt), pending.copy(),
+        py::Ref spectrum_index;  // not made for its position alone
+        py::Ref position;
+        if (pending_spectrum.unmade_position) {
+            position = py::from_long(*pending_spectrum.unmade_position);
+        } else {
+            spectrum_index = spectrum_index_at(spectra.get(), i);
+            position = py::get_attr(spectrum_index.get(), state().names.spectrum_index_position);
+        }
+        candidates.push_back({std::move(spectrum_index), py::Ref(), std::move(rt), pending.copy(),
                               std::move(position), std::move(index), true, *found});
         return true;
     };
@@ -136,7 +143,7 @@ void RequestsToVisit::start(const Candidate& candidate, bool skip_fixed) {
 XicPass::XicPass(PyObject* analysis, PyObject* chromatogram_filter_options)
     : fields_(as_analysis(analysis)),
       requests_(gather_requests(chromatogram_filter_options)),
-      candidates_(pre_filter(spectrum_index_list(analysis), requests_)),
+      candidates_(pre_filter(py::Ref::borrow(as_analysis(analysis)->spectrum_index_list), requests_)),
       lowest_(-largest_finite_double()),
       condition_test_(requests_),
       visit_(requests_, not_fixed_, unindexed_not_fixed_) {

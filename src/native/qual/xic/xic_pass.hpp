@@ -20,7 +20,7 @@ inline constexpr std::size_t no_class = static_cast<std::size_t>(-1);
 
 // A spectrum that some request may use, with what the pass needs of its description.
 struct Candidate {
-    py::Ref spectrum_index;
+    py::Ref spectrum_index;  // empty for a spectrum whose record is not made: its position given
     // Empty for a record whose description is not built yet: its values come from the
     // record's C values, and its condition is the plain one pending (or one equal to it).
     py::Ref description;

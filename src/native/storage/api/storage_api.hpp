@@ -8,7 +8,9 @@
 #include "python/ref.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace ozra::storage {
@@ -157,7 +159,7 @@ struct SpectrumSummary {
     };
     StoredKind kinds[field_count];
     // The acquisition condition made from the description is told by its values
-    // (ValueTypesApi::condition_key succeeds).
+    // (ValueTypesApi::condition_key_at succeeds).
     bool condition_keyed;
     StoredValue values[field_count];
 
@@ -185,6 +187,17 @@ enum class PendingCondition : unsigned char {
     settle,     // the object given is called first (no arguments): it sets what the record gets
 };
 
+// What a spectrum's description not built yet holds (ValueTypesApi::pending_at): its
+// summary, null when there is none, and its pending acquisition condition (borrowed:
+// held by the description until it is built; null for none); with the position of
+// its points when the spectrum's record is not made yet and it is a 64-bit number.
+struct PendingSpectrum {
+    const SpectrumSummary* summary;
+    PyObject* condition;
+    PendingCondition condition_kind;
+    std::optional<std::int64_t> unmade_position;
+};
+
 // Called by read_spectrum_index_block with the block's records once they are made.
 using PublishRecords = void (*)(PyObject* records, void* context) noexcept;
 // Called by read_function_index_block with each record as it is made; false with an error set stops the read.
@@ -205,29 +218,6 @@ struct ValueTypesApi {
     // holding nothing, for an object that is not the storage layer's own reader.
     bool (*hold_reader)(PyObject* reader);
     void (*release_reader)(PyObject* reader) noexcept;
-    // A SpectrumIndex record made from a file builds its description on first read.
-    // Until then (for a record of class spectrum_index only) the functions below
-    // answer from C data, without building it; pending_summary returns null once
-    // the description is built, or for any other record.
-    const SpectrumSummary* (*pending_summary)(PyObject* spectrum_index) noexcept;
-    // The values that decide the acquisition condition made from the description
-    // (ms_level, polarity, collision_energy, mass_range, precursor_range,
-    // precursor_value, is_profile_spectrum_measured) as bytes: descriptions of equal
-    // keys make equal conditions. False when the description is built, or when its
-    // condition may hold something else (a cone voltage, a NaN, a value that is not
-    // None, a number, a boolean, an enumeration member or a range of numbers).
-    bool (*condition_key)(PyObject* spectrum_index, std::string& key);
-    // The description's record holding only what its acquisition condition is made
-    // from (when condition_key succeeds; the other fields None): it becomes the
-    // description, its objects kept, when the description is built. A new reference;
-    // null when the record has none (no error set) or on an error (set).
-    PyObject* (*condition_description)(PyObject* spectrum_index) noexcept;
-    // What the description's acquisition_condition becomes when it is built (see
-    // PendingCondition); false, and nothing set, when it is built already (another
-    // thread may build it whenever code runs). Handed out (borrowed, null for none)
-    // by pending_condition until then.
-    bool (*set_pending_condition)(PyObject* spectrum_index, PyObject* object, PendingCondition kind) noexcept;
-    PyObject* (*pending_condition)(PyObject* spectrum_index, PendingCondition* kind) noexcept;
     // The spectrum index block at `position` (its function index's): one record per
     // entry, in stored order, made by `create` (SpectrumIndex.__create_instance, or what
     // stands in for it), under the reader hold. `publish(records, context)`, when given,
@@ -243,9 +233,27 @@ struct ValueTypesApi {
     // The list of records of an analysis's spectra (the list itself, or the list of a
     // lazily read block, made once). A new reference, or null with the error set.
     PyObject* (*spectrum_index_records)(PyObject* spectra) noexcept;
-    // pending_summary and set_pending_condition of spectrum `i` (0 <= i < their count) of
-    // an analysis's spectra, without making its record.
-    const SpectrumSummary* (*pending_summary_at)(PyObject* spectra, Py_ssize_t i) noexcept;
+    // Spectrum `i` (0 <= i < their count) of an analysis's spectra, a list or a block,
+    // without making its record. A SpectrumIndex record made from a file (of class
+    // spectrum_index) builds its description on first read; until then the functions
+    // below answer from C data. pending_at gives no summary once the description is
+    // built, or for any other record.
+    PendingSpectrum (*pending_at)(PyObject* spectra, Py_ssize_t i) noexcept;
+    // The values that decide the acquisition condition made from the description
+    // (ms_level, polarity, collision_energy, mass_range, precursor_range,
+    // precursor_value, is_profile_spectrum_measured) as bytes: descriptions of equal
+    // keys make equal conditions. False when the description is built, or when its
+    // condition may hold something else (a cone voltage, a NaN, a value that is not
+    // None, a number, a boolean, an enumeration member or a range of numbers).
+    bool (*condition_key_at)(PyObject* spectra, Py_ssize_t i, std::string& key);
+    // The description's record holding only what its acquisition condition is made
+    // from (when condition_key_at succeeds; the other fields None): it becomes the
+    // description, its objects kept, when the description is built. A new reference;
+    // null when the spectrum has none (no error set) or on an error (set).
+    PyObject* (*condition_description_at)(PyObject* spectra, Py_ssize_t i) noexcept;
+    // What the description's acquisition_condition becomes when it is built (see
+    // PendingCondition); false, and nothing set, when it is built already (another
+    // thread may build it whenever code runs). pending_at hands it out until then.
     bool (*set_pending_condition_at)(PyObject* spectra, Py_ssize_t i, PyObject* object,
                                      PendingCondition kind) noexcept;
     // Whether nothing but the spectra themselves holds their records (those made so far).

@@ -116,7 +116,7 @@ std::vector<Selected> select_spectra(const Request& request) {
     if (request.wavelengths != nullptr) {
         for_each_timed_spectrum(request.analysis, keep);
     } else {
-        py::Ref spectra = spectrum_index_list(request.analysis);
+        const py::Ref spectra = py::Ref::borrow(as_analysis(request.analysis)->spectrum_index_list);
         for_each_timed_spectrum(spectra.get(), differs_from_none, keep);
     }
     return selected;

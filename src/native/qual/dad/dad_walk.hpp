@@ -17,7 +17,7 @@ py::Ref wavelength_array_of(PyObject* analysis);
 // retention time, in list order; the others are passed over.
 template <class Visit>
 void for_each_timed_spectrum(PyObject* analysis, Visit&& visit) {
-    py::Ref spectra = spectrum_index_list(analysis);
+    const py::Ref spectra = py::Ref::borrow(as_analysis(analysis)->spectrum_index_list);
     for_each_timed_spectrum(
         spectra.get(), [](PyObject* retention_time) { return !lacks_retention_time(retention_time); },
         std::forward<Visit>(visit));

@@ -23,14 +23,11 @@ analysis is made; a trace's points are read each time they are asked for.
 
 from __future__ import annotations
 
-import contextlib
-
 import numpy as np
 
 from ozra_data_access._internal._enum import DetectorTypes
-from ozra_data_access._internal._reader import OzraFileReader
 from ozra_data_access._internal._index import SpectrumIndex
-from ozra_data_access._internal._storage import _read_spectrum_index_block
+from ozra_data_access._internal._storage import _read_spectrum_index_block, _read_spectrum_points
 from ozra_data_access.arrays import spectrum_arrays
 
 #: The supplemental property of a quantitative function holding its condition records.
@@ -43,20 +40,6 @@ def _acquisition_condition(record):
     from ozra_data_access.qual import AcquisitionCondition
 
     return AcquisitionCondition(record)
-
-
-@contextlib.contextmanager
-def _held(reader):
-    """Holds the storage layer's own reader for a sequence of reads that must not be interleaved with
-    another thread's (a position set, then reads from it); a reader of another kind is used as it is."""
-    if not isinstance(reader, OzraFileReader):
-        yield
-        return
-    reader._OzraFileReader__hold()
-    try:
-        yield
-    finally:
-        reader._OzraFileReader__release()
 
 
 def _not_picklable(self):
@@ -140,10 +123,8 @@ class Trace:
 
     def get_points(self):
         """The trace's points, read from the file: a sequence of (x, intensity), x the retention time in minutes."""
-        reader = self._spectrum_index._SpectrumIndex__reader
-        with _held(reader):
-            reader._OzraFileReader__set_buffer(self._spectrum_index._SpectrumIndex__position)
-            return reader._OzraFileReader__read_spectrum()
+        spectrum_index = self._spectrum_index
+        return _read_spectrum_points(spectrum_index._SpectrumIndex__reader, spectrum_index._SpectrumIndex__position)
 
     @property
     def retention_times(self) -> np.ndarray:

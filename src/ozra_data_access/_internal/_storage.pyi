@@ -320,3 +320,7 @@ class TripleQScanCondition:
 def _read_spectrum_index_block(reader: Any, position: int, create: Any) -> list[Any]:
     """The records of the spectrum index block at `position`, made by `create`
     (SpectrumIndex._SpectrumIndex__create_instance or what stands in for it), in stored order."""
+
+def _read_spectrum_points(reader: Any, position: int) -> SpectrumPoints:
+    """The points of the MS spectrum at `position`, read under the reader hold: natively for the
+    storage layer's own reader, else through its `__set_buffer` and `__read_spectrum`."""

@@ -46,10 +46,6 @@ void read_spectrum_index_block(PyObject* self, bool lazily) {
         analysis->reader, position.get(), create.get(), true, lazily, publish_spectrum_index_list, self));
 }
 
-py::Ref spectrum_index_list(PyObject* self) {
-    return py::Ref::checked(storage::value_types_api().spectrum_index_records(as_analysis(self)->spectrum_index_list));
-}
-
 py::Ref spectrum_index_at(PyObject* spectra, Py_ssize_t i) {
     return PyList_Check(spectra) ? py::list_item(spectra, i) : py::Ref::checked(PySequence_GetItem(spectra, i));
 }

@@ -24,10 +24,6 @@ inline AnalysisObject* as_analysis(PyObject* self) { return reinterpret_cast<Ana
 // first asked for (see storage::ValueTypesApi::read_spectrum_index_block).
 void read_spectrum_index_block(PyObject* self, bool lazily);
 
-// The list of the analysis's SpectrumIndex records (made once from a lazily read block),
-// as `_QualAnalysis__spectrum_index_list` gives it.
-py::Ref spectrum_index_list(PyObject* self);
-
 // Record `i` of an analysis's spectra (a block makes it when it has not yet).
 py::Ref spectrum_index_at(PyObject* spectra, Py_ssize_t i);
 

@@ -110,7 +110,9 @@ PyObject* qual_str(PyObject* self) {
 
 PyObject* qual_spectrum_index_list(PyObject* self, void*) {
     return py::guard([&] {
-        return as_analysis(self)->spectrum_index_list ? spectrum_index_list(self) : py::Ref::none();
+        // The list of the records, made once from a lazily read block.
+        PyObject* spectra = as_analysis(self)->spectrum_index_list;
+        return spectra ? py::Ref::checked(storage::value_types_api().spectrum_index_records(spectra)) : py::Ref::none();
     });
 }
 

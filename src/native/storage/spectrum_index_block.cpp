@@ -86,8 +86,10 @@ Ref block_record(PyObject* self, Py_ssize_t i) {
     BlockObject* block = as_block(self);
     if (!block->list) {
         BlockState& state = *block->state;
-        if (state.records[static_cast<std::size_t>(i)]) return kept_record(self, i);
-        if (++state.asked < std::max<std::size_t>(state.records.size() / walk_share, 1)) return kept_record(self, i);
+        if (state.records[static_cast<std::size_t>(i)] ||
+            ++state.asked < std::max<std::size_t>(state.records.size() / walk_share, 1)) {
+            return kept_record(self, i);
+        }
         // Paused, the collector takes the new records in one step after them, as when an
         // analysis made them all at its open; a walk's own pause (the conditions') would
         // take them with its objects in one large step instead, slower than small ones.
@@ -173,31 +175,24 @@ PyObject* held_record(PyObject* spectra, Py_ssize_t i) noexcept {
     return as_block(spectra)->state->records[static_cast<std::size_t>(i)];
 }
 
-// The pending description of block spectrum `i` whose record is not made.
-PendingEntry unmade_entry(PyObject* self, Py_ssize_t i) noexcept {
-    const BlockObject* block = as_block(self);
-    return {block->frame, block->state->first_entry + static_cast<std::uint32_t>(i)};
-}
-
 // The pending description of spectrum `i`: its record's, or a block's entry whose
-// record is not made.
-PendingEntry pending_entry_at(PyObject* spectra, Py_ssize_t i) noexcept {
+// record is not made, for which `unmade_position` (when given) gets the points' position.
+PendingEntry pending_entry_at(PyObject* spectra, Py_ssize_t i,
+                              std::optional<std::int64_t>* unmade_position = nullptr) noexcept {
     if (PyObject* record = held_record(spectra, i)) return pending_entry(record);
-    return records_list(spectra) ? PendingEntry{} : unmade_entry(spectra, i);
-}
-
-PendingSpectrum pending_spectrum(PendingEntry pending, std::optional<std::int64_t> unmade_position) noexcept {
-    if (!pending) return {nullptr, nullptr, PendingCondition::none, std::nullopt};
-    const PendingDescription& description = pending.description();
-    return {&description.summary, description.condition, description.condition_kind, unmade_position};
+    if (records_list(spectra)) return {};
+    const BlockObject* block = as_block(spectra);
+    const auto at = static_cast<std::size_t>(i);
+    if (unmade_position) *unmade_position = absolute_int64(block->state->positions[at], block->state->origin);
+    return {block->frame, block->state->first_entry + static_cast<std::uint32_t>(at)};
 }
 
 PendingSpectrum pending_at(PyObject* spectra, Py_ssize_t i) noexcept {
-    if (PyObject* record = held_record(spectra, i)) return pending_spectrum(pending_entry(record), std::nullopt);
-    if (records_list(spectra)) return pending_spectrum({}, std::nullopt);
-    const BlockState& state = *as_block(spectra)->state;
-    return pending_spectrum(unmade_entry(spectra, i),
-                            absolute_int64(state.positions[static_cast<std::size_t>(i)], state.origin));
+    std::optional<std::int64_t> unmade_position;
+    const PendingEntry pending = pending_entry_at(spectra, i, &unmade_position);
+    if (!pending) return {nullptr, nullptr, PendingCondition::none, std::nullopt};
+    const PendingDescription& description = pending.description();
+    return {&description.summary, description.condition, description.condition_kind, unmade_position};
 }
 
 bool condition_key_at(PyObject* spectra, Py_ssize_t i, std::string& key) {

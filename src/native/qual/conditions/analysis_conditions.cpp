@@ -18,6 +18,9 @@ py::Ref new_condition(PyObject* record) {
     return new_acquisition_condition(global(state().names.AcquisitionCondition).get(), record);
 }
 
+// The description of spectrum `i`, its record made (from a block) for it.
+py::Ref description_at(PyObject* spectra, Py_ssize_t i) { return description_of(spectrum_index_at(spectra, i).get()); }
+
 }  // namespace
 
 // Each spectrum gets its own condition; the list keeps the first of equal ones, sorted.
@@ -33,12 +36,10 @@ py::Ref conditions_from_descriptions(PyObject* spectra) {
     made.reserve(static_cast<std::size_t>(py::length(spectra)));  // as many keys as spectra, at most
     std::string key;
     py::SignalCheck signals;
-    // The description of spectrum `i`, its record made for it.
-    const auto description_at = [&](Py_ssize_t i) { return description_of(spectrum_index_at(spectra, i).get()); };
     for (Py_ssize_t i = 0; i < py::length(spectra); ++i) {
         signals.tick();
         if (!storage.condition_key_at(spectra, i, key)) {
-            py::Ref description = description_at(i);
+            py::Ref description = description_at(spectra, i);
             py::Ref condition = new_condition(description.get());
             py::set_attr(description.get(), state().names.desc_acquisition_condition, condition.get());
             py::check(PySet_Add(unique.get(), condition.get()));
@@ -47,7 +48,7 @@ py::Ref conditions_from_descriptions(PyObject* spectra) {
         if (const auto found = made.find(key); found != made.end()) {
             if (!storage.set_pending_condition_at(spectra, i, found->second.get(),
                                                   storage::PendingCondition::made_like)) {
-                py::Ref description = description_at(i);  // built by another thread
+                py::Ref description = description_at(spectra, i);  // built by another thread
                 py::set_attr(description.get(), state().names.desc_acquisition_condition,
                              new_condition(description.get()).get());
             }
@@ -59,7 +60,7 @@ py::Ref conditions_from_descriptions(PyObject* spectra) {
         py::Ref condition = new_condition(fields.get());
         if (!storage.set_pending_condition_at(spectra, i, condition.get(), storage::PendingCondition::object)) {
             // Built by another thread meanwhile, from `fields`.
-            py::set_attr(description_at(i).get(), state().names.desc_acquisition_condition, condition.get());
+            py::set_attr(description_at(spectra, i).get(), state().names.desc_acquisition_condition, condition.get());
         }
         py::check(PySet_Add(unique.get(), condition.get()));
         if (is_plain_condition(condition.get())) made.emplace(key, std::move(condition));
@@ -77,8 +78,6 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
     }
     const storage::ValueTypesApi& storage = storage::value_types_api();
     const py::Ref held = py::Ref::borrow(spectra);  // a description built below may run code
-    // The record of spectrum `i`, made (from a block) only where its description is read.
-    const auto description_at = [&](Py_ssize_t i) { return description_of(spectrum_index_at(spectra, i).get()); };
     py::SignalCheck signals;
     for (Py_ssize_t i = 0; i < py::length(spectra); ++i) {
         signals.tick();
@@ -91,7 +90,7 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         }
         if (!stored_index) {
             summary = nullptr;
-            description = description_at(i);
+            description = description_at(spectra, i);
             stored_index = py::get_attr(description.get(), state().names.desc_acquisition_condition_index);
         }
         const Py_ssize_t position = PyNumber_AsSsize_t(stored_index.get(), PyExc_IndexError);
@@ -106,7 +105,7 @@ py::Ref conditions_from_stored_list(PyObject* spectra, PyObject* stored) {
         if (summary && storage.set_pending_condition_at(spectra, i, condition, storage::PendingCondition::object)) {
             continue;
         }
-        if (!description) description = description_at(i);  // built by another thread meanwhile
+        if (!description) description = description_at(spectra, i);  // built by another thread meanwhile
         py::set_attr(description.get(), state().names.desc_acquisition_condition, condition);
     }
     return conditions;

@@ -143,7 +143,7 @@ void RequestsToVisit::start(const Candidate& candidate, bool skip_fixed) {
 XicPass::XicPass(PyObject* analysis, PyObject* chromatogram_filter_options)
     : fields_(as_analysis(analysis)),
       requests_(gather_requests(chromatogram_filter_options)),
-      candidates_(pre_filter(py::Ref::borrow(as_analysis(analysis)->spectrum_index_list), requests_)),
+      candidates_(pre_filter(py::Ref::borrow(fields_->spectrum_index_list), requests_)),
       lowest_(-largest_finite_double()),
       condition_test_(requests_),
       visit_(requests_, not_fixed_, unindexed_not_fixed_) {

@@ -62,7 +62,12 @@ def test_chromatogram_columns_equal_the_points(sample, make):
     [SpectrumBasedChromatogramPoint(7, 1.5, 0, None), SpectrumBasedChromatogramPoint(2**40, -0.0, -1, 5)],
     # Anything with the four attributes is read through them.
     [type("Point", (), {"spectrum_index": 3, "retention_time": 2.0, "intensity": 1e300, "x": math.inf})()],
-], ids=["empty", "ints and None", "foreign records"])
+    # Points with C numbers first, then one the list's direct walk cannot read.
+    [SpectrumBasedChromatogramPoint(1, 0.5, 2.0, None), SpectrumBasedChromatogramPoint(2, 0.75, math.nan, 3.5)],
+    [SpectrumBasedChromatogramPoint(1, 0.5, 2.0, None),
+     type("Point", (), {"spectrum_index": 4, "retention_time": 1.0, "intensity": 8.0, "x": None})()],
+    type("Points", (list,), {})([SpectrumBasedChromatogramPoint(5, 1.25, 3.0, 400.0)]),
+], ids=["empty", "ints and None", "foreign records", "NaN after numbers", "foreign after native", "list subclass"])
 def test_chromatogram_columns_of_other_points(points):
     assert_columns_equal(points)
 

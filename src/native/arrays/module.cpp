@@ -48,16 +48,26 @@ std::int64_t as_column_index(PyObject* value, Py_ssize_t position) {
     return py::as_long_long(value);
 }
 
+// One value of a chromatogram point kept as a C number, as a double (None as NaN
+// where `none_allowed`); false for a value kept as an object.
+bool c_double(const storage::ChromatogramPointObject* point, int field, bool none_allowed, double& out) noexcept {
+    switch (point->kinds[field]) {
+        case storage::PointValueKind::real: out = point->values[field].real; return true;
+        case storage::PointValueKind::integer: out = static_cast<double>(point->values[field].integer); return true;
+        case storage::PointValueKind::none:
+            out = std::numeric_limits<double>::quiet_NaN();
+            return none_allowed;
+        default: return false;
+    }
+}
+
 // One value of a chromatogram point as a double, or as an int64 for the index.
 double point_double(const storage::ChromatogramPointObject* point, int field, Py_ssize_t position, const char* name,
                     bool none_allowed) {
-    switch (point->kinds[field]) {
-        case storage::PointValueKind::real: return point->values[field].real;
-        case storage::PointValueKind::integer: return static_cast<double>(point->values[field].integer);
-        default: break;
-    }
-    py::Ref value = storage::point_value(point, field);
-    return as_column_double(value.get(), position, name, none_allowed);
+    double value = 0.0;
+    if (c_double(point, field, none_allowed, value)) return value;
+    py::Ref object = storage::point_value(point, field);
+    return as_column_double(object.get(), position, name, none_allowed);
 }
 
 std::int64_t point_index(const storage::ChromatogramPointObject* point, Py_ssize_t position) {
@@ -68,35 +78,71 @@ std::int64_t point_index(const storage::ChromatogramPointObject* point, Py_ssize
     return as_column_index(value.get(), position);
 }
 
+struct ChromatogramColumns {
+    explicit ChromatogramColumns(Py_ssize_t count) : retention_time(count), intensity(count), x(count),
+                                                     spectrum_index(count) {}
+    DoubleColumn retention_time, intensity, x;
+    IndexColumn spectrum_index;
+
+    Ref release() {
+        return Ref::checked(PyTuple_Pack(4, retention_time.release().get(), intensity.release().get(),
+                                         x.release().get(), spectrum_index.release().get()));
+    }
+};
+
+// The columns of a list holding only the storage layer's points with C numbers
+// (what every chromatogram of this package is), read straight from the list:
+// nothing in the walk runs Python code, so the list cannot change under it.
+// Empty for any other input, which the general walk reads.
+Ref native_list_columns(PyObject* points) {
+    if (!PyList_CheckExact(points)) return {};
+    const Py_ssize_t count = PyList_GET_SIZE(points);
+    ChromatogramColumns columns(count);  // bytearrays: their allocation runs no collection
+    PyTypeObject* native = storage::value_types_api().chromatogram_point;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = PyList_GET_ITEM(points, i);
+        if (Py_TYPE(item) != native) return {};
+        const auto* point = reinterpret_cast<const storage::ChromatogramPointObject*>(item);
+        if (point->kinds[storage::point_spectrum_index] != storage::PointValueKind::integer) return {};
+        columns.spectrum_index[i] = point->values[storage::point_spectrum_index].integer;
+        if (!c_double(point, storage::point_retention_time, false, columns.retention_time[i]) ||
+            !c_double(point, storage::point_intensity, false, columns.intensity[i]) ||
+            !c_double(point, storage::point_x, true, columns.x[i])) {
+            return {};
+        }
+    }
+    return columns.release();
+}
+
 // chromatogram_columns(points) -> (retention_time, intensity, x, spectrum_index)
 PyObject* chromatogram_columns(PyObject*, PyObject* points) {
     return py::guard([&] {
+        if (Ref columns = native_list_columns(points)) return columns;
         Ref sequence = py::held_items(points, "chromatogram points must be a sequence");
         const Py_ssize_t count = PyTuple_GET_SIZE(sequence.get());
-        DoubleColumn retention_time(count), intensity(count), x(count);
-        IndexColumn spectrum_index(count);
+        ChromatogramColumns columns(count);
         PyTypeObject* native = storage::value_types_api().chromatogram_point;
         for (Py_ssize_t i = 0; i < count; ++i) {
             PyObject* point = PyTuple_GET_ITEM(sequence.get(), i);  // held by the tuple
             if (Py_TYPE(point) == native) {
                 const auto* record = reinterpret_cast<const storage::ChromatogramPointObject*>(point);
-                spectrum_index[i] = point_index(record, i);
-                retention_time[i] = point_double(record, storage::point_retention_time, i, "retention_time", false);
-                intensity[i] = point_double(record, storage::point_intensity, i, "intensity", false);
-                x[i] = point_double(record, storage::point_x, i, "x", true);
+                columns.spectrum_index[i] = point_index(record, i);
+                columns.retention_time[i] =
+                    point_double(record, storage::point_retention_time, i, "retention_time", false);
+                columns.intensity[i] = point_double(record, storage::point_intensity, i, "intensity", false);
+                columns.x[i] = point_double(record, storage::point_x, i, "x", true);
                 continue;
             }
             Ref index = py::get_attr(point, name_spectrum_index);
             Ref rt = py::get_attr(point, name_retention_time);
             Ref value = py::get_attr(point, name_intensity);
             Ref point_x = py::get_attr(point, name_x);
-            spectrum_index[i] = as_column_index(index.get(), i);
-            retention_time[i] = as_column_double(rt.get(), i, "retention_time", false);
-            intensity[i] = as_column_double(value.get(), i, "intensity", false);
-            x[i] = as_column_double(point_x.get(), i, "x", true);
+            columns.spectrum_index[i] = as_column_index(index.get(), i);
+            columns.retention_time[i] = as_column_double(rt.get(), i, "retention_time", false);
+            columns.intensity[i] = as_column_double(value.get(), i, "intensity", false);
+            columns.x[i] = as_column_double(point_x.get(), i, "x", true);
         }
-        return Ref::checked(PyTuple_Pack(4, retention_time.release().get(), intensity.release().get(),
-                                         x.release().get(), spectrum_index.release().get()));
+        return columns.release();
     });
 }
 

@@ -61,7 +61,7 @@ bool c_double(const storage::ChromatogramPointObject* point, int field, bool non
     }
 }
 
-// One value of a chromatogram point as a double, or as an int64 for the index.
+// One value of a chromatogram point as a double, through its object when not a C number.
 double point_double(const storage::ChromatogramPointObject* point, int field, Py_ssize_t position, const char* name,
                     bool none_allowed) {
     double value = 0.0;
@@ -70,10 +70,16 @@ double point_double(const storage::ChromatogramPointObject* point, int field, Py
     return as_column_double(object.get(), position, name, none_allowed);
 }
 
+// The spectrum index of a point when kept as a C integer; false otherwise.
+bool c_index(const storage::ChromatogramPointObject* point, std::int64_t& out) noexcept {
+    if (point->kinds[storage::point_spectrum_index] != storage::PointValueKind::integer) return false;
+    out = point->values[storage::point_spectrum_index].integer;
+    return true;
+}
+
 std::int64_t point_index(const storage::ChromatogramPointObject* point, Py_ssize_t position) {
-    if (point->kinds[storage::point_spectrum_index] == storage::PointValueKind::integer) {
-        return point->values[storage::point_spectrum_index].integer;
-    }
+    std::int64_t index = 0;
+    if (c_index(point, index)) return index;
     py::Ref value = storage::point_value(point, storage::point_spectrum_index);
     return as_column_index(value.get(), position);
 }
@@ -103,9 +109,8 @@ Ref native_list_columns(PyObject* points) {
         PyObject* item = PyList_GET_ITEM(points, i);
         if (Py_TYPE(item) != native) return {};
         const auto* point = reinterpret_cast<const storage::ChromatogramPointObject*>(item);
-        if (point->kinds[storage::point_spectrum_index] != storage::PointValueKind::integer) return {};
-        columns.spectrum_index[i] = point->values[storage::point_spectrum_index].integer;
-        if (!c_double(point, storage::point_retention_time, false, columns.retention_time[i]) ||
+        if (!c_index(point, columns.spectrum_index[i]) ||
+            !c_double(point, storage::point_retention_time, false, columns.retention_time[i]) ||
             !c_double(point, storage::point_intensity, false, columns.intensity[i]) ||
             !c_double(point, storage::point_x, true, columns.x[i])) {
             return {};

@@ -65,6 +65,7 @@ Ref read_natively(PyObject* reader_object, PyObject* position, bool set_profiles
     std::vector<std::int64_t> profile_positions;
     if (has_profile) profile_positions = file.read_i64_array();
     file.enter_record_frame();
+    reserve_pending_descriptions(*reader, count);
     PyTypeObject* record_class = state().value_types.spectrum_index;
     Ref records = lazily ? Ref() : py::new_list();
     std::uint32_t first_entry = 0;

@@ -169,6 +169,12 @@ Ref new_spectrum_index(PyTypeObject* type) {
 
 }  // namespace
 
+void reserve_pending_descriptions(ReaderState& reader, std::uint32_t count) {
+    if (count == 0) return;  // no frame to make
+    std::vector<PendingDescription>& descriptions = description_frame(frame_of(reader)).descriptions;
+    descriptions.reserve(descriptions.size() + count);
+}
+
 std::uint32_t add_pending_description(ReaderState& reader, std::optional<std::int64_t> position) {
     std::size_t record_at = 0;
     const SpectrumSummary summary = reader.file.read_frame_record([&](core::ByteCursor& cursor) {

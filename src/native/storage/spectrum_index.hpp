@@ -11,6 +11,10 @@
 
 namespace ozra::storage {
 
+// Room for a block's `count` descriptions in the frame being read (the block's
+// position array, read whole, bounds the count by the file's size).
+void reserve_pending_descriptions(ReaderState& reader, std::uint32_t count);
+
 // A record of class `cls` for the next description of the frame `reader` reads (its
 // checks made), the spectrum's points at `position`: SpectrumIndex.__create_instance.
 // The two steps below.

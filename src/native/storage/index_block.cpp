@@ -204,13 +204,11 @@ PyObject* read_spectrum_index_block(PyObject* reader, PyObject* position, PyObje
     });
 }
 
-PyObject* read_spectrum_index_block_function(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* read_spectrum_index_block_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guard([&]() -> Ref {
-        if (nargs != 3) {
-            PyErr_Format(PyExc_TypeError, "_read_spectrum_index_block() takes 3 arguments (%zd given)", nargs);
-            py::throw_error();
-        }
-        return Ref::checked(read_spectrum_index_block(args[0], args[1], args[2], false, false, nullptr, nullptr));
+        static const py::Parameters parameters("_read_spectrum_index_block", {"reader", "position", "create"}, 3);
+        const auto parsed = py::parse_arguments<3>(parameters, args, nargs, kwnames);
+        return Ref::checked(read_spectrum_index_block(parsed[0], parsed[1], parsed[2], false, false, nullptr, nullptr));
     });
 }
 

@@ -16,6 +16,7 @@ bool read_function_index_block(PyObject* reader, PyObject* position, PyObject* c
                                void* context) noexcept;
 
 // _storage._read_spectrum_index_block(reader, position, create): the records, for Python callers.
-PyObject* read_spectrum_index_block_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* read_spectrum_index_block_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                             PyObject* kwnames);
 
 }  // namespace ozra::storage

@@ -47,11 +47,11 @@ int storage_exec(PyObject* module) {
 
 PyMethodDef storage_functions[] = {
     {"_read_spectrum_index_block", py::method_cast(read_spectrum_index_block_function),
-     METH_FASTCALL,
+     METH_FASTCALL | METH_KEYWORDS,
      "_read_spectrum_index_block(reader, position, create)\n--\n\n"
      "The records of the spectrum index block at position, made by create\n"
      "(SpectrumIndex._SpectrumIndex__create_instance or what stands in for it), in stored order."},
-    {"_read_spectrum_points", py::method_cast(read_spectrum_points_function), METH_FASTCALL,
+    {"_read_spectrum_points", py::method_cast(read_spectrum_points_function), METH_FASTCALL | METH_KEYWORDS,
      "_read_spectrum_points(reader, position)\n--\n\n"
      "The points of the MS spectrum at position, read under the reader hold: natively for the\n"
      "storage layer's own reader, else through its __set_buffer and __read_spectrum."},

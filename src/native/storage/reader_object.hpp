@@ -78,7 +78,8 @@ PyObject* read_dad_spectrum(PyObject* self, PyObject* wavelength_arr);
 // See ValueTypesApi::read_spectrum_points.
 PyObject* read_spectrum_points(PyObject* reader, PyObject* position, PyObject* wavelengths) noexcept;
 // _read_spectrum_points(reader, position): the same for an MS spectrum, from Python.
-PyObject* read_spectrum_points_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* read_spectrum_points_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames);
 PyObject* read_spectrum_for_multiple_xic(PyObject* self, PyObject* xic_infos);
 PyObject* read_dad_spectrum_for_multiple_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                              PyObject* kwnames);

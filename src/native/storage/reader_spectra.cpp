@@ -225,12 +225,12 @@ PyObject* read_spectrum_points(PyObject* reader, PyObject* position, PyObject* w
     });
 }
 
-PyObject* read_spectrum_points_function(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 2) {
-        PyErr_Format(PyExc_TypeError, "_read_spectrum_points() takes 2 arguments (%zd given)", nargs);
-        return nullptr;
-    }
-    return read_spectrum_points(args[0], args[1], nullptr);
+PyObject* read_spectrum_points_function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard([&]() -> Ref {
+        static const py::Parameters parameters("_read_spectrum_points", {"reader", "position"}, 2);
+        const auto parsed = py::parse_arguments<2>(parameters, args, nargs, kwnames);
+        return Ref::checked(read_spectrum_points(parsed[0], parsed[1], nullptr));
+    });
 }
 
 PyObject* read_spectrum_for_multiple_xic(PyObject* self, PyObject* xic_infos) {
